@@ -1,0 +1,42 @@
+# Thin wrapper over CMake. The two commands of a fresh machine:
+#   make demo   build everything and run `tavirex demo` against the simulated module
+#   make test   build and run the whole test suite
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+
+.PHONY: all build test demo asan win32 win32-check bench clean
+
+all: build
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure
+
+demo: build
+	$(BUILD)/bin/tavirex demo --out out
+
+# The suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+asan:
+	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DTAVIREX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+
+# Production target: 32-bit Windows DLL, cross-built with MinGW-w64.
+win32:
+	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTAVIREX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-win32 -j $(JOBS) --target tavirex
+
+win32-check: win32
+	tools/check-exports.sh build-win32/bin/Tavirex.dll
+
+bench:
+	cmake -S . -B build-bench -DTAVIREX_BENCH=ON -DTAVIREX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS)
+	for b in build-bench/bin/bench_*; do $$b; done
+
+clean:
+	rm -rf build build-asan build-win32 build-bench

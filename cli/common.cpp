@@ -1,0 +1,133 @@
+#include "common.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "tavirex.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <limits.h>
+#include <unistd.h>
+#endif
+
+namespace cli {
+
+bool Args::has(const std::string& name) const {
+    for (const auto& [k, v] : options)
+        if (k == name) return true;
+    return false;
+}
+
+std::string Args::get(const std::string& name, const std::string& fallback) const {
+    for (const auto& [k, v] : options)
+        if (k == name) return v;
+    return fallback;
+}
+
+bool parse_args(int argc, char** argv, int first, const std::vector<std::string>& with_value,
+                const std::vector<std::string>& switches, Args* out) {
+    for (int i = first; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--help" || word == "-h") {
+            out->help = true;
+            continue;
+        }
+        if (word.rfind("--", 0) != 0) {
+            out->positional.push_back(word);
+            continue;
+        }
+        const std::string name = word.substr(2);
+        bool takes_value = false, known = false;
+        for (const auto& n : with_value)
+            if (n == name) takes_value = known = true;
+        for (const auto& n : switches)
+            if (n == name) known = true;
+        if (!known) {
+            std::fprintf(stderr, "tavirex: unknown option %s (see --help)\n", word.c_str());
+            return false;
+        }
+        if (takes_value) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "tavirex: option %s needs a value\n", word.c_str());
+                return false;
+            }
+            out->options.emplace_back(name, argv[++i]);
+        } else {
+            out->options.emplace_back(name, "");
+        }
+    }
+    return true;
+}
+
+const char* explain(std::int32_t code) {
+    switch (code) {
+        case TAVIREX_OK: return "success";
+        case TAVIREX_E_NOT_READY: return "the module's status register did not report the ready value";
+        case TAVIREX_E_CONVERTER_BUSY: return "the analogue converter stayed busy";
+        case TAVIREX_E_RANGE: return "a setting or argument is out of range";
+        case TAVIREX_E_VERIFY: return "the CCD control data could not be verified";
+        case TAVIREX_E_NO_MEMORY: return "out of memory";
+        case TAVIREX_E_BOOT_FILE: return "the boot program file is missing, unsized or short";
+        case TAVIREX_E_FPGA_FILE: return "the FPGA configuration file cannot be opened";
+        case TAVIREX_E_DATA_FILE: return "a calibration or table file cannot be opened or read";
+        case TAVIREX_E_NOT_BOOTED: return "FPGA loading was asked for before the module was booted";
+        case TAVIREX_E_CLOCK_RANGE: return "a line clock interval is outside 12..1023 counts";
+        case TAVIREX_E_CLOCK_OVERFLOW: return "the speed profile needs more clock entries than a pass allows";
+        case TAVIREX_E_TIMELAG: return "the time lag does not fit in front of the picture";
+        case TAVIREX_E_DATA_SIZE: return "a processing data file has the wrong size";
+        case TAVIREX_E_DATA_CONTENT: return "a processing data file has bad content";
+        case TAVIREX_E_SHORT_READ: return "a link read returned another byte count than requested";
+        case TAVIREX_E_LINK_LIBRARY: return "the link library is not loaded, cannot be loaded or lacks an entry point";
+        case TAVIREX_E_HEX_DIGIT: return "the FPGA file holds a character that is not an upper-case hex digit";
+        case TAVIREX_E_NOT_AVAILABLE: return "this function is not available in this build";
+        case TAVIREX_E_MARKER: return "the bitmap could not be written or stamped";
+        case TAVIREX_E_INPUT_FILE: return "the input file is missing or short";
+        case TAVIREX_E_OUTPUT_MEMORY: return "no memory for the output, or a size out of range";
+        case TAVIREX_E_PROCESS_OUTPUT: return "the processed image could not be written";
+        case TAVIREX_E_PASS_COUNT: return "the pass count or an adjustment parameter is out of range";
+        case TAVIREX_E_PICTURE_BUFFER: return "a picture buffer could not be allocated";
+        case TAVIREX_E_SPEED_PROFILE: return "the speed profile is missing or holds no value";
+        default: return code < 0 ? "error reported by the link library" : "error";
+    }
+}
+
+std::int32_t report(const char* stage, std::int32_t code, double ms) {
+    std::printf("  %-34s %s", stage, code == 0 ? "ok" : "FAILED");
+    if (code != 0) std::printf(" %ld (%s)", static_cast<long>(code), explain(code));
+    std::printf("  %.1f ms\n", ms);
+    std::fflush(stdout);
+    return code;
+}
+
+double now_ms() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string executable_dir() {
+#if defined(_WIN32)
+    char path[MAX_PATH] = "";
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path, n < MAX_PATH ? n : 0);
+    const auto cut = s.find_last_of("\\/");
+#else
+    char path[PATH_MAX] = "";
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string s(path, n > 0 ? static_cast<std::size_t>(n) : 0);
+    const auto cut = s.find_last_of('/');
+#endif
+    return cut == std::string::npos ? std::string() : s.substr(0, cut + 1);
+}
+
+std::string sim_module_path() {
+#if defined(_WIN32)
+    return executable_dir() + "tvxsim.dll";
+#else
+    return executable_dir() + "libtvxsim.so";
+#endif
+}
+
+}  // namespace cli

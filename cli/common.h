@@ -1,0 +1,55 @@
+// Shared pieces of the tavirex command-line host: argument parsing, result
+// texts, stage timing and where the simulated module lives.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Parsed "--name value" options and "--flag" switches; positional words in order.
+struct Args {
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::string>> options;
+    bool help = false;
+
+    bool has(const std::string& name) const;
+    std::string get(const std::string& name, const std::string& fallback = "") const;
+};
+
+// Options in `with_value` take the next word as their value. False (with a
+// message on stderr) for an unknown option or a missing value.
+bool parse_args(int argc, char** argv, int first, const std::vector<std::string>& with_value,
+                const std::vector<std::string>& switches, Args* out);
+
+// A result code in words.
+const char* explain(std::int32_t code);
+
+// Prints "  <stage> ... <code> (<words>) <ms> ms" and returns the code.
+std::int32_t report(const char* stage, std::int32_t code, double ms);
+
+// Runs fn, timing it; prints the stage line.
+template <typename Fn>
+std::int32_t stage(const char* name, Fn&& fn);
+
+// Folder of the running executable, with a trailing separator.
+std::string executable_dir();
+
+// Full path of the simulated sensor module next to the executable.
+std::string sim_module_path();
+
+double now_ms();
+
+template <typename Fn>
+std::int32_t stage(const char* name, Fn&& fn) {
+    const double t0 = now_ms();
+    const std::int32_t rc = fn();
+    return report(name, rc, now_ms() - t0);
+}
+
+// Commands; each returns the process exit status.
+int cmd_info(int argc, char** argv);
+int cmd_demo(int argc, char** argv);
+
+}  // namespace cli

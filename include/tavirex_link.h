@@ -1,0 +1,53 @@
+/*
+ * The link library: the LAN bridge between Tavirex and the sensor module.
+ * Tavirex loads it at run time from the path in the configuration
+ * ("DLL"/"FILENAME") and binds these five entry points by name. All use the
+ * default C calling convention and return a signed 32-bit value.
+ */
+#ifndef TAVIREX_LINK_H
+#define TAVIREX_LINK_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  define TAVIREX_LINK_EXPORT __declspec(dllexport)
+#else
+#  define TAVIREX_LINK_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* EtherComm commands. */
+enum {
+    TAVIREX_LINK_BOOT_PROGRAM = 1,   /* address 0, count = program size, buffer = program */
+    TAVIREX_LINK_BOOT_PREPARE = 259, /* address 0, count 0, no buffer; sent before the boot program */
+    TAVIREX_LINK_FPGA_PROGRAM = 512, /* address 0, count = configuration size, buffer = data */
+    TAVIREX_LINK_WRITE = 513,        /* returns 0 when written */
+    TAVIREX_LINK_READ = 514          /* returns the number of bytes read, or a negative error */
+};
+
+/* Opens the link; 0 = open. */
+typedef int32_t (*TavirexEtherInitFn)(const char* ipAddress, uint32_t timeoutMs, uint32_t retries);
+/* Register, RAM and memory access and program loading; see the commands above. */
+typedef int32_t (*TavirexEtherCommFn)(uint32_t command, uint32_t address, uint32_t count, void* buffer);
+/* Serial pass-through: 0 = accepted. */
+typedef int32_t (*TavirexEther232SendFn)(const uint8_t* data, uint32_t length);
+/* Serial pass-through: bytes received (0 or more) or a negative error. */
+typedef int32_t (*TavirexEther232RecvFn)(uint8_t* buffer);
+/* > 0 while a send is pending. */
+typedef int32_t (*TavirexEther232CheckFn)(void);
+
+/* Declarations for a link library that implements the entry points. */
+TAVIREX_LINK_EXPORT int32_t EtherInit(const char* ipAddress, uint32_t timeoutMs, uint32_t retries);
+TAVIREX_LINK_EXPORT int32_t EtherComm(uint32_t command, uint32_t address, uint32_t count, void* buffer);
+TAVIREX_LINK_EXPORT int32_t Ether232Send(const uint8_t* data, uint32_t length);
+TAVIREX_LINK_EXPORT int32_t Ether232Recv(uint8_t* buffer);
+TAVIREX_LINK_EXPORT int32_t Ether232Check(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TAVIREX_LINK_H */

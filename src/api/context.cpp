@@ -1,0 +1,45 @@
+#include "api/context.h"
+
+#include "core/alloc.h"
+
+namespace tvx {
+
+DeviceContext Device{};
+DebugFlagSet DebugFlags{};
+SeparatorLines SeparatorLineList{};
+char ConfigPath[kConfigPathSize]{};
+std::uint32_t SerialPassThrough = 1;
+std::uint8_t SerialReplyBuffer[kSerialReplySize]{};
+std::uint16_t* PassTable = nullptr;
+float* SpeedProfile = nullptr;
+std::uint32_t PassCount = 0;
+std::uint32_t ReadSegments = 0;
+std::uint32_t TomoImageActive = 0;
+std::uint32_t ModuleBooted[2]{};
+std::uint32_t CurrentModule = 0;
+
+std::uint16_t* ClockTableStorage = nullptr;
+std::uint16_t* ImageBufferStorage = nullptr;
+
+void take_debug_flags(const DeviceContext& record) noexcept {
+    DebugFlags.DebugProcess = record.DebugProcess;
+    DebugFlags.DebugParam = record.DebugParam;
+    DebugFlags.DebugCheckState = record.DebugCheckState;
+    DebugFlags.DebugDebug4 = record.DebugDebug4;
+    DebugFlags.DebugOutput = record.DebugOutput;
+}
+
+void release_picture_blocks() noexcept {
+    core::release(ClockTableStorage);
+    core::release(PassTable);
+    core::release(SpeedProfile);
+    core::release(ImageBufferStorage);
+    ClockTableStorage = nullptr;
+    PassTable = nullptr;
+    SpeedProfile = nullptr;
+    ImageBufferStorage = nullptr;
+    Device.ClockTable = nullptr;
+    Device.ImageBuffer = nullptr;
+}
+
+}  // namespace tvx

@@ -1,0 +1,158 @@
+// The device record shared by the panoramic and cephalometric exports, and the
+// module-wide globals. All are static, live as long as the library is loaded,
+// and are read and written only by the exports, the pipeline drivers and the
+// configuration readers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tvx {
+
+// Analogue front-end settings of one converter.
+struct AdSetGroup {
+    std::uint8_t Action[6];
+    std::uint16_t VgaGain;
+    std::uint16_t ClampLevel;
+    std::uint8_t Control[10];
+    std::uint16_t PxgaGain;
+};
+
+// Order of the switches in DeviceContext::ProcessFlags.
+enum ProcessFlag : std::size_t {
+    kDelDc = 0,
+    kDelShadw,
+    kCorrInjLine,
+    kPxImg,
+    kFillOpening,
+    kCorrImgSize,
+    kDelNoise,
+    kBriSmooth,
+    kBriSmoothPano,
+    kBriSmoothCeph,
+    kCorrBriScale,
+    kEmphasisContrast,
+    kSecondCorrBriScale,
+    kGammaCorrForCephalo,
+    kProcessFlagCount
+};
+
+// Order of the values in DeviceContext::XyCorr.
+enum XyCorrIndex : std::size_t {
+    kXPos = 0,
+    kXPos2,
+    kYPos,
+    kYPos2,
+    kUpperYPos,
+    kUpperYPos2,
+    kCcdGap,
+    kCcdGap2,
+    kLowerCut01,
+    kLowerCut02,
+    kUpperCut01,
+    kUpperCut02,
+    kXyCorrCount
+};
+
+constexpr std::size_t kPathSize = 512;
+constexpr std::size_t kIpAddressSize = 32;
+
+struct DeviceContext {
+    std::uint8_t DebugProcess;
+    std::uint8_t DebugParam;
+    std::uint8_t DebugCheckState;
+    std::uint8_t DebugDebug4;
+    std::uint8_t DebugOutput;
+    char LinkLibraryPath[kPathSize];
+    char FpgaPath[kPathSize];
+    char BootPath[kPathSize];
+    std::uint8_t FpgaLoad;
+    std::uint8_t BootLoad;
+    std::uint16_t* ImageBuffer;
+    std::uint16_t ImageWidth;
+    std::uint16_t ImageHeight;
+    char IpAddress[kIpAddressSize];
+    std::uint32_t LanTimeout;
+    std::uint8_t LanRetry;
+    std::uint8_t CephMode;
+    std::uint8_t ClockMode;
+    std::uint8_t StartSignal;
+    std::uint8_t PictPattern;
+    std::uint8_t SegmentCount;
+    std::uint16_t InitValue;
+    AdSetGroup AdSet[3];
+    std::uint16_t* ClockTable;
+    std::uint16_t ClockTableLength;
+    std::uint8_t ProcessFlags[kProcessFlagCount];
+    char CalibDataPath[kPathSize];
+    char CorrLineDataPath[kPathSize];
+    std::uint16_t XyCorr[kXyCorrCount];
+    std::uint16_t DefaultOffset;
+    std::uint16_t SideCutWidth;
+    std::uint16_t SegmentStart[4];
+    std::uint16_t SegmentWidth[4];
+    std::uint16_t AveRange;
+    std::uint16_t AveRangeLow;
+    std::uint16_t ChgSumRange;
+    double ManySideCutRatio;
+    double FewSideCutRatio;
+    std::uint8_t SecondBriScaleSelect;
+    double SimaRange;
+    std::uint16_t SmoothRange;
+};
+
+// Copies of the five DEBUG switches of the record in use; diagnostics test these.
+struct DebugFlagSet {
+    std::uint8_t DebugProcess;
+    std::uint8_t DebugParam;
+    std::uint8_t DebugCheckState;
+    std::uint8_t DebugDebug4;
+    std::uint8_t DebugOutput;
+};
+
+// Separator bands between pass images: written by the processing exports, read by the bitmap writers.
+struct SeparatorLines {
+    std::uint32_t Width;             // band width in columns (4 x "PictLineNum")
+    std::uint32_t Color;             // 1 = black, anything else white
+    std::uint32_t Count;             // listed positions, 0..10
+    std::uint32_t Position[10];      // first column of each band
+};
+
+// Capacity of the configuration path copy. Longer paths are refused rather than cut,
+// so that later reads never go to a different file than the host named.
+constexpr std::size_t kConfigPathSize = 4096;
+constexpr std::size_t kSerialReplySize = 1024;
+
+// Sizes of the four picture blocks in bytes.
+constexpr std::size_t kClockTableBytesPano = 8192;
+constexpr std::size_t kClockTableBytesCeph = 7000;
+constexpr std::size_t kSpeedProfileBytes = 12000;  // 3000 single-precision samples
+constexpr std::size_t kImageBufferBytesPano = 12582912;
+constexpr std::size_t kImageBufferBytesCeph = 16128000;
+
+extern DeviceContext Device;
+extern DebugFlagSet DebugFlags;
+extern SeparatorLines SeparatorLineList;
+extern char ConfigPath[kConfigPathSize];
+extern std::uint32_t SerialPassThrough;
+extern std::uint8_t SerialReplyBuffer[kSerialReplySize];
+// The four picture blocks. The record's ClockTable and ImageBuffer point at the
+// two storage blocks after a picture set-up; Tavirex_Init clears the record but
+// the blocks stay allocated until the next set-up or unload.
+extern std::uint16_t* ClockTableStorage;
+extern std::uint16_t* ImageBufferStorage;
+extern std::uint16_t* PassTable;
+extern float* SpeedProfile;
+extern std::uint32_t PassCount;
+extern std::uint32_t ReadSegments;
+extern std::uint32_t TomoImageActive;
+extern std::uint32_t ModuleBooted[2];
+extern std::uint32_t CurrentModule;
+
+// Copies the DEBUG switches of the record into DebugFlags.
+void take_debug_flags(const DeviceContext& record) noexcept;
+
+// Releases the four picture blocks and sets each pointer, and the record's two, back to null.
+void release_picture_blocks() noexcept;
+
+}  // namespace tvx

@@ -1,0 +1,51 @@
+#include "diag/diag.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace tvx::diag {
+
+void print_stamp(const char* label) noexcept {
+    char when[256] = "";
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#if defined(_WIN32)
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    std::strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &local);
+    std::fprintf(stderr, "%s[%s]\n", label, when);
+}
+
+void log_register_write(const char* name, std::uint32_t address, std::uint32_t value) noexcept {
+    const unsigned addr = address;
+    const unsigned low = value & 0xFFFFu;
+    std::FILE* f = std::fopen("logCMD_WRITE.txt", "a");
+    if (f != nullptr) {
+        std::fprintf(f, " %s,0x,%x,0x,%x\n", name, addr, low);
+        std::fclose(f);
+        return;
+    }
+    std::fprintf(stderr, " ***%s [0x%x] (0x%x) >>>", name, addr, low);
+    (void)std::getchar();
+}
+
+void dump_program_bytes(const std::uint8_t* data, std::size_t size) noexcept {
+    std::FILE* f = std::fopen("fpgaprog.csv", "w");
+    if (f == nullptr) return;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (i != 0 && i % 16 == 0) std::fputc('\n', f);
+        std::fprintf(f, "%d,", static_cast<int>(data[i]));
+    }
+    std::fclose(f);
+}
+
+void dump_boot_program(const std::uint8_t* data, std::size_t size) noexcept {
+    std::FILE* f = std::fopen("readdata.bin", "wb");
+    if (f == nullptr) return;
+    if (size != 0) (void)std::fwrite(data, 1, size, f);
+    std::fclose(f);
+}
+
+}  // namespace tvx::diag
