@@ -20,7 +20,9 @@
 #define TAVIREX_VERSION (TAVIREX_VERSION_MAJOR * 10000 + TAVIREX_VERSION_MINOR * 100 + TAVIREX_VERSION_PATCH)
 
 #if defined(_WIN32)
-#  if defined(TAVIREX_BUILDING_LIBRARY)
+#  if defined(TAVIREX_BUILDING_LIBRARY) && defined(TAVIREX_EXPORTS_FROM_DEF)
+#    define TAVIREX_API /* the 32-bit DLL takes its export table from a .def file */
+#  elif defined(TAVIREX_BUILDING_LIBRARY)
 #    define TAVIREX_API __declspec(dllexport)
 #  elif defined(TAVIREX_STATIC)
 #    define TAVIREX_API

@@ -101,4 +101,4 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetInfoData(const char* source, char* n
 
 // The tomographic side releases the link through the very same function.
 extern "C" TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree_Tomo(void)
-    __attribute__((alias("Tavirex_SetDeviceFree")));
+    __attribute__((alias("Tavirex_SetDeviceFree"), nothrow));
