@@ -1,3 +1,4 @@
+SHELL := /bin/bash
 # Thin wrapper over CMake. The two commands of a fresh machine:
 #   make demo   build everything and run `tavirex demo` against the simulated module
 #   make test   build and run the whole test suite
@@ -5,7 +6,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test demo asan win32 win32-check bench clean
+.PHONY: all build test demo asan win32 win32-check win64-test bench clean
 
 all: build
 
@@ -17,6 +18,7 @@ build: $(BUILD)/CMakeCache.txt
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure
+	@grep -E '^\[(==========|  PASSED  |  SKIPPED )\] [0-9]+ test' $(BUILD)/Testing/Temporary/LastTest.log || true
 
 demo: build
 	$(BUILD)/bin/tavirex demo --out out
@@ -33,10 +35,14 @@ win32:
 win32-check: win32
 	tools/check-exports.sh build-win32/bin/Tavirex.dll
 
+# The suite as Windows programs under Wine (64-bit MinGW-w64 build).
+win64-test:
+	tools/run-windows-tests.sh
+
 bench:
 	cmake -S . -B build-bench -DTAVIREX_BENCH=ON -DTAVIREX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-bench -j $(JOBS)
 	for b in build-bench/bin/bench_*; do $$b; done
 
 clean:
-	rm -rf build build-asan build-win32 build-bench
+	rm -rf build build-asan build-win32 build-win64 build-bench

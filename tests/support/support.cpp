@@ -111,6 +111,13 @@ std::string CaptureStderr::text() {
     std::string t = read_file(path_);
     std::error_code ec;
     fs::remove(path_, ec);
+#if defined(_WIN32)
+    // Standard error is a text stream on Windows: each line end reaches the file as CR LF.
+    std::string lf;
+    for (std::size_t i = 0; i < t.size(); ++i)
+        if (!(t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n')) lf.push_back(t[i]);
+    t = lf;
+#endif
     return t;
 }
 

@@ -65,7 +65,13 @@ TEST(CliTest, DemoRunsAgainstTheSimulatedModule) {
     const std::string out = dir.file("out");
     const std::string cmd = std::string("\"") + TVX_CLI_PATH + "\" demo --out \"" + out + "\" > \"" +
                             dir.file("log.txt") + "\" 2>&1";
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << tvxtest::read_file(dir.file("log.txt"));
+#if defined(_WIN32)
+    // cmd.exe drops the outermost pair of quotes of a /c command line.
+    const std::string line = "\"" + cmd + "\"";
+#else
+    const std::string& line = cmd;
+#endif
+    EXPECT_EQ(std::system(line.c_str()), 0) << tvxtest::read_file(dir.file("log.txt"));
     EXPECT_TRUE(tvxtest::file_exists(out + "/tavirex-demo.ini"));
     EXPECT_NE(tvxtest::read_file(dir.file("log.txt")).find("Tavirex_SetCommInit"), std::string::npos);
 }
