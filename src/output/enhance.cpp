@@ -15,6 +15,8 @@ using core::trunc_to_int;
 inline std::uint16_t enhance_a_pixel(const std::uint16_t* p, std::size_t d, std::size_t dRow, const float* table,
                                      std::uint32_t maximum) noexcept {
     const std::uint32_t v = std::min<std::uint32_t>(*p, maximum);
+    // At distance 0 the pixel is its own neighbour: plain inversion, also for values above the maximum.
+    if (d == 0) return static_cast<std::uint16_t>(maximum - v);
     const std::uint32_t sum = static_cast<std::uint32_t>(p[-static_cast<std::ptrdiff_t>(dRow)]) + p[dRow] +
                               p[-static_cast<std::ptrdiff_t>(d)] + p[d];
     const std::int64_t mean = sum >> 2;

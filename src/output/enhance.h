@@ -21,7 +21,9 @@ void build_gain_table_b(float* table, std::uint16_t gainPercent) noexcept;
 // distance to the nearest edge, so no pixel outside the image is ever read
 // (for images at least 2 x distance + 1 wide and high this is exactly the
 // usual interior plus border rings). Input values above maximum count as
-// maximum for the pixel itself; neighbours enter the mean unclamped.
+// maximum for the pixel itself; neighbours enter the mean unclamped. A pixel
+// filtered at distance 0 (the outermost ring, or every pixel when the distance
+// is 0) is plainly inverted: maximum - min(v, maximum).
 // False when the gain table cannot be allocated (out is then untouched).
 bool enhance_a(const std::uint16_t* in, std::uint16_t* out, std::uint32_t width, std::uint32_t height,
                std::uint8_t distance, std::uint16_t gainPercent, std::uint32_t maximum) noexcept;
