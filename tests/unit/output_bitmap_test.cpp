@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 #include "api/context.h"
 #include "core/alloc.h"
 #include "output/window.h"
@@ -217,6 +222,28 @@ TEST_F(OutputBitmapTest, InputAndOutputFailures) {
     EXPECT_FALSE(tvxtest::file_exists(nowhere));
     EXPECT_EQ(Tavirex_SaveBitmap(raw_.c_str(), 3, 2, 0, 0, nullptr), TAVIREX_E_MARKER);
 }
+
+#if !defined(_WIN32)
+// A file size limit makes the writes fail part way: the partial files are deleted again.
+TEST_F(OutputBitmapTest, ShortWriteLeavesNoFile) {
+    tvxtest::write_raw(raw_, std::vector<std::uint16_t>(100 * 100, 7));
+    const std::string rawOut = dir_.file("out.raw");
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::int32_t bitmap = Tavirex_SaveBitmapWindow(raw_.c_str(), 100, 100, 0, 0, bmp_.c_str());
+    const std::int32_t raw = Tavirex_RawDatafile(raw_.c_str(), 100, 100, 0, 0, rawOut.c_str());
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(bitmap, TAVIREX_E_MARKER);
+    EXPECT_EQ(raw, TAVIREX_E_MARKER);
+    EXPECT_FALSE(tvxtest::file_exists(bmp_));
+    EXPECT_FALSE(tvxtest::file_exists(rawOut));
+}
+#endif
 
 TEST_F(OutputBitmapTest, BadSizesAreRefusedBeforeAnyFileIsTouched) {
     tvxtest::write_file(bmp_, "previous");
