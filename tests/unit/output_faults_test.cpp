@@ -1,6 +1,6 @@
 // Allocation-failure sweep over the image file exports: fail the Nth allocation
 // for N = 1, 2, ... until the export succeeds. Every failure returns its
-// specified code, leaks nothing and leaves no partial or changed file.
+// documented result code, leaks nothing and leaves no partial or changed file.
 #include <gtest/gtest.h>
 
 #include <cstdio>
