@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/alloc.h"
+#include "core/intmath.h"
 #include "output/bitmap.h"
 #include "output/enhance.h"
 #include "output/raw_file.h"
@@ -48,8 +49,8 @@ std::int32_t write_display_raw(const char* inputPath, std::int32_t width, std::i
     if (read_raw_image(inputPath, in.data(), w, h) != 0) return TAVIREX_E_INPUT_FILE;
     if (filterDistance != 0 && filterGain != 0) {
         if (!enhance_a(in.data(), out.data(), static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h),
-                       static_cast<std::uint8_t>(filterDistance & 0xFF),
-                       static_cast<std::uint16_t>(filterGain & 0xFFFF), maximum))
+                       core::low8(static_cast<std::uint32_t>(filterDistance)),
+                       core::low16(static_cast<std::uint32_t>(filterGain)), maximum))
             return TAVIREX_E_OUTPUT_MEMORY;
     } else {
         invert(in.data(), out.data(), w * h, maximum);

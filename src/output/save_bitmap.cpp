@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/alloc.h"
+#include "core/intmath.h"
 #include "output/bitmap.h"
 #include "output/enhance.h"
 #include "output/raw_file.h"
@@ -19,8 +20,8 @@ std::int32_t save_bitmap(const BitmapRequest& rq) noexcept {
     // Tavirex_SaveBitmap3 always filters; the others when distance and gain are both set.
     const bool filter = gamma3 || (rq.filterDistance != 0 && rq.filterGain != 0);
     // The filter sees only the low 8 bits of the distance and the low 16 bits of the gain.
-    const std::uint8_t distance = static_cast<std::uint8_t>(rq.filterDistance & 0xFF);
-    const std::uint16_t gain = static_cast<std::uint16_t>(rq.filterGain & 0xFFFF);
+    const std::uint8_t distance = core::low8(static_cast<std::uint32_t>(rq.filterDistance));
+    const std::uint16_t gain = core::low16(static_cast<std::uint32_t>(rq.filterGain));
     const std::uint32_t maximum = gamma3 ? kMaximum12Bit : rq.maximum;
 
     core::Buffer<std::uint16_t> raw(pixels);

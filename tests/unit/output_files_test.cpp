@@ -39,6 +39,14 @@ TEST_F(OutputFilesTest, DisplayRawIsInvertedAndLimited) {
     // Distance 256 filters at distance 0, which only inverts.
     ASSERT_EQ(Tavirex_RawDatafile(in_.c_str(), 2, 2, 256, 100, out_.c_str()), 0);
     EXPECT_EQ(tvxtest::read_raw(out_), (std::vector<std::uint16_t>{4095, 0, 0, 3095}));
+    // The filter takes the low 8 bits of the distance and the low 16 bits of the gain.
+    std::vector<std::uint16_t> ramp(8 * 8);
+    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::uint16_t>((i * 733) % 4096);
+    tvxtest::write_raw(in_, ramp);
+    ASSERT_EQ(Tavirex_RawDatafile(in_.c_str(), 8, 8, 2, 100, out_.c_str()), 0);
+    const auto expected = tvxtest::read_raw(out_);
+    ASSERT_EQ(Tavirex_RawDatafile(in_.c_str(), 8, 8, 258, 65536 + 100, out_.c_str()), 0);
+    EXPECT_EQ(tvxtest::read_raw(out_), expected);
     tvx::TomoImageActive = 1;
     tvxtest::write_raw(in_, {0, 5000, 9000});
     ASSERT_EQ(Tavirex_RawDatafile(in_.c_str(), 3, 1, 0, 0, out_.c_str()), 0);
