@@ -18,6 +18,12 @@ void usage(std::FILE* to) {
                  "  info --config FILE   load a configuration, open the link to the sensor module, report\n"
                  "  demo [--out DIR]     write a configuration for the simulated module into DIR (default out)\n"
                  "                       and run the library against it\n"
+                 "  bitmap RAW BMP ...   raw image file to 8-bit bitmap (window, plain, gamma, gamma3 mappings)\n"
+                 "  window RAW ...       display window spanning the data of a raw image file\n"
+                 "  rawfile IN OUT ...   inverted (optionally enhanced) copy of a raw image file\n"
+                 "  mirror IN OUT ...    left-right mirror of a raw image file\n"
+                 "  adjust BMP ...       gamma, contrast and brightness of a bitmap, in place\n"
+                 "  mark BMP ...         stamp the orientation marker (L, or P and A) into a bitmap\n"
                  "\n"
                  "Every command takes --help.\n",
                  TAVIREX_VERSION_STRING);
@@ -41,6 +47,12 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(command, "info") == 0) return cli::cmd_info(argc, argv);
     if (std::strcmp(command, "demo") == 0) return cli::cmd_demo(argc, argv);
+    if (std::strcmp(command, "bitmap") == 0) return cli::cmd_bitmap(argc, argv);
+    if (std::strcmp(command, "window") == 0) return cli::cmd_window(argc, argv);
+    if (std::strcmp(command, "rawfile") == 0) return cli::cmd_rawfile(argc, argv);
+    if (std::strcmp(command, "mirror") == 0) return cli::cmd_mirror(argc, argv);
+    if (std::strcmp(command, "adjust") == 0) return cli::cmd_adjust(argc, argv);
+    if (std::strcmp(command, "mark") == 0) return cli::cmd_mark(argc, argv);
     std::fprintf(stderr, "tavirex: unknown command '%s'\n\n", command);
     usage(stderr);
     return 2;

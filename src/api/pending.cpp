@@ -23,32 +23,6 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingExDummy(const char*, con
     TVX_PENDING;
 }
 
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SaveBitmap(const char*, int32_t, int32_t, int32_t, int32_t, const char*) {
-    TVX_PENDING;
-}
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SaveBitmap2(const char*, int32_t, int32_t, int32_t, int32_t, double, double,
-                                                     double, const char*) {
-    TVX_PENDING;
-}
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SaveBitmapWindow(const char*, int32_t, int32_t, int32_t, int32_t,
-                                                          const char*) {
-    TVX_PENDING;
-}
-TAVIREX_API int32_t TAVIREX_STDCALL Tavirex_SaveBitmap3(const char*, int32_t, int32_t, int32_t, int32_t, double,
-                                                        double, double, const char*) {
-    TVX_PENDING;
-}
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetWindowPosAuto(const char*, int32_t, int32_t) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_RawDatafile(const char*, int32_t, int32_t, int32_t, int32_t, const char*) {
-    TVX_PENDING;
-}
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_RawFileHorizontalMirror(const char*, int32_t, int32_t, const char*) {
-    TVX_PENDING;
-}
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_BitmapChange(const char*, double, double, double) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_MarkingInBitmap(const char*, int32_t) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_MarkingInBitmap_Tomo(const char*, int32_t) { TVX_PENDING; }
-
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_Init_Tomo(const char*, uint32_t) { TVX_PENDING; }
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetSensMdulInit_Tomo(uint32_t, uint32_t) { TVX_PENDING; }
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetParamforPictEx_Tomo(void) { TVX_PENDING; }

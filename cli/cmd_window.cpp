@@ -1,0 +1,33 @@
+// tavirex window: the display window that spans the data of a raw image file.
+#include <cstdio>
+#include <string>
+
+#include "common.h"
+#include "output_args.h"
+#include "tavirex.h"
+
+namespace cli {
+
+int cmd_window(int argc, char** argv) {
+    Args args;
+    if (!parse_args(argc, argv, 2, {"width", "height"}, {}, &args)) return 2;
+    if (args.help) {
+        std::printf(
+            "usage: tavirex window RAW --width W --height H\n\n"
+            "Sets the display window from the smallest and largest value of the raw image file RAW\n"
+            "(Tavirex_SetWindowPosAuto) and prints its centre and width.\n");
+        return 0;
+    }
+    if (!positionals(args, 1, "window", "RAW")) return 2;
+    std::int32_t width = 0, height = 0;
+    if (!option_int(args, "window", "width", -1, &width) || !option_int(args, "window", "height", -1, &height)) return 2;
+    const std::string raw = args.positional[0];
+    const std::int32_t rc =
+        stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(raw.c_str(), width, height); });
+    if (rc == 0)
+        std::printf("centre %ld width %ld\n", static_cast<long>(Tavirex_GetWindowCenter()),
+                    static_cast<long>(Tavirex_GetWindowWidth()));
+    return exit_status(rc);
+}
+
+}  // namespace cli

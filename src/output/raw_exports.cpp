@@ -1,0 +1,81 @@
+#include "output/raw_exports.h"
+
+#include <algorithm>
+
+#include "core/alloc.h"
+#include "core/intmath.h"
+#include "output/bitmap.h"
+#include "output/enhance.h"
+#include "output/raw_file.h"
+#include "tavirex.h"
+
+namespace tvx::output {
+
+void auto_window_of(const std::uint16_t* pixels, std::size_t count, std::uint32_t maximum, std::int32_t* center,
+                    std::int32_t* width) noexcept {
+    std::uint16_t lo = 65535, hi = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        lo = std::min(lo, pixels[i]);
+        hi = std::max(hi, pixels[i]);
+    }
+    const std::int32_t m = static_cast<std::int32_t>(maximum);
+    *center = std::clamp((static_cast<std::int32_t>(hi) + lo) / 2, 0, m);
+    std::int32_t w = static_cast<std::int32_t>(hi) - lo;
+    if (w < 0) w = 0;
+    if (w > 2 * m + 1) w = m;
+    *width = w;
+}
+
+std::int32_t auto_window_from_file(const char* path, std::int32_t width, std::int32_t height,
+                                   std::uint32_t maximum, std::int32_t* center, std::int32_t* windowWidth) noexcept {
+    if (!raw_sizes_ok(width, height)) return TAVIREX_E_OUTPUT_MEMORY;
+    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    core::Buffer<std::uint16_t> raw(pixels);
+    if (!raw.ok()) return TAVIREX_E_OUTPUT_MEMORY;
+    if (read_raw_image(path, raw.data(), static_cast<std::size_t>(width), static_cast<std::size_t>(height)) != 0)
+        return TAVIREX_E_INPUT_FILE;
+    auto_window_of(raw.data(), pixels, maximum, center, windowWidth);
+    return TAVIREX_OK;
+}
+
+std::int32_t write_display_raw(const char* inputPath, std::int32_t width, std::int32_t height,
+                               std::int32_t filterDistance, std::int32_t filterGain, const char* outputPath,
+                               std::uint32_t maximum) noexcept {
+    if (!raw_sizes_ok(width, height)) return TAVIREX_E_OUTPUT_MEMORY;
+    const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+    core::Buffer<std::uint16_t> in(w * h);
+    core::Buffer<std::uint16_t> out(w * h);
+    if (!in.ok() || !out.ok()) return TAVIREX_E_OUTPUT_MEMORY;
+    if (read_raw_image(inputPath, in.data(), w, h) != 0) return TAVIREX_E_INPUT_FILE;
+    if (filterDistance != 0 && filterGain != 0) {
+        if (!enhance_a(in.data(), out.data(), static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h),
+                       core::low8(static_cast<std::uint32_t>(filterDistance)),
+                       core::low16(static_cast<std::uint32_t>(filterGain)), maximum))
+            return TAVIREX_E_OUTPUT_MEMORY;
+    } else {
+        invert(in.data(), out.data(), w * h, maximum);
+    }
+    return write_raw_image(outputPath, out.data(), w, h) == 0 ? TAVIREX_OK : TAVIREX_E_MARKER;
+}
+
+void mirror_rows(const std::uint16_t* in, std::uint16_t* out, std::size_t width, std::size_t height) noexcept {
+    for (std::size_t y = 0; y < height; ++y) {
+        const std::uint16_t* src = in + y * width;
+        std::uint16_t* dst = out + y * width;
+        std::reverse_copy(src, src + width, dst);
+    }
+}
+
+std::int32_t mirror_raw_file(const char* inputPath, std::int32_t width, std::int32_t height,
+                             const char* outputPath) noexcept {
+    if (!raw_sizes_ok(width, height)) return TAVIREX_E_OUTPUT_MEMORY;
+    const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+    core::Buffer<std::uint16_t> in(w * h);
+    core::Buffer<std::uint16_t> out(w * h);
+    if (!in.ok() || !out.ok()) return TAVIREX_E_OUTPUT_MEMORY;
+    if (read_raw_image(inputPath, in.data(), w, h) != 0) return TAVIREX_E_INPUT_FILE;
+    mirror_rows(in.data(), out.data(), w, h);
+    return write_raw_image(outputPath, out.data(), w, h) == 0 ? TAVIREX_OK : TAVIREX_E_MARKER;
+}
+
+}  // namespace tvx::output
