@@ -17,7 +17,7 @@ end=$(date +%s)
 cat "$log"
 total=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from.*ran.*/\1/p' "$log" | tail -n 1)
 passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}.*/\1/p' "$log" | tail -n 1)
-skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log" | tail -n 1)
+skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}[,.].*/\1/p' "$log" | head -n 1)
 failed=$(sed -n 's/^ *\([0-9]*\) FAILED TESTS\{0,1\}.*/\1/p' "$log" | tail -n 1)
 echo "Windows suite under Wine: ${total:-0} run, ${passed:-0} passed, ${failed:-0} failed, ${skipped:-0} skipped, $((end - start)) s"
 rm -f "$log"
