@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #include "api/context.h"
 #include "core/alloc.h"
@@ -42,8 +43,14 @@ std::int32_t read_speed_profile(const char* path, float* speeds, std::size_t cap
     if (f == nullptr) return -99;
     char line[kProfileLine];
     std::size_t n = 0;
-    while (n < capacity && std::fgets(line, sizeof line, f) != nullptr)
-        speeds[n++] = static_cast<float>(std::strtod(line, nullptr));
+    while (n < capacity && std::fgets(line, sizeof line, f) != nullptr) {
+        const double value = std::strtod(line, nullptr);
+        // Stored in single precision; a value beyond its range is stored as infinite.
+        if (std::fabs(value) > std::numeric_limits<float>::max())
+            speeds[n++] = value > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+        else
+            speeds[n++] = static_cast<float>(value);
+    }
     std::fclose(f);
     *count = n;
     return n == 0 ? -99 : 0;
