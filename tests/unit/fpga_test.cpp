@@ -147,6 +147,8 @@ TEST_F(FpgaTest, FailuresReachTheCallerUnchanged) {
     EXPECT_EQ(tvx::device::load_fpga(Device), 77);
     fake.on_command = [](const tvxtest::LinkCall& c) { return c.address == 0x27F00004 ? -5 : 0; };
     EXPECT_EQ(tvx::device::load_fpga(Device), -5);
+    fake.on_command = [](const tvxtest::LinkCall& c) { return c.address == 0x27F0000E ? 78 : 0; };
+    EXPECT_EQ(tvx::device::load_fpga(Device), 78);
     fake.on_command = [](const tvxtest::LinkCall&) { return 0; };
     EXPECT_EQ(tvx::device::load_fpga(Device), 1);  // never reports ready after the reset
     fake.on_read = [](std::uint32_t, std::uint32_t, std::uint8_t*) { return 1; };
