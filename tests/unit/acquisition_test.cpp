@@ -426,6 +426,34 @@ TEST_F(AcquisitionTest, ReadoutFailures) {
     EXPECT_EQ(tvx::core::test_blocks_held(), held);
 }
 
+TEST_F(AcquisitionTest, TracesOfSetUpAndReadout) {
+    Module m;
+    Device.DebugProcess = 1;
+    Device.DebugParam = 1;
+    std::string text;
+    {
+        tvxtest::InDirectory in(dir.path());
+        tvxtest::CaptureStderr err;
+        ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);  // takes the DEBUG switches
+        // Only the low 16 bits of the time lag count: 0x10064 is 100 ms.
+        ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0x10064), 0);
+        ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
+        text = err.text();
+    }
+    EXPECT_EQ(Device.SegmentStart[0], 2);
+    for (const char* expected : {"NUM of CCD CNTL DATA for PICT[ 834]\n", "TIMELAG   [100]\n",
+                                 "dWaitHNum [2500.000000]\n", "Num of Cutted Pxl at Left Side[   4]\n",
+                                 // "CCDCntlData write, attempt 1" and "read-back check OK" in code page 932
+                                 "CCDCntlData\x8F\x91\x82\xAB\x8D\x9E\x82\xDD" "1\x89\xF1\x96\xDA\n",
+                                 "CCDCntlData\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x6D\x94\x46OK\n",
+                                 // "data read start" and "data read end" stamps
+                                 "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x4A\x8E\x6E[",
+                                 "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8F\x49\x97\xB9["})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected;
+    // The CCD upload is logged under the trace switch, with the first table word.
+    EXPECT_EQ(tvxtest::read_file(dir.file("logCMD_WRITE.txt")), " WaitRAM,0x,27f02000,0x,3ff\n");
+}
+
 TEST_F(AcquisitionTest, ResetAll) {
     Module m;
     ASSERT_EQ(Tavirex_ResetAll(), 0);
