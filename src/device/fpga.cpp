@@ -13,7 +13,7 @@
 namespace tvx::device {
 namespace {
 
-// Lines are read 99 characters at a time, as the module's tools write them.
+// Lines are read at most 99 characters at a time; the rest of a longer line reads as the next line.
 constexpr int kLineBuffer = 100;
 constexpr std::uint32_t kSegmentRecordAddress = 0xFFF0;
 constexpr std::uint32_t kResetWaitMs = 50;

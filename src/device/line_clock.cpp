@@ -13,8 +13,8 @@ namespace tvx::device {
 namespace {
 
 constexpr double kLineStep = 0.048;  // length units per line
-// One unit in the last place below 25000 counts per second: the module's clock
-// conversion, kept exactly so that tables match the ones the unit was tuned with.
+// 25000 counts per second less one unit in the last place. Which way a count
+// rounds depends on it, so the constant is kept bit for bit.
 const double kCountsPerSecond = std::bit_cast<double>(std::uint64_t{0x40D869FFFFFFFFFF});
 constexpr double kCountsPerMs = 25.0;
 constexpr std::uint32_t kLinesPerPass[5] = {4096, 2048, 1364, 1024, 3500};
