@@ -20,6 +20,7 @@ std::uint32_t CurrentModule = 0;
 
 std::uint16_t* ClockTableStorage = nullptr;
 std::uint16_t* ImageBufferStorage = nullptr;
+std::size_t ImageBufferStorageBytes = 0;
 
 void take_debug_flags(const DeviceContext& record) noexcept {
     DebugFlags.DebugProcess = record.DebugProcess;
@@ -38,6 +39,7 @@ void release_picture_blocks() noexcept {
     PassTable = nullptr;
     SpeedProfile = nullptr;
     ImageBufferStorage = nullptr;
+    ImageBufferStorageBytes = 0;
     Device.ClockTable = nullptr;
     Device.ImageBuffer = nullptr;
 }

@@ -141,6 +141,9 @@ extern std::uint8_t SerialReplyBuffer[kSerialReplySize];
 // the blocks stay allocated until the next set-up or unload.
 extern std::uint16_t* ClockTableStorage;
 extern std::uint16_t* ImageBufferStorage;
+// Size in bytes of the block behind ImageBufferStorage (0 while none is held); the
+// readout refuses an image that would not fit it.
+extern std::size_t ImageBufferStorageBytes;
 extern std::uint16_t* PassTable;
 extern float* SpeedProfile;
 extern std::uint32_t PassCount;

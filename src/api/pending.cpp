@@ -6,17 +6,6 @@ extern "C" {
 
 #define TVX_PENDING return TAVIREX_E_NOT_AVAILABLE
 
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetSensMduInit_Pano(const char*, uint32_t) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetSensMduInit_Ceph(const char*, uint32_t, uint32_t) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetParamforPictEx(const char*, uint32_t, uint32_t, uint32_t) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetParamforPictEx_Ceph(const char*, uint32_t, uint32_t, uint32_t) {
-    TVX_PENDING;
-}
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetWaitXExpose(void) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_CheckPictStatus(uint8_t*) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetImageDataEx(uint32_t) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_ResetAll(void) { TVX_PENDING; }
-
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingEx(const char*, uint32_t*, uint32_t*) { TVX_PENDING; }
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingEx2(const char*, uint32_t*, uint32_t*) { TVX_PENDING; }
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingExDummy(const char*, const char*, uint32_t*, uint32_t*) {

@@ -1,0 +1,105 @@
+#include "device/picture.h"
+
+#include "core/alloc.h"
+#include "core/intmath.h"
+#include "device/front_end.h"
+#include "device/line_clock.h"
+#include "device/registers.h"
+
+namespace tvx::device {
+namespace {
+
+constexpr std::uint16_t kLinesPano = 4096;
+constexpr std::uint16_t kLinesCeph = 3500;
+constexpr std::uint16_t kPixelsPano = 1536;
+constexpr std::uint16_t kPixelsCeph = 2304;
+constexpr std::uint8_t kMaxCut = 3;
+
+// Allocates the four picture blocks in their fixed order; false at the first
+// failure (the blocks already taken stay until the next set-up or unload).
+bool allocate_picture_blocks(bool ceph) noexcept {
+    const std::size_t table_bytes = ceph ? kClockTableBytesCeph : kClockTableBytesPano;
+    const std::size_t image_bytes = ceph ? kImageBufferBytesCeph : kImageBufferBytesPano;
+    ClockTableStorage = static_cast<std::uint16_t*>(core::allocate(table_bytes));
+    if (ClockTableStorage == nullptr) return false;
+    PassTable = static_cast<std::uint16_t*>(core::allocate(table_bytes));
+    if (PassTable == nullptr) return false;
+    SpeedProfile = static_cast<float*>(core::allocate(kSpeedProfileBytes));
+    if (SpeedProfile == nullptr) return false;
+    ImageBufferStorage = static_cast<std::uint16_t*>(core::allocate(image_bytes));
+    if (ImageBufferStorage == nullptr) return false;
+    ImageBufferStorageBytes = image_bytes;
+    return true;
+}
+
+std::int32_t check_picture_settings(const DeviceContext& r) noexcept {
+    if (r.ClockMode > kClockCodeCeph) return 3;
+    if (r.StartSignal < 1 || r.StartSignal > 3) return 3;
+    if (r.CephMode == 0) {
+        if (r.ClockMode > 3) return 3;
+    } else if (r.CephMode == 1) {
+        if (r.ClockMode != kClockCodeCeph) return 3;
+    } else {
+        return 3;
+    }
+    for (const XyCorrIndex cut : {kLowerCut01, kLowerCut02, kUpperCut01, kUpperCut02})
+        if (r.XyCorr[cut] > kMaxCut) return 3;
+    if (r.ClockTable == nullptr) return 3;
+    for (std::uint32_t i = 0; i < r.ClockTableLength; ++i)
+        if (r.ClockTable[i] < kClockMin || r.ClockTable[i] > kClockMax) return 3;
+    return 0;
+}
+
+}  // namespace
+
+std::int32_t picture_setup(const DeviceContext& r) noexcept {
+    std::int32_t rc = check_picture_settings(r);
+    if (rc != 0) return rc;
+    const std::uint32_t clock_field = r.CephMode == 0 ? r.ClockMode : 0;
+    rc = write_register("MODREG", reg::MODREG, core::low8(16u * (4u * r.StartSignal + clock_field)));
+    if (rc != 0) return rc;
+    rc = write_register("RAMRDM", reg::RAMRDM, 1);
+    if (rc != 0) return rc;
+    rc = write_ccd_control_data(r.DebugProcess != 0, r.ClockTable, 2u * r.ClockTableLength, r.LanRetry);
+    if (rc != 0) return rc;
+    rc = write_register("RAMRDM", reg::RAMRDM, 0);
+    if (rc != 0) return rc;
+    rc = program_front_end(r);
+    if (rc != 0) return rc;
+    return ready_check(r.InitValue, r.LanRetry);
+}
+
+std::int32_t set_param_for_pict(DeviceContext& record, const char* speed_profile_path, std::uint32_t passes,
+                                std::uint32_t interval_ms, std::uint32_t timelag_ms, bool ceph) noexcept {
+    if (ceph ? passes != 1 : (passes < 1 || passes > 4)) return -97;
+
+    // Releasing the blocks also clears ClockTable and ImageBuffer in the record, so
+    // nothing can reach the old blocks if this set-up stops half way.
+    release_picture_blocks();
+    if (!allocate_picture_blocks(ceph)) return -98;
+
+    if (speed_profile_path == nullptr) return -99;
+    std::size_t samples = 0;
+    std::int32_t rc = read_speed_profile(speed_profile_path, SpeedProfile, kMaxSpeedSamples, &samples);
+    if (rc != 0) return rc;
+
+    const std::uint32_t code = ceph ? kClockCodeCeph : passes - 1;
+    const std::uint16_t lines = ceph ? kLinesCeph : kLinesPano;
+    rc = build_clock_table(code, passes, SpeedProfile, samples, core::low16(interval_ms), core::low16(timelag_ms),
+                           ClockTableStorage, lines, PassTable, record.SegmentStart, record.SegmentWidth);
+    if (rc != 0) return rc;
+
+    record.ClockMode = static_cast<std::uint8_t>(code);
+    record.ClockTable = ClockTableStorage;
+    record.ImageBuffer = ImageBufferStorage;
+    record.ImageWidth = lines;
+    record.ImageHeight = ceph ? kPixelsCeph : kPixelsPano;
+    record.SegmentCount = static_cast<std::uint8_t>(passes);
+    record.ClockTableLength = lines;
+    PassCount = passes;
+
+    const DeviceContext snapshot = record;
+    return picture_setup(snapshot);
+}
+
+}  // namespace tvx::device
