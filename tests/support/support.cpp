@@ -66,6 +66,23 @@ std::string read_file(const std::string& path) {
     return s.str();
 }
 
+namespace {
+[[maybe_unused]] std::string crlf_to_lf(const std::string& t) {
+    std::string lf;
+    for (std::size_t i = 0; i < t.size(); ++i)
+        if (!(t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n')) lf.push_back(t[i]);
+    return lf;
+}
+}  // namespace
+
+std::string read_text_file(const std::string& path) {
+#if defined(_WIN32)
+    return crlf_to_lf(read_file(path));
+#else
+    return read_file(path);
+#endif
+}
+
 void reset_library() {
     tvx::core::test_fail_allocation(0);
     tvx::link::unload();
@@ -113,10 +130,7 @@ std::string CaptureStderr::text() {
     fs::remove(path_, ec);
 #if defined(_WIN32)
     // Standard error is a text stream on Windows: each line end reaches the file as CR LF.
-    std::string lf;
-    for (std::size_t i = 0; i < t.size(); ++i)
-        if (!(t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n')) lf.push_back(t[i]);
-    t = lf;
+    t = crlf_to_lf(t);
 #endif
     return t;
 }

@@ -25,6 +25,9 @@ private:
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
 std::string read_file(const std::string& path);
+// A text file the library wrote in text mode (logs, dumps): on Windows its line
+// ends are CR LF on disk; this gives them back as LF so one expectation serves both.
+std::string read_text_file(const std::string& path);
 
 // Puts the library back into its load-time state: link unloaded, picture
 // blocks released, globals cleared, allocation failures off.

@@ -451,7 +451,7 @@ TEST_F(AcquisitionTest, TracesOfSetUpAndReadout) {
                                  "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8F\x49\x97\xB9["})
         EXPECT_NE(text.find(expected), std::string::npos) << expected;
     // The CCD upload is logged under the trace switch, with the first table word.
-    EXPECT_EQ(tvxtest::read_file(dir.file("logCMD_WRITE.txt")), " WaitRAM,0x,27f02000,0x,3ff\n");
+    EXPECT_EQ(tvxtest::read_text_file(dir.file("logCMD_WRITE.txt")), " WaitRAM,0x,27f02000,0x,3ff\n");
 }
 
 TEST_F(AcquisitionTest, ResetAll) {

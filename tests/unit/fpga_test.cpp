@@ -185,9 +185,9 @@ TEST_F(FpgaTest, RegisterLogAndProgramDumps) {
         tvxtest::InDirectory in(dir.path());
         ASSERT_EQ(tvx::device::load_fpga(Device), 0);
     }
-    EXPECT_EQ(tvxtest::read_file(dir.file("fpgaprog.csv")),
+    EXPECT_EQ(tvxtest::read_text_file(dir.file("fpgaprog.csv")),
               "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,\n16,17,18,19,");
-    EXPECT_EQ(tvxtest::read_file(dir.file("logCMD_WRITE.txt")), " SYSRST,0x,27f00004,0x,0\n STSREG,0x,27f0000e,0x,1\n");
+    EXPECT_EQ(tvxtest::read_text_file(dir.file("logCMD_WRITE.txt")), " SYSRST,0x,27f00004,0x,0\n STSREG,0x,27f0000e,0x,1\n");
 
     // The boot program is dumped unchanged before it is sent.
     const std::string program("\x00\x01\xFF\x0A\x0D boot", 10);
