@@ -16,8 +16,10 @@ void usage(std::FILE* to) {
                  "\n"
                  "commands:\n"
                  "  info --config FILE   load a configuration, open the link to the sensor module, report\n"
-                 "  demo [--out DIR]     write a configuration for the simulated module into DIR (default out)\n"
-                 "                       and run the library against it\n"
+                 "  demo [--out DIR]     write configurations for the simulated module into DIR (default out),\n"
+                 "                       calibrate it and acquire a panoramic and a cephalometric picture\n"
+                 "  acquire pano|ceph    take one picture and write the raw readout\n"
+                 "  calibrate pano|ceph  write the shading calibration file and the line table\n"
                  "\n"
                  "Every command takes --help.\n",
                  TAVIREX_VERSION_STRING);
@@ -41,6 +43,8 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(command, "info") == 0) return cli::cmd_info(argc, argv);
     if (std::strcmp(command, "demo") == 0) return cli::cmd_demo(argc, argv);
+    if (std::strcmp(command, "acquire") == 0) return cli::cmd_acquire(argc, argv);
+    if (std::strcmp(command, "calibrate") == 0) return cli::cmd_calibrate(argc, argv);
     std::fprintf(stderr, "tavirex: unknown command '%s'\n\n", command);
     usage(stderr);
     return 2;
