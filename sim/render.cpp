@@ -89,13 +89,9 @@ Scan read_scan(const Module& m) {
     return s;
 }
 
-// Physical position along the sensor of a module row, in rows: the readout
-// runs from the bottom of the displayed image, and each chip joint leaves a
-// strip of sensor-less surface.
-double sensor_position(const Scan& s, int row) {
-    const int from_top = s.rows - 1 - row;
-    return from_top + (from_top / kChipRows) * kChipGapRows;
-}
+// Physical position along the sensor of a module row, in rows from the top
+// of the displayed image; each chip joint leaves a strip of sensor-less surface.
+double sensor_position(const Scan&, int row) { return row + (row / kChipRows) * kChipGapRows; }
 
 void fill_ramp(Module& m, const Scan& s) {
     for (int r = 0; r < s.rows; ++r) {
@@ -106,7 +102,7 @@ void fill_ramp(Module& m, const Scan& s) {
 }
 
 void fill_sensor(Module& m, const Scan& s) {
-    const double span = sensor_position(s, 0);
+    const double span = sensor_position(s, s.rows - 1);
     // Dark charge grows with the time a line spends in the sensor: the sum of
     // the 64 clock periods before it, lines before a pass counting at the floor.
     std::vector<std::uint32_t> dark_clock(static_cast<std::size_t>(s.lines), 0);
