@@ -100,12 +100,25 @@ PanoColumn pano_column(float u) {
     c.a = a;
     c.occlusal = 0.50f - 0.06f * a * a;
     c.palate = 0.30f - 0.04f * a * a;
-    c.jaw = 1 - smoothstep(0.62f, 0.82f, aa);
-    c.lower_border = aa < 0.78f ? 0.86f - 0.11f * a * a : 1.0f;
-    c.ramus = band(aa, 0.66f, 0.86f, 0.02f);
-    // Condyle (posterior, high), sigmoid notch, coronoid process (anterior).
-    const float r = clamp01((aa - 0.66f) / 0.20f);
-    c.ramus_top = 0.20f + 0.09f * std::sin(3.14159265f * r) * (r < 0.5f ? 0.8f : 1.0f);
+    const float crest_up = c.occlusal - 0.045f, crest_lo = c.occlusal + 0.045f;
+    c.maxilla = 1 - smoothstep(0.66f, 0.80f, aa);
+    c.maxilla_bottom = crest_up - smoothstep(0.56f, 0.76f, aa) * (crest_up - c.palate - 0.02f);
+    // Mandible: body, angle and ramus up to the coronoid process and the condyle.
+    c.mandible = 1 - smoothstep(0.855f, 0.875f, aa);
+    if (aa < 0.60f) {
+        c.mandible_top = crest_lo;
+    } else if (aa < 0.70f) {
+        const float t = smoothstep(0.60f, 0.70f, aa);
+        c.mandible_top = crest_lo + t * (0.27f - crest_lo);
+    } else if (aa < 0.83f) {
+        c.mandible_top = 0.27f + 0.06f * std::sin(3.14159265f * (aa - 0.70f) / 0.13f);
+    } else {
+        c.mandible_top = 0.27f - (0.27f - 0.19f) * smoothstep(0.83f, 0.845f, aa);
+    }
+    const float body = 0.86f - 0.11f * a * a;
+    const float body_end = 0.86f - 0.11f * 0.70f * 0.70f;
+    const float angle = clamp01((aa - 0.70f) / 0.17f);
+    c.lower_border = aa < 0.70f ? body : body_end - 0.22f * angle * angle * angle;
     c.spine = smoothstep(0.88f, 0.95f, aa);
     c.sinus = band(aa, 0.20f, 0.58f, 0.05f);
     c.nasal = 1 - smoothstep(0.10f, 0.16f, aa);
@@ -136,24 +149,23 @@ float pano_attenuation(const PanoColumn& c, float v) {
     float mu = c.soft;
     const float tex = 0.07f * std::sin(c.texture + v * 67.f) * std::sin(c.texture * 0.7f - v * 43.f);
     // Upper jaw: maxilla from the palate down to the alveolar crest, with the palate's bright band.
-    if (c.jaw > 0) {
-        mu += c.jaw * (0.50f + tex) * band(v, c.palate, c.occlusal - 0.045f, 0.015f);
-        mu += c.jaw * 0.65f * band(v, c.palate - 0.010f, c.palate + 0.010f, 0.006f) * (1 - c.nasal * 0.5f);
+    if (c.maxilla > 0) {
+        mu += c.maxilla * (0.50f + tex) * band(v, c.palate, c.maxilla_bottom, 0.015f);
+        mu += c.maxilla * 0.65f * band(v, c.palate - 0.010f, c.palate + 0.010f, 0.006f) * (1 - c.nasal * 0.5f);
         // Air between tongue and palate.
         mu -= 0.18f * band(v, c.palate + 0.018f, c.palate + 0.040f, 0.008f) * (1 - smoothstep(0.45f, 0.6f, std::fabs(c.a)));
-        // Lower jaw: mandibular body with its cortical lower border and canal.
-        mu += c.jaw * (0.60f + tex) * band(v, c.occlusal + 0.045f, c.lower_border, 0.012f);
-        mu += c.jaw * 0.75f * band(v, c.lower_border - 0.028f, c.lower_border, 0.006f);
-        mu -= c.jaw * 0.16f * band(v, c.lower_border - 0.085f, c.lower_border - 0.075f, 0.004f) *
-              smoothstep(0.25f, 0.45f, std::fabs(c.a));
     }
-    if (c.ramus > 0) {
-        mu += c.ramus * (0.70f + tex) * band(v, c.ramus_top, 0.80f, 0.012f);
-        mu += c.ramus * 0.35f * band(v, 0.77f, 0.80f, 0.008f);
+    // Lower jaw: body and ramus, cortical lower and posterior borders, mandibular canal.
+    if (c.mandible > 0) {
+        mu += c.mandible * (0.60f + tex) * band(v, c.mandible_top, c.lower_border, 0.010f);
+        mu += c.mandible * 0.75f * band(v, c.lower_border - 0.026f, c.lower_border, 0.006f);
+        mu += 0.35f * band(std::fabs(c.a), 0.835f, 0.86f, 0.006f) * band(v, c.mandible_top, c.lower_border, 0.01f);
+        mu -= c.mandible * 0.16f * band(v, c.lower_border - 0.085f, c.lower_border - 0.075f, 0.004f) *
+              smoothstep(0.25f, 0.45f, std::fabs(c.a)) * (1 - smoothstep(0.68f, 0.74f, std::fabs(c.a)));
     }
     // Condyles in their fossae.
     const float aa = std::fabs(c.a);
-    mu += 0.9f * ellipse(aa, v, 0.83f, 0.17f, 0.035f, 0.040f, 0.2f);
+    mu += 0.7f * ellipse(aa, v, 0.845f, 0.185f, 0.030f, 0.035f, 0.2f);
     // Maxillary sinuses (air) with their bright floor; nasal cavity with its septum.
     if (c.sinus > 0) {
         mu -= 0.30f * ellipse(aa, v, 0.39f, 0.20f, 0.17f, 0.075f, 0.15f);

@@ -13,10 +13,11 @@ struct PanoColumn {
     float a = 0;              // 2u - 1
     float occlusal = 0;       // v of the occlusal plane
     float palate = 0;         // v of the hard palate
-    float lower_border = 0;   // v of the mandible's lower border (1 where there is no body)
-    float jaw = 0;            // 0..1 presence of the jaw bones
-    float ramus = 0;          // 0..1 presence of the ramus
-    float ramus_top = 0;      // v of the ramus' upper edge
+    float maxilla = 0;        // 0..1 presence of the upper jaw
+    float maxilla_bottom = 0; // v of the alveolar crest, rising towards the tuberosity
+    float mandible = 0;       // 0..1 presence of the lower jaw (body and ramus)
+    float mandible_top = 0;   // v of its upper edge: alveolar crest, coronoid, notch, condyle
+    float lower_border = 0;   // v of its lower edge, curving up at the angle
     float spine = 0;          // 0..1 spine shadow
     float sinus = 0;          // 0..1 maxillary sinus
     float nasal = 0;          // 0..1 nasal cavity
