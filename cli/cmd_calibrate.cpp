@@ -19,6 +19,14 @@ std::string config_text(const char* section, const char* key, const std::string&
     return value;
 }
 
+bool parse_u32(const std::string& text, std::uint32_t* out) {
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || text[0] == '-' || *end != '\0' || v > 0xFFFFFFFFul) return false;
+    *out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
 bool read_readout(const std::string& path, int width, int rows, std::vector<std::uint16_t>* out) {
     out->assign(static_cast<std::size_t>(width) * rows, 0);
     if (tvx::output::read_raw_image(path.c_str(), out->data(), static_cast<std::size_t>(width), static_cast<std::size_t>(rows)) != 0) {
@@ -124,9 +132,11 @@ int cmd_calibrate(int argc, char** argv) {
         q.source = "acquire";
         q.acquire.config = config;
         q.acquire.profile = args.get("profile");
-        q.acquire.passes = static_cast<std::uint32_t>(std::strtoul(args.get("passes", "1").c_str(), nullptr, 10));
-        q.acquire.interval = static_cast<std::uint32_t>(std::strtoul(args.get("interval", "10").c_str(), nullptr, 10));
-        q.acquire.lag = static_cast<std::uint32_t>(std::strtoul(args.get("lag", "100").c_str(), nullptr, 10));
+        if (!parse_u32(args.get("passes", "1"), &q.acquire.passes) ||
+            !parse_u32(args.get("interval", "10"), &q.acquire.interval) || !parse_u32(args.get("lag", "100"), &q.acquire.lag)) {
+            std::fprintf(stderr, "tavirex calibrate: --passes, --interval and --lag take unsigned numbers\n");
+            return 2;
+        }
     }
     return run_calibrate(q);
 }
