@@ -18,6 +18,7 @@ struct AcquireOptions {
     std::uint32_t lag = 100;    // ms before the first picture line
     std::string output;         // raw readout file; empty: not written
     std::string sim_mode;       // image mode of the simulated module ("" keeps it)
+    std::string replay;         // recorded readout for sim_mode "replay"
     long poll_limit = 200000;   // status polls before giving up on the exposure
     bool progress = true;
 };

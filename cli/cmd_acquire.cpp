@@ -25,15 +25,16 @@ bool parse_u32(const std::string& text, std::uint32_t* out) {
 }
 
 // Chooses the image mode of the simulated module through its control entry.
-std::int32_t set_sim_mode(const std::string& mode) {
+std::int32_t set_sim_mode(const std::string& mode, const std::string& replay) {
     using SetMode = std::int32_t (*)(const char*, const char*);
     auto fn = reinterpret_cast<SetMode>(tvx::platform::find_symbol(tvx::link::Link.LinkModule, "TvxSim_SetModeByName"));
     if (fn == nullptr) {
         std::fprintf(stderr, "  the link library is not the simulated module: image mode %s not available\n", mode.c_str());
         return kNoSimMode;
     }
-    if (fn(mode.c_str(), nullptr) != 0) {
-        std::fprintf(stderr, "  the simulated module does not know the image mode %s\n", mode.c_str());
+    if (fn(mode.c_str(), replay.empty() ? nullptr : replay.c_str()) != 0) {
+        std::fprintf(stderr, "  the simulated module refused the image mode %s%s%s\n", mode.c_str(),
+                     replay.empty() ? "" : " with ", replay.c_str());
         return kNoSimMode;
     }
     return 0;
@@ -80,7 +81,7 @@ std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
         stage("Tavirex_SetDeviceFree", [] { return Tavirex_SetDeviceFree(); });
         return code == 0 ? 0 : fail(stage_name, code);
     };
-    if (!o.sim_mode.empty() && (rc = set_sim_mode(o.sim_mode)) != 0) return finish("image mode", rc);
+    if (!o.sim_mode.empty() && (rc = set_sim_mode(o.sim_mode, o.replay)) != 0) return finish("image mode", rc);
 
     if (o.ceph) {
         rc = stage(o.lateral ? "Tavirex_SetSensMduInit_Ceph (lateral)" : "Tavirex_SetSensMduInit_Ceph (frontal)",
@@ -137,7 +138,7 @@ std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
 
 int cmd_acquire(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"config", "profile", "passes", "interval", "lag", "out", "sim-mode", "poll-limit"},
+    if (!parse_args(argc, argv, 2, {"config", "profile", "passes", "interval", "lag", "out", "sim-mode", "replay", "poll-limit"},
                     {"lateral", "quiet"}, &args))
         return 2;
     if (args.help) {
@@ -157,6 +158,8 @@ int cmd_acquire(int argc, char** argv) {
             "  --out FILE         raw readout file (default pano.raw or ceph.raw)\n"
             "  --lateral          cephalometric lateral view (default frontal)\n"
             "  --sim-mode NAME    simulated module only: phantom, flat, dark, ramp\n"
+            "  --replay FILE      simulated module only: deliver this recorded readout (a file written\n"
+            "                     by acquire, or 2304 module rows of 8192 bytes)\n"
             "  --poll-limit N     status polls before giving up (default 200000)\n"
             "  --quiet            no progress indicator\n");
         return 0;
@@ -177,6 +180,14 @@ int cmd_acquire(int argc, char** argv) {
     o.progress = !args.has("quiet");
     o.output = args.get("out", o.ceph ? "ceph.raw" : "pano.raw");
     o.sim_mode = args.get("sim-mode");
+    o.replay = args.get("replay");
+    if (!o.replay.empty()) {
+        if (!o.sim_mode.empty() && o.sim_mode != "replay") {
+            std::fprintf(stderr, "tavirex acquire: --replay goes with --sim-mode replay or alone\n");
+            return 2;
+        }
+        o.sim_mode = "replay";
+    }
     std::uint32_t limit = 200000;
     if ((args.has("passes") && !parse_u32(args.get("passes"), &o.passes)) ||
         (args.has("interval") && !parse_u32(args.get("interval"), &o.interval)) ||

@@ -227,7 +227,9 @@ TEST_F(SimTest, SensorModelDarkGainDefectsAndPhantom) {
     const double teeth = mean(ph, 700, 820, 650, 750);  // around the occlusal plane, mid-arch
     const double side = mean(ph, 700, 820, 40, 80);
     EXPECT_LT(teeth + 500, side);
-    EXPECT_LT(sim.stats().last_render_us, 1000000u);
+#if defined(NDEBUG)
+    EXPECT_LT(sim.stats().last_render_us, 1000000u) << "rendering a picture takes well under a second";
+#endif
     // The same exposure again renders the same picture.
     sim.arm(false);
     ASSERT_EQ(sim.wait_picture(), 1);
