@@ -193,12 +193,33 @@ TEST_F(CliSimTest, AcquireWritesTheRawReadout) {
     EXPECT_EQ(tvxtest::read_file(dir.file("pano.raw")).size(), 12582912u);
     const std::string log = tvxtest::read_file(dir.file("log.txt"));
     EXPECT_NE(log.find("Tavirex_GetImageDataEx"), std::string::npos);
+    // The recorded readout played back by the module comes out unchanged.
+    const std::string replay = std::string(TVX_CLI_PATH) + " acquire pano --quiet --passes 2 --config " + config +
+                               " --profile " TVX_SOURCE_DIR "/data/speed_pano.txt --replay " + dir.file("pano.raw") +
+                               " --out " + dir.file("again.raw") + " > " + dir.file("log3.txt") + " 2>&1";
+    ASSERT_EQ(run(replay), 0) << tvxtest::read_file(dir.file("log3.txt"));
+    EXPECT_EQ(tvxtest::read_file(dir.file("again.raw")), tvxtest::read_file(dir.file("pano.raw")));
     // A profile that does not exist: the failing code explained, no file.
     const std::string bad = std::string(TVX_CLI_PATH) + " acquire pano --quiet --config " + config + " --profile " +
                             dir.file("none.txt") + " --out " + dir.file("bad.raw") + " > " + dir.file("log2.txt") + " 2>&1";
     EXPECT_NE(run(bad), 0);
     EXPECT_NE(tvxtest::read_file(dir.file("log2.txt")).find("-99 (the speed profile is missing"), std::string::npos);
     EXPECT_FALSE(tvxtest::file_exists(dir.file("bad.raw")));
+}
+
+TEST_F(CliSimTest, AcquireRefusesBadArguments) {
+    const std::string cli = TVX_CLI_PATH;
+    const std::string quiet = " > " + dir.file("log.txt") + " 2>&1";
+    EXPECT_EQ(run(cli + " acquire --help" + quiet), 0);
+    for (const std::string& args : {std::string(" acquire tomo --config a --profile b"), std::string(" acquire pano --profile b"),
+                                    std::string(" acquire pano --config a --profile b --lateral"),
+                                    std::string(" acquire pano --config a --profile b --passes two"),
+                                    std::string(" acquire ceph --config a --profile b --poll-limit 0"),
+                                    std::string(" acquire pano --config a --profile b --replay r --sim-mode flat"),
+                                    std::string(" calibrate pano --model"), std::string(" calibrate pano --dark d --shading s --lines l")}) {
+        const int status = run(cli + args + quiet);
+        EXPECT_NE(status, 0) << args;
+    }
 }
 
 }  // namespace
