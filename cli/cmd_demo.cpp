@@ -1,9 +1,12 @@
-// tavirex demo: run the library against the simulated sensor module.
+// tavirex demo: the library against the simulated sensor module, from a
+// fresh folder to calibrated panoramic and cephalometric readouts.
 #include <cerrno>
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
 
+#include "acquire.h"
+#include "calibration.h"
 #include "common.h"
 #include "tavirex.h"
 
@@ -12,8 +15,6 @@
 #endif
 
 namespace cli {
-
-int run_info(const char* config);
 
 namespace {
 
@@ -32,20 +33,91 @@ bool write_file(const std::string& path, const std::string& content) {
     return std::fclose(f) == 0 && ok;
 }
 
-// A small stand-in boot program: the simulated module accepts any bytes.
-std::string boot_program() {
-    std::string bytes;
-    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>((i * 37 + 11) & 0xFF));
+// Deterministic stand-in bytes: the simulated module accepts any program.
+std::string program_bytes(const char* header, std::size_t size, unsigned seed) {
+    std::string bytes = header;
+    unsigned x = seed;
+    while (bytes.size() < size) {
+        x = x * 1103515245u + 12345u;
+        bytes.push_back(static_cast<char>((x >> 16) & 0xFF));
+    }
     return bytes;
 }
 
-std::string default_configuration(const std::string& dir) {
-    return "; Tavirex demo configuration: the simulated sensor module\r\n"
+// Intel HEX as the FPGA reader takes it: a segment address record first (the
+// line it skips), 16-byte data records in upper-case hex, the end record.
+std::string intel_hex(const std::string& data) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out = ":020000021000EC\r\n";
+    for (std::size_t at = 0; at < data.size(); at += 16) {
+        const std::size_t n = data.size() - at < 16 ? data.size() - at : 16;
+        std::string record;
+        unsigned sum = 0;
+        auto put = [&](unsigned byte) {
+            record.push_back(kDigits[(byte >> 4) & 0xF]);
+            record.push_back(kDigits[byte & 0xF]);
+            sum += byte;
+        };
+        put(static_cast<unsigned>(n));
+        put(static_cast<unsigned>((at >> 8) & 0xFF));
+        put(static_cast<unsigned>(at & 0xFF));
+        put(0);
+        for (std::size_t i = 0; i < n; ++i) put(static_cast<unsigned char>(data[at + i]));
+        put((0x100 - (sum & 0xFF)) & 0xFF);
+        out += ":" + record + "\r\n";
+    }
+    return out + ":00000001FF\r\n";
+}
+
+// Acceleration from 8 to 40 length units per second, cruise, deceleration; 10 ms samples.
+std::string speed_profile(int cruise_samples) {
+    std::string out;
+    char line[32];
+    for (int i = 1; i <= 40; ++i) {
+        std::snprintf(line, sizeof line, "%.2f\n", 8 + 32.0 * i / 40);
+        out += line;
+    }
+    for (int i = 0; i < cruise_samples; ++i) out += "40.00\n";
+    for (int i = 1; i <= 40; ++i) {
+        std::snprintf(line, sizeof line, "%.2f\n", 40 - 32.0 * i / 40);
+        out += line;
+    }
+    return out;
+}
+
+std::string configuration(const std::string& dir, const char* mode) {
+    std::string ad;
+    for (int n = 1; n <= 3; ++n)
+        ad += "[AD" + std::to_string(n) + "SET]\r\nACTION_D0=1\r\nACTION_D5=1\r\nCONTROL_D3=1\r\nPxGAGain=32\r\n";
+    return std::string("; Tavirex demo configuration (") + mode + "): the simulated sensor module\r\n"
            "[DLL]\r\nFILENAME=" + sim_module_path() + "\r\n"
-           "[LOADPROG]\r\nFLG_BOOT=1\r\nBOOT=" + dir + "boot.bin\r\n"
+           "[LOADPROG]\r\nFLG_BOOT=1\r\nBOOT=" + dir + "boot.bin\r\nFPGA=" + dir + "fpga_pano.hex\r\nFPGA_CEPH=" + dir +
+           "fpga_ceph.hex\r\n"
            "[PICTCNTL]\r\nIPADDRESS=192.168.10.20\r\nLANTIMEOUT=5000\r\nLANRETRY=5\r\nINITVALUE=1\r\n"
            "STARTSIGNAL=1\r\nPICTPATTERN=0\r\n"
+           "[DELSHADW]\r\nCALIBDATA=" + dir + "shading_pano.bin\r\nCALIBDATA_CEPH=" + dir + "shading_ceph.bin\r\n"
+           "[CORRINJLINE]\r\nCORRLINEDATA=" + dir + "lines_" + mode + ".bin\r\n" + ad +
+           "[ExOption]\r\nPictLineNum=2\r\nPictLineColor=0\r\n"
            "[INIT_WINDOW]\r\nWINDOW_CENTER=2048\r\nWINDOW_WIDTH=4096\r\n";
+}
+
+// Measures the calibration through the library; falls back to the module's sensor model.
+void calibrate(const std::string& dir, bool ceph) {
+    CalibrateRequest q;
+    q.ceph = ceph;
+    q.source = "acquire";
+    q.acquire.config = dir + (ceph ? "tavirex-ceph.ini" : "tavirex-pano.ini");
+    q.acquire.profile = dir + (ceph ? "speed_ceph.txt" : "speed_pano.txt");
+    q.acquire.passes = 1;
+    q.acquire.progress = false;
+    q.shading = dir + (ceph ? "shading_ceph.bin" : "shading_pano.bin");
+    q.lines = dir + (ceph ? "lines_ceph.bin" : "lines_pano.bin");
+    q.sim_path = sim_module_path();
+    std::printf("\n== %s calibration (dark and flat-field pictures)\n", ceph ? "cephalometric" : "panoramic");
+    if (run_calibrate(q) == 0) return;
+    std::printf("measurement failed: calibration from the simulated module's sensor model instead\n");
+    q.source = "model";
+    run_calibrate(q);
 }
 
 }  // namespace
@@ -56,9 +128,10 @@ int cmd_demo(int argc, char** argv) {
     if (args.help) {
         std::printf(
             "usage: tavirex demo [--out DIR]\n\n"
-            "Writes a configuration that points at the simulated sensor module (%s)\n"
-            "and a boot program into DIR (default: out), then loads the configuration and opens the link\n"
-            "as `tavirex info` does.\n",
+            "Writes configurations pointing at the simulated sensor module (%s), a boot program,\n"
+            "FPGA configurations and speed profiles into DIR (default: out); measures the shading\n"
+            "calibration and line tables from dark and flat-field pictures; then acquires a panoramic\n"
+            "picture (2 passes) and a cephalometric one into DIR/pano.raw and DIR/ceph.raw.\n",
             sim_module_path().c_str());
         return 0;
     }
@@ -68,13 +141,40 @@ int cmd_demo(int argc, char** argv) {
         return 1;
     }
     if (dir.back() != '/' && dir.back() != '\\') dir += '/';
-    const std::string config = dir + "tavirex-demo.ini";
-    if (!write_file(dir + "boot.bin", boot_program()) || !write_file(config, default_configuration(dir))) {
+    const bool written = write_file(dir + "boot.bin", program_bytes("TVXBOOT1", 1024, 7)) &&
+                         write_file(dir + "fpga_pano.hex", intel_hex(program_bytes("TVXFPGA pano v1", 2048, 11))) &&
+                         write_file(dir + "fpga_ceph.hex", intel_hex(program_bytes("TVXFPGA ceph v1", 2048, 13))) &&
+                         write_file(dir + "speed_pano.txt", speed_profile(300)) &&
+                         write_file(dir + "speed_ceph.txt", speed_profile(560)) &&
+                         write_file(dir + "tavirex-pano.ini", configuration(dir, "pano")) &&
+                         write_file(dir + "tavirex-ceph.ini", configuration(dir, "ceph"));
+    if (!written) {
         std::fprintf(stderr, "tavirex demo: cannot write into %s\n", dir.c_str());
         return 1;
     }
     std::printf("demo: simulated sensor module %s\n", sim_module_path().c_str());
-    return run_info(config.c_str());
+    calibrate(dir, false);
+    calibrate(dir, true);
+
+    int failures = 0;
+    for (bool ceph : {false, true}) {
+        AcquireOptions o;
+        o.ceph = ceph;
+        o.config = dir + (ceph ? "tavirex-ceph.ini" : "tavirex-pano.ini");
+        o.profile = dir + (ceph ? "speed_ceph.txt" : "speed_pano.txt");
+        o.passes = ceph ? 1 : 2;
+        o.output = dir + (ceph ? "ceph.raw" : "pano.raw");
+        o.sim_mode = "phantom";
+        std::printf("\n== %s\n", ceph ? "cephalometric picture (frontal)" : "panoramic picture (2 passes)");
+        AcquireResult r;
+        const std::int32_t rc = acquire(o, &r);
+        if (rc != 0) {
+            ++failures;
+            std::printf("acquisition failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
+                        rc <= kNoExposure ? "see above" : explain(rc));
+        }
+    }
+    return failures == 0 ? 0 : 1;
 }
 
 }  // namespace cli

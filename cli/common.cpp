@@ -95,7 +95,7 @@ const char* explain(std::int32_t code) {
 }
 
 std::int32_t report(const char* stage, std::int32_t code, double ms) {
-    std::printf("  %-34s %s", stage, code == 0 ? "ok" : "FAILED");
+    std::printf("  %-38s %s", stage, code == 0 ? "ok" : "FAILED");
     if (code != 0) std::printf(" %ld (%s)", static_cast<long>(code), explain(code));
     std::printf("  %.1f ms\n", ms);
     std::fflush(stdout);

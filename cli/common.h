@@ -51,6 +51,8 @@ std::int32_t stage(const char* name, Fn&& fn) {
 // Commands; each returns the process exit status.
 int cmd_info(int argc, char** argv);
 int cmd_demo(int argc, char** argv);
+int cmd_acquire(int argc, char** argv);
+int cmd_calibrate(int argc, char** argv);
 int cmd_bitmap(int argc, char** argv);
 int cmd_window(int argc, char** argv);
 int cmd_rawfile(int argc, char** argv);

@@ -16,8 +16,10 @@ void usage(std::FILE* to) {
                  "\n"
                  "commands:\n"
                  "  info --config FILE   load a configuration, open the link to the sensor module, report\n"
-                 "  demo [--out DIR]     write a configuration for the simulated module into DIR (default out)\n"
-                 "                       and run the library against it\n"
+                 "  demo [--out DIR]     write configurations for the simulated module into DIR (default out),\n"
+                 "                       calibrate it and acquire a panoramic and a cephalometric picture\n"
+                 "  acquire pano|ceph    take one picture and write the raw readout\n"
+                 "  calibrate pano|ceph  write the shading calibration file and the line table\n"
                  "  bitmap RAW BMP ...   raw image file to 8-bit bitmap (window, plain, gamma, gamma3 mappings)\n"
                  "  window RAW ...       display window spanning the data of a raw image file\n"
                  "  rawfile IN OUT ...   inverted (optionally enhanced) copy of a raw image file\n"
@@ -47,6 +49,8 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(command, "info") == 0) return cli::cmd_info(argc, argv);
     if (std::strcmp(command, "demo") == 0) return cli::cmd_demo(argc, argv);
+    if (std::strcmp(command, "acquire") == 0) return cli::cmd_acquire(argc, argv);
+    if (std::strcmp(command, "calibrate") == 0) return cli::cmd_calibrate(argc, argv);
     if (std::strcmp(command, "bitmap") == 0) return cli::cmd_bitmap(argc, argv);
     if (std::strcmp(command, "window") == 0) return cli::cmd_window(argc, argv);
     if (std::strcmp(command, "rawfile") == 0) return cli::cmd_rawfile(argc, argv);

@@ -1,0 +1,218 @@
+// tavirex acquire: one picture from the sensor module, written as a raw readout.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "acquire.h"
+#include "api/context.h"
+#include "common.h"
+#include "link/link.h"
+#include "output/raw_file.h"
+#include "platform/system.h"
+#include "tavirex.h"
+
+namespace cli {
+
+namespace {
+
+bool parse_u32(const std::string& text, std::uint32_t* out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(text.c_str(), &end, 10);
+    if (*end != '\0' || v > 0xFFFFFFFFul || text[0] == '-') return false;
+    *out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+// Chooses the image mode of the simulated module through its control entry.
+std::int32_t set_sim_mode(const std::string& mode, const std::string& replay) {
+    using SetMode = std::int32_t (*)(const char*, const char*);
+    auto fn = reinterpret_cast<SetMode>(tvx::platform::find_symbol(tvx::link::Link.LinkModule, "TvxSim_SetModeByName"));
+    if (fn == nullptr) {
+        std::fprintf(stderr, "  the link library is not the simulated module: image mode %s not available\n", mode.c_str());
+        return kNoSimMode;
+    }
+    if (fn(mode.c_str(), replay.empty() ? nullptr : replay.c_str()) != 0) {
+        std::fprintf(stderr, "  the simulated module refused the image mode %s%s%s\n", mode.c_str(),
+                     replay.empty() ? "" : " with ", replay.c_str());
+        return kNoSimMode;
+    }
+    return 0;
+}
+
+std::int32_t wait_for_exposure(long limit, bool progress) {
+    unsigned char picture = 0;
+    static const char kSpin[] = "|/-\\";
+    for (long polls = 1; polls <= limit; ++polls) {
+        const std::int32_t rc = Tavirex_CheckPictStatus(&picture);
+        if (rc != 0) return rc;
+        if (progress && (polls % 50 == 1)) {
+            std::fprintf(stderr, "\r  waiting for the exposure %c %ld polls", kSpin[(polls / 50) % 4], polls);
+            std::fflush(stderr);
+        }
+        if (picture != 0) {
+            if (progress) std::fprintf(stderr, "\r  exposure seen after %ld polls          \n", polls);
+            return 0;
+        }
+    }
+    if (progress) std::fprintf(stderr, "\n");
+    return kNoExposure;
+}
+
+}  // namespace
+
+std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
+    auto fail = [&](const char* stage, std::int32_t code) {
+        r->code = code;
+        r->failed_stage = stage;
+        return code;
+    };
+    std::int32_t rc = stage("Tavirex_Init", [&] { return Tavirex_Init(o.config.c_str(), 1); });
+    if (rc != 0) return fail("Tavirex_Init", rc);
+    rc = stage("Tavirex_SetCommInit (link, boot)", [] { return Tavirex_SetCommInit(); });
+    if (rc != 0) {
+        stage("Tavirex_SetDeviceFree", [] { return Tavirex_SetDeviceFree(); });
+        return fail("Tavirex_SetCommInit", rc);
+    }
+    // From here on the module is reset and the link released on every way out.
+    bool armed = false;
+    auto finish = [&](const char* stage_name, std::int32_t code) {
+        if (armed) stage("Tavirex_ResetAll", [] { return Tavirex_ResetAll(); });
+        stage("Tavirex_SetDeviceFree", [] { return Tavirex_SetDeviceFree(); });
+        return code == 0 ? 0 : fail(stage_name, code);
+    };
+    if (!o.sim_mode.empty() && (rc = set_sim_mode(o.sim_mode, o.replay)) != 0) return finish("image mode", rc);
+
+    if (o.ceph) {
+        rc = stage(o.lateral ? "Tavirex_SetSensMduInit_Ceph (lateral)" : "Tavirex_SetSensMduInit_Ceph (frontal)",
+                   [&] { return Tavirex_SetSensMduInit_Ceph(o.config.c_str(), o.lateral ? 1 : 0, 1); });
+        if (rc != 0) return finish("Tavirex_SetSensMduInit_Ceph", rc);
+        rc = stage("Tavirex_SetParamforPictEx_Ceph", [&] {
+            return Tavirex_SetParamforPictEx_Ceph(o.profile.c_str(), 1, o.interval, o.lag);
+        });
+        if (rc != 0) return finish("Tavirex_SetParamforPictEx_Ceph", rc);
+    } else {
+        rc = stage("Tavirex_SetSensMduInit_Pano", [&] { return Tavirex_SetSensMduInit_Pano(o.config.c_str(), 1); });
+        if (rc != 0) return finish("Tavirex_SetSensMduInit_Pano", rc);
+        rc = stage("Tavirex_SetParamforPictEx", [&] {
+            return Tavirex_SetParamforPictEx(o.profile.c_str(), o.passes, o.interval, o.lag);
+        });
+        if (rc != 0) return finish("Tavirex_SetParamforPictEx", rc);
+    }
+    armed = true;
+    rc = stage("Tavirex_SetWaitXExpose (arm)", [] { return Tavirex_SetWaitXExpose(); });
+    if (rc != 0) return finish("Tavirex_SetWaitXExpose", rc);
+    rc = stage("Tavirex_CheckPictStatus (exposure)", [&] { return wait_for_exposure(o.poll_limit, o.progress); });
+    if (rc == kNoExposure) std::fprintf(stderr, "  no exposure within %ld status polls\n", o.poll_limit);
+    if (rc != 0) return finish("Tavirex_CheckPictStatus", rc);
+    const std::uint32_t segments = o.ceph ? 1 : o.passes;
+    rc = stage("Tavirex_GetImageDataEx (readout)", [&] { return Tavirex_GetImageDataEx(segments); });
+    if (rc != 0) return finish("Tavirex_GetImageDataEx", rc);
+
+    // The readout lives in the library's ImageBuffer until the next set-up.
+    const tvx::DeviceContext& d = tvx::Device;
+    r->width = d.ImageWidth;
+    r->height = d.ImageHeight;
+    r->segments = d.SegmentCount;
+    for (int i = 0; i < 4; ++i) {
+        r->segment_start[i] = d.SegmentStart[i];
+        r->segment_width[i] = d.SegmentWidth[i];
+    }
+    if (d.ImageBuffer == nullptr) return finish("Tavirex_GetImageDataEx", TAVIREX_E_RANGE);
+    r->image.assign(d.ImageBuffer, d.ImageBuffer + static_cast<std::size_t>(r->width) * r->height);
+    if (!o.output.empty()) {
+        rc = stage("write raw readout", [&] {
+            return tvx::output::write_raw_image(o.output.c_str(), r->image.data(), static_cast<std::size_t>(r->width),
+                                                static_cast<std::size_t>(r->height)) == 0
+                       ? 0
+                       : kOutputFailed;
+        });
+        if (rc != 0) {
+            std::fprintf(stderr, "  cannot write %s\n", o.output.c_str());
+            return finish("write raw readout", rc);
+        }
+        std::printf("  raw readout %d x %d samples -> %s\n", r->width, r->height, o.output.c_str());
+    }
+    return finish("", 0);
+}
+
+int cmd_acquire(int argc, char** argv) {
+    Args args;
+    if (!parse_args(argc, argv, 2, {"config", "profile", "passes", "interval", "lag", "out", "sim-mode", "replay", "poll-limit"},
+                    {"lateral", "quiet"}, &args))
+        return 2;
+    if (args.help) {
+        std::printf(
+            "usage: tavirex acquire pano|ceph --config FILE --profile FILE [options]\n\n"
+            "Takes one picture in the host's call order: Tavirex_Init, Tavirex_SetCommInit,\n"
+            "Tavirex_SetSensMduInit_Pano/_Ceph, Tavirex_SetParamforPictEx(_Ceph), Tavirex_SetWaitXExpose,\n"
+            "Tavirex_CheckPictStatus until the picture bit shows, Tavirex_GetImageDataEx, Tavirex_ResetAll,\n"
+            "Tavirex_SetDeviceFree; prints each stage with its duration and writes the raw readout\n"
+            "(width x height 16-bit little-endian samples, 4096 x 1536 panoramic, 3500 x 2304 cephalometric).\n\n"
+            "options:\n"
+            "  --config FILE      configuration (INI)\n"
+            "  --profile FILE     speed profile, one speed per line\n"
+            "  --passes N         panoramic passes 1..4 (default 1; cephalometric always 1)\n"
+            "  --interval MS      speed sample interval (default 10)\n"
+            "  --lag MS           time lag before the first picture line (default 100)\n"
+            "  --out FILE         raw readout file (default pano.raw or ceph.raw)\n"
+            "  --lateral          cephalometric lateral view (default frontal)\n"
+            "  --sim-mode NAME    simulated module only: phantom, flat, dark, ramp\n"
+            "  --replay FILE      simulated module only: deliver this recorded readout (a file written\n"
+            "                     by acquire, or 2304 module rows of 8192 bytes)\n"
+            "  --poll-limit N     status polls before giving up (default 200000)\n"
+            "  --quiet            no progress indicator\n");
+        return 0;
+    }
+    AcquireOptions o;
+    if (args.positional.size() != 1 || (args.positional[0] != "pano" && args.positional[0] != "ceph")) {
+        std::fprintf(stderr, "tavirex acquire: say pano or ceph (see --help)\n");
+        return 2;
+    }
+    o.ceph = args.positional[0] == "ceph";
+    if (!args.has("config") || !args.has("profile")) {
+        std::fprintf(stderr, "tavirex acquire: --config FILE and --profile FILE are required\n");
+        return 2;
+    }
+    o.config = args.get("config");
+    o.profile = args.get("profile");
+    o.lateral = args.has("lateral");
+    o.progress = !args.has("quiet");
+    o.output = args.get("out", o.ceph ? "ceph.raw" : "pano.raw");
+    o.sim_mode = args.get("sim-mode");
+    o.replay = args.get("replay");
+    if (!o.replay.empty()) {
+        if (!o.sim_mode.empty() && o.sim_mode != "replay") {
+            std::fprintf(stderr, "tavirex acquire: --replay goes with --sim-mode replay or alone\n");
+            return 2;
+        }
+        o.sim_mode = "replay";
+    }
+    std::uint32_t limit = 200000;
+    if ((args.has("passes") && !parse_u32(args.get("passes"), &o.passes)) ||
+        (args.has("interval") && !parse_u32(args.get("interval"), &o.interval)) ||
+        (args.has("lag") && !parse_u32(args.get("lag"), &o.lag)) ||
+        (args.has("poll-limit") && (!parse_u32(args.get("poll-limit"), &limit) || limit == 0))) {
+        std::fprintf(stderr, "tavirex acquire: --passes, --interval, --lag and --poll-limit take unsigned numbers\n");
+        return 2;
+    }
+    o.poll_limit = static_cast<long>(limit);
+    if (o.lateral && !o.ceph) {
+        std::fprintf(stderr, "tavirex acquire: --lateral applies to ceph only\n");
+        return 2;
+    }
+    std::printf("acquire %s%s\n", o.ceph ? "cephalometric" : "panoramic", o.ceph ? (o.lateral ? " (lateral)" : " (frontal)") : "");
+    AcquireResult result;
+    const std::int32_t rc = acquire(o, &result);
+    if (rc != 0) {
+        std::printf("acquisition failed at %s: %ld (%s)\n", result.failed_stage.c_str(), static_cast<long>(rc),
+                    rc == kNoExposure ? "the picture status never showed the end of the exposure"
+                    : rc == kNoSimMode ? "the image mode could not be set"
+                    : rc == kOutputFailed ? "the raw readout file could not be written"
+                                          : explain(rc));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace cli

@@ -1,0 +1,114 @@
+/*
+ * Control interface of the simulated sensor module, for tests and tools.
+ * The module is a link library; these functions are exported beside the
+ * five link entry points. A test resolves them from the loaded module (the
+ * process shares one module state however often the module is loaded).
+ */
+#ifndef TVXSIM_CONTROL_H
+#define TVXSIM_CONTROL_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  define TVXSIM_EXPORT __declspec(dllexport)
+#else
+#  define TVXSIM_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Fault kinds for TvxSim_SetFault. */
+enum {
+    TVXSIM_FAULT_FAIL_CALL = 1,      /* the n-th link call from now returns `code` (n >= 1) */
+    TVXSIM_FAULT_SHORT_READ = 2,     /* the n-th read (command 514) from now returns `code` bytes when
+                                        0 <= code < requested, else one byte less than requested */
+    TVXSIM_FAULT_CONVERTER_BUSY = 3, /* n != 0: the converter busy bit never clears */
+    TVXSIM_FAULT_NEVER_READY = 4,    /* n != 0: the status low byte never shows STSREG */
+    TVXSIM_FAULT_CCD_CORRUPT = 5     /* the next n read-backs of the CCD control RAM come back with one
+                                        byte flipped; n = 0: every read-back; n < 0: off */
+};
+
+/* Image modes for TvxSim_SetMode. */
+enum {
+    TVXSIM_MODE_PHANTOM = 0, /* dental arch (panoramic) or skull profile (cephalometric) */
+    TVXSIM_MODE_FLAT = 1,    /* uniform exposure of the picture columns: shading calibration */
+    TVXSIM_MODE_DARK = 2,    /* no exposure: dark signal and noise only */
+    TVXSIM_MODE_RAMP = 3,    /* sample (r, c) = (7 r + c) mod 4096, plus junk bits; no dark, gain or noise */
+    TVXSIM_MODE_REPLAY = 4   /* a recorded raw readout file copied into the picture memory */
+};
+
+typedef struct TvxSimStats {
+    uint32_t link_calls;       /* every entry-point call, EtherInit included */
+    uint32_t status_reads;
+    uint32_t register_writes;
+    uint32_t converter_words;  /* DASDAT writes */
+    uint32_t ccd_writes;       /* CCD control RAM transfers */
+    uint32_t ccd_reads;
+    uint32_t exposures;        /* pictures rendered */
+    uint32_t picture_reads;    /* reads of the picture memory windows */
+    uint64_t picture_bytes;    /* bytes delivered from the picture memory */
+    uint32_t boot_loads;       /* boot programs accepted (command 1 after 259) */
+    uint32_t fpga_loads;       /* FPGA configurations accepted (command 512) */
+    uint32_t serial_frames;    /* STX..ETX frames answered with ACK */
+    uint32_t faults_fired;
+    uint32_t boot_size;        /* size of the last boot program */
+    uint32_t fpga_size;        /* size of the last FPGA configuration */
+    uint32_t ccd_bytes;        /* byte count of the last CCD control RAM write */
+    uint32_t last_render_us;   /* duration of the last picture rendering */
+} TvxSimStats;
+
+/* Power cycle: registers, programs, picture memory, faults, counters and
+   settings back to their start values (mode phantom, exposure after 5 status
+   reads, converter busy for 3 reads, seed 1). */
+TVXSIM_EXPORT void TvxSim_Reset(void);
+
+/* 0, or -1 for an unknown kind. */
+TVXSIM_EXPORT int32_t TvxSim_SetFault(int32_t kind, int32_t n, int32_t code);
+TVXSIM_EXPORT void TvxSim_ClearFaults(void);
+
+/* 0, or -1 for an unknown mode or a replay file that does not hold a readout
+   (4096 x 1536 or 3500 x 2304 samples, or 2304 module rows of 8192 bytes). */
+TVXSIM_EXPORT int32_t TvxSim_SetMode(int32_t mode, const char* replay_path);
+/* By name: "phantom", "flat", "dark", "ramp", "replay". */
+TVXSIM_EXPORT int32_t TvxSim_SetModeByName(const char* name, const char* replay_path);
+
+/* Status reads from arming to the end of the exposure; < 0: never. */
+TVXSIM_EXPORT void TvxSim_SetExposureReads(int32_t n);
+/* Status reads the converter stays busy after each converter word. */
+TVXSIM_EXPORT void TvxSim_SetConverterBusyReads(int32_t n);
+TVXSIM_EXPORT void TvxSim_SetSeed(uint32_t seed);
+
+/* Reads and applies a settings file (format in sim/README or the report); 0, or
+   -1 when it cannot be read, or -(line number) of the first line not understood. */
+TVXSIM_EXPORT int32_t TvxSim_LoadSettings(const char* path);
+
+TVXSIM_EXPORT void TvxSim_GetStats(TvxSimStats* out);
+/* Present value of a register without side effects (the status register as it would read now). */
+TVXSIM_EXPORT uint16_t TvxSim_PeekRegister(uint32_t address);
+/* Copies up to `capacity` bytes of the remembered boot program (which 0) or FPGA
+   configuration (which 1); returns its full size, or -1. */
+TVXSIM_EXPORT int32_t TvxSim_GetProgram(int32_t which, uint8_t* buffer, uint32_t capacity);
+
+/* The sensor model, for calibration tools: gain of a row (ceph 0: 1536-row
+   panoramic sensor, 1: 2304-row cephalometric sensor); -1 for a row outside. */
+TVXSIM_EXPORT double TvxSim_RowGain(int32_t ceph, int32_t row);
+/* Defective bands (first raw row, height); returns the number of bands, writes at most max. */
+TVXSIM_EXPORT int32_t TvxSim_DefectBands(int32_t ceph, int32_t* rows, int32_t* heights, int32_t max);
+
+typedef void (*TvxSimResetFn)(void);
+typedef int32_t (*TvxSimSetFaultFn)(int32_t, int32_t, int32_t);
+typedef int32_t (*TvxSimSetModeFn)(int32_t, const char*);
+typedef int32_t (*TvxSimSetModeByNameFn)(const char*, const char*);
+typedef void (*TvxSimSetExposureReadsFn)(int32_t);
+typedef void (*TvxSimGetStatsFn)(TvxSimStats*);
+typedef uint16_t (*TvxSimPeekRegisterFn)(uint32_t);
+typedef double (*TvxSimRowGainFn)(int32_t, int32_t);
+typedef int32_t (*TvxSimDefectBandsFn)(int32_t, int32_t*, int32_t*, int32_t);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TVXSIM_CONTROL_H */
