@@ -72,7 +72,9 @@ TEST(CliTest, DemoRunsAgainstTheSimulatedModule) {
     const std::string& line = cmd;
 #endif
     EXPECT_EQ(std::system(line.c_str()), 0) << tvxtest::read_file(dir.file("log.txt"));
-    EXPECT_TRUE(tvxtest::file_exists(out + "/tavirex-demo.ini"));
+    EXPECT_TRUE(tvxtest::file_exists(out + "/tavirex-pano.ini"));
+    EXPECT_TRUE(tvxtest::file_exists(out + "/pano.raw"));
+    EXPECT_TRUE(tvxtest::file_exists(out + "/ceph.raw"));
     EXPECT_NE(tvxtest::read_file(dir.file("log.txt")).find("Tavirex_SetCommInit"), std::string::npos);
 }
 
