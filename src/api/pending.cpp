@@ -17,12 +17,6 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_CheckPictStatus(uint8_t*) { TVX_PENDING
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetImageDataEx(uint32_t) { TVX_PENDING; }
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_ResetAll(void) { TVX_PENDING; }
 
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingEx(const char*, uint32_t*, uint32_t*) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingEx2(const char*, uint32_t*, uint32_t*) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingExDummy(const char*, const char*, uint32_t*, uint32_t*) {
-    TVX_PENDING;
-}
-
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SaveBitmap(const char*, int32_t, int32_t, int32_t, int32_t, const char*) {
     TVX_PENDING;
 }
