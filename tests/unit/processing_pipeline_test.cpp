@@ -197,6 +197,7 @@ TEST_F(PipelineTest, ImageSizeCorrectionMirrorsTheTrimmedSegments) {
     EXPECT_EQ(read_words(out)[0], 1012);  // columns 13 .. 1012, mirrored
 
     // Trimmed blocks wider than the image are refused.
+    std::remove(out.c_str());
     picture(2, 2);
     d.ProcessFlags[tvx::kCorrImgSize] = 1;
     d.SegmentWidth[0] = 2100;
