@@ -51,5 +51,6 @@ std::int32_t stage(const char* name, Fn&& fn) {
 // Commands; each returns the process exit status.
 int cmd_info(int argc, char** argv);
 int cmd_demo(int argc, char** argv);
+int cmd_process(int argc, char** argv);
 
 }  // namespace cli

@@ -18,6 +18,8 @@ void usage(std::FILE* to) {
                  "  info --config FILE   load a configuration, open the link to the sensor module, report\n"
                  "  demo [--out DIR]     write a configuration for the simulated module into DIR (default out)\n"
                  "                       and run the library against it\n"
+                 "  process --config FILE --out FILE (--raw FILE | --profile FILE) [--mode pano|ceph]\n"
+                 "                       [--passes N] [--segments N] [--ex2]   processing export, raw image out\n"
                  "\n"
                  "Every command takes --help.\n",
                  TAVIREX_VERSION_STRING);
@@ -41,6 +43,7 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(command, "info") == 0) return cli::cmd_info(argc, argv);
     if (std::strcmp(command, "demo") == 0) return cli::cmd_demo(argc, argv);
+    if (std::strcmp(command, "process") == 0) return cli::cmd_process(argc, argv);
     std::fprintf(stderr, "tavirex: unknown command '%s'\n\n", command);
     usage(stderr);
     return 2;
