@@ -30,14 +30,17 @@ struct Moments {
 struct Band {
     double mean = 0.0;
     double variance = 0.0;
-    double spread = 0.0;  // sqrt(variance) x sigma factor
+    // mu - s <= v <= mu + s, for whole v, as integer limits.
+    std::int32_t low = 1;
+    std::int32_t high = 0;
 };
 
 inline void add(Moments& m, std::int32_t v) {
-    if (!informative(v)) return;
-    m.sum += v;
-    m.squares += static_cast<std::int64_t>(v) * v;
-    ++m.count;
+    const std::int32_t keep = informative(v) ? 1 : 0;
+    const std::int32_t kv = keep ? v : 0;
+    m.sum += kv;
+    m.squares += static_cast<std::int64_t>(kv) * kv;
+    m.count += static_cast<std::uint32_t>(keep);
 }
 
 inline Band band_of(const Moments& m, double sigma_factor) {
@@ -46,14 +49,18 @@ inline Band band_of(const Moments& m, double sigma_factor) {
         b.mean = static_cast<double>(m.sum) / m.count;
         b.variance = static_cast<double>(m.squares) / m.count - b.mean * b.mean;
     }
-    b.spread = std::sqrt(b.variance) * sigma_factor;
+    const double spread = std::sqrt(b.variance) * sigma_factor;
+    const double lo = std::ceil(b.mean - spread);
+    const double hi = std::floor(b.mean + spread);
+    // Pixels are 16-bit; limits beyond that range admit every value on that side.
+    if (lo == lo && hi == hi) {
+        b.low = static_cast<std::int32_t>(lo < -70000.0 ? -70000.0 : (lo > 70000.0 ? 70000.0 : lo));
+        b.high = static_cast<std::int32_t>(hi < -70000.0 ? -70000.0 : (hi > 70000.0 ? 70000.0 : hi));
+    }
     return b;
 }
 
-inline bool inside(const Band& b, std::int32_t v) {
-    const double dv = v;
-    return informative(v) && b.mean - b.spread <= dv && dv <= b.mean + b.spread;
-}
+inline bool inside(const Band& b, std::int32_t v) { return informative(v) && b.low <= v && v <= b.high; }
 
 inline double mean_of(std::int64_t sum, std::uint32_t count) {
     return count == 0 ? 0.0 : static_cast<double>(sum) / count;
@@ -63,30 +70,141 @@ inline double mean_of(std::int64_t sum, std::uint32_t count) {
 // image is read in memory order. Integer sums, so the order does not matter.
 void column_backgrounds(ImageView block, double sigma_factor, double* ave, double* varp) {
     for (std::uint32_t x0 = 0; x0 < block.width; x0 += kStrip) {
-        const std::uint32_t len = block.width - x0 < kStrip ? block.width - x0 : kStrip;
-        Moments m[kStrip];
-        for (std::uint32_t y = 0; y < block.height; ++y) {
-            const std::uint16_t* row = block.row(y) + x0;
-            for (std::uint32_t i = 0; i < len; ++i) add(m[i], core::as_s16(row[i]));
-        }
-        Band b[kStrip];
-        for (std::uint32_t i = 0; i < len; ++i) b[i] = band_of(m[i], sigma_factor);
+        const std::size_t len = block.width - x0 < kStrip ? block.width - x0 : kStrip;
         std::int64_t sum[kStrip] = {};
-        std::uint32_t count[kStrip] = {};
+        std::int64_t squares[kStrip] = {};
+        std::int32_t count[kStrip] = {};
         for (std::uint32_t y = 0; y < block.height; ++y) {
-            const std::uint16_t* row = block.row(y) + x0;
-            for (std::uint32_t i = 0; i < len; ++i) {
-                const std::int32_t v = core::as_s16(row[i]);
-                if (inside(b[i], v)) {
-                    sum[i] += v;
-                    ++count[i];
-                }
+            const std::int16_t* row = reinterpret_cast<const std::int16_t*>(block.row(y) + x0);
+            for (std::size_t i = 0; i < len; ++i) {
+                const std::int32_t v = row[i];
+                const std::int32_t keep = informative(v) ? 1 : 0;
+                const std::int32_t kv = keep ? v : 0;
+                sum[i] += kv;
+                squares[i] += static_cast<std::int64_t>(kv) * kv;
+                count[i] += keep;
             }
         }
-        for (std::uint32_t i = 0; i < len; ++i) {
-            ave[x0 + i] = mean_of(sum[i], count[i]);
-            varp[x0 + i] = b[i].variance;
+        std::int32_t low[kStrip], high[kStrip];
+        for (std::size_t i = 0; i < len; ++i) {
+            Moments m;
+            m.sum = sum[i];
+            m.squares = squares[i];
+            m.count = static_cast<std::uint32_t>(count[i]);
+            const Band b = band_of(m, sigma_factor);
+            varp[x0 + i] = b.variance;
+            low[i] = b.low;
+            high[i] = b.high;
+            sum[i] = 0;
+            count[i] = 0;
         }
+        for (std::uint32_t y = 0; y < block.height; ++y) {
+            const std::int16_t* row = reinterpret_cast<const std::int16_t*>(block.row(y) + x0);
+            for (std::size_t i = 0; i < len; ++i) {
+                const std::int32_t v = row[i];
+                const std::int32_t keep = static_cast<std::int32_t>(v != 0) & static_cast<std::int32_t>(v != 4095) &
+                                           static_cast<std::int32_t>(low[i] <= v) & static_cast<std::int32_t>(v <= high[i]);
+                sum[i] += keep ? v : 0;
+                count[i] += keep;
+            }
+        }
+        for (std::size_t i = 0; i < len; ++i) ave[x0 + i] = mean_of(sum[i], static_cast<std::uint32_t>(count[i]));
+    }
+}
+
+// Blocks of 12-bit pixels (the usual case) take 32-bit sums, with the squares
+// gathered over at most 256 pixels before they are added to a 64-bit total, so
+// nothing overflows; the sums are the same integers as in the general path.
+constexpr std::uint32_t kChunk = 256;
+
+bool twelve_bit(ImageView block) {
+    std::uint16_t widest = 0;
+    const std::size_t n = block.pixels();
+    for (std::size_t i = 0; i < n; ++i) widest = static_cast<std::uint16_t>(widest | block.data[i]);
+    return widest < 4096;
+}
+
+inline std::uint32_t keep_mask(std::uint32_t v) {
+    return static_cast<std::uint32_t>(v != 0) & static_cast<std::uint32_t>(v != 4095);
+}
+
+double row_background_narrow(const std::uint16_t* row, std::uint32_t width, double sigma_factor, double* variance) {
+    Moments m;
+    for (std::uint32_t x0 = 0; x0 < width; x0 += kChunk) {
+        const std::size_t len = width - x0 < kChunk ? width - x0 : kChunk;
+        std::uint32_t sum = 0, squares = 0, count = 0;
+        for (std::size_t i = 0; i < len; ++i) {
+            const std::uint32_t v = row[x0 + i];
+            const std::uint32_t keep = keep_mask(v);
+            const std::uint32_t kv = v & (0u - keep);
+            sum += kv;
+            squares += kv * kv;
+            count += keep;
+        }
+        m.sum += sum;
+        m.squares += squares;
+        m.count += count;
+    }
+    const Band b = band_of(m, sigma_factor);
+    std::uint32_t sum = 0, count = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+        const std::int32_t v = row[i];
+        const std::uint32_t keep = keep_mask(static_cast<std::uint32_t>(v)) &
+                                   static_cast<std::uint32_t>(b.low <= v) & static_cast<std::uint32_t>(v <= b.high);
+        sum += static_cast<std::uint32_t>(v) & (0u - keep);
+        count += keep;
+    }
+    *variance = b.variance;
+    return mean_of(sum, count);
+}
+
+void column_backgrounds_narrow(ImageView block, double sigma_factor, double* ave, double* varp) {
+    for (std::uint32_t x0 = 0; x0 < block.width; x0 += kStrip) {
+        const std::size_t len = block.width - x0 < kStrip ? block.width - x0 : kStrip;
+        std::uint32_t sum[kStrip] = {};
+        std::uint32_t count[kStrip] = {};
+        std::uint64_t squares[kStrip] = {};
+        for (std::uint32_t y0 = 0; y0 < block.height; y0 += kChunk) {
+            const std::uint32_t y1 = block.height - y0 < kChunk ? block.height : y0 + kChunk;
+            std::uint32_t part[kStrip] = {};
+            for (std::uint32_t y = y0; y < y1; ++y) {
+                const std::uint16_t* row = block.row(y) + x0;
+                for (std::size_t i = 0; i < len; ++i) {
+                    const std::uint32_t v = row[i];
+                    const std::uint32_t keep = keep_mask(v);
+                    const std::uint32_t kv = v & (0u - keep);
+                    sum[i] += kv;
+                    part[i] += kv * kv;
+                    count[i] += keep;
+                }
+            }
+            for (std::size_t i = 0; i < len; ++i) squares[i] += part[i];
+        }
+        std::int32_t low[kStrip], high[kStrip];
+        for (std::size_t i = 0; i < len; ++i) {
+            Moments m;
+            m.sum = sum[i];
+            m.squares = static_cast<std::int64_t>(squares[i]);
+            m.count = count[i];
+            const Band b = band_of(m, sigma_factor);
+            varp[x0 + i] = b.variance;
+            low[i] = b.low;
+            high[i] = b.high;
+            sum[i] = 0;
+            count[i] = 0;
+        }
+        for (std::uint32_t y = 0; y < block.height; ++y) {
+            const std::uint16_t* row = block.row(y) + x0;
+            for (std::size_t i = 0; i < len; ++i) {
+                const std::int32_t v = row[i];
+                const std::uint32_t keep = keep_mask(static_cast<std::uint32_t>(v)) &
+                                           static_cast<std::uint32_t>(low[i] <= v) &
+                                           static_cast<std::uint32_t>(v <= high[i]);
+                sum[i] += static_cast<std::uint32_t>(v) & (0u - keep);
+                count[i] += keep;
+            }
+        }
+        for (std::size_t i = 0; i < len; ++i) ave[x0 + i] = mean_of(sum[i], count[i]);
     }
 }
 
@@ -94,17 +212,17 @@ void column_backgrounds(ImageView block, double sigma_factor, double* ave, doubl
 
 double clipped_mean(const std::uint16_t* first, std::uint32_t count, std::size_t stride, double sigma_factor,
                     double* variance) {
+    const std::int16_t* px = reinterpret_cast<const std::int16_t*>(first);
     Moments m;
-    for (std::uint32_t i = 0; i < count; ++i) add(m, core::as_s16(first[i * stride]));
+    for (std::size_t i = 0; i < count; ++i) add(m, px[i * stride]);
     const Band b = band_of(m, sigma_factor);
     std::int64_t sum = 0;
     std::uint32_t n = 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::int32_t v = core::as_s16(first[i * stride]);
-        if (inside(b, v)) {
-            sum += v;
-            ++n;
-        }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t v = px[i * stride];
+        const std::uint32_t keep = inside(b, v) ? 1u : 0u;
+        sum += keep ? v : 0;
+        n += keep;
     }
     *variance = b.variance;
     return mean_of(sum, n);
@@ -145,14 +263,19 @@ std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint1
     core::Buffer<double> yvarp(block.height);
     if (!yvarp.ok()) return fail("Err:Cannot malloc for yvarp.\n");
 
+    const bool narrow = twelve_bit(block);
     for (std::uint32_t y = 0; y < block.height; ++y)
-        yave[y] = clipped_mean(block.row(y), block.width, 1, sigma_factor, &yvarp[y]);
+        yave[y] = narrow ? row_background_narrow(block.row(y), block.width, sigma_factor, &yvarp[y])
+                         : clipped_mean(block.row(y), block.width, 1, sigma_factor, &yvarp[y]);
     std::int32_t rc = smooth_average(yave.data(), core::as_s16(block.height), smooth_range);
     if (rc != TAVIREX_OK) {
         if (DebugFlags.DebugProcess) std::fputs("Err in Smooth_Ave(yave).\n", stderr);
         return rc;
     }
-    column_backgrounds(block, sigma_factor, xave.data(), xvarp.data());
+    if (narrow)
+        column_backgrounds_narrow(block, sigma_factor, xave.data(), xvarp.data());
+    else
+        column_backgrounds(block, sigma_factor, xave.data(), xvarp.data());
     rc = smooth_average(xave.data(), core::as_s16(block.width), smooth_range);
     if (rc != TAVIREX_OK) {
         if (DebugFlags.DebugProcess) std::fputs("Err in Smooth_Ave(xave).\n", stderr);
@@ -162,8 +285,9 @@ std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint1
     for (std::uint32_t y = 0; y < block.height; ++y) {
         std::uint16_t* row = block.row(y);
         const double ya = yave[y];
-        for (std::uint32_t x = 0; x < block.width; ++x) {
-            const std::int32_t d = core::as_s16(static_cast<std::uint32_t>(trunc_to_i32(ya + xave[x])));
+        for (std::size_t x = 0; x < block.width; ++x) {
+            // Backgrounds are means of 16-bit pixels, so the sum always fits a 32-bit integer.
+            const std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(ya + xave[x])));
             const std::int32_t v = core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + 2048));
             row[x] = clamp12(v);
         }

@@ -96,10 +96,29 @@ std::int32_t remove_dark_offset(ImageView image, const DarkOffsetParams& p) {
     }
     if (m == 0) return TAVIREX_OK;  // no row has a sample: every row stays as it is
 
+    std::uint32_t lowest = UINT32_MAX, highest = 0;
+    for (std::uint32_t c = 0; c < width; ++c) {
+        lowest = profile[c] < lowest ? profile[c] : lowest;
+        highest = profile[c] > highest ? profile[c] : highest;
+    }
     for (std::uint32_t r = 0; r < height; ++r) {
         std::uint16_t* row = image.row(r);
         const double a = intercept[r];
         const double b = slope[r];
+        // The rounded line is monotonic in the profile, so when both ends convert
+        // to an integer every column does, and the plain conversion is exact.
+        const double ends[2] = {lowest * b + a, highest * b + a};
+        const bool in_range = ends[0] > -2147483648.0 && ends[0] < 2147483647.0 && ends[1] > -2147483648.0 &&
+                              ends[1] < 2147483647.0;
+        if (in_range) {
+            for (std::size_t c = 0; c < width; ++c) {
+                std::int32_t d = static_cast<std::int16_t>(static_cast<std::int32_t>(profile[c] * b + a));
+                d = d < 0 ? 0 : d;
+                const std::int32_t v = static_cast<std::int16_t>(row[c] - d);
+                row[c] = static_cast<std::uint16_t>(v < 0 ? 0 : (v > 4095 ? 4095 : v));
+            }
+            continue;
+        }
         for (std::uint32_t c = 0; c < width; ++c) {
             std::int32_t d = core::as_s16(static_cast<std::uint32_t>(trunc_to_i32(profile[c] * b + a)));
             if (d < 0) d = 0;

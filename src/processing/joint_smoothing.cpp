@@ -87,9 +87,6 @@ std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams
         if (DebugFlags.DebugProcess) std::fputs("Cannot Allocate for id_info\n", stderr);
         return TAVIREX_E_NO_MEMORY;
     }
-    std::memset(orgsum.data(), 0, orgsum.bytes());
-    std::memset(chgsum.data(), 0, chgsum.bytes());
-    std::memset(id_info.data(), 0, id_info.bytes());
 
     // Start of the ambient brightness and of the per-point values (code page 932)
     banner("    8-3.\x8A\xC2\x8B\xAB\x8BP\x93x\x8Cv\x8EZ\x8AJ\x8En");
@@ -112,6 +109,22 @@ std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams
     const std::int32_t width = static_cast<std::int32_t>(block.width);
     const std::int64_t lo = p.ave_range_low;
     const std::int64_t hi = p.ave_range;
+    const std::int64_t range = p.chg_sum_range;
+    // The work images start cleared. Only the ambient rows, and the rows the
+    // vertical mean reads around the blended rows, are ever read, so only those
+    // are cleared; the other rows of the three images are never touched.
+    for (std::uint32_t k = 0; k < joint_count; ++k) {
+        const std::int64_t j = joints[k];
+        std::int64_t first, end;
+        clip_rows(j - (2 * lo > lo + range ? 2 * lo : lo + range), j + (2 * hi > hi + range ? 2 * hi : hi + range),
+                  rows, &first, &end);
+        if (first >= end) continue;
+        const std::size_t at = static_cast<std::size_t>(first) * block.width;
+        const std::size_t count = static_cast<std::size_t>(end - first) * block.width;
+        std::memset(orgsum.data() + at, 0, count * sizeof(std::int16_t));
+        std::memset(chgsum.data() + at, 0, count * sizeof(std::int16_t));
+        std::memset(id_info.data() + at, 0, count * sizeof(std::int16_t));
+    }
     for (std::uint32_t k = 0; k < joint_count; ++k) {
         const std::int64_t j = joints[k];
         std::int64_t first, end;
@@ -128,7 +141,6 @@ std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams
     banner("    8-5.\x8A\xC2\x8B\xAB\x8BP\x93x\x95\xBD\x8A\x8A\x89\xBB\x8AJ\x8En");
     banner("with8-6.\x93\xC1\x90\xAB\x92l\x96\xDF\x82\xB5\x8AJ\x8En");
 
-    const std::int64_t range = p.chg_sum_range;
     for (std::uint32_t k = 0; k < joint_count; ++k) {
         const std::int64_t j = joints[k];
         std::int64_t first, end;
