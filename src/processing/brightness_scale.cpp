@@ -195,25 +195,23 @@ void correct_brightness_scale(std::uint8_t selector, ImageView block, double man
     selector &= kScaleClip | kScaleStretch | kScaleToneCurve;
     if (selector == 0) return;
     const std::size_t n = block.pixels();
-    // Four partial histograms, so that runs of equal values do not wait on each other.
-    std::uint32_t partial[4][kLevels] = {};
+    // Two partial histograms, so that runs of equal values do not wait on each other.
+    std::uint32_t histogram[kLevels] = {};
+    std::uint32_t partial[kLevels] = {};
     std::uint16_t widest = 0;
     std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const std::uint16_t* p = block.data + i;
-        widest = static_cast<std::uint16_t>(widest | p[0] | p[1] | p[2] | p[3]);
-        ++partial[0][p[0] & 0xFFFu];
-        ++partial[1][p[1] & 0xFFFu];
-        ++partial[2][p[2] & 0xFFFu];
-        ++partial[3][p[3] & 0xFFFu];
+    for (; i + 2 <= n; i += 2) {
+        const std::uint16_t a = block.data[i];
+        const std::uint16_t b = block.data[i + 1];
+        widest = static_cast<std::uint16_t>(widest | a | b);
+        ++histogram[a & 0xFFFu];
+        ++partial[b & 0xFFFu];
     }
     for (; i < n; ++i) {
         widest = static_cast<std::uint16_t>(widest | block.data[i]);
-        ++partial[0][block.data[i] & 0xFFFu];
+        ++histogram[block.data[i] & 0xFFFu];
     }
-    std::uint32_t histogram[kLevels];
-    for (std::uint32_t v = 0; v < kLevels; ++v)
-        histogram[v] = partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
+    for (std::uint32_t v = 0; v < kLevels; ++v) histogram[v] += partial[v];
     if (widest >= kLevels) {
         if (selector & kScaleClip) clip_histogram(block, many_side, few_side);
         if (selector & kScaleStretch) stretch_linear(block);
