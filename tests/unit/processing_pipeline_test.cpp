@@ -357,6 +357,49 @@ protected:
     std::string lines = dir.file("lines.dat");
 };
 
+TEST_F(PipelineSweepTest, CephalometricPictureThroughEveryStep) {
+    tvx::DeviceContext& d = tvx::Device;
+    image.assign(3500u * 2304, 0);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint16_t>(200 + (i * 7919 % 3001));
+    clock.assign(3500, 30);
+    d = tvx::DeviceContext{};
+    d.ImageBuffer = image.data();
+    d.ImageWidth = 3500;
+    d.ImageHeight = 2304;
+    d.CephMode = 1;
+    d.ClockMode = 4;
+    d.SegmentCount = 1;
+    d.ClockTable = clock.data();
+    d.ClockTableLength = 3500;
+    for (auto& f : d.ProcessFlags) f = 1;
+    const std::uint16_t xy[tvx::kXyCorrCount] = {0, 0, 768, 767, 0, 0, 2, 3, 1, 0, 1, 1};
+    std::memcpy(d.XyCorr, xy, sizeof xy);
+    d.SegmentStart[0] = 6;
+    d.SegmentWidth[0] = 3300;
+    d.SideCutWidth = 10;
+    d.AveRange = d.AveRangeLow = 80;
+    d.ChgSumRange = 30;
+    d.ManySideCutRatio = 0.0;
+    d.FewSideCutRatio = 0.005;
+    d.SecondBriScaleSelect = 6;
+    d.SimaRange = 1.5;
+    d.SmoothRange = 200;
+    std::vector<std::uint16_t> table(2304u * 4096);
+    for (std::size_t i = 0; i < table.size(); ++i) table[i] = static_cast<std::uint16_t>(i % 4096);
+    tvxtest::write_file(calib, words(table));
+    tvxtest::write_file(lines, words({1, 1000, 3}));
+    std::strcpy(d.CalibDataPath, calib.c_str());
+    std::strcpy(d.CorrLineDataPath, lines.c_str());
+    tvx::PassCount = 1;
+    tvx::ReadSegments = 1;
+    std::uint32_t w = 0, h = 0;
+    ASSERT_EQ(ex(&w, &h), 0);
+    EXPECT_EQ(w, 3280u);  // 3300 - 2 x 10, a multiple of 4
+    EXPECT_EQ(h, 2303u);  // the third chip overlaps the second by one row
+    EXPECT_EQ(tvxtest::read_file(out).size(), 3280u * 2303 * 2);
+    for (std::size_t i = 0; i < std::size_t{3280} * 2303; ++i) ASSERT_LE(image[i], 4095) << i;
+}
+
 TEST_F(PipelineSweepTest, EveryAllocationFailureOfTheExports) {
     const std::string in = dir.file("in.raw");
     tvxtest::write_file(in, words(std::vector<std::uint16_t>(64 * 4, 9)));
