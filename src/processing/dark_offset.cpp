@@ -112,10 +112,9 @@ std::int32_t remove_dark_offset(ImageView image, const DarkOffsetParams& p) {
                               ends[1] < 2147483647.0;
         if (in_range) {
             for (std::size_t c = 0; c < width; ++c) {
-                std::int32_t d = static_cast<std::int16_t>(static_cast<std::int32_t>(profile[c] * b + a));
+                std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(profile[c] * b + a)));
                 d = d < 0 ? 0 : d;
-                const std::int32_t v = static_cast<std::int16_t>(row[c] - d);
-                row[c] = static_cast<std::uint16_t>(v < 0 ? 0 : (v > 4095 ? 4095 : v));
+                row[c] = clamp12(core::as_s16(static_cast<std::uint32_t>(row[c] - d)));
             }
             continue;
         }
