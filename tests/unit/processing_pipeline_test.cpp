@@ -404,6 +404,7 @@ TEST_F(PipelineSweepTest, EveryAllocationFailureOfTheExports) {
     const std::string in = dir.file("in.raw");
     tvxtest::write_file(in, words(std::vector<std::uint16_t>(64 * 4, 9)));
     for (int which = 0; which < 3; ++which) {
+        bool step_memory = false, output_memory = false;
         std::uint64_t n = 1;
         for (; n < 200; ++n) {
             full_picture();
@@ -422,8 +423,13 @@ TEST_F(PipelineSweepTest, EveryAllocationFailureOfTheExports) {
             EXPECT_EQ(tvx::core::test_blocks_held(), held) << which << " " << n;
             if (rc == 0) break;
             EXPECT_TRUE(rc == TAVIREX_E_NO_MEMORY || rc == TAVIREX_E_PROCESS_OUTPUT) << which << " " << n << " " << rc;
+            step_memory |= rc == TAVIREX_E_NO_MEMORY;
+            output_memory |= rc == TAVIREX_E_PROCESS_OUTPUT;
             EXPECT_FALSE(tvxtest::file_exists(out)) << which << " " << n;
         }
+        // The steps report 5; the crop and separator buffers -96 (the dummy's input buffer 5).
+        EXPECT_TRUE(step_memory) << which;
+        EXPECT_TRUE(output_memory) << which;
         EXPECT_GT(n, which == 2 ? 2u : 10u) << which;
         EXPECT_LT(n, 200u);
         EXPECT_TRUE(tvxtest::file_exists(out));
