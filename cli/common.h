@@ -59,5 +59,6 @@ int cmd_rawfile(int argc, char** argv);
 int cmd_mirror(int argc, char** argv);
 int cmd_adjust(int argc, char** argv);
 int cmd_mark(int argc, char** argv);
+int cmd_process(int argc, char** argv);
 
 }  // namespace cli

@@ -26,6 +26,8 @@ void usage(std::FILE* to) {
                  "  mirror IN OUT ...    left-right mirror of a raw image file\n"
                  "  adjust BMP ...       gamma, contrast and brightness of a bitmap, in place\n"
                  "  mark BMP ...         stamp the orientation marker (L, or P and A) into a bitmap\n"
+                 "  process --config FILE --out FILE (--raw FILE | --profile FILE) [--mode pano|ceph]\n"
+                 "                       [--passes N] [--segments N] [--ex2]   processing export, raw image out\n"
                  "\n"
                  "Every command takes --help.\n",
                  TAVIREX_VERSION_STRING);
@@ -57,6 +59,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(command, "mirror") == 0) return cli::cmd_mirror(argc, argv);
     if (std::strcmp(command, "adjust") == 0) return cli::cmd_adjust(argc, argv);
     if (std::strcmp(command, "mark") == 0) return cli::cmd_mark(argc, argv);
+    if (std::strcmp(command, "process") == 0) return cli::cmd_process(argc, argv);
     std::fprintf(stderr, "tavirex: unknown command '%s'\n\n", command);
     usage(stderr);
     return 2;

@@ -6,11 +6,6 @@ extern "C" {
 
 #define TVX_PENDING return TAVIREX_E_NOT_AVAILABLE
 
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingEx(const char*, uint32_t*, uint32_t*) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingEx2(const char*, uint32_t*, uint32_t*) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingExDummy(const char*, const char*, uint32_t*, uint32_t*) {
-    TVX_PENDING;
-}
 
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_Init_Tomo(const char*, uint32_t) { TVX_PENDING; }
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetSensMdulInit_Tomo(uint32_t, uint32_t) { TVX_PENDING; }

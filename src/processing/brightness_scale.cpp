@@ -1,0 +1,226 @@
+// Steps 9 and 11: brightness scale correction. Up to three operations chosen by
+// selector bits: a histogram clip that cuts the sparsely populated ends of the
+// value range, a linear stretch of what remains to the full 12-bit scale, and a
+// circular-arc tone curve that brings the block's median to mid-grey.
+#include <cmath>
+#include <cstdio>
+
+#include "api/context.h"
+#include "core/intmath.h"
+#include "processing/arith.h"
+#include "processing/steps.h"
+
+namespace tvx::processing {
+namespace {
+
+constexpr std::uint32_t kLevels = 4096;
+
+// Pixel as the signed value the scale operations work on.
+inline std::int32_t value_of(std::uint16_t px) { return core::as_s16(px); }
+
+void build_histogram(ImageView block, std::uint32_t* histogram) {
+    for (std::uint32_t i = 0; i < kLevels; ++i) histogram[i] = 0;
+    const std::size_t n = block.pixels();
+    for (std::size_t i = 0; i < n; ++i) ++histogram[table_index(value_of(block.data[i]))];
+}
+
+}  // namespace
+
+std::int32_t histogram_median(const std::uint32_t* histogram, std::uint64_t total) {
+    const std::uint64_t half = total / 2;
+    std::uint64_t cumulative = 0;
+    for (std::uint32_t v = 0; v < kLevels; ++v) {
+        cumulative += histogram[v];
+        if (cumulative >= half) return static_cast<std::int32_t>(v);
+    }
+    return -1;
+}
+
+void clip_histogram(ImageView block, double many_side, double few_side) {
+    const std::size_t n = block.pixels();
+    const double nd = static_cast<double>(n);
+    const std::int64_t t_many = core::trunc_to_int(nd * many_side * 0.01);
+    const std::int64_t t_few = core::trunc_to_int(nd * few_side * 0.01);
+    std::uint32_t histogram[kLevels];
+    build_histogram(block, histogram);
+    std::int32_t m = histogram_median(histogram, n);
+    if (m < 0) m = 0;
+    std::int32_t low = 0;
+    for (std::int32_t v = m; v >= 0; --v)
+        if (static_cast<std::int64_t>(histogram[v]) < t_few) {
+            low = v;
+            break;
+        }
+    std::int32_t high = 4095;
+    for (std::int32_t v = m; v <= 4095; ++v)
+        if (static_cast<std::int64_t>(histogram[v]) < t_many) {
+            high = v;
+            break;
+        }
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int32_t v = value_of(block.data[i]);
+        if (v < low)
+            block.data[i] = static_cast<std::uint16_t>(low);
+        else if (v > high)
+            block.data[i] = static_cast<std::uint16_t>(high);
+    }
+}
+
+namespace {
+
+// One pixel of the stretch, in single precision as the unit computes it.
+inline std::uint16_t stretch_value(std::int32_t v, float lo, float span) {
+    const float fv = static_cast<float>(v);
+    const float r = (fv * 4095.0f - lo * 4095.0f) / span + 0.5f;
+    return clamp12(trunc_to_i32(r));
+}
+
+// The arc through (0, 0) and (4095, 4095) that passes through (m, 2047.5), with
+// the median limited so that the circle's centre stays off the data range.
+void tone_table(std::int32_t median, std::uint16_t* table) {
+    const std::int32_t m = core::clamp_to(median, 552, 2044);
+    const double k = static_cast<double>(12576768 - m * m) / static_cast<double>(4095 - 2 * m);
+    const double p = 4095.0 - k;
+    for (std::uint32_t v = 0; v < kLevels; ++v) {
+        const double vd = v;
+        table[v] = clamp12(trunc_to_i32(p + std::sqrt(p * p + 2.0 * k * vd - vd * vd)));
+    }
+}
+
+}  // namespace
+
+void stretch_linear(ImageView block) {
+    const std::size_t n = block.pixels();
+    float lo = 4095.0f;
+    float hi = 0.0f;
+    for (std::size_t i = 0; i < n; ++i) {
+        const float v = static_cast<float>(value_of(block.data[i]));
+        if (v < lo) lo = v;
+        if (v > hi) hi = v;
+    }
+    const float span = hi - lo;
+    if (!(span > 0.0f)) {
+        for (std::size_t i = 0; i < n; ++i) block.data[i] = 0;
+        return;
+    }
+    // Tabulated over the data range; values outside it (never left by the earlier
+    // steps) are computed one by one with the same formula.
+    std::uint16_t table[kLevels];
+    for (std::int32_t v = 0; v < static_cast<std::int32_t>(kLevels); ++v) table[v] = stretch_value(v, lo, span);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int32_t v = value_of(block.data[i]);
+        block.data[i] = (v >= 0 && v < static_cast<std::int32_t>(kLevels)) ? table[v] : stretch_value(v, lo, span);
+    }
+}
+
+void apply_tone_curve(ImageView block) {
+    const std::size_t n = block.pixels();
+    std::uint32_t histogram[kLevels];
+    build_histogram(block, histogram);
+    std::int32_t m = histogram_median(histogram, n);
+    if (m < 0) m = 552;
+    std::uint16_t table[kLevels];
+    tone_table(m, table);
+    for (std::size_t i = 0; i < n; ++i) block.data[i] = table[table_index(value_of(block.data[i]))];
+}
+
+namespace {
+
+// The three operations are per-value functions of the pixel, and each later
+// operation needs only the histogram of the values before it, which follows from
+// the previous histogram and function. So when every pixel is in the data range,
+// the chosen operations are composed into one table from one histogram and the
+// block is read and written once; the result is the same as running them one by one.
+void compose_tables(std::uint8_t selector, std::uint32_t* histogram, std::uint64_t n, double many_side,
+                    double few_side, std::uint16_t* table) {
+    for (std::uint32_t v = 0; v < kLevels; ++v) table[v] = static_cast<std::uint16_t>(v);
+    std::uint16_t step[kLevels];
+    const auto apply = [&]() {
+        std::uint32_t moved[kLevels] = {};
+        for (std::uint32_t v = 0; v < kLevels; ++v) {
+            table[v] = step[table[v]];
+            moved[step[v]] += histogram[v];
+        }
+        for (std::uint32_t v = 0; v < kLevels; ++v) histogram[v] = moved[v];
+    };
+    if (selector & kScaleClip) {
+        const double nd = static_cast<double>(n);
+        const std::int64_t t_many = core::trunc_to_int(nd * many_side * 0.01);
+        const std::int64_t t_few = core::trunc_to_int(nd * few_side * 0.01);
+        std::int32_t m = histogram_median(histogram, n);
+        if (m < 0) m = 0;
+        std::int32_t low = 0, high = 4095;
+        for (std::int32_t v = m; v >= 0; --v)
+            if (static_cast<std::int64_t>(histogram[v]) < t_few) {
+                low = v;
+                break;
+            }
+        for (std::int32_t v = m; v <= 4095; ++v)
+            if (static_cast<std::int64_t>(histogram[v]) < t_many) {
+                high = v;
+                break;
+            }
+        for (std::int32_t v = 0; v < static_cast<std::int32_t>(kLevels); ++v)
+            step[v] = static_cast<std::uint16_t>(v < low ? low : (v > high ? high : v));
+        apply();
+    }
+    if (selector & kScaleStretch) {
+        float lo = 4095.0f, hi = 0.0f;
+        for (std::uint32_t v = 0; v < kLevels; ++v)
+            if (histogram[v] != 0) {
+                const float fv = static_cast<float>(v);
+                if (fv < lo) lo = fv;
+                if (fv > hi) hi = fv;
+            }
+        const float span = hi - lo;
+        for (std::int32_t v = 0; v < static_cast<std::int32_t>(kLevels); ++v)
+            step[v] = span > 0.0f ? stretch_value(v, lo, span) : 0;
+        apply();
+    }
+    if (selector & kScaleToneCurve) {
+        std::int32_t m = histogram_median(histogram, n);
+        if (m < 0) m = 552;
+        tone_table(m, step);
+        apply();
+    }
+}
+
+}  // namespace
+
+void correct_brightness_scale(std::uint8_t selector, ImageView block, double many_side, double few_side) {
+    if (DebugFlags.DebugParam) {
+        std::fprintf(stderr, "Xray Many Side PRECENTAGE[%lf]\n", many_side);
+        std::fprintf(stderr, "Xray Few  Side PRECENTAGE[%lf]\n", few_side);
+    }
+    selector &= kScaleClip | kScaleStretch | kScaleToneCurve;
+    if (selector == 0) return;
+    const std::size_t n = block.pixels();
+    // Two partial histograms, so that runs of equal values do not wait on each other.
+    std::uint32_t histogram[kLevels] = {};
+    std::uint32_t partial[kLevels] = {};
+    std::uint16_t widest = 0;
+    std::size_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const std::uint16_t a = block.data[i];
+        const std::uint16_t b = block.data[i + 1];
+        widest = static_cast<std::uint16_t>(widest | a | b);
+        ++histogram[a & 0xFFFu];
+        ++partial[b & 0xFFFu];
+    }
+    for (; i < n; ++i) {
+        widest = static_cast<std::uint16_t>(widest | block.data[i]);
+        ++histogram[block.data[i] & 0xFFFu];
+    }
+    for (std::uint32_t v = 0; v < kLevels; ++v) histogram[v] += partial[v];
+    if (widest >= kLevels) {
+        if (selector & kScaleClip) clip_histogram(block, many_side, few_side);
+        if (selector & kScaleStretch) stretch_linear(block);
+        if (selector & kScaleToneCurve) apply_tone_curve(block);
+        return;
+    }
+    std::uint16_t table[kLevels];
+    compose_tables(selector, histogram, n, many_side, few_side, table);
+    for (i = 0; i < n; ++i) block.data[i] = table[block.data[i] & 0xFFFu];
+}
+
+}  // namespace tvx::processing

@@ -1,0 +1,131 @@
+// Step 1: dark (DC) offset removal. The dark level of a column grows with the
+// time the sensor integrated before it, which is modelled as the sum of the 64
+// line-clock periods before the column. Each row's dark level is fitted as a
+// straight line of that sum over the columns after the exposed part of every
+// pass, and subtracted from the whole row.
+#include <cstring>
+
+#include "core/alloc.h"
+#include "core/intmath.h"
+#include "processing/arith.h"
+#include "processing/steps.h"
+#include "tavirex.h"
+
+namespace tvx::processing {
+
+void dark_profile(const DarkOffsetParams& p, std::uint32_t* profile, std::uint32_t columns) {
+    std::memset(profile, 0, sizeof(std::uint32_t) * columns);
+    const std::uint32_t n_width = kNominalBlockWidth[p.clock_mode];
+    const std::uint32_t blocks = p.clock_mode % 4u + 1u;
+    const std::uint16_t* ct = p.clock_table;
+    for (std::uint32_t k = 0; k < blocks; ++k) {
+        const std::uint32_t base = k * n_width;
+        profile[base] = 768;
+        for (std::uint32_t c = 1; c <= 64 && c < n_width; ++c)
+            profile[base + c] = profile[base + c - 1] + ct[base + c - 1] - 12u;
+        for (std::uint32_t c = 65; c < n_width; ++c)
+            profile[base + c] = profile[base + c - 1] - ct[base + c - 65] + ct[base + c - 1];
+    }
+}
+
+bool fit_line(const std::uint16_t* x, const std::uint32_t* y, std::uint32_t m, double* a, double* b) {
+    if (m == 0) return false;
+    double sx = 0.0, sy = 0.0, sxy = 0.0, syy = 0.0;
+    for (std::uint32_t i = 0; i < m; ++i) {
+        const double xv = x[i];
+        const double yv = y[i];
+        sx += xv;
+        sy += yv;
+        sxy += xv * yv;
+        syy += yv * yv;
+    }
+    const double md = m;
+    const double det = md * syy - sy * sy;
+    if (det == 0.0) {
+        *a = sx / md;
+        *b = 0.0;
+    } else {
+        *a = (syy * sx - sy * sxy) / det;
+        *b = (sxy - *a * sy) / syy;
+    }
+    return true;
+}
+
+std::int32_t remove_dark_offset(ImageView image, const DarkOffsetParams& p) {
+    if (p.clock_mode > 4 || p.clock_table == nullptr || p.segment_start == nullptr || p.segment_width == nullptr)
+        return TAVIREX_E_RANGE;
+    const std::uint32_t n_width = kNominalBlockWidth[p.clock_mode];
+    const std::uint32_t blocks = p.clock_mode % 4u + 1u;
+    // The profile and the sample columns cover every block; both must exist.
+    if (p.clock_table_length < blocks * n_width || image.width < blocks * n_width) return TAVIREX_E_RANGE;
+    const std::uint32_t width = image.width;
+    const std::uint32_t height = image.height;
+    const std::uint32_t segments = p.segment_count < blocks ? p.segment_count : blocks;
+
+    core::Buffer<std::uint32_t> profile(width);
+    core::Buffer<std::uint32_t> sample_columns(width);
+    core::Buffer<std::uint16_t> sample_x(width);
+    core::Buffer<std::uint32_t> sample_y(width);
+    core::Buffer<double> intercept(height);
+    core::Buffer<double> slope(height);
+    if (!profile.ok() || !sample_columns.ok() || !sample_x.ok() || !sample_y.ok() || !intercept.ok() || !slope.ok())
+        return TAVIREX_E_NO_MEMORY;
+
+    dark_profile(p, profile.data(), width);
+
+    // Sample columns: from the end of each pass's picture to the end of its block.
+    // A pass whose lag and picture fill the block (or would overrun it) gives none.
+    std::uint32_t m = 0;
+    for (std::uint32_t s = 0; s < segments; ++s) {
+        const std::int32_t offset = p.segment_start[s];
+        const std::int32_t pic = p.segment_width[s];
+        const std::int32_t count = static_cast<std::int32_t>(n_width) - offset - 64 - pic;
+        if (count <= 0) continue;
+        const std::uint32_t first = s * n_width + static_cast<std::uint32_t>(offset + 64 + pic);
+        for (std::int32_t j = 0; j < count; ++j) sample_columns[m++] = first + static_cast<std::uint32_t>(j);
+    }
+    for (std::uint32_t i = 0; i < m; ++i) sample_y[i] = profile[sample_columns[i]];
+
+    for (std::uint32_t r = 0; r < height; ++r) {
+        const std::uint16_t* row = image.row(r);
+        for (std::uint32_t i = 0; i < m; ++i) sample_x[i] = row[sample_columns[i]];
+        if (!fit_line(sample_x.data(), sample_y.data(), m, &intercept[r], &slope[r])) {
+            intercept[r] = 0.0;
+            slope[r] = 0.0;
+        }
+    }
+    if (m == 0) return TAVIREX_OK;  // no row has a sample: every row stays as it is
+
+    std::uint32_t lowest = UINT32_MAX, highest = 0;
+    for (std::uint32_t c = 0; c < width; ++c) {
+        lowest = profile[c] < lowest ? profile[c] : lowest;
+        highest = profile[c] > highest ? profile[c] : highest;
+    }
+    for (std::uint32_t r = 0; r < height; ++r) {
+        std::uint16_t* row = image.row(r);
+        const double a = intercept[r];
+        const double b = slope[r];
+        // The rounded line is monotonic in the profile, so when both ends convert
+        // to an integer every column does, and the plain conversion is exact.
+        const double ends[2] = {lowest * b + a, highest * b + a};
+        const bool in_range = ends[0] > -2147483648.0 && ends[0] < 2147483647.0 && ends[1] > -2147483648.0 &&
+                              ends[1] < 2147483647.0;
+        if (in_range) {
+            for (std::size_t c = 0; c < width; ++c) {
+                std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(profile[c] * b + a)));
+                d = d < 0 ? 0 : d;
+                row[c] = clamp12(core::as_s16(static_cast<std::uint32_t>(row[c] - d)));
+            }
+            continue;
+        }
+        for (std::uint32_t c = 0; c < width; ++c) {
+            std::int32_t d = core::as_s16(static_cast<std::uint32_t>(trunc_to_i32(profile[c] * b + a)));
+            if (d < 0) d = 0;
+            const std::int32_t v = core::as_s16(static_cast<std::uint32_t>(row[c] - d));
+            row[c] = clamp12(v);
+        }
+    }
+    return TAVIREX_OK;
+}
+
+}  // namespace tvx::processing

@@ -1,0 +1,124 @@
+// The numbered steps of the panoramic and cephalometric processing pipeline.
+// Each is a free function over an image view and plain parameters; the driver
+// (pipeline.h) reads the device record and passes the values. Every step keeps
+// its reads and writes inside the view and leaves the image unchanged when it
+// fails. Pixels are 12-bit values in 16-bit words.
+#pragma once
+
+#include <cstdint>
+
+#include "api/context.h"
+#include "core/image.h"
+
+namespace tvx::processing {
+
+using core::ImageView;
+
+// Nominal block width by line clock code (0..3 panoramic passes - 1, 4 cephalometric):
+// the 4096-column line buffer divided by the pass count, rounded down to a multiple of 4.
+constexpr std::uint32_t kNominalBlockWidth[5] = {4096, 2048, 1364, 1024, 3500};
+
+// ---- Step 1: dark offset removal -----------------------------------------
+struct DarkOffsetParams {
+    const std::uint16_t* clock_table = nullptr;  // line-clock period of every column
+    std::uint32_t clock_table_length = 0;
+    std::uint8_t clock_mode = 0;                  // 0..4
+    std::uint8_t segment_count = 0;               // captured passes, 1..4
+    const std::uint16_t* segment_start = nullptr;  // 4 entries: time-lag lines before each pass
+    const std::uint16_t* segment_width = nullptr;  // 4 entries: picture lines of each pass
+};
+
+// Running sum of the 64 line-clock periods before every column, block by block
+// (periods before a block's start count as 12). Entries past the last block are 0.
+// `profile` holds `columns` entries; the caller guarantees columns and the table
+// length cover every block.
+void dark_profile(const DarkOffsetParams& p, std::uint32_t* profile, std::uint32_t columns);
+
+// Least-squares line x = a + b y over m pairs. False when m is 0.
+bool fit_line(const std::uint16_t* x, const std::uint32_t* y, std::uint32_t m, double* a, double* b);
+
+// Fits each row's dark level against the profile over the columns after each
+// pass's picture and subtracts it. 0, 3 (clock table or image narrower than the
+// blocks, bad clock code) or 5.
+std::int32_t remove_dark_offset(ImageView image, const DarkOffsetParams& p);
+
+// ---- Step 2: shading removal ----------------------------------------------
+// Replaces every pixel by its row's entry of the calibration file (height tables
+// of 4096 little-endian words). 0, 5, 8 (cannot open) or 13 (wrong size).
+std::int32_t correct_shading(ImageView image, const char* calibration_path);
+
+// ---- Step 3: injection line correction -------------------------------------
+// Interpolates the bands of defective rows listed in the line table. Panoramic
+// positions count from the sensor's first row and are moved up by half the image
+// height. 0, 5, 8 (cannot open) or 14 (table invalid).
+std::int32_t correct_injection_lines(ImageView image, const char* table_path, bool panoramic);
+
+// ---- Steps 4 and 5: CCD joining and opening fill ---------------------------
+// Turns the image upside down, joins the 768-row chips and trims the width to a
+// multiple of 4. The joined size is stored through the two pointers (the pixels
+// then have that row length). 0, 3 (height not a multiple of 768, or offsets
+// that would put rows outside the image) or 5.
+std::int32_t join_ccd_chips(ImageView image, std::uint16_t xpos2, std::uint16_t ypos2, std::uint16_t upper_ypos2,
+                            std::uint32_t* width, std::uint32_t* height);
+
+// Closes the opening between the two panoramic chips. 0, or 3 (image unchanged)
+// when the opening or the rows around it would lie outside the image.
+std::int32_t fill_opening_pano(ImageView image, const std::uint16_t (&xy)[kXyCorrCount]);
+
+// Closes the two openings between the three cephalometric chips. 0 or 3 as above.
+std::int32_t fill_opening_ceph(ImageView image, const std::uint16_t (&xy)[kXyCorrCount]);
+
+// ---- Step 7: noise removal -------------------------------------------------
+// Replaces every inner pixel by the value of its 3 x 3 window closest to the
+// window's mean. 0 or 5.
+std::int32_t remove_noise(ImageView block);
+
+// ---- Step 8: brightness smoothing across CCD joints ------------------------
+struct JointSmoothingParams {
+    std::uint16_t ave_range = 80;      // rows after a joint
+    std::uint16_t ave_range_low = 80;  // rows before a joint
+    std::uint16_t chg_sum_range = 30;  // vertical half window
+    std::uint16_t ypos = 768;
+    std::uint16_t ypos2 = 767;
+    std::uint16_t upper_ypos = 0;
+    std::uint16_t ccd_gap = 2;
+    std::uint16_t ccd_gap2 = 3;
+    std::uint8_t ceph_mode = 0;
+};
+
+// 0, 3 (sensor flag neither 0 nor 1) or 5.
+std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams& p);
+
+// Blend weight of a row y in the band of the joint at row j: 0 at the joint,
+// rising to nearly 1 at the band's edges.
+double joint_weight(std::int32_t y, std::int32_t joint, std::uint16_t ave_range, std::uint16_t ave_range_low);
+
+// ---- Steps 9 and 11: brightness scale correction ---------------------------
+constexpr std::uint8_t kScaleClip = 4;
+constexpr std::uint8_t kScaleStretch = 2;
+constexpr std::uint8_t kScaleToneCurve = 1;
+
+// Runs the operations chosen by the selector bits: histogram clip, linear
+// stretch, circular-arc tone curve, in that order. Cannot fail.
+void correct_brightness_scale(std::uint8_t selector, ImageView block, double many_side, double few_side);
+
+void clip_histogram(ImageView block, double many_side, double few_side);
+void stretch_linear(ImageView block);
+void apply_tone_curve(ImageView block);
+
+// Smallest value whose cumulative count reaches total / 2; -1 if none does.
+std::int32_t histogram_median(const std::uint32_t* histogram, std::uint64_t total);
+
+// ---- Step 10: contrast emphasis ---------------------------------------------
+// Subtracts half the smoothed row and column backgrounds and re-centres on 2048. 0 or 5.
+std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint16_t smooth_range);
+
+// Moving average of `length` values over range / 2 on either side. 0 or 5.
+std::int32_t smooth_average(double* values, std::int16_t length, std::uint16_t range);
+
+// Outlier-resistant mean of `count` pixels read with the given stride; the
+// variance is stored through `variance`.
+double clipped_mean(const std::uint16_t* first, std::uint32_t count, std::size_t stride, double sigma_factor,
+                    double* variance);
+
+}  // namespace tvx::processing
