@@ -85,6 +85,10 @@ std::string speed_profile(int cruise_samples) {
     return out;
 }
 
+// Detail enhancement of the demo bitmaps: filter distance and gain (percent).
+constexpr std::int32_t kDemoFilterDistance = 8;
+constexpr std::int32_t kDemoFilterGain = 60;
+
 std::string configuration(const std::string& dir, const char* mode) {
     std::string ad;
     for (int n = 1; n <= 3; ++n)
@@ -120,6 +124,33 @@ void calibrate(const std::string& dir, bool ceph) {
     run_calibrate(q);
 }
 
+// Processing, display window, bitmap and side marker for the picture that the
+// acquisition left in the library, as the host does after a readout.
+int finish_picture(const std::string& dir, bool ceph) {
+    const std::string raw = dir + (ceph ? "ceph_processed.raw" : "pano_processed.raw");
+    const std::string bmp = dir + (ceph ? "ceph.bmp" : "pano.bmp");
+    std::uint32_t width = 0, height = 0;
+    std::int32_t rc = stage("Tavirex_ImageProcessingEx", [&] {
+        return Tavirex_ImageProcessingEx(raw.c_str(), &width, &height);
+    });
+    if (rc != 0) return rc;
+    std::printf("  processed image %lu x %lu -> %s\n", static_cast<unsigned long>(width),
+                static_cast<unsigned long>(height), raw.c_str());
+    const auto w = static_cast<std::int32_t>(width), h = static_cast<std::int32_t>(height);
+    rc = stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(raw.c_str(), w, h); });
+    if (rc != 0) return rc;
+    std::printf("  display window centre %ld width %ld\n", static_cast<long>(Tavirex_GetWindowCenter()),
+                static_cast<long>(Tavirex_GetWindowWidth()));
+    rc = stage("Tavirex_SaveBitmapWindow", [&] {
+        return Tavirex_SaveBitmapWindow(raw.c_str(), w, h, kDemoFilterDistance, kDemoFilterGain, bmp.c_str());
+    });
+    if (rc != 0) return rc;
+    rc = stage("Tavirex_MarkingInBitmap (L)", [&] { return Tavirex_MarkingInBitmap(bmp.c_str(), 1); });
+    if (rc != 0) return rc;
+    std::printf("  bitmap -> %s\n", bmp.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int cmd_demo(int argc, char** argv) {
@@ -131,7 +162,9 @@ int cmd_demo(int argc, char** argv) {
             "Writes configurations pointing at the simulated sensor module (%s), a boot program,\n"
             "FPGA configurations and speed profiles into DIR (default: out); measures the shading\n"
             "calibration and line tables from dark and flat-field pictures; then acquires a panoramic\n"
-            "picture (2 passes) and a cephalometric one into DIR/pano.raw and DIR/ceph.raw.\n",
+            "picture (2 passes) and a cephalometric one into DIR/pano.raw and DIR/ceph.raw; processes\n"
+            "each, sets the display window from the data and writes DIR/pano.bmp and DIR/ceph.bmp with\n"
+            "the side marker.\n",
             sim_module_path().c_str());
         return 0;
     }
@@ -172,7 +205,9 @@ int cmd_demo(int argc, char** argv) {
             ++failures;
             std::printf("acquisition failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
                         rc <= kNoExposure ? "see above" : explain(rc));
+            continue;
         }
+        if (finish_picture(dir, ceph) != 0) ++failures;
     }
     return failures == 0 ? 0 : 1;
 }
