@@ -7,6 +7,7 @@
 
 #include "api/context.h"
 #include "link/link.h"
+#include "support/sim_control.h"
 #include "support/support.h"
 #include "tavirex.h"
 
@@ -67,6 +68,71 @@ TEST_F(PathsTest, ConfigurationWrittenByAWindowsEditor) {
     EXPECT_EQ(tvx::Device.BootLoad, 0);
     EXPECT_STREQ(tvx::Device.IpAddress, "192.168.0.5");
     EXPECT_EQ(tvx::Device.LanRetry, 3);
+}
+
+}  // namespace
+
+namespace {
+
+std::string with_line_ends(const std::string& text, const char* ending) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\r') continue;
+        if (c == '\n') out += ending;
+        else out.push_back(c);
+    }
+    return out;
+}
+
+// FPGA configuration and speed profile read in text mode: CR LF and LF line ends
+// must give the same program bytes and the same line clock table on every platform.
+TEST(LineEndsTest, FpgaAndSpeedProfileWithCrLfOrLf) {
+    tvxtest::TempDir dir;
+    const std::string hex = tvxtest::read_file(TVX_SOURCE_DIR "/data/fpga_pano.hex");
+    const std::string speed = tvxtest::read_file(TVX_SOURCE_DIR "/data/speed_pano.txt");
+    ASSERT_FALSE(hex.empty());
+    ASSERT_FALSE(speed.empty());
+    std::vector<std::uint8_t> programs[2];
+    std::vector<std::uint16_t> tables[2];
+    const char* endings[2] = {"\n", "\r\n"};
+    for (int v = 0; v < 2; ++v) {
+        tvxtest::reset_library();
+        tvxtest::Sim sim;
+        const std::string fpga = dir.file("fpga" + std::to_string(v) + ".hex");
+        const std::string profile = dir.file("speed" + std::to_string(v) + ".txt");
+        const std::string cfg = dir.file("cfg" + std::to_string(v) + ".ini");
+        tvxtest::write_file(fpga, with_line_ends(hex, endings[v]));
+        tvxtest::write_file(profile, with_line_ends(speed, endings[v]));
+        tvxtest::write_file(cfg, with_line_ends("[DLL]\nFILENAME=" TVX_SIM_PATH "\n[LOADPROG]\nBOOT=" TVX_SOURCE_DIR
+                                                "/data/boot.bin\nFPGA=" + fpga + "\n", endings[v]));
+        ASSERT_EQ(Tavirex_Init(cfg.c_str(), 1), 0);
+        ASSERT_EQ(Tavirex_SetCommInit(), 0);
+        ASSERT_EQ(Tavirex_SetSensMduInit_Pano(cfg.c_str(), 1), 0);
+        ASSERT_GT(sim.program(1, &programs[v]), 0);
+        ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 2, 10, 100), 0);
+        tables[v].assign(tvx::Device.ClockTable, tvx::Device.ClockTable + tvx::Device.ClockTableLength);
+        Tavirex_SetDeviceFree();
+    }
+    EXPECT_EQ(programs[0].size(), 2048u);
+    EXPECT_EQ(programs[0], programs[1]);
+    EXPECT_EQ(tables[0], tables[1]);
+    tvxtest::reset_library();
+}
+
+// An output file in a folder that does not exist: refused, nothing created.
+TEST(OutputPathTest, FileThatCannotBeCreated) {
+    tvxtest::TempDir dir;
+    const std::string raw = dir.file("in.raw");
+    tvxtest::write_file(raw, std::string(2 * 4 * 3, '\x01'));
+    std::vector<std::string> outputs = {dir.file("missing/folder/out.bmp")};
+#if defined(_WIN32)
+    outputs.push_back(dir.path() + "\\missing\\out.bmp");  // on Linux a backslash is part of the name
+#endif
+    for (const std::string& out : outputs) {
+        EXPECT_EQ(Tavirex_SaveBitmapWindow(raw.c_str(), 4, 3, 0, 0, out.c_str()), TAVIREX_E_MARKER) << out;
+        EXPECT_EQ(Tavirex_RawFileHorizontalMirror(raw.c_str(), 4, 3, out.c_str()), TAVIREX_E_MARKER) << out;
+        EXPECT_FALSE(tvxtest::file_exists(out));
+    }
 }
 
 }  // namespace
