@@ -10,27 +10,26 @@
 #include "api/context.h"
 #include "core/alloc.h"
 #include "device/front_end.h"
-#include "support/fake_link.h"
 #include "support/support.h"
 #include "tavirex.h"
+#include "unit/link_traffic.h"
 
 using tvx::Device;
-using tvxtest::FakeLink;
 using tvxtest::LinkCall;
+using tvxtest::traffic;
 
 namespace {
 
 constexpr std::uint32_t kCcd = 0x27F02000;
 constexpr std::uint32_t kWindow2 = 0x27000000;
-constexpr std::size_t kWindowBytes = 16777216;
 
-// Picture memory sample s (counted over both windows): junk in the top nibble.
+// Picture memory sample s (counted over both 16 MiB windows): junk in the top nibble.
 std::uint16_t raw_sample(std::size_t s) { return static_cast<std::uint16_t>(0xA000 | (s % 4001)); }
 
 // The module as the library sees it through the link: status register, CCD
 // control RAM with read-back, picture memory; optionally the Nth call fails.
 struct Module {
-    FakeLink fake;
+    tvxtest::FakeLink fake;
     std::uint16_t status = 0x0001;
     std::vector<std::uint8_t> ccd;
     std::uint16_t (*picture)(std::size_t) = raw_sample;
@@ -47,59 +46,27 @@ struct Module {
             if (start_on_stsreg && c.command == 513 && c.address == 0x27F0000E) status = 0x0100 | c.value();
             return 0;
         };
-        fake.on_read = [this](std::uint32_t address, std::uint32_t count, std::uint8_t* into) -> std::int32_t {
+        fake.on_read = [this](std::uint32_t a, std::uint32_t count, std::uint8_t* into) -> std::int32_t {
             if (++seen == fail_call) return fail_code;
-            if (address == 0x27F00002) {
-                into[0] = static_cast<std::uint8_t>(status & 0xFF);
-                into[1] = static_cast<std::uint8_t>(status >> 8);
-            } else if (address == kCcd) {
-                for (std::uint32_t i = 0; i < count; ++i) into[i] = i < ccd.size() ? ccd[i] : 0;
-            } else if (address == 0x26000000 || address == kWindow2) {
-                const std::size_t first = (address == kWindow2 ? kWindowBytes : 0) / 2;
-                for (std::uint32_t i = 0; i < count / 2; ++i) {
-                    const std::uint16_t v = picture(first + i);
-                    into[2 * i] = static_cast<std::uint8_t>(v & 0xFF);
-                    into[2 * i + 1] = static_cast<std::uint8_t>(v >> 8);
-                }
+            const bool pict = a == 0x26000000 || a == kWindow2;
+            for (std::uint32_t i = 0; i < count; ++i) {
+                const std::uint16_t w = pict ? picture((a == kWindow2 ? 8388608 : 0) + i / 2) : status;
+                into[i] = a == kCcd ? (i < ccd.size() ? ccd[i] : 0) : static_cast<std::uint8_t>(i % 2 ? w >> 8 : w);
             }
             return static_cast<std::int32_t>(count);
         };
     }
 };
 
-std::string hex4(std::uint32_t v) {
-    char b[16];
-    std::snprintf(b, sizeof b, "%04X", v);
-    return b;
-}
-
-// The link traffic as short lines: "W addr value", "W addr #count", "R addr #count".
-std::vector<std::string> traffic(const FakeLink& fake) {
-    std::vector<std::string> out;
-    for (const auto& c : fake.calls) {
-        if (c.command == 513 && c.count == 2)
-            out.push_back("W " + hex4(c.address) + " " + hex4(c.value()));
-        else if (c.command == 513)
-            out.push_back("W " + hex4(c.address) + " #" + std::to_string(c.count));
-        else if (c.command == 514)
-            out.push_back("R " + hex4(c.address) + " #" + std::to_string(c.count));
-        else
-            out.push_back("C " + std::to_string(c.command) + " #" + std::to_string(c.count));
-    }
-    return out;
-}
-
-const std::string kStatus = "R 27F00002 #2";
-
-// Converter group n: select, then each word framed by idle waits.
-void add_group(std::vector<std::string>& v, std::uint16_t select, const std::vector<std::uint16_t>& words) {
-    v.push_back("W 27F00028 " + hex4(select));
+// Converter group: the select, then each word between two idle checks.
+std::string group(int select, std::initializer_list<std::uint16_t> words) {
+    std::string s = "W 27F00028 000" + std::to_string(select);
+    char b[8];
     for (const auto w : words) {
-        v.push_back(kStatus);
-        v.push_back("W 27F00020 " + hex4(w));
-        v.push_back(kStatus);
-        v.push_back("W 27F0002A 0000");
+        std::snprintf(b, sizeof b, "%04X", static_cast<unsigned>(w));
+        s += ", S, W 27F00020 " + std::string(b) + ", S, W 27F0002A 0000";
     }
+    return s;
 }
 
 class AcquisitionTest : public ::testing::Test {
@@ -125,168 +92,139 @@ protected:
     std::string profile;
 };
 
-TEST_F(AcquisitionTest, ConverterWords) {
-    tvx::AdSetGroup g{};
-    g.Action[0] = 1;
-    g.Action[5] = 1;
-    g.Control[3] = 1;
-    g.Control[7] = 1;
-    g.Control[8] = 1;
-    g.VgaGain = 150;
-    g.PxgaGain = 32;
-    std::uint16_t w[5];
-    tvx::device::converter_words(g, w);
-    EXPECT_EQ(w[0], 0x00A1);
-    EXPECT_EQ(w[1], 0x1096);
-    EXPECT_EQ(w[2], 0x2000);
-    EXPECT_EQ(w[3], 0x3008);
-    EXPECT_EQ(w[4], 0x4020);
-    // Only the lowest bit of each switch counts; Control[9] goes to bit 9; large values carry.
-    g.Action[1] = 2;
-    g.Action[2] = 3;
-    g.Control[9] = 1;
-    g.VgaGain = 485;
-    g.ClampLevel = 0x1005;
-    g.PxgaGain = 0xC000;
-    tvx::device::converter_words(g, w);
-    EXPECT_EQ(w[0], 0x00A5);
-    EXPECT_EQ(w[1], 0x11E5);
-    EXPECT_EQ(w[2], 0x3005);
-    EXPECT_EQ(w[3], 0x3208);
-    EXPECT_EQ(w[4], 0x0000);
+TEST(ConverterWordsTest, SwitchesGainsAndClampInTheFiveWords) {
+    // Group: Action[6], VgaGain, ClampLevel, Control[10], PxgaGain.
+    struct Row { tvx::AdSetGroup g; std::vector<std::uint16_t> words; };
+    const Row rows[] = {
+        {{{1, 0, 0, 0, 0, 1}, 150, 0, {0, 0, 0, 1, 0, 0, 0, 1, 1, 0}, 32}, {0x00A1, 0x1096, 0x2000, 0x3008, 0x4020}},
+        // Only the lowest bit of each switch counts; Control[9] goes to bit 9; large values carry.
+        {{{1, 2, 3, 0, 0, 1}, 485, 0x1005, {0, 0, 0, 1, 0, 0, 0, 1, 1, 1}, 0xC000},
+         {0x00A5, 0x11E5, 0x3005, 0x3208, 0x0000}},
+    };
+    for (const auto& row : rows) {
+        std::uint16_t w[5];
+        tvx::device::converter_words(row.g, w);
+        EXPECT_EQ(std::vector<std::uint16_t>(w, w + 5), row.words) << row.g.VgaGain;
+    }
 }
 
-TEST_F(AcquisitionTest, SensorInitialisationSetsTheModeWithoutTouchingAModuleWhenNotLoading) {
+TEST_F(AcquisitionTest, SensorInitialisationSetsTheModeAndLoadsOnlyWhenAsked) {
     Module m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     EXPECT_TRUE(m.fake.calls.empty());
     EXPECT_EQ(Device.CephMode, 0);
     EXPECT_EQ(Device.FpgaLoad, 0);
-    EXPECT_EQ(Device.AdSet[2].VgaGain, 150);
     EXPECT_EQ(Device.ProcessFlags[tvx::kBriSmooth], 1);
-    EXPECT_DOUBLE_EQ(Device.ManySideCutRatio, 0.001);
-
     ASSERT_EQ(Tavirex_SetSensMduInit_Ceph(config.c_str(), 1, 0), 0);
     EXPECT_EQ(Device.CephMode, 1);
-    EXPECT_EQ(Device.AdSet[0].VgaGain, 485);
     EXPECT_EQ(Device.ProcessFlags[tvx::kBriSmooth], 0);
-    EXPECT_EQ(Device.SecondBriScaleSelect, 6);
-    EXPECT_DOUBLE_EQ(Device.ManySideCutRatio, 0.0);
     EXPECT_DOUBLE_EQ(Device.FewSideCutRatio, 0.005);
-
     // Loading requested: the FPGA already runs (status reports InitValue), one read.
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 7), 0);
     EXPECT_EQ(Device.FpgaLoad, 1);
-    EXPECT_EQ(traffic(m.fake), std::vector<std::string>{kStatus});
+    EXPECT_EQ(traffic(m.fake), "S");
     tvx::ModuleBooted[0] = 0;
     EXPECT_EQ(Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 1), 9);
     EXPECT_EQ(Tavirex_SetSensMduInit_Pano(nullptr, 0), 3);
 }
 
-TEST_F(AcquisitionTest, PanoramicPictureSetUpTraffic) {
-    Module m;
-    ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
-    ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 100), 0);
-
-    std::vector<std::string> expected = {"W 27F00006 0040", "W 27F00032 0001", "W 27F02000 #8192", "R 27F02000 #8192",
-                                         "W 27F00032 0000", kStatus};
-    add_group(expected, 0, {0x00A1, 0x1096, 0x2000, 0x3008, 0x4020});
-    expected.push_back(kStatus);
-    add_group(expected, 1, {0x0080, 0x1096, 0x2000, 0x3008, 0x4020});
-    expected.push_back(kStatus);
-    expected.push_back(kStatus);  // ready check
-    EXPECT_EQ(traffic(m.fake), expected);
-    std::size_t words = 0;
-    for (const auto& c : m.fake.calls) words += c.command == 513 && c.address == 0x27F00020;
-    EXPECT_EQ(words, 10u);
-
-    // The table sent: lag 1023, 227, then 417 lines of 30.
-    ASSERT_EQ(m.ccd.size(), 8192u);
-    EXPECT_EQ(m.ccd[0] | (m.ccd[1] << 8), 1023);
-    EXPECT_EQ(m.ccd[2] | (m.ccd[3] << 8), 227);
-    EXPECT_EQ(m.ccd[4] | (m.ccd[5] << 8), 30);
-
-    EXPECT_EQ(Device.ClockMode, 0);
-    EXPECT_EQ(Device.ImageWidth, 4096);
-    EXPECT_EQ(Device.ImageHeight, 1536);
-    EXPECT_EQ(Device.ClockTableLength, 4096);
-    EXPECT_EQ(Device.SegmentCount, 1);
-    EXPECT_EQ(Device.SegmentStart[0], 2);
-    EXPECT_EQ(Device.SegmentWidth[0], 417);
-    EXPECT_EQ(tvx::PassCount, 1u);
-    EXPECT_EQ(Device.ClockTable, tvx::ClockTableStorage);
-    EXPECT_EQ(Device.ImageBuffer, tvx::ImageBufferStorage);
-
-    // Four passes and start signal 3: MODREG = 16 x (12 + 3).
-    m.fake.calls.clear();
-    Device.StartSignal = 3;
-    ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 4, 10, 0), 0);
-    EXPECT_EQ(traffic(m.fake)[0], "W 27F00006 00F0");
-    EXPECT_EQ(Device.ClockMode, 3);
-    EXPECT_EQ(Device.SegmentStart[3], 0);
-    EXPECT_EQ(Device.SegmentWidth[3], 417);
+TEST_F(AcquisitionTest, PictureSetUpTrafficTableAndRecord) {
+    const auto set_up = [](const char* modreg, std::uint16_t ccd_bytes, int groups, std::uint16_t gain_word) {
+        const std::string n = std::to_string(ccd_bytes);
+        std::string s = std::string("W 27F00006 ") + modreg + ", W 27F00032 0001, W 27F02000 #" + n + ", R 27F02000 #" +
+                        n + ", W 27F00032 0000, S, " + group(0, {0x00A1, gain_word, 0x2000, 0x3008, 0x4020});
+        for (int g = 1; g < groups; ++g) s += ", S, " + group(g, {0x0080, gain_word, 0x2000, 0x3008, 0x4020});
+        return s + ", S";
+    };
+    // start: 0 for the configured start signal; record: ClockMode, ImageWidth, ImageHeight, ClockTableLength,
+    // and SegmentCount, SegmentStart, SegmentWidth of the last pass, PassCount.
+    struct Row {
+        bool ceph;
+        std::uint32_t passes;
+        std::uint8_t start;
+        std::uint16_t timelag;
+        std::string traffic;
+        std::vector<int> record;
+    };
+    const Row rows[] = {
+        // 10 converter words, then the ready check.
+        {false, 1, 0, 100, set_up("0040", 8192, 2, 0x1096) + ", S", {0, 4096, 1536, 4096, 1, 2, 417, 1}},
+        // Four passes and start signal 3: MODREG = 16 x (12 + 3).
+        {false, 4, 3, 0, set_up("00F0", 8192, 2, 0x1096) + ", S", {3, 4096, 1536, 4096, 4, 0, 417, 4}},
+        // 15 converter words.
+        {true, 1, 0, 0, set_up("0040", 7000, 3, 0x11E5), {4, 3500, 2304, 3500, 1, 0, 417, 1}},
+    };
+    const std::uint8_t configured = Device.StartSignal;
+    for (const auto& row : rows) {
+        Module m;
+        const auto set_up_pict = row.ceph ? Tavirex_SetParamforPictEx_Ceph : Tavirex_SetParamforPictEx;
+        ASSERT_EQ(row.ceph ? Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0)
+                           : Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
+        Device.StartSignal = row.start ? row.start : configured;
+        ASSERT_EQ(set_up_pict(profile.c_str(), row.passes, 10, row.timelag), 0);
+        EXPECT_EQ(traffic(m.fake), row.traffic) << row.passes;
+        EXPECT_EQ(std::vector<int>({Device.ClockMode, Device.ImageWidth, Device.ImageHeight, Device.ClockTableLength,
+                                    Device.SegmentCount, Device.SegmentStart[row.passes - 1],
+                                    Device.SegmentWidth[row.passes - 1], static_cast<int>(tvx::PassCount)}),
+                  row.record) << row.passes;
+        EXPECT_EQ(Device.ClockTable, tvx::ClockTableStorage);
+        EXPECT_EQ(Device.ImageBuffer, tvx::ImageBufferStorage);
+        if (row.timelag == 0) continue;
+        // The table sent for TIMELAG 100: lag 1023, 227 after merging, then 30 to the end of the ramp.
+        std::vector<int> table(4096, 30), sent;
+        table[0] = 1023;
+        table[1] = 227;
+        for (std::size_t i = 0; i + 1 < m.ccd.size(); i += 2) sent.push_back(m.ccd[i] | (m.ccd[i + 1] << 8));
+        EXPECT_EQ(sent, table);
+    }
 }
 
-TEST_F(AcquisitionTest, CephalometricPictureSetUpSendsFifteenWords) {
-    Module m;
-    ASSERT_EQ(Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0), 0);
-    ASSERT_EQ(Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0), 0);
-    std::vector<std::string> expected = {"W 27F00006 0040", "W 27F00032 0001", "W 27F02000 #7000", "R 27F02000 #7000",
-                                         "W 27F00032 0000", kStatus};
-    add_group(expected, 0, {0x00A1, 0x11E5, 0x2000, 0x3008, 0x4020});
-    expected.push_back(kStatus);
-    add_group(expected, 1, {0x0080, 0x11E5, 0x2000, 0x3008, 0x4020});
-    expected.push_back(kStatus);
-    add_group(expected, 2, {0x0080, 0x11E5, 0x2000, 0x3008, 0x4020});
-    expected.push_back(kStatus);
-    EXPECT_EQ(traffic(m.fake), expected);
-    EXPECT_EQ(Device.ClockMode, 4);
-    EXPECT_EQ(Device.ImageWidth, 3500);
-    EXPECT_EQ(Device.ImageHeight, 2304);
-    EXPECT_EQ(Device.ClockTableLength, 3500);
-}
-
-TEST_F(AcquisitionTest, SetUpArgumentAndSettingChecks) {
+TEST_F(AcquisitionTest, SetUpArgumentAndSettingChecksComeBeforeAnyLinkCall) {
     Module m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
-    EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 0, 10, 0), -97);
-    EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 5, 10, 0), -97);
-    EXPECT_EQ(Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 2, 10, 0), -97);
-    EXPECT_EQ(Tavirex_SetParamforPictEx(dir.file("absent.txt").c_str(), 1, 10, 0), -99);
     tvxtest::write_file(dir.file("empty.txt"), "");
-    EXPECT_EQ(Tavirex_SetParamforPictEx(dir.file("empty.txt").c_str(), 1, 10, 0), -99);
-    EXPECT_EQ(Tavirex_SetParamforPictEx(nullptr, 1, 10, 0), -99);
-
-    // TIMELAG 82 gives lag entries 2, 2: the table check refuses it.
-    EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 82), 3);
-    // Panoramic mode with the cephalometric set-up: clock code 4 does not match.
-    EXPECT_EQ(Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0), 3);
-    Device.StartSignal = 0;
-    EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 3);
-    Device.StartSignal = 4;
-    EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 3);
-    Device.StartSignal = 1;
-    Device.XyCorr[tvx::kUpperCut02] = 4;
-    EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 3);
-    Device.XyCorr[tvx::kUpperCut02] = 3;
-    Device.CephMode = 2;
-    EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 3);
-    EXPECT_TRUE(m.fake.calls.empty());
-    Device.CephMode = 0;
-    // Speed 200: 6 counts per line.
     tvxtest::write_file(dir.file("fast.txt"), "200\n200\n200\n");
-    EXPECT_EQ(Tavirex_SetParamforPictEx(dir.file("fast.txt").c_str(), 1, 10, 0), 10);
+    struct Row {
+        const char* what;
+        const char* file;
+        std::uint32_t passes;
+        std::uint16_t timelag;
+        bool ceph;
+        void (*prepare)();  // changes one setting of the configured record
+        std::int32_t rc;
+    };
+    const Row rows[] = {
+        {"no pass", "speed.txt", 0, 0, false, nullptr, -97},
+        {"five passes", "speed.txt", 5, 0, false, nullptr, -97},
+        {"two cephalometric passes", "speed.txt", 2, 0, true, nullptr, -97},
+        {"missing profile", "absent.txt", 1, 0, false, nullptr, -99},
+        {"empty profile", "empty.txt", 1, 0, false, nullptr, -99},
+        {"no profile path", nullptr, 1, 0, false, nullptr, -99},
+        {"TIMELAG 82 gives lag entries 2, 2: the table check refuses it", "speed.txt", 1, 82, false, nullptr, 3},
+        {"cephalometric set-up in panoramic mode: clock code 4 does not match", "speed.txt", 1, 0, true, nullptr, 3},
+        {"start signal 0", "speed.txt", 1, 0, false, [] { Device.StartSignal = 0; }, 3},
+        {"start signal 4", "speed.txt", 1, 0, false, [] { Device.StartSignal = 4; }, 3},
+        {"upper cut 4", "speed.txt", 1, 0, false, [] { Device.XyCorr[tvx::kUpperCut02] = 4; }, 3},
+        {"mode 2", "speed.txt", 1, 0, false, [] { Device.CephMode = 2; }, 3},
+        {"speed 200: 6 counts per line", "fast.txt", 1, 0, false, nullptr, 10},
+    };
+    const tvx::DeviceContext configured = Device;
+    for (const auto& row : rows) {
+        if (row.prepare) row.prepare();
+        const std::string path = row.file ? dir.file(row.file) : std::string();
+        const auto set_up = row.ceph ? Tavirex_SetParamforPictEx_Ceph : Tavirex_SetParamforPictEx;
+        EXPECT_EQ(set_up(row.file ? path.c_str() : nullptr, row.passes, 10, row.timelag), row.rc) << row.what;
+        EXPECT_TRUE(m.fake.calls.empty()) << row.what;
+        Device = configured;
+    }
     EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
 }
 
-TEST_F(AcquisitionTest, LinkResultsOfTheSetUpReachTheHost) {
+TEST_F(AcquisitionTest, SetUpVerificationAndConverterFailures) {
     Module m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
-    m.fake.on_command = [](const LinkCall& c) { return c.address == 0x27F00006 ? 77 : 0; };
-    EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 77);
-    // Read-back never matches: 4 after LanRetry attempts of write, read, read.
+    // Read-back never matches (the module keeps no CCD data): 4 after LanRetry attempts of write, read, read.
     m.fake.on_command = [](const LinkCall&) { return 0; };
-    m.fake.calls.clear();
     EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 4);
     EXPECT_EQ(m.fake.of(514).size(), 10u);
     // Converter stays busy.
@@ -297,60 +235,51 @@ TEST_F(AcquisitionTest, LinkResultsOfTheSetUpReachTheHost) {
 
 TEST_F(AcquisitionTest, ArmingAndStatus) {
     Module m;
-    Device.ClockTableLength = 4096;
-    ASSERT_EQ(Tavirex_SetWaitXExpose(), 0);
-    EXPECT_EQ(traffic(m.fake), (std::vector<std::string>{"W 27F00034 0000", "W 27F00008 0002", "W 27F00010 0001",
-                                                         "W 27F00012 0001", "W 27F00008 0001", kStatus}));
-    m.fake.calls.clear();
-    Device.ClockTableLength = 3500;
-    Device.PictPattern = 1;
-    ASSERT_EQ(Tavirex_SetWaitXExpose(), 0);
-    EXPECT_EQ(traffic(m.fake), (std::vector<std::string>{"W 27F00034 0000", "W 27F00008 0012", "W 27F00010 0001",
-                                                         "W 27F00012 0000", "W 27F00008 0011", kStatus}));
-    m.fake.calls.clear();
-    Device.ClockTableLength = 1000;
-    EXPECT_EQ(Tavirex_SetWaitXExpose(), 3);
-    EXPECT_EQ(m.fake.calls.size(), 3u);
-    m.fake.calls.clear();
-    Device.PictPattern = 2;
-    EXPECT_EQ(Tavirex_SetWaitXExpose(), 3);
-    EXPECT_TRUE(m.fake.calls.empty());
+    const auto arm = [&m](std::uint16_t table_length, std::uint8_t pattern) {
+        m.fake.calls.clear();
+        Device.ClockTableLength = table_length;
+        Device.PictPattern = pattern;
+        return Tavirex_SetWaitXExpose();
+    };
+    ASSERT_EQ(arm(4096, 0), 0);
+    EXPECT_EQ(traffic(m.fake), "W 27F00034 0000, W 27F00008 0002, W 27F00010 0001, W 27F00012 0001, "
+                               "W 27F00008 0001, S");
+    ASSERT_EQ(arm(3500, 1), 0);
+    EXPECT_EQ(traffic(m.fake), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001, W 27F00012 0000, "
+                               "W 27F00008 0011, S");
+    EXPECT_EQ(arm(1000, 1), 3);
+    EXPECT_EQ(traffic(m.fake), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001");
+    EXPECT_EQ(arm(1000, 2), 3);
+    EXPECT_EQ(traffic(m.fake), "");
 
-    std::uint8_t picture = 7;
-    m.status = 0x0101;
-    EXPECT_EQ(Tavirex_CheckPictStatus(&picture), 0);
-    EXPECT_EQ(picture, 1);
-    m.status = 0x0001;
-    EXPECT_EQ(Tavirex_CheckPictStatus(&picture), 0);
-    EXPECT_EQ(picture, 0);
-    m.fake.calls.clear();
-    m.status = 0x0100;
-    EXPECT_EQ(Tavirex_CheckPictStatus(&picture), 1);
-    EXPECT_EQ(picture, 1);
-    EXPECT_EQ(m.fake.calls.size(), 6u);  // the status, then LanRetry ready reads
+    // The picture bit, then the ready check: one read, or LanRetry reads of a module that is not ready.
+    struct Row { std::uint16_t status; std::int32_t rc; std::uint8_t picture; const char* traffic; };
+    for (const Row& row :
+         {Row{0x0101, 0, 1, "S, S"}, Row{0x0001, 0, 0, "S, S"}, Row{0x0100, 1, 1, "S, S, S, S, S, S"}}) {
+        m.fake.calls.clear();
+        m.status = row.status;
+        std::uint8_t picture = 7;
+        EXPECT_EQ(Tavirex_CheckPictStatus(&picture), row.rc) << row.status;
+        EXPECT_EQ(picture, row.picture) << row.status;
+        EXPECT_EQ(traffic(m.fake), row.traffic) << row.status;
+    }
     EXPECT_EQ(Tavirex_CheckPictStatus(nullptr), 3);
-    picture = 7;
+    std::uint8_t picture = 7;
     m.fake.on_read = [](std::uint32_t, std::uint32_t, std::uint8_t*) { return 1; };
     EXPECT_EQ(Tavirex_CheckPictStatus(&picture), 18);
     EXPECT_EQ(picture, 7);
 }
 
-TEST_F(AcquisitionTest, PanoramicReadout) {
+TEST_F(AcquisitionTest, PanoramicReadoutMasksTheTopFourBits) {
     Module m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 4, 10, 0), 0);
     m.fake.calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(2), 0);
     EXPECT_EQ(Device.SegmentCount, 2);
-    EXPECT_EQ(tvx::ReadSegments, 2u);
-    EXPECT_EQ(traffic(m.fake), (std::vector<std::string>{"W 27F00010 0000", "R 26000000 #12582912", kStatus}));
+    EXPECT_EQ(traffic(m.fake), "W 27F00010 0000, R 26000000 #12582912, S");
     const std::uint16_t* image = Device.ImageBuffer;
-    EXPECT_EQ(image[0], 0);
-    EXPECT_EQ(image[4000], 4000);
-    EXPECT_EQ(image[4001], 0);
     for (std::size_t i = 0; i < 4096u * 1536u; ++i) ASSERT_EQ(image[i], i % 4001) << i;
-
-    // Junk in the top four bits is cleared.
     m.picture = [](std::size_t) -> std::uint16_t { return 0xF123; };
     ASSERT_EQ(Tavirex_GetImageDataEx(0x102), 0);
     EXPECT_EQ(Device.SegmentCount, 2);
@@ -365,47 +294,35 @@ TEST_F(AcquisitionTest, CephalometricReadoutPacksRows) {
     ASSERT_EQ(Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0), 0);
     m.fake.calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
-    EXPECT_EQ(traffic(m.fake), (std::vector<std::string>{"W 27F00010 0000", "R 26000000 #16777216",
-                                                         "R 27000000 #2097152", kStatus}));
+    EXPECT_EQ(traffic(m.fake), "W 27F00010 0000, R 26000000 #16777216, R 27000000 #2097152, S");
+    // Rows of 4096 raw samples keep their first 3500; row 2048 starts the second window.
     const std::uint16_t* image = Device.ImageBuffer;
-    // Row 1, sample 3499: raw sample 4096 + 3499 = 7595, 7595 mod 4001 = 3594.
-    EXPECT_EQ(image[3500 + 3499], 3594);
-    // Row 2048 starts the second window: raw sample 8388608, mod 4001 = 2512.
-    EXPECT_EQ(image[2048u * 3500u], 2512);
     for (std::size_t row = 0; row < 2304; ++row)
         for (std::size_t x = 0; x < 3500; ++x) ASSERT_EQ(image[row * 3500 + x], (row * 4096 + x) % 4001) << row;
 }
 
 TEST_F(AcquisitionTest, ReadoutIsRefusedWithoutAPictureBlockThatFits) {
     Module m;
-    // No set-up at all.
-    EXPECT_EQ(Tavirex_GetImageDataEx(1), 3);
-    EXPECT_TRUE(m.fake.calls.empty());
-
-    // A set-up that fails after releasing the previous blocks leaves nothing to read into.
+    const auto refused = [&m](const char* what) {
+        m.fake.calls.clear();
+        EXPECT_EQ(Tavirex_GetImageDataEx(1), 3) << what;
+        EXPECT_TRUE(m.fake.calls.empty()) << what;
+    };
+    refused("no set-up");
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx(dir.file("absent.txt").c_str(), 1, 10, 0), -99);
     EXPECT_EQ(Device.ImageBuffer, nullptr);
     EXPECT_EQ(Device.ClockTable, nullptr);
-    m.fake.calls.clear();
-    EXPECT_EQ(Tavirex_GetImageDataEx(1), 3);
-    EXPECT_TRUE(m.fake.calls.empty());
-
-    // Panoramic mode with a cephalometric set-up: 2304 whole rows would overrun the block.
+    refused("a set-up that failed after releasing the previous blocks");
     EXPECT_EQ(Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0), 3);
     ASSERT_NE(Device.ImageBuffer, nullptr);
-    m.fake.calls.clear();
-    EXPECT_EQ(Tavirex_GetImageDataEx(1), 3);
-    EXPECT_TRUE(m.fake.calls.empty());
-
-    // Tavirex_Init forgets the blocks; the readout refuses until the next set-up.
+    refused("panoramic block, cephalometric set-up: 2304 whole rows would overrun it");
     ASSERT_EQ(Tavirex_Init(config.c_str(), 1), 0);
-    EXPECT_EQ(Tavirex_GetImageDataEx(1), 3);
-    EXPECT_TRUE(m.fake.calls.empty());
+    refused("Tavirex_Init forgets the blocks");
 }
 
-TEST_F(AcquisitionTest, ReadoutFailures) {
+TEST_F(AcquisitionTest, ReadoutAllocationFailuresGive5) {
     Module m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
@@ -415,15 +332,7 @@ TEST_F(AcquisitionTest, ReadoutFailures) {
         EXPECT_EQ(Tavirex_GetImageDataEx(1), 5);
     }
     EXPECT_EQ(tvx::core::test_blocks_held(), held);
-    m.fake.on_read = [](std::uint32_t a, std::uint32_t n, std::uint8_t*) -> std::int32_t {
-        return a == 0x26000000 ? static_cast<std::int32_t>(n - 2) : static_cast<std::int32_t>(n);
-    };
-    EXPECT_EQ(Tavirex_GetImageDataEx(1), 18);
-    m.fake.on_read = [](std::uint32_t, std::uint32_t, std::uint8_t*) { return -5; };
-    EXPECT_EQ(Tavirex_GetImageDataEx(1), -5);
-    m.fake.on_command = [](const LinkCall&) { return 77; };
-    EXPECT_EQ(Tavirex_GetImageDataEx(1), 77);
-    EXPECT_EQ(tvx::core::test_blocks_held(), held);
+    // Link failures of the readout are swept with the whole cycle below.
 }
 
 TEST_F(AcquisitionTest, TracesOfSetUpAndReadout) {
@@ -457,7 +366,7 @@ TEST_F(AcquisitionTest, TracesOfSetUpAndReadout) {
 TEST_F(AcquisitionTest, ResetAll) {
     Module m;
     ASSERT_EQ(Tavirex_ResetAll(), 0);
-    EXPECT_EQ(traffic(m.fake), (std::vector<std::string>{"W 27F00004 0000", "W 27F00010 0000"}));
+    EXPECT_EQ(traffic(m.fake), "W 27F00004 0000, W 27F00010 0000");
     m.fake.calls.clear();
     m.fake.on_command = [](const LinkCall&) { return 77; };
     EXPECT_EQ(Tavirex_ResetAll(), 77);
@@ -487,8 +396,7 @@ TEST_F(AcquisitionTest, PictureBlocksAreReplacedAndKeptAfterAnAllocationFailure)
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 2, 10, 0), 0);
     EXPECT_EQ(tvx::core::test_blocks_held(), base + 4);
-
-    // Pictures blocks 1..4 give -98 and keep those taken; the fine buffer of each pass gives 5.
+    // Picture blocks 1..4 give -98 and keep those taken; the fine buffer of each pass gives 5.
     for (std::uint32_t passes : {1u, 2u}) {
         for (std::uint64_t n = 1;; ++n) {
             std::int32_t rc;
@@ -500,13 +408,8 @@ TEST_F(AcquisitionTest, PictureBlocksAreReplacedAndKeptAfterAnAllocationFailure)
                 EXPECT_EQ(n, 5u + passes);
                 break;
             }
-            if (n <= 4) {
-                EXPECT_EQ(rc, -98) << n;
-                EXPECT_EQ(tvx::core::test_blocks_held(), base + static_cast<std::int64_t>(n) - 1) << n;
-            } else {
-                EXPECT_EQ(rc, 5) << n;
-                EXPECT_EQ(tvx::core::test_blocks_held(), base + 4) << n;
-            }
+            EXPECT_EQ(rc, n <= 4 ? -98 : 5) << n;
+            EXPECT_EQ(tvx::core::test_blocks_held(), base + static_cast<std::int64_t>(n <= 4 ? n - 1 : 4)) << n;
             EXPECT_EQ(Device.ImageBuffer, nullptr);
             ASSERT_LT(n, 10u);
         }

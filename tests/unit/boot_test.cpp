@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include "api/context.h"
 #include "core/alloc.h"
 #include "device/boot.h"
-#include "support/fake_link.h"
-#include "support/support.h"
 #include "link/link.h"
+#include "support/support.h"
 #include "tavirex.h"
+#include "unit/link_traffic.h"
 
 using tvx::Device;
 using tvxtest::FakeLink;
@@ -30,42 +33,33 @@ protected:
     std::string program;
 };
 
-TEST_F(BootTest, BootsOnceAndSkipsTheProgramWhileTheModuleAnswers) {
-    ASSERT_EQ(tvx::device::comm_init(Device, 0), 0);
-    EXPECT_EQ(tvx::ModuleBooted[0], 1u);
-    EXPECT_EQ(tvx::ModuleBooted[1], 0u);
-    // Second call: reload, open the link, one status read, nothing sent.
-    ASSERT_EQ(tvx::device::comm_init(Device, 0), 0);
-    EXPECT_EQ(tvx::ModuleBooted[0], 1u);
-}
-
 TEST_F(BootTest, LinkTrafficOfAFreshBootAndOfASkippedOne) {
     FakeLink fake;
     ASSERT_EQ(tvx::device::open_and_boot(Device, 1), 0);
     EXPECT_EQ(fake.init_calls, 1);
-    ASSERT_EQ(fake.calls.size(), 2u);
-    EXPECT_EQ(fake.calls[0].command, 259u);
-    EXPECT_EQ(fake.calls[0].count, 0u);
-    EXPECT_EQ(fake.calls[1].command, 1u);
+    EXPECT_EQ(tvxtest::traffic(fake), "C 259 #0, C 1 #300");
     EXPECT_EQ(fake.calls[1].address, 0u);
-    EXPECT_EQ(fake.calls[1].count, 300u);
     EXPECT_EQ(std::string(fake.calls[1].data.begin(), fake.calls[1].data.end()), program);
+    EXPECT_EQ(tvx::ModuleBooted[0], 0u);
     EXPECT_EQ(tvx::ModuleBooted[1], 1u);
-
     // The link stays open and the module answers: one status read, nothing sent.
     fake.calls.clear();
     ASSERT_EQ(tvx::device::open_and_boot(Device, 1), 0);
     EXPECT_EQ(fake.init_calls, 1);
-    ASSERT_EQ(fake.calls.size(), 1u);
-    EXPECT_EQ(fake.calls[0].command, 514u);
-    EXPECT_EQ(fake.calls[0].address, 0x27F00002u);
-
+    EXPECT_EQ(tvxtest::traffic(fake), "S");
     // A module that no longer answers loses its mark and is booted again.
     fake.calls.clear();
     fake.on_read = [](std::uint32_t, std::uint32_t, std::uint8_t*) { return -7; };
     ASSERT_EQ(tvx::device::open_and_boot(Device, 1), 0);
-    ASSERT_EQ(fake.calls.size(), 3u);
-    EXPECT_EQ(fake.calls[1].command, 259u);
+    EXPECT_EQ(tvxtest::traffic(fake), "S, C 259 #0, C 1 #300");
+}
+
+TEST_F(BootTest, BootFlagZeroOpensTheLinkAndSendsNothing) {
+    FakeLink fake;
+    Device.BootLoad = 0;
+    EXPECT_EQ(tvx::device::open_and_boot(Device, 0), 0);
+    EXPECT_EQ(fake.init_calls, 1);
+    EXPECT_TRUE(fake.calls.empty());
 }
 
 TEST_F(BootTest, LinkResultsReachTheCallerUnchanged) {
@@ -81,28 +75,12 @@ TEST_F(BootTest, LinkResultsReachTheCallerUnchanged) {
     EXPECT_EQ(tvx::device::open_and_boot(Device, 0), -3);
 }
 
-TEST_F(BootTest, BootFlagZeroOpensTheLinkAndSendsNothing) {
-    FakeLink fake;
-    Device.BootLoad = 0;
-    EXPECT_EQ(tvx::device::open_and_boot(Device, 0), 0);
-    EXPECT_EQ(fake.init_calls, 1);
-    EXPECT_TRUE(fake.calls.empty());
-}
-
-TEST_F(BootTest, BadArgumentsAreRefusedBeforeAnythingIsLoaded) {
+TEST_F(BootTest, RefusalsAndFailuresLeaveNoMarkAndNoBlock) {
     EXPECT_EQ(tvx::device::comm_init(Device, 2), 3);
     Device.BootLoad = 2;
     EXPECT_EQ(tvx::device::comm_init(Device, 0), 3);
-    EXPECT_FALSE(tvx::link::loaded());
-}
-
-TEST_F(BootTest, MissingOrUnreadableBootProgramGives6AndNoMark) {
-    std::snprintf(Device.BootPath, sizeof Device.BootPath, "%s", dir.file("absent.bin").c_str());
-    EXPECT_EQ(tvx::device::comm_init(Device, 0), 6);
-    EXPECT_EQ(tvx::ModuleBooted[0], 0u);
-}
-
-TEST_F(BootTest, EveryAllocationFailureGives5AndLeaksNothing) {
+    EXPECT_FALSE(tvx::link::loaded());  // refused before anything is loaded
+    Device.BootLoad = 1;
     const auto held = tvx::core::test_blocks_held();
     {
         tvxtest::FailAllocation fail(1);
@@ -110,7 +88,13 @@ TEST_F(BootTest, EveryAllocationFailureGives5AndLeaksNothing) {
     }
     EXPECT_EQ(tvx::ModuleBooted[0], 0u);
     EXPECT_EQ(tvx::core::test_blocks_held(), held);
+    std::snprintf(Device.BootPath, sizeof Device.BootPath, "%s", dir.file("absent.bin").c_str());
+    EXPECT_EQ(tvx::device::comm_init(Device, 0), 6);
+    EXPECT_EQ(tvx::ModuleBooted[0], 0u);
+    // A boot of the simulated module releases the program block too.
+    std::snprintf(Device.BootPath, sizeof Device.BootPath, "%s", dir.file("boot.bin").c_str());
     EXPECT_EQ(tvx::device::comm_init(Device, 0), 0);
+    EXPECT_EQ(tvx::ModuleBooted[0], 1u);
     EXPECT_EQ(tvx::core::test_blocks_held(), held);
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "api/context.h"
 #include "link/link.h"
 #include "support/support.h"
@@ -22,14 +25,18 @@ protected:
     tvxtest::TempDir dir;
 };
 
-TEST_F(LinkTest, LoadsTheSimulatedModuleAndOpensTheLink) {
+TEST_F(LinkTest, LoadOpenAndFreeUnderBothNames) {
+    EXPECT_EQ(Tavirex_SetDeviceFree(), 0);  // without a library: harmless
+    EXPECT_EQ(Tavirex_SetDeviceFree_Tomo(), 0);
     init_with(TVX_SIM_PATH);
-    EXPECT_EQ(Tavirex_SetCommInit(), 0);
-    EXPECT_TRUE(tvx::link::loaded());
-    EXPECT_EQ(tvx::link::Link.EtherReady, 1u);
-    EXPECT_EQ(Tavirex_SetDeviceFree(), 0);
-    EXPECT_FALSE(tvx::link::loaded());
-    EXPECT_EQ(tvx::link::Link.EtherReady, 0u);
+    for (const auto free_link : {Tavirex_SetDeviceFree, Tavirex_SetDeviceFree_Tomo}) {
+        ASSERT_EQ(Tavirex_SetCommInit(), 0);
+        EXPECT_TRUE(tvx::link::loaded());
+        EXPECT_EQ(tvx::link::Link.EtherReady, 1u);
+        EXPECT_EQ(free_link(), 0);
+        EXPECT_FALSE(tvx::link::loaded());
+        EXPECT_EQ(tvx::link::Link.EtherReady, 0u);
+    }
 }
 
 TEST_F(LinkTest, MissingFileOrEntryPointGives19AndLeavesNothingLoaded) {
@@ -40,9 +47,7 @@ TEST_F(LinkTest, MissingFileOrEntryPointGives19AndLeavesNothingLoaded) {
         EXPECT_EQ(err.text(), "Cannot load dll\n");
         EXPECT_FALSE(tvx::link::loaded());
     }
-}
-
-TEST_F(LinkTest, FailedReloadUnloadsThePreviousLibrary) {
+    // A failed reload unloads the library loaded before.
     init_with(TVX_SIM_PATH);
     ASSERT_EQ(Tavirex_SetCommInit(), 0);
     init_with(dir.file("nowhere.so"));
@@ -50,28 +55,15 @@ TEST_F(LinkTest, FailedReloadUnloadsThePreviousLibrary) {
     EXPECT_FALSE(tvx::link::loaded());
 }
 
-TEST_F(LinkTest, FreeWithoutLibraryIsHarmlessAndTomoNameIsTheSameFunction) {
-    EXPECT_EQ(Tavirex_SetDeviceFree(), 0);
-    EXPECT_EQ(Tavirex_SetDeviceFree_Tomo(), 0);
-    init_with(TVX_SIM_PATH);
-    ASSERT_EQ(Tavirex_SetCommInit(), 0);
-    EXPECT_EQ(Tavirex_SetDeviceFree_Tomo(), 0);
-    EXPECT_FALSE(tvx::link::loaded());
-}
-
-TEST_F(LinkTest, SerialPassThroughWithoutLibraryGives19) {
+TEST_F(LinkTest, SerialPassThrough) {
     const std::uint8_t frame[] = {0x02, 0x41, 0x03};
-    std::uint8_t reply[16] = {0xEE};
+    const std::uint8_t not_a_frame[] = {0x41, 0x42};
+    std::uint8_t reply[1024] = {0xEE};
     EXPECT_EQ(Tavirex_Ether232Send(frame, 3), TAVIREX_E_LINK_LIBRARY);
     EXPECT_EQ(Tavirex_Ether232Recv(reply), TAVIREX_E_LINK_LIBRARY);
     EXPECT_EQ(reply[0], 0xEE);
-}
-
-TEST_F(LinkTest, SimulatedSerialLineAcknowledgesAFrameOnce) {
+    // The default configuration names the simulated module: it acknowledges a frame once.
     ASSERT_EQ(Tavirex_Init(dir.file("none.ini").c_str(), 0), 0);
-    const std::uint8_t frame[] = {0x02, 0x41, 0x03};
-    const std::uint8_t not_a_frame[] = {0x41, 0x42};
-    std::uint8_t reply[1024];
     EXPECT_EQ(Tavirex_Ether232Send(not_a_frame, 2), 0);
     EXPECT_EQ(Tavirex_Ether232Recv(reply), 0);
     EXPECT_EQ(reply[0], 0);
@@ -88,17 +80,18 @@ TEST_F(LinkTest, SimulatedSerialLineAcknowledgesAFrameOnce) {
 TEST(InfoDataTest, ParsesANameAndUpToSixNumbers) {
     char name[256];
     std::int32_t v[6] = {9, 9, 9, 9, 9, 9};
-    EXPECT_EQ(Tavirex_GetInfoData("UNIT 1 2 3", name, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), 0);
+    const auto info = [&](const char* source, char* into) {
+        return Tavirex_GetInfoData(source, into, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+    };
+    EXPECT_EQ(info("UNIT 1 2 3", name), 0);
     EXPECT_STREQ(name, "UNIT");
-    const std::int32_t want[6] = {1, 2, 3, 0, 0, 0};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(v[i], want[i]);
-
+    EXPECT_EQ(std::vector<std::int32_t>(v, v + 6), (std::vector<std::int32_t>{1, 2, 3, 0, 0, 0}));
     const std::string longname(400, 'n');
-    EXPECT_EQ(Tavirex_GetInfoData(longname.c_str(), name, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), 0);
+    EXPECT_EQ(info(longname.c_str(), name), 0);
     EXPECT_EQ(std::string(name), longname.substr(0, 255));
-    EXPECT_EQ(Tavirex_GetInfoData("", name, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), 0);
+    EXPECT_EQ(info("", name), 0);
     EXPECT_STREQ(name, "");
-    EXPECT_EQ(Tavirex_GetInfoData("x", nullptr, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), TAVIREX_E_RANGE);
+    EXPECT_EQ(info("x", nullptr), TAVIREX_E_RANGE);
 }
 
 }  // namespace
