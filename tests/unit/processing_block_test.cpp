@@ -128,7 +128,8 @@ void ref_emphasis(Pixels& px, int w, int h, double sigma, int range) {
     std::vector<double> ya(h), xa(w);
     for (int y = 0; y < h; ++y) ya[y] = ref_background(&px[y * w], w, 1, sigma);
     for (int x = 0; x < w; ++x) xa[x] = ref_background(&px[x], h, w, sigma);
-    ya = smooth(ya), xa = smooth(xa);
+    ya = smooth(ya);
+    xa = smooth(xa);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const std::int16_t d = s16(static_cast<long>(ya[y] + xa[x]));
@@ -153,16 +154,6 @@ TEST_F(BlockTest, NoiseRemovalTakesTheValueNearestTheWindowMean) {
     EXPECT_EQ(thin, (Pixels{1, 900, 3, 4, 5, 6}));
     tvxtest::FailAllocation fail(1);
     EXPECT_EQ(proc::remove_noise(view(spike, 5)), TAVIREX_E_NO_MEMORY);
-}
-
-TEST_F(BlockTest, NoiseRemovalMatchesTheFormulaOnRandomBlocks) {
-    for (std::uint32_t seed = 1; seed <= 4; ++seed) {
-        // The last seeds use full 16-bit values, where the window sum wraps.
-        Pixels px = random_block(37 * 23, seed, 0, seed > 2 ? 65535 : 4095);
-        const Pixels want = ref_noise(px, 37, 23);
-        ASSERT_EQ(proc::remove_noise(view(px, 37)), 0);
-        EXPECT_EQ(px, want) << seed;
-    }
 }
 
 // ---- step 8 -------------------------------------------------------------
@@ -203,28 +194,6 @@ TEST_F(BlockTest, JointRowsTakeTheVerticallySmoothedAmbientBrightness) {
     const Pixels kept = ceph;
     EXPECT_EQ(proc::smooth_joint_brightness(view(ceph, 64), p), TAVIREX_E_RANGE);
     EXPECT_EQ(ceph, kept);
-}
-
-TEST_F(BlockTest, JointSmoothingMatchesTheFormulaOnRandomBlocks) {
-    proc::JointSmoothingParams narrow;
-    narrow.ypos = 40, narrow.ave_range = 12, narrow.ave_range_low = 7, narrow.chg_sum_range = 5;
-    proc::JointSmoothingParams zero = narrow, ceph = narrow, edges;
-    zero.chg_sum_range = 0;
-    ceph.ceph_mode = 1, ceph.ypos2 = 30;
-    // A joint near the top and one past the bottom: bands cut to the block.
-    edges.ceph_mode = 1, edges.ypos = 10, edges.ypos2 = 60, edges.ccd_gap = 2;
-    const struct {
-        int w, h;
-        proc::JointSmoothingParams p;
-    } cases[] = {{300, 1536, proc::JointSmoothingParams{}}, {70, 90, narrow}, {25, 90, zero}, {61, 120, ceph},
-                 {40, 50, edges}};
-    std::uint32_t seed = 11;
-    for (const auto& c : cases) {
-        Pixels px = random_block(static_cast<std::size_t>(c.w) * c.h, seed++), want = px;
-        ref_joint(want, c.w, c.h, c.p);
-        ASSERT_EQ(proc::smooth_joint_brightness(view(px, c.w), c.p), 0);
-        EXPECT_EQ(px, want) << c.w << "x" << c.h;
-    }
 }
 
 // ---- steps 9 and 11 -------------------------------------------------------
@@ -325,17 +294,46 @@ TEST_F(BlockTest, ContrastEmphasisOnHandMadeBlocks) {
     EXPECT_EQ(a, (std::vector<double>{1.5, 3, 4.5}));
 }
 
-TEST_F(BlockTest, ContrastEmphasisMatchesTheFormulaOnRandomBlocks) {
-    const int sizes[][2] = {{300, 200}, {129, 77}, {5, 400}};
-    std::uint32_t seed = 31;
-    for (const auto& s : sizes) {
-        // The last block holds values beyond 12 bits (signed pixels), which take the general path.
-        Pixels px = random_block(static_cast<std::size_t>(s[0]) * s[1], seed++, 0, s[0] == 5 ? 65535 : 4095);
-        for (std::size_t i = 0; i < px.size(); i += 17) px[i] = (i % 2) ? 0 : 4095;
+// ---- steps 7, 8 and 10 against the formulas -------------------------------
+
+TEST_F(BlockTest, NoiseJointAndContrastStepsMatchTheFormulasOnRandomBlocks) {
+    struct Case {
+        int w, h, hi;  // block size and largest value
+        std::function<std::int32_t(ImageView)> step;
+        std::function<void(Pixels&, int, int)> formula;
+    };
+    // Full 16-bit values make the noise window sum wrap and send contrast emphasis down its
+    // general path (signed pixels).
+    const auto noise = [](int hi) {
+        return Case{37, 23, hi, proc::remove_noise, [](Pixels& px, int w, int h) { px = ref_noise(px, w, h); }};
+    };
+    const auto joint = [](int w, int h, proc::JointSmoothingParams p) {
+        return Case{w, h, 4095, [p](ImageView v) { return proc::smooth_joint_brightness(v, p); },
+                    [p](Pixels& px, int w, int h) { ref_joint(px, w, h, p); }};
+    };
+    const auto contrast = [](int w, int h, int hi) {
+        return Case{w, h, hi, [](ImageView v) { return proc::emphasise_contrast(v, 1.5, 40); },
+                    [](Pixels& px, int w, int h) { ref_emphasis(px, w, h, 1.5, 40); }};
+    };
+    const proc::JointSmoothingParams narrow{.ave_range = 12, .ave_range_low = 7, .chg_sum_range = 5, .ypos = 40};
+    const proc::JointSmoothingParams zero{.ave_range = 12, .ave_range_low = 7, .chg_sum_range = 0, .ypos = 40};
+    const proc::JointSmoothingParams ceph{
+        .ave_range = 12, .ave_range_low = 7, .chg_sum_range = 5, .ypos = 40, .ypos2 = 30, .ceph_mode = 1};
+    // A joint near the top and one past the bottom: bands cut to the block.
+    const proc::JointSmoothingParams edges{.ypos = 10, .ypos2 = 60, .ccd_gap = 2, .ceph_mode = 1};
+    const Case cases[] = {noise(4095),           noise(4095),           noise(65535),         noise(65535),
+                          joint(300, 1536, {}),  joint(70, 90, narrow), joint(25, 90, zero),  joint(61, 120, ceph),
+                          joint(40, 50, edges),  contrast(300, 200, 4095), contrast(129, 77, 4095),
+                          contrast(5, 400, 65535)};
+    std::uint32_t seed = 0;
+    for (const Case& c : cases) {
+        ++seed;
+        Pixels px = random_block(static_cast<std::size_t>(c.w) * c.h, seed, 0, c.hi);
+        for (std::size_t i = 0; i < px.size(); i += 17) px[i] = (i % 2) ? 0 : 4095;  // values left out of backgrounds
         Pixels want = px;
-        ref_emphasis(want, s[0], s[1], 1.5, 40);
-        ASSERT_EQ(proc::emphasise_contrast(view(px, s[0]), 1.5, 40), 0);
-        EXPECT_EQ(px, want) << s[0] << "x" << s[1];
+        c.formula(want, c.w, c.h);
+        ASSERT_EQ(c.step(view(px, c.w)), 0) << seed;
+        EXPECT_EQ(px, want) << "case " << seed << ": " << c.w << "x" << c.h;
     }
 }
 

@@ -94,7 +94,10 @@ TEST_F(CorrectionTest, DarkOffsetWithoutSamplesOrTablesChangesNothing) {
 
 TEST_F(CorrectionTest, ShadingLooksUpEachRowsTableOrRefusesTheFile) {
     std::vector<std::uint16_t> tables(2 * 4096);
-    for (std::uint16_t v = 0; v < 4096; ++v) tables[v] = v / 2, tables[4096 + v] = 4095 - v;  // halves, inverts
+    for (std::uint16_t v = 0; v < 4096; ++v) {
+        tables[v] = v / 2;                                      // row 0 halves
+        tables[4096 + v] = static_cast<std::uint16_t>(4095 - v);  // row 1 inverts
+    }
     tvxtest::write_file(dir.file("calib.bin"), words(tables));
     std::vector<std::uint16_t> px = {100, 4095, 5000, 0, 7, 60000};  // above the range: the last entry
     ASSERT_EQ(proc::correct_shading(ImageView{px.data(), 3, 2}, dir.file("calib.bin").c_str()), 0);
@@ -127,7 +130,10 @@ TEST_F(CorrectionTest, PanoramicBandIsInterpolatedBetweenItsNeighbours) {
     // bands of height 0 and -1 change nothing; a band touching the last row is skipped.
     tvxtest::write_file(dir.file("lines.dat"), line_table({800, 700, 900, 901, 2302}, {2, 3, 0, -1, 2}));
     std::vector<std::uint16_t> px(2u * 1536, 500);
-    px[2 * 31] = 100, px[2 * 34] = 400, px[2 * 31 + 1] = 401, px[2 * 34 + 1] = 100;
+    px[2 * 31] = 100;  // column 0: rows 31 and 34 around the band
+    px[2 * 34] = 400;
+    px[2 * 31 + 1] = 401;  // column 1
+    px[2 * 34 + 1] = 100;
     ASSERT_EQ(proc::correct_injection_lines(ImageView{px.data(), 2, 1536}, dir.file("lines.dat").c_str(), true), 0);
     // 400 + 2/3 (100 - 400), 400 + 1/3 (100 - 400); trunc(100 + 2/3 x 301), trunc(100 + 1/3 x 301).
     const int want[][3] = {{0, 32, 200}, {0, 33, 300}, {1, 32, 300}, {1, 33, 200}};

@@ -75,7 +75,9 @@ TEST_F(GeometryTest, OpeningsAreInterpolatedOverTheCutRowsOrRefused) {
     // row 1535 moves down by one; row 766 is 4/5 of row 765 and 1/5 of row 770.
     std::vector<std::uint16_t> pano(1536);
     for (std::uint32_t y = 0; y < 1536; ++y) pano[y] = y < 768 ? 100 : 600;
-    pano[0] = 7, pano[767] = pano[768] = 4000, pano[1535] = 9;
+    pano[0] = 7;
+    pano[767] = pano[768] = 4000;
+    pano[1535] = 9;
     ASSERT_EQ(proc::fill_opening_pano(ImageView{pano.data(), 1, 1536}, kXy.v), 0);
     for (const auto& r : {std::array<int, 2>{0, 100}, {765, 100}, {766, 200}, {767, 300}, {768, 400}, {769, 500},
                           {770, 600}, {1534, 600}, {1535, 600}})
@@ -92,7 +94,8 @@ TEST_F(GeometryTest, OpeningsAreInterpolatedOverTheCutRowsOrRefused) {
     // Openings reaching the image edge, or a second joint past the image, are refused and change nothing.
     Xy gap = kXy, cuts = kXy, joint = kXy;
     gap.v[tvx::kCcdGap] = 4;
-    cuts.v[tvx::kCcdGap] = cuts.v[tvx::kLowerCut01] = 0, cuts.v[tvx::kUpperCut01] = 3;
+    cuts.v[tvx::kCcdGap] = cuts.v[tvx::kLowerCut01] = 0;
+    cuts.v[tvx::kUpperCut01] = 3;
     joint.v[tvx::kYPos2] = 2000;
     std::vector<std::uint16_t> tiny = {1, 2, 3, 4, 5, 6};
     const auto ceph_before = ceph;

@@ -83,22 +83,23 @@ TEST_F(PipelineTest, NothingToProcessOrInconsistentModesAreRefusedBeforeAnyStep)
     EXPECT_EQ(w, 7u);
     tvx::DeviceContext& d = tvx::Device;
     const std::function<void()> cases[] = {
-        [&] { picture(2, 2), tvx::ReadSegments = 3; },  // bookkeeping that does not describe the image
-        [&] { picture(2, 2), tvx::PassCount = 0; },
-        [&] { picture(1, 1), d.ProcessFlags[tvx::kDelNoise] = 1, d.ClockMode = 4; },  // cephalometric clock
-        [&] { picture(1, 1), d.SegmentCount = 2; },  // two segments of a one-pass picture
-        [&] { picture(1, 1), d.CephMode = 2; },
-        [&] { picture(2, 1), d.CephMode = 1; },
-        [&] { picture(1, 1), d.ProcessFlags[tvx::kPxImg] = 1; },  // 2 rows are not a whole chip
+        [&] { picture(2, 2); tvx::ReadSegments = 3; },  // bookkeeping that does not describe the image
+        [&] { picture(2, 2); tvx::PassCount = 0; },
+        [&] { picture(1, 1); d.ProcessFlags[tvx::kDelNoise] = 1; d.ClockMode = 4; },  // cephalometric clock
+        [&] { picture(1, 1); d.SegmentCount = 2; },  // two segments of a one-pass picture
+        [&] { picture(1, 1); d.CephMode = 2; },
+        [&] { picture(2, 1); d.CephMode = 1; },
+        [&] { picture(1, 1); d.ProcessFlags[tvx::kPxImg] = 1; },  // 2 rows are not a whole chip
         // Trimmed blocks wider than the image.
-        [&] { picture(2, 2), d.ProcessFlags[tvx::kCorrImgSize] = 1, d.SegmentWidth[0] = 2100; },
+        [&] { picture(2, 2); d.ProcessFlags[tvx::kCorrImgSize] = 1; d.SegmentWidth[0] = 2100; },
     };
     int n = 0;
     for (const auto& set_up : cases) {
         set_up();
+        ++n;
         EXPECT_EQ(ex(), TAVIREX_E_RANGE) << n;
         EXPECT_EQ(d.ImageWidth, 4096) << n;
-        EXPECT_EQ(image[5], 5) << n++;
+        EXPECT_EQ(image[5], 5) << n;
     }
     EXPECT_EQ(Tavirex_ImageProcessingEx(out.c_str(), nullptr, &h), TAVIREX_E_RANGE);
     EXPECT_FALSE(tvxtest::file_exists(out));
@@ -152,8 +153,12 @@ TEST_F(PipelineTest, ImageSizeCorrectionMirrorsTheTrimmedSegmentsInsideTheImage)
     // width). Display order puts pass 1 first; it starts at 2048 + 20 + 1 + 2 = 2071, mirrored.
     picture(2, 2);
     d.ProcessFlags[tvx::kCorrImgSize] = 1;
-    d.SegmentStart[0] = 10, d.SegmentStart[1] = 20, d.SegmentWidth[0] = 1000, d.SegmentWidth[1] = 1003;
-    d.SideCutWidth = 1, d.DefaultOffset = 2;
+    d.SegmentStart[0] = 10;
+    d.SegmentStart[1] = 20;
+    d.SegmentWidth[0] = 1000;
+    d.SegmentWidth[1] = 1003;
+    d.SideCutWidth = 1;
+    d.DefaultOffset = 2;
     ASSERT_EQ(ex(), 0);
     EXPECT_EQ(w, 2008u);
     Pixels px = read_words(out);
@@ -162,7 +167,9 @@ TEST_F(PipelineTest, ImageSizeCorrectionMirrorsTheTrimmedSegmentsInsideTheImage)
     // Only the first pass read: its width alone sets the block, and the kept width is one block.
     picture(2, 1);
     d.ProcessFlags[tvx::kCorrImgSize] = 1;
-    d.SegmentStart[0] = 10, d.SegmentWidth[0] = 1000, d.SegmentWidth[1] = 3000;
+    d.SegmentStart[0] = 10;
+    d.SegmentWidth[0] = 1000;
+    d.SegmentWidth[1] = 3000;
     ASSERT_EQ(ex(), 0);
     EXPECT_EQ(w, 1000u);
     EXPECT_EQ(read_words(out)[0], 1012);  // columns 13 .. 1012, mirrored
@@ -173,7 +180,8 @@ TEST_F(PipelineTest, ImageSizeCorrectionMirrorsTheTrimmedSegmentsInsideTheImage)
     std::fill(image.begin(), image.begin() + 4096, 1);
     std::fill(image.begin() + 4096, image.end(), 2);
     d.ProcessFlags[tvx::kCorrImgSize] = 1;
-    d.SegmentWidth[0] = d.SegmentWidth[1] = 2048, d.SegmentStart[1] = 2040;
+    d.SegmentWidth[0] = d.SegmentWidth[1] = 2048;
+    d.SegmentStart[1] = 2040;
     ASSERT_EQ(ex(), 0);
     ASSERT_EQ(w, 4096u);
     px = read_words(out);
@@ -301,8 +309,12 @@ TEST_F(PipelineSweepTest, CephalometricPictureThroughEveryStep) {
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint16_t>(200 + (i * 7919 % 3001));
     every_step(2304, 1000, 3);
     tvx::DeviceContext& d = tvx::Device;
-    d.SegmentStart[0] = 6, d.SegmentWidth[0] = 3300, d.SideCutWidth = 10;
-    d.ManySideCutRatio = 0.0, d.FewSideCutRatio = 0.005, d.SecondBriScaleSelect = 6;
+    d.SegmentStart[0] = 6;
+    d.SegmentWidth[0] = 3300;
+    d.SideCutWidth = 10;
+    d.ManySideCutRatio = 0.0;
+    d.FewSideCutRatio = 0.005;
+    d.SecondBriScaleSelect = 6;
     ASSERT_EQ(ex(), 0);
     EXPECT_EQ(w, 3280u);  // 3300 - 2 x 10, a multiple of 4
     EXPECT_EQ(h, 2303u);  // the third chip overlaps the second by one row
