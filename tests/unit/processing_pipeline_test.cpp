@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,21 +14,20 @@
 
 namespace {
 
-std::string words(const std::vector<std::uint16_t>& v) {
+using Pixels = std::vector<std::uint16_t>;
+
+std::string words(const Pixels& v) {
     std::string s;
-    for (std::uint16_t w : v) {
-        s.push_back(static_cast<char>(w & 0xFF));
-        s.push_back(static_cast<char>(w >> 8));
-    }
+    for (std::uint16_t w : v) s += {static_cast<char>(w & 0xFF), static_cast<char>(w >> 8)};
     return s;
 }
 
-std::vector<std::uint16_t> read_words(const std::string& path) {
-    const std::string bytes = tvxtest::read_file(path);
-    std::vector<std::uint16_t> v(bytes.size() / 2);
+Pixels read_words(const std::string& path) {
+    const std::string b = tvxtest::read_file(path);
+    Pixels v(b.size() / 2);
     for (std::size_t i = 0; i < v.size(); ++i)
-        v[i] = static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
-                                          (static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8));
+        v[i] = static_cast<std::uint16_t>(static_cast<std::uint8_t>(b[2 * i]) |
+                                          static_cast<std::uint8_t>(b[2 * i + 1]) << 8);
     return v;
 }
 
@@ -36,21 +36,22 @@ protected:
     void SetUp() override { tvxtest::reset_library(); }
     void TearDown() override { tvxtest::reset_library(); }
 
-    // A panoramic picture as a readout leaves it, with every step switched off.
-    void picture(std::uint32_t passes, std::uint32_t segments, std::uint32_t width = 4096, std::uint32_t height = 2) {
+    // A picture as a readout leaves it (pixel = column & 0xFFF), with every step switched off.
+    void picture(std::uint32_t passes, std::uint32_t segments, std::uint32_t width = 4096, std::uint32_t height = 2,
+                 bool ceph = false) {
         tvx::DeviceContext& d = tvx::Device;
-        image.assign(static_cast<std::size_t>(width) * height, 0);
-        for (std::uint32_t y = 0; y < height; ++y)
-            for (std::uint32_t x = 0; x < width; ++x) image[y * width + x] = static_cast<std::uint16_t>(x & 0xFFF);
-        clock.assign(4096, 12);
+        image.resize(static_cast<std::size_t>(width) * height);
+        for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint16_t>(i % width & 0xFFF);
+        clock.assign(width, 12);
+        for (auto& f : d.ProcessFlags) f = 0;
         d.ImageBuffer = image.data();
         d.ImageWidth = static_cast<std::uint16_t>(width);
         d.ImageHeight = static_cast<std::uint16_t>(height);
-        d.CephMode = 0;
-        d.ClockMode = static_cast<std::uint8_t>(passes - 1);
+        d.CephMode = ceph;
+        d.ClockMode = static_cast<std::uint8_t>(ceph ? 4 : passes - 1);
         d.SegmentCount = static_cast<std::uint8_t>(segments);
         d.ClockTable = clock.data();
-        d.ClockTableLength = 4096;
+        d.ClockTableLength = width;
         const std::uint16_t xy[tvx::kXyCorrCount] = {0, 0, 768, 767, 0, 0, 2, 3, 1, 0, 1, 1};
         std::memcpy(d.XyCorr, xy, sizeof xy);
         d.AveRange = d.AveRangeLow = 80;
@@ -59,132 +60,109 @@ protected:
         d.SecondBriScaleSelect = 7;
         d.SimaRange = 1.5;
         d.SmoothRange = 200;
-        for (std::uint32_t k = 0; k < 4; ++k) d.SegmentWidth[k] = static_cast<std::uint16_t>(4096 / passes - 72);
+        for (auto& w : d.SegmentWidth) w = static_cast<std::uint16_t>(4096 / passes - 72);
         tvx::PassCount = passes;
         tvx::ReadSegments = segments;
     }
-
     void config(const std::string& text) {
-        const std::string path = dir.file("tavirex.ini");
-        tvxtest::write_file(path, text);
-        std::strcpy(tvx::ConfigPath, path.c_str());
+        tvxtest::write_file(dir.file("tavirex.ini"), text);
+        std::strcpy(tvx::ConfigPath, dir.file("tavirex.ini").c_str());
     }
-
-    std::int32_t ex(std::uint32_t* w = nullptr, std::uint32_t* h = nullptr) {
-        std::uint32_t a = 0, b = 0;
-        return Tavirex_ImageProcessingEx(out.c_str(), w ? w : &a, h ? h : &b);
-    }
+    std::int32_t ex() { return Tavirex_ImageProcessingEx(out.c_str(), &w, &h); }
 
     tvxtest::TempDir dir;
     std::string out = dir.file("out.raw");
-    std::vector<std::uint16_t> image;
-    std::vector<std::uint16_t> clock;
+    Pixels image, clock;
+    std::uint32_t w = 0, h = 0;
 };
 
-TEST_F(PipelineTest, NoImageMeansNothingToProcess) {
-    std::uint32_t w = 7, h = 7;
-    EXPECT_EQ(Tavirex_ImageProcessingEx(out.c_str(), &w, &h), TAVIREX_E_RANGE);
+TEST_F(PipelineTest, NothingToProcessOrInconsistentModesAreRefusedBeforeAnyStep) {
+    w = h = 7;
+    EXPECT_EQ(ex(), TAVIREX_E_RANGE);  // no image read
     EXPECT_EQ(Tavirex_ImageProcessingEx2(out.c_str(), &w, &h), TAVIREX_E_RANGE);
     EXPECT_EQ(w, 7u);
-    EXPECT_FALSE(tvxtest::file_exists(out));
-    // Bookkeeping that does not describe the image is refused the same way.
-    picture(2, 2);
-    tvx::ReadSegments = 3;
-    EXPECT_EQ(ex(), TAVIREX_E_RANGE);
-    tvx::PassCount = 0;
-    EXPECT_EQ(ex(), TAVIREX_E_RANGE);
+    tvx::DeviceContext& d = tvx::Device;
+    const std::function<void()> cases[] = {
+        [&] { picture(2, 2); tvx::ReadSegments = 3; },  // bookkeeping that does not describe the image
+        [&] { picture(2, 2); tvx::PassCount = 0; },
+        [&] { picture(1, 1); d.ProcessFlags[tvx::kDelNoise] = 1; d.ClockMode = 4; },  // cephalometric clock
+        [&] { picture(1, 1); d.SegmentCount = 2; },  // two segments of a one-pass picture
+        [&] { picture(1, 1); d.CephMode = 2; },
+        [&] { picture(2, 1); d.CephMode = 1; },
+        [&] { picture(1, 1); d.ProcessFlags[tvx::kPxImg] = 1; },  // 2 rows are not a whole chip
+        // Trimmed blocks wider than the image.
+        [&] { picture(2, 2); d.ProcessFlags[tvx::kCorrImgSize] = 1; d.SegmentWidth[0] = 2100; },
+    };
+    int n = 0;
+    for (const auto& set_up : cases) {
+        set_up();
+        ++n;
+        EXPECT_EQ(ex(), TAVIREX_E_RANGE) << n;
+        EXPECT_EQ(d.ImageWidth, 4096) << n;
+        EXPECT_EQ(image[5], 5) << n;
+    }
     EXPECT_EQ(Tavirex_ImageProcessingEx(out.c_str(), nullptr, &h), TAVIREX_E_RANGE);
     EXPECT_FALSE(tvxtest::file_exists(out));
 }
 
-TEST_F(PipelineTest, InconsistentModesAreRefusedBeforeAnyStep) {
-    picture(1, 1);
-    tvx::Device.ProcessFlags[tvx::kDelNoise] = 1;
-    tvx::Device.ClockMode = 4;  // cephalometric clock on the panoramic sensor
-    EXPECT_EQ(ex(), TAVIREX_E_RANGE);
-    picture(1, 1);
-    tvx::Device.SegmentCount = 2;  // two segments of a one-pass picture
-    EXPECT_EQ(ex(), TAVIREX_E_RANGE);
-    picture(1, 1);
-    tvx::Device.CephMode = 2;
-    EXPECT_EQ(ex(), TAVIREX_E_RANGE);
-    picture(2, 1);
-    tvx::Device.CephMode = 1;
-    EXPECT_EQ(ex(), TAVIREX_E_RANGE);
-    EXPECT_EQ(tvx::Device.ImageWidth, 4096);
-    EXPECT_EQ(image[5], 5);
-    EXPECT_FALSE(tvxtest::file_exists(out));
-}
-
-TEST_F(PipelineTest, SinglePassIsWrittenAsItIs) {
+TEST_F(PipelineTest, DisplayOrderAndSeparatorBands) {
+    // One pass is written as it is, with no bands.
     picture(1, 1);
     config("[ExOption]\nPictLineNum=2\n");
-    const std::vector<std::uint16_t> before = image;
-    std::uint32_t w = 0, h = 0;
-    ASSERT_EQ(ex(&w, &h), 0);
-    EXPECT_EQ(w, 4096u);
-    EXPECT_EQ(h, 2u);
-    EXPECT_EQ(read_words(out), before);
+    const Pixels single = image;
+    ASSERT_EQ(ex(), 0);
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(4096u, 2u));
+    EXPECT_EQ(read_words(out), single);
     EXPECT_EQ(tvx::SeparatorLineList.Count, 0u);
     EXPECT_EQ(tvx::SeparatorLineList.Width, 8u);
-}
 
-TEST_F(PipelineTest, FourPassesInDisplayOrderWithSeparatorBands) {
+    // Four passes: segments 3, 1, 0, 2 with 8-column bands of 0x0F0F at B, 2B + 8, 3B + 16.
     picture(4, 4);
-    for (std::uint32_t y = 0; y < 2; ++y)
-        for (std::uint32_t x = 0; x < 4096; ++x) image[y * 4096 + x] = static_cast<std::uint16_t>(1000 * (x / 1024) + x % 1024 / 4);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint16_t>(i % 4096 / 1024 * 1000 + i % 1024 / 4);
     config("[ExOption]\nPictLineNum=2\nPictLineColor=1\n");
-    std::uint32_t w = 0, h = 0;
-    ASSERT_EQ(ex(&w, &h), 0);
-    EXPECT_EQ(w, 4u * 1024 + 3 * 8);
-    EXPECT_EQ(h, 2u);
-    const std::vector<std::uint16_t> px = read_words(out);
-    ASSERT_EQ(px.size(), 2u * w);
-    // Segments 3, 1, 0, 2 with 8-column bands of 0x0F0F at B, 2B + 8, 3B + 16.
-    const std::uint32_t seg_at[4] = {0, 1032, 2064, 3096};
-    const std::uint32_t source[4] = {3, 1, 0, 2};
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(px[w + seg_at[k]], 1000 * source[k]) << k;
-        EXPECT_EQ(px[w + seg_at[k] + 1023], 1000 * source[k] + 255) << k;
+    ASSERT_EQ(ex(), 0);
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(4u * 1024 + 3 * 8, 2u));
+    Pixels row;
+    for (int k : {3, 1, 0, 2}) {
+        if (!row.empty()) row.insert(row.end(), 8, 0x0F0F);
+        for (int x = 0; x < 1024; ++x) row.push_back(static_cast<std::uint16_t>(1000 * k + x / 4));
     }
+    Pixels both_rows = row;
+    both_rows.insert(both_rows.end(), row.begin(), row.end());
+    EXPECT_EQ(read_words(out), both_rows);
     const auto& list = tvx::SeparatorLineList;
-    EXPECT_EQ(list.Count, 3u);
-    EXPECT_EQ(list.Position[0], 1024u);
-    EXPECT_EQ(list.Position[1], 2056u);
-    EXPECT_EQ(list.Position[2], 3088u);
-    for (std::uint32_t b : {1024u, 2056u, 3088u})
-        for (std::uint32_t i = 0; i < 8; ++i) EXPECT_EQ(px[b + i], 0x0F0F);
+    EXPECT_EQ(std::vector<std::uint32_t>(list.Position, list.Position + list.Count),
+              (std::vector<std::uint32_t>{1024, 2056, 3088}));
     // The record keeps the reordered image without bands.
     EXPECT_EQ(tvx::Device.ImageWidth, 4096);
     EXPECT_EQ(image[0], 3000);
 
+    // Two passes, 4-column bands; a colour other than 0 and 1 counts as 0.
     picture(2, 2);
     config("[ExOption]\nPictLineNum=1\nPictLineColor=5\n");
-    ASSERT_EQ(ex(&w, &h), 0);
+    ASSERT_EQ(ex(), 0);
     EXPECT_EQ(w, 2u * 2048 + 4);
     EXPECT_EQ(tvx::SeparatorLineList.Color, 0u);
     EXPECT_EQ(read_words(out)[2048], 0);
 }
 
-TEST_F(PipelineTest, ImageSizeCorrectionMirrorsTheTrimmedSegments) {
-    picture(2, 2);
+TEST_F(PipelineTest, ImageSizeCorrectionMirrorsTheTrimmedSegmentsInsideTheImage) {
     tvx::DeviceContext& d = tvx::Device;
+    // Widths 1000 and 1003 lose a column each side, rounded up to 1000 and 1004 (the block
+    // width). Display order puts pass 1 first; it starts at 2048 + 20 + 1 + 2 = 2071, mirrored.
+    picture(2, 2);
     d.ProcessFlags[tvx::kCorrImgSize] = 1;
     d.SegmentStart[0] = 10;
     d.SegmentStart[1] = 20;
-    d.SegmentWidth[0] = 1000;  // 998 after the side cuts, rounded up to 1000
-    d.SegmentWidth[1] = 1003;  // 1001, rounded up to 1004: the block width
+    d.SegmentWidth[0] = 1000;
+    d.SegmentWidth[1] = 1003;
     d.SideCutWidth = 1;
     d.DefaultOffset = 2;
-    std::uint32_t w = 0, h = 0;
-    ASSERT_EQ(ex(&w, &h), 0);
+    ASSERT_EQ(ex(), 0);
     EXPECT_EQ(w, 2008u);
-    const std::vector<std::uint16_t> px = read_words(out);
-    // Display order puts pass 1 first; pass 1 starts at 2048 + 20 + 1 + 2 = 2071, mirrored.
-    EXPECT_EQ(px[0], 3074);
-    EXPECT_EQ(px[1003], 2071);
-    EXPECT_EQ(px[1004], 1016);
-    EXPECT_EQ(px[2007], 13);
+    Pixels px = read_words(out);
+    EXPECT_EQ(Pixels({px[0], px[1003], px[1004], px[2007]}), Pixels({3074, 2071, 1016, 13}));
 
     // Only the first pass read: its width alone sets the block, and the kept width is one block.
     picture(2, 1);
@@ -192,126 +170,104 @@ TEST_F(PipelineTest, ImageSizeCorrectionMirrorsTheTrimmedSegments) {
     d.SegmentStart[0] = 10;
     d.SegmentWidth[0] = 1000;
     d.SegmentWidth[1] = 3000;
-    ASSERT_EQ(ex(&w, &h), 0);
+    ASSERT_EQ(ex(), 0);
     EXPECT_EQ(w, 1000u);
     EXPECT_EQ(read_words(out)[0], 1012);  // columns 13 .. 1012, mirrored
 
-    // Trimmed blocks wider than the image are refused.
-    std::remove(out.c_str());
+    // The second block's cut runs 2040 columns past the row end: row 0 runs on into row 1,
+    // and past the image every pixel is 0.
     picture(2, 2);
-    d.ProcessFlags[tvx::kCorrImgSize] = 1;
-    d.SegmentWidth[0] = 2100;
-    EXPECT_EQ(ex(), TAVIREX_E_RANGE);
-    EXPECT_FALSE(tvxtest::file_exists(out));
-}
-
-TEST_F(PipelineTest, BlockCutPastANarrowSegmentStaysInsideTheImage) {
-    picture(2, 2);
-    for (std::uint32_t x = 0; x < 4096; ++x) image[x] = 1, image[4096 + x] = 2;
-    tvx::DeviceContext& d = tvx::Device;
+    std::fill(image.begin(), image.begin() + 4096, 1);
+    std::fill(image.begin() + 4096, image.end(), 2);
     d.ProcessFlags[tvx::kCorrImgSize] = 1;
     d.SegmentWidth[0] = d.SegmentWidth[1] = 2048;
-    d.SegmentStart[1] = 2040;  // the second block's cut runs 2040 columns past the row end
-    std::uint32_t w = 0, h = 0;
-    ASSERT_EQ(ex(&w, &h), 0);
-    const std::vector<std::uint16_t> px = read_words(out);
+    d.SegmentStart[1] = 2040;
+    ASSERT_EQ(ex(), 0);
     ASSERT_EQ(w, 4096u);
-    EXPECT_EQ(px[2047], 1);        // row 0, column 4088
-    EXPECT_EQ(px[2039], 2);        // row 0 runs on into row 1
-    EXPECT_EQ(px[4096 + 2047], 2);  // row 1, column 4088
-    EXPECT_EQ(px[4096 + 2039], 0);  // past the image: 0
+    px = read_words(out);
+    EXPECT_EQ(Pixels({px[2047], px[2039], px[4096 + 2047], px[4096 + 2039]}), Pixels({1, 2, 2, 0}));
 }
 
 TEST_F(PipelineTest, Ex2RestoresItsFlagsAndKeepsTheSeparatorSettings) {
-    picture(2, 2);
     tvx::DeviceContext& d = tvx::Device;
-    d.ProcessFlags[tvx::kCorrBriScale] = 1;
-    d.ProcessFlags[tvx::kEmphasisContrast] = 1;
     config("[ExOption]\nPictLineNum=3\n");
-    std::uint32_t w = 0, h = 0;
-    ASSERT_EQ(Tavirex_ImageProcessingEx2(out.c_str(), &w, &h), 0);
-    EXPECT_EQ(w, 4096u);  // no bands: the ExOption keys were not read
-    EXPECT_EQ(read_words(out)[0], 2048);  // pass 1 first, unscaled
-    EXPECT_EQ(d.ProcessFlags[tvx::kCorrBriScale], 1);
-    EXPECT_EQ(d.ProcessFlags[tvx::kEmphasisContrast], 1);
-
-    picture(2, 2);
-    d.ProcessFlags[tvx::kCorrBriScale] = 1;
-    d.ProcessFlags[tvx::kEmphasisContrast] = 0;
-    d.ProcessFlags[tvx::kDelShadw] = 1;
-    std::strcpy(d.CalibDataPath, dir.file("missing.bin").c_str());
-    EXPECT_EQ(Tavirex_ImageProcessingEx2(out.c_str(), &w, &h), TAVIREX_E_DATA_FILE);
-    EXPECT_EQ(d.ProcessFlags[tvx::kCorrBriScale], 1);
-    EXPECT_EQ(d.ProcessFlags[tvx::kEmphasisContrast], 0);
+    for (const std::uint8_t contrast : {1, 0}) {
+        picture(2, 2);
+        d.ProcessFlags[tvx::kCorrBriScale] = 1;
+        d.ProcessFlags[tvx::kEmphasisContrast] = contrast;
+        if (contrast) {
+            ASSERT_EQ(Tavirex_ImageProcessingEx2(out.c_str(), &w, &h), 0);
+            EXPECT_EQ(w, 4096u);  // no bands: the ExOption keys were not read
+            EXPECT_EQ(read_words(out)[0], 2048);  // pass 1 first, unscaled
+        } else {
+            d.ProcessFlags[tvx::kDelShadw] = 1;  // and then a failure
+            std::strcpy(d.CalibDataPath, dir.file("missing.bin").c_str());
+            EXPECT_EQ(Tavirex_ImageProcessingEx2(out.c_str(), &w, &h), TAVIREX_E_DATA_FILE);
+        }
+        EXPECT_EQ(d.ProcessFlags[tvx::kCorrBriScale], 1);
+        EXPECT_EQ(d.ProcessFlags[tvx::kEmphasisContrast], contrast);
+    }
 }
 
-TEST_F(PipelineTest, StepFailuresEndTheRunWithoutAFile) {
-    picture(1, 1);
+TEST_F(PipelineTest, StepAndWriteFailuresEndTheRunWithoutAFile) {
     tvx::DeviceContext& d = tvx::Device;
-    d.ProcessFlags[tvx::kDelShadw] = 1;
-    std::strcpy(d.CalibDataPath, dir.file("missing.bin").c_str());
-    EXPECT_EQ(ex(), TAVIREX_E_DATA_FILE);
     tvxtest::write_file(dir.file("calib.bin"), std::string(2 * 4096 * 2 + 2, '\0'));
-    std::strcpy(d.CalibDataPath, dir.file("calib.bin").c_str());
-    EXPECT_EQ(ex(), TAVIREX_E_DATA_SIZE);
-    d.ProcessFlags[tvx::kDelShadw] = 0;
-    d.ProcessFlags[tvx::kCorrInjLine] = 1;
     tvxtest::write_file(dir.file("lines.dat"), std::string("\x01\x00\x05", 3));
     std::strcpy(d.CorrLineDataPath, dir.file("lines.dat").c_str());
-    EXPECT_EQ(ex(), TAVIREX_E_DATA_CONTENT);
-    d.ProcessFlags[tvx::kCorrInjLine] = 0;
-    d.ProcessFlags[tvx::kPxImg] = 1;  // 2 rows are not a whole chip
-    EXPECT_EQ(ex(), TAVIREX_E_RANGE);
-    EXPECT_FALSE(tvxtest::file_exists(out));
-}
-
-TEST_F(PipelineTest, FailedWriteLeavesNoFile) {
-    picture(1, 1);
-    const std::string bad = dir.file("no/such/folder/out.raw");
-    std::uint32_t w = 0, h = 0;
-    EXPECT_EQ(Tavirex_ImageProcessingEx(bad.c_str(), &w, &h), TAVIREX_E_PROCESS_OUTPUT);
-    EXPECT_FALSE(tvxtest::file_exists(bad));
+    const struct {
+        std::size_t flag;
+        const char* calib;
+        const char* output;
+        int code;
+    } rows[] = {{tvx::kDelShadw, "missing.bin", "out.raw", TAVIREX_E_DATA_FILE},
+                {tvx::kDelShadw, "calib.bin", "out.raw", TAVIREX_E_DATA_SIZE},
+                {tvx::kCorrInjLine, "", "out.raw", TAVIREX_E_DATA_CONTENT},
+                {tvx::kDelDc, "", "no/such/folder/out.raw", TAVIREX_E_PROCESS_OUTPUT}};  // after a step that ran
+    for (const auto& r : rows) {
+        picture(1, 1);
+        d.ProcessFlags[r.flag] = 1;
+        std::strcpy(d.CalibDataPath, dir.file(r.calib).c_str());
+        EXPECT_EQ(Tavirex_ImageProcessingEx(dir.file(r.output).c_str(), &w, &h), r.code) << r.code;
+        EXPECT_FALSE(tvxtest::file_exists(dir.file(r.output))) << r.code;
+    }
 }
 
 TEST_F(PipelineTest, BannersUnderTheProcessSwitch) {
     picture(1, 1);
-    tvx::Device.DebugProcess = 1;
-    tvx::Device.ProcessFlags[tvx::kCorrImgSize] = 1;
-    tvx::Device.ProcessFlags[tvx::kDelNoise] = 1;
-    tvx::Device.ProcessFlags[tvx::kSecondCorrBriScale] = 1;
-    tvx::Device.SegmentWidth[0] = 4000;
+    tvx::DeviceContext& d = tvx::Device;
+    d.DebugProcess = 1;
+    d.ProcessFlags[tvx::kCorrImgSize] = d.ProcessFlags[tvx::kDelNoise] = d.ProcessFlags[tvx::kSecondCorrBriScale] = 1;
+    d.SegmentWidth[0] = 4000;
     tvxtest::CaptureStderr capture;
     ASSERT_EQ(ex(), 0);
     const std::string text = capture.text();
-    const char* order[] = {"ImageProcessing  START[", "  6.CORRIMGSIZE[", "  7.DELNOISE[", " 11.2ndCORRBRISCALE[",
-                           "ImageProcessing  END  ["};
     std::size_t at = 0;
-    for (const char* b : order) {
-        const std::size_t found = text.find(b, at);
-        ASSERT_NE(found, std::string::npos) << b << "\n" << text;
-        at = found;
+    for (const char* b : {"ImageProcessing  START[", "  6.CORRIMGSIZE[", "  7.DELNOISE[", " 11.2ndCORRBRISCALE[",
+                          "ImageProcessing  END  ["}) {
+        at = text.find(b, at);
+        ASSERT_NE(at, std::string::npos) << b << "\n" << text;
     }
     EXPECT_EQ(text.find("  1.DELDC"), std::string::npos);
     EXPECT_EQ(tvx::DebugFlags.DebugProcess, 1);
 }
 
 TEST_F(PipelineTest, DummyInsertsBandsIntoARawFile) {
-    const std::string in = dir.file("in.raw");
-    std::vector<std::uint16_t> px(11 * 2);
+    const std::string in = dir.file("in.raw"), bad = dir.file("no/such/out.raw");
+    Pixels px(11 * 2);
     for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<std::uint16_t>(i + 1);
     tvxtest::write_file(in, words(px));
     tvx::ReadSegments = 2;
     tvx::SeparatorLineList.Width = 4;
     tvx::SeparatorLineList.Color = 1;
     tvx::TomoImageActive = 1;
-    std::uint32_t w = 11, h = 2;
+    w = 11, h = 2;
     ASSERT_EQ(Tavirex_ImageProcessingExDummy(in.c_str(), out.c_str(), &w, &h), 0);
     EXPECT_EQ(w, 11u);  // only read
     EXPECT_EQ(tvx::TomoImageActive, 0u);
-    const std::vector<std::uint16_t> got = read_words(out);
-    const std::vector<std::uint16_t> row0 = {1, 2, 3, 4, 5, 0x0F0F, 0x0F0F, 0x0F0F, 0x0F0F, 6, 7, 8, 9, 10, 11};
+    const Pixels got = read_words(out);
     ASSERT_EQ(got.size(), 30u);
-    EXPECT_EQ(std::vector<std::uint16_t>(got.begin(), got.begin() + 15), row0);
+    const Pixels first_row = {1, 2, 3, 4, 5, 0x0F0F, 0x0F0F, 0x0F0F, 0x0F0F, 6, 7, 8, 9, 10, 11};
+    EXPECT_EQ(Pixels(got.begin(), got.begin() + 15), first_row);
     EXPECT_EQ(got[15], 12);
     EXPECT_EQ(tvx::SeparatorLineList.Count, 1u);
     EXPECT_EQ(tvx::SeparatorLineList.Position[0], 5u);
@@ -319,13 +275,11 @@ TEST_F(PipelineTest, DummyInsertsBandsIntoARawFile) {
     h = 3;  // the file holds two rows only
     EXPECT_EQ(Tavirex_ImageProcessingExDummy(in.c_str(), out.c_str(), &w, &h), TAVIREX_E_DATA_FILE);
     h = 2;
-    EXPECT_EQ(Tavirex_ImageProcessingExDummy(dir.file("none.raw").c_str(), out.c_str(), &w, &h),
-              TAVIREX_E_DATA_FILE);
+    EXPECT_EQ(Tavirex_ImageProcessingExDummy(dir.file("none.raw").c_str(), out.c_str(), &w, &h), TAVIREX_E_DATA_FILE);
     {
         tvxtest::FailAllocation fail(1);
         EXPECT_EQ(Tavirex_ImageProcessingExDummy(in.c_str(), out.c_str(), &w, &h), TAVIREX_E_NO_MEMORY);
     }
-    const std::string bad = dir.file("no/such/out.raw");
     EXPECT_EQ(Tavirex_ImageProcessingExDummy(in.c_str(), bad.c_str(), &w, &h), TAVIREX_E_PROCESS_OUTPUT);
     EXPECT_FALSE(tvxtest::file_exists(bad));
     w = 0;
@@ -333,67 +287,35 @@ TEST_F(PipelineTest, DummyInsertsBandsIntoARawFile) {
     EXPECT_EQ(tvx::core::test_blocks_held(), 0);
 }
 
-// Every step on, with calibration and line table files: fail each allocation in turn.
+// Every step on, with calibration and line table files.
 class PipelineSweepTest : public PipelineTest {
 protected:
-    void full_picture() {
-        picture(2, 2, 4096, 768);
-        for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint16_t>((i * 2654435761u >> 7) & 0xFFF);
+    // Identity-like shading tables for `rows` rows; one injection band.
+    void every_step(std::uint32_t rows, std::uint16_t line, std::uint16_t height) {
+        Pixels table(rows * 4096u);
+        for (std::size_t i = 0; i < table.size(); ++i) table[i] = static_cast<std::uint16_t>(i % 4096);
+        tvxtest::write_file(dir.file("calib.bin"), words(table));
+        tvxtest::write_file(dir.file("lines.dat"), words({1, line, height}));
+        config("[ExOption]\nPictLineNum=1\n");
         tvx::DeviceContext& d = tvx::Device;
         for (auto& f : d.ProcessFlags) f = 1;
-        d.ProcessFlags[tvx::kCorrImgSize] = 0;
-        std::strcpy(d.CalibDataPath, calib.c_str());
-        std::strcpy(d.CorrLineDataPath, lines.c_str());
+        std::strcpy(d.CalibDataPath, dir.file("calib.bin").c_str());
+        std::strcpy(d.CorrLineDataPath, dir.file("lines.dat").c_str());
     }
-    void SetUp() override {
-        PipelineTest::SetUp();
-        std::vector<std::uint16_t> table(768u * 4096);
-        for (std::size_t i = 0; i < table.size(); ++i) table[i] = static_cast<std::uint16_t>(i % 4096);
-        tvxtest::write_file(calib, words(table));
-        tvxtest::write_file(lines, words({1, 900, 2}));
-        config("[ExOption]\nPictLineNum=1\n");
-    }
-    std::string calib = dir.file("calib.bin");
-    std::string lines = dir.file("lines.dat");
 };
 
 TEST_F(PipelineSweepTest, CephalometricPictureThroughEveryStep) {
-    tvx::DeviceContext& d = tvx::Device;
-    image.assign(3500u * 2304, 0);
+    picture(1, 1, 3500, 2304, true);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint16_t>(200 + (i * 7919 % 3001));
-    clock.assign(3500, 30);
-    d = tvx::DeviceContext{};
-    d.ImageBuffer = image.data();
-    d.ImageWidth = 3500;
-    d.ImageHeight = 2304;
-    d.CephMode = 1;
-    d.ClockMode = 4;
-    d.SegmentCount = 1;
-    d.ClockTable = clock.data();
-    d.ClockTableLength = 3500;
-    for (auto& f : d.ProcessFlags) f = 1;
-    const std::uint16_t xy[tvx::kXyCorrCount] = {0, 0, 768, 767, 0, 0, 2, 3, 1, 0, 1, 1};
-    std::memcpy(d.XyCorr, xy, sizeof xy);
+    every_step(2304, 1000, 3);
+    tvx::DeviceContext& d = tvx::Device;
     d.SegmentStart[0] = 6;
     d.SegmentWidth[0] = 3300;
     d.SideCutWidth = 10;
-    d.AveRange = d.AveRangeLow = 80;
-    d.ChgSumRange = 30;
     d.ManySideCutRatio = 0.0;
     d.FewSideCutRatio = 0.005;
     d.SecondBriScaleSelect = 6;
-    d.SimaRange = 1.5;
-    d.SmoothRange = 200;
-    std::vector<std::uint16_t> table(2304u * 4096);
-    for (std::size_t i = 0; i < table.size(); ++i) table[i] = static_cast<std::uint16_t>(i % 4096);
-    tvxtest::write_file(calib, words(table));
-    tvxtest::write_file(lines, words({1, 1000, 3}));
-    std::strcpy(d.CalibDataPath, calib.c_str());
-    std::strcpy(d.CorrLineDataPath, lines.c_str());
-    tvx::PassCount = 1;
-    tvx::ReadSegments = 1;
-    std::uint32_t w = 0, h = 0;
-    ASSERT_EQ(ex(&w, &h), 0);
+    ASSERT_EQ(ex(), 0);
     EXPECT_EQ(w, 3280u);  // 3300 - 2 x 10, a multiple of 4
     EXPECT_EQ(h, 2303u);  // the third chip overlaps the second by one row
     EXPECT_EQ(tvxtest::read_file(out).size(), 3280u * 2303 * 2);
@@ -402,23 +324,26 @@ TEST_F(PipelineSweepTest, CephalometricPictureThroughEveryStep) {
 
 TEST_F(PipelineSweepTest, EveryAllocationFailureOfTheExports) {
     const std::string in = dir.file("in.raw");
-    tvxtest::write_file(in, words(std::vector<std::uint16_t>(64 * 4, 9)));
+    tvxtest::write_file(in, words(Pixels(64 * 4, 9)));
+    const std::function<std::int32_t()> exports[] = {
+        [&] { return Tavirex_ImageProcessingEx(out.c_str(), &w, &h); },
+        [&] { return Tavirex_ImageProcessingEx2(out.c_str(), &w, &h); },
+        [&] { return Tavirex_ImageProcessingExDummy(in.c_str(), out.c_str(), &w, &h); }};
     for (int which = 0; which < 3; ++which) {
         bool step_memory = false, output_memory = false;
         std::uint64_t n = 1;
         for (; n < 200; ++n) {
-            full_picture();
+            picture(2, 2, 4096, 768);
+            for (std::size_t i = 0; i < image.size(); ++i)
+                image[i] = static_cast<std::uint16_t>((i * 2654435761u >> 7) & 0xFFF);
+            every_step(768, 900, 2);
+            tvx::Device.ProcessFlags[tvx::kCorrImgSize] = 0;
             const std::int64_t held = tvx::core::test_blocks_held();
             std::int32_t rc;
-            std::uint32_t w = 64, h = 4;
+            w = 64, h = 4;
             {
                 tvxtest::FailAllocation fail(n);
-                if (which == 0)
-                    rc = Tavirex_ImageProcessingEx(out.c_str(), &w, &h);
-                else if (which == 1)
-                    rc = Tavirex_ImageProcessingEx2(out.c_str(), &w, &h);
-                else
-                    rc = Tavirex_ImageProcessingExDummy(in.c_str(), out.c_str(), &w, &h);
+                rc = exports[which]();
             }
             EXPECT_EQ(tvx::core::test_blocks_held(), held) << which << " " << n;
             if (rc == 0) break;
@@ -428,8 +353,7 @@ TEST_F(PipelineSweepTest, EveryAllocationFailureOfTheExports) {
             EXPECT_FALSE(tvxtest::file_exists(out)) << which << " " << n;
         }
         // The steps report 5; the crop and separator buffers -96 (the dummy's input buffer 5).
-        EXPECT_TRUE(step_memory) << which;
-        EXPECT_TRUE(output_memory) << which;
+        EXPECT_TRUE(step_memory && output_memory) << which;
         EXPECT_GT(n, which == 2 ? 2u : 10u) << which;
         EXPECT_LT(n, 200u);
         EXPECT_TRUE(tvxtest::file_exists(out));
