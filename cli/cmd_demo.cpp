@@ -16,6 +16,8 @@
 
 namespace cli {
 
+int run_info(const char* config);
+
 namespace {
 
 bool make_dir(const std::string& dir) {
@@ -185,7 +187,9 @@ int cmd_demo(int argc, char** argv) {
         std::fprintf(stderr, "tavirex demo: cannot write into %s\n", dir.c_str());
         return 1;
     }
-    std::printf("demo: simulated sensor module %s\n", sim_module_path().c_str());
+    std::printf("demo: simulated sensor module %s\n\n", sim_module_path().c_str());
+    // What the library reads from the panoramic configuration, and the link to the module.
+    if (run_info((dir + "tavirex-pano.ini").c_str()) != 0) return 1;
     calibrate(dir, false);
     calibrate(dir, true);
 
