@@ -62,8 +62,9 @@ TEST_F(LinkTest, SerialPassThrough) {
     EXPECT_EQ(Tavirex_Ether232Send(frame, 3), TAVIREX_E_LINK_LIBRARY);
     EXPECT_EQ(Tavirex_Ether232Recv(reply), TAVIREX_E_LINK_LIBRARY);
     EXPECT_EQ(reply[0], 0xEE);
-    // The default configuration names the simulated module: it acknowledges a frame once.
+    // Serial mode 0: the library itself answers a complete frame once with ACK.
     ASSERT_EQ(Tavirex_Init(dir.file("none.ini").c_str(), 0), 0);
+    EXPECT_EQ(Tavirex_Ether232Recv(nullptr), TAVIREX_E_RANGE);
     EXPECT_EQ(Tavirex_Ether232Send(not_a_frame, 2), 0);
     EXPECT_EQ(Tavirex_Ether232Recv(reply), 0);
     EXPECT_EQ(reply[0], 0);
