@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "api/context.h"
+#include "processing/pipeline.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -120,15 +121,7 @@ void run_step(benchmark::State& state, bool block, Fn&& fn) {
 
 void BM_Step1_DarkOffset(benchmark::State& state) {
     run_step(state, false, [](tvx::core::ImageView v) {
-        tvx::processing::DarkOffsetParams p;
-        const tvx::DeviceContext& d = tvx::Device;
-        p.clock_table = d.ClockTable;
-        p.clock_table_length = d.ClockTableLength;
-        p.clock_mode = d.ClockMode;
-        p.segment_count = d.SegmentCount;
-        p.segment_start = d.SegmentStart;
-        p.segment_width = d.SegmentWidth;
-        tvx::processing::remove_dark_offset(v, p);
+        tvx::processing::remove_dark_offset(v, tvx::processing::dark_offset_params(tvx::Device));
     });
 }
 void BM_Step2_Shading(benchmark::State& state) {

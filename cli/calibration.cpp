@@ -46,6 +46,20 @@ void bands_from_rows(const std::vector<bool>& defective, Calibration* out) {
     }
 }
 
+// Shading tables scaling every row's level to the median level, and the line
+// table of the defective rows (whose shading tables keep their values).
+void fill_calibration(const std::vector<double>& level, const std::vector<bool>& defective, Calibration* out) {
+    const int rows = static_cast<int>(level.size());
+    out->rows = rows;
+    out->target = median(level);
+    out->shading.assign(static_cast<std::size_t>(rows) * kTable, 0);
+    for (int r = 0; r < rows; ++r)
+        fill_row(out->shading.data() + static_cast<std::size_t>(r) * kTable, level[r], out->target, defective[r]);
+    out->band_row.clear();
+    out->band_height.clear();
+    bands_from_rows(defective, out);
+}
+
 }  // namespace
 
 bool calibration_from_readouts(const std::vector<std::uint16_t>& dark, const std::vector<std::uint16_t>& flat, int width,
@@ -79,17 +93,11 @@ bool calibration_from_readouts(const std::vector<std::uint16_t>& dark, const std
         }
         level[r] = sum / static_cast<double>(exposed.size());
     }
-    out->rows = rows;
-    out->target = median(level);
     // A row far below the others has lost its sensitivity: the line table repairs it.
+    const double target = median(level);
     std::vector<bool> defective(static_cast<std::size_t>(rows), false);
-    for (int r = 0; r < rows; ++r) defective[r] = level[r] < 0.4 * out->target;
-    out->shading.assign(static_cast<std::size_t>(rows) * kTable, 0);
-    for (int r = 0; r < rows; ++r)
-        fill_row(out->shading.data() + static_cast<std::size_t>(r) * kTable, level[r], out->target, defective[r]);
-    out->band_row.clear();
-    out->band_height.clear();
-    bands_from_rows(defective, out);
+    for (int r = 0; r < rows; ++r) defective[r] = level[r] < 0.4 * target;
+    fill_calibration(level, defective, out);
     return true;
 }
 
@@ -116,14 +124,7 @@ bool calibration_from_model(const std::string& sim_path, bool ceph, Calibration*
     for (int i = 0; i < count; ++i)
         for (int r = band_rows[i]; r < band_rows[i] + band_heights[i] && r < rows; ++r)
             if (r >= 0) defective[r] = true;
-    out->rows = rows;
-    out->target = median(level);
-    out->shading.assign(static_cast<std::size_t>(rows) * kTable, 0);
-    for (int r = 0; r < rows; ++r)
-        fill_row(out->shading.data() + static_cast<std::size_t>(r) * kTable, level[r], out->target, defective[r]);
-    out->band_row.clear();
-    out->band_height.clear();
-    bands_from_rows(defective, out);
+    fill_calibration(level, defective, out);
     return true;
 }
 

@@ -38,24 +38,38 @@ std::int32_t auto_window_from_file(const char* path, std::int32_t width, std::in
     return TAVIREX_OK;
 }
 
-std::int32_t write_display_raw(const char* inputPath, std::int32_t width, std::int32_t height,
-                               std::int32_t filterDistance, std::int32_t filterGain, const char* outputPath,
-                               std::uint32_t maximum) noexcept {
+namespace {
+
+// The frame of both raw-file transforms: size check, the two buffers, the read,
+// `transform(in, out, w, h)` (false: no memory for its own work) and the write.
+template <typename Transform>
+std::int32_t transform_raw_file(const char* inputPath, std::int32_t width, std::int32_t height,
+                                const char* outputPath, Transform transform) noexcept {
     if (!raw_sizes_ok(width, height)) return TAVIREX_E_OUTPUT_MEMORY;
     const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
     core::Buffer<std::uint16_t> in(w * h);
     core::Buffer<std::uint16_t> out(w * h);
     if (!in.ok() || !out.ok()) return TAVIREX_E_OUTPUT_MEMORY;
     if (read_raw_image(inputPath, in.data(), w, h) != 0) return TAVIREX_E_INPUT_FILE;
-    if (filterDistance != 0 && filterGain != 0) {
-        if (!enhance_a(in.data(), out.data(), static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h),
-                       core::low8(static_cast<std::uint32_t>(filterDistance)),
-                       core::low16(static_cast<std::uint32_t>(filterGain)), maximum))
-            return TAVIREX_E_OUTPUT_MEMORY;
-    } else {
-        invert(in.data(), out.data(), w * h, maximum);
-    }
+    if (!transform(in.data(), out.data(), w, h)) return TAVIREX_E_OUTPUT_MEMORY;
     return write_raw_image(outputPath, out.data(), w, h) == 0 ? TAVIREX_OK : TAVIREX_E_MARKER;
+}
+
+}  // namespace
+
+std::int32_t write_display_raw(const char* inputPath, std::int32_t width, std::int32_t height,
+                               std::int32_t filterDistance, std::int32_t filterGain, const char* outputPath,
+                               std::uint32_t maximum) noexcept {
+    return transform_raw_file(inputPath, width, height, outputPath,
+                              [&](const std::uint16_t* in, std::uint16_t* out, std::size_t w, std::size_t h) {
+                                  if (filterDistance != 0 && filterGain != 0)
+                                      return enhance_a(in, out, static_cast<std::uint32_t>(w),
+                                                       static_cast<std::uint32_t>(h),
+                                                       core::low8(static_cast<std::uint32_t>(filterDistance)),
+                                                       core::low16(static_cast<std::uint32_t>(filterGain)), maximum);
+                                  invert(in, out, w * h, maximum);
+                                  return true;
+                              });
 }
 
 void mirror_rows(const std::uint16_t* in, std::uint16_t* out, std::size_t width, std::size_t height) noexcept {
@@ -68,14 +82,11 @@ void mirror_rows(const std::uint16_t* in, std::uint16_t* out, std::size_t width,
 
 std::int32_t mirror_raw_file(const char* inputPath, std::int32_t width, std::int32_t height,
                              const char* outputPath) noexcept {
-    if (!raw_sizes_ok(width, height)) return TAVIREX_E_OUTPUT_MEMORY;
-    const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
-    core::Buffer<std::uint16_t> in(w * h);
-    core::Buffer<std::uint16_t> out(w * h);
-    if (!in.ok() || !out.ok()) return TAVIREX_E_OUTPUT_MEMORY;
-    if (read_raw_image(inputPath, in.data(), w, h) != 0) return TAVIREX_E_INPUT_FILE;
-    mirror_rows(in.data(), out.data(), w, h);
-    return write_raw_image(outputPath, out.data(), w, h) == 0 ? TAVIREX_OK : TAVIREX_E_MARKER;
+    return transform_raw_file(inputPath, width, height, outputPath,
+                              [](const std::uint16_t* in, std::uint16_t* out, std::size_t w, std::size_t h) {
+                                  mirror_rows(in, out, w, h);
+                                  return true;
+                              });
 }
 
 }  // namespace tvx::output

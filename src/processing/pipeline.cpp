@@ -156,6 +156,17 @@ std::int32_t run_block_stage(DeviceContext& d) {
     return TAVIREX_OK;
 }
 
+DarkOffsetParams dark_offset_params(const DeviceContext& d) {
+    DarkOffsetParams p;
+    p.clock_table = d.ClockTable;
+    p.clock_table_length = d.ClockTableLength;
+    p.clock_mode = d.ClockMode;
+    p.segment_count = d.SegmentCount;
+    p.segment_start = d.SegmentStart;
+    p.segment_width = d.SegmentWidth;
+    return p;
+}
+
 std::int32_t run_pipeline(DeviceContext& d) {
     std::int32_t rc = validate(d);
     if (rc != TAVIREX_OK) return rc;
@@ -163,14 +174,7 @@ std::int32_t run_pipeline(DeviceContext& d) {
     banner("ImageProcessing  START");
     if (d.ProcessFlags[kDelDc]) {
         banner("  1.DELDC");
-        DarkOffsetParams p;
-        p.clock_table = d.ClockTable;
-        p.clock_table_length = d.ClockTableLength;
-        p.clock_mode = d.ClockMode;
-        p.segment_count = d.SegmentCount;
-        p.segment_start = d.SegmentStart;
-        p.segment_width = d.SegmentWidth;
-        if ((rc = remove_dark_offset(image_of(d), p)) != TAVIREX_OK) return rc;
+        if ((rc = remove_dark_offset(image_of(d), dark_offset_params(d))) != TAVIREX_OK) return rc;
     }
     if (d.ProcessFlags[kDelShadw]) {
         banner("  2.DELSHADW");

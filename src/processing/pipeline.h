@@ -8,8 +8,12 @@
 #include "api/context.h"
 #include "core/alloc.h"
 #include "core/image.h"
+#include "processing/steps.h"
 
 namespace tvx::processing {
+
+// The dark offset step's parameters as the record holds them after a readout.
+DarkOffsetParams dark_offset_params(const DeviceContext& d);
 
 // Checks the record, takes the DEBUG switches and runs steps 1 to 5 and the
 // block stage on the record's image in place. 0 or the first failing step's code.
