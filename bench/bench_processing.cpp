@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "processing/pipeline.h"
 #include "processing/steps.h"
 #include "tavirex.h"

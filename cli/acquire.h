@@ -14,12 +14,17 @@ struct AcquireOptions {
     std::string config;
     std::string profile;        // speed profile
     std::uint32_t passes = 1;   // panoramic pass count 1..4
+    std::uint32_t segments = 0; // passes read out (0: all)
     std::uint32_t interval = 10;  // ms between speed samples
     std::uint32_t lag = 100;    // ms before the first picture line
     std::string output;         // raw readout file; empty: not written
     std::string sim_mode;       // image mode of the simulated module ("" keeps it)
     std::string replay;         // recorded readout for sim_mode "replay"
     long poll_limit = 200000;   // status polls before giving up on the exposure
+    bool keep_image = false;    // copy the readout into the result also when no output file is named
+    bool process = false;       // run the processing export after the readout
+    bool ex2 = false;           // ... as Tavirex_ImageProcessingEx2
+    std::string processed;      // its output file
     bool progress = true;
 };
 
@@ -28,16 +33,15 @@ struct AcquireResult {
     std::string failed_stage;
     std::vector<std::uint16_t> image;  // the readout: width x height samples
     int width = 0, height = 0;
-    int segments = 0;
-    std::uint16_t segment_start[4] = {}, segment_width[4] = {};
+    std::uint32_t processed_width = 0, processed_height = 0;
 };
 
 // Runs Init, SetCommInit, sensor initialisation, picture set-up, arming,
 // polling, readout, reset and free, printing each stage with its duration.
 // Returns 0 on success, else the failing result code (also in result->code);
-// -1000 when the exposure did not come within the poll limit, -1001 when the
-// simulated module refused the image mode, -1002 when the output file could
-// not be written.
+// kNoExposure when the exposure did not come within the poll limit, kNoSimMode
+// when the link library is not the simulated module or refused the image mode,
+// kOutputFailed when the output file could not be written.
 std::int32_t acquire(const AcquireOptions& options, AcquireResult* result);
 
 constexpr std::int32_t kNoExposure = -1000;

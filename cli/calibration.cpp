@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common.h"
 #include "platform/system.h"
-#include "output/raw_file.h"
+#include "tavirex_link.h"
 
 namespace cli {
 
 namespace {
 
-constexpr int kTable = 4096;
+constexpr int kTable = TAVIREX_SAMPLE_MAX + 1;  // one entry per sample value
 
 // Sensor model entries of the simulated module (declared in sim/tvxsim_control.h).
 using RowGainFn = double (*)(std::int32_t ceph, std::int32_t row);
@@ -20,7 +21,7 @@ using DefectBandsFn = std::int32_t (*)(std::int32_t ceph, std::int32_t* rows, st
 void fill_row(std::uint16_t* table, double level, double target, bool keep) {
     for (int v = 0; v < kTable; ++v) {
         double out = keep || level <= 0 ? v : v * target / level + 0.5;
-        if (out > 4095) out = 4095;
+        if (out > static_cast<double>(TAVIREX_SAMPLE_MAX)) out = TAVIREX_SAMPLE_MAX;
         table[v] = static_cast<std::uint16_t>(out);
     }
 }
@@ -74,7 +75,7 @@ bool calibration_from_readouts(const std::vector<std::uint16_t>& dark, const std
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < width; ++c) {
             const std::size_t i = static_cast<std::size_t>(r) * width + c;
-            column[c] += static_cast<double>(flat[i] & 0x0FFF) - (dark[i] & 0x0FFF);
+            column[c] += static_cast<double>(flat[i] & TAVIREX_SAMPLE_MASK) - (dark[i] & TAVIREX_SAMPLE_MASK);
         }
     const double peak = *std::max_element(column.begin(), column.end());
     std::vector<int> exposed;
@@ -89,7 +90,7 @@ bool calibration_from_readouts(const std::vector<std::uint16_t>& dark, const std
         double sum = 0;
         for (int c : exposed) {
             const std::size_t i = static_cast<std::size_t>(r) * width + c;
-            sum += static_cast<double>(flat[i] & 0x0FFF) - (dark[i] & 0x0FFF);
+            sum += static_cast<double>(flat[i] & TAVIREX_SAMPLE_MASK) - (dark[i] & TAVIREX_SAMPLE_MASK);
         }
         level[r] = sum / static_cast<double>(exposed.size());
     }
@@ -114,7 +115,7 @@ bool calibration_from_model(const std::string& sim_path, bool ceph, Calibration*
         tvx::platform::unload_library(sim);
         return false;
     }
-    const int rows = ceph ? 2304 : 1536;
+    const int rows = ceph ? TAVIREX_CEPH_ROWS : TAVIREX_PANO_ROWS;
     std::vector<double> level(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r) level[r] = gain(ceph ? 1 : 0, r);
     std::vector<bool> defective(static_cast<std::size_t>(rows), false);
@@ -128,14 +129,14 @@ bool calibration_from_model(const std::string& sim_path, bool ceph, Calibration*
     return true;
 }
 
-int write_shading_file(const std::string& path, const Calibration& c) {
-    if (c.rows <= 0 || c.shading.size() != static_cast<std::size_t>(c.rows) * kTable) return -1;
-    return tvx::output::write_raw_image(path.c_str(), c.shading.data(), kTable, static_cast<std::size_t>(c.rows)) == 0 ? 0 : -1;
+bool write_shading_file(const std::string& path, const Calibration& c) {
+    if (c.rows <= 0 || c.shading.size() != static_cast<std::size_t>(c.rows) * kTable) return false;
+    return write_raw_file(path, c.shading.data(), c.shading.size());
 }
 
-int write_line_table(const std::string& path, const Calibration& c, bool ceph) {
+bool write_line_table(const std::string& path, const Calibration& c, bool ceph) {
     // The correction needs a good row on both sides of a band.
-    std::vector<std::uint16_t> pos, height;
+    std::vector<std::uint16_t> pos, height, words;
     for (std::size_t i = 0; i < c.band_row.size(); ++i) {
         const int p = c.band_row[i], h = c.band_height[i];
         if (p < 1 || p + h > c.rows - 1) {
@@ -145,24 +146,10 @@ int write_line_table(const std::string& path, const Calibration& c, bool ceph) {
         pos.push_back(static_cast<std::uint16_t>(ceph ? p : p + c.rows / 2));
         height.push_back(static_cast<std::uint16_t>(h));
     }
-    std::vector<std::uint8_t> bytes;
-    auto put = [&](std::uint16_t v) {
-        bytes.push_back(static_cast<std::uint8_t>(v & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(v >> 8));
-    };
-    put(static_cast<std::uint16_t>(pos.size()));
-    for (std::uint16_t p : pos) put(p);
-    for (std::uint16_t h : height) put(h);
-    tvx::platform::remove_file(path.c_str());
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return -1;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) {
-        tvx::platform::remove_file(path.c_str());
-        return -1;
-    }
-    return 0;
+    words.push_back(static_cast<std::uint16_t>(pos.size()));
+    words.insert(words.end(), pos.begin(), pos.end());
+    words.insert(words.end(), height.begin(), height.end());
+    return write_raw_file(path, words.data(), words.size());
 }
 
 }  // namespace cli

@@ -27,9 +27,9 @@ bool calibration_from_model(const std::string& sim_path, bool ceph, Calibration*
 // Shading file: rows x 4096 16-bit little-endian words. Line table: count,
 // positions, heights as 16-bit little-endian words; panoramic positions are
 // stored 768 rows (half the image) further down, as the correction expects.
-// Both writers leave no file behind when they fail. 0, or -1.
-int write_shading_file(const std::string& path, const Calibration& c);
-int write_line_table(const std::string& path, const Calibration& c, bool ceph);
+// Both writers leave no file behind when they fail; false then.
+bool write_shading_file(const std::string& path, const Calibration& c);
+bool write_line_table(const std::string& path, const Calibration& c, bool ceph);
 
 }  // namespace cli
 

@@ -4,12 +4,9 @@
 #include <cstring>
 
 #include "acquire.h"
-#include "api/context.h"
 #include "common.h"
-#include "link/link.h"
-#include "output/raw_file.h"
-#include "platform/system.h"
 #include "tavirex.h"
+#include "tvxsim_control.h"
 
 namespace cli {
 
@@ -25,9 +22,8 @@ bool parse_u32(const std::string& text, std::uint32_t* out) {
 }
 
 // Chooses the image mode of the simulated module through its control entry.
-std::int32_t set_sim_mode(const std::string& mode, const std::string& replay) {
-    using SetMode = std::int32_t (*)(const char*, const char*);
-    auto fn = reinterpret_cast<SetMode>(tvx::platform::find_symbol(tvx::link::Link.LinkModule, "TvxSim_SetModeByName"));
+std::int32_t set_sim_mode(const SimControl& sim, const std::string& mode, const std::string& replay) {
+    auto fn = reinterpret_cast<TvxSimSetModeByNameFn>(sim.find("TvxSim_SetModeByName"));
     if (fn == nullptr) {
         std::fprintf(stderr, "  the link library is not the simulated module: image mode %s not available\n", mode.c_str());
         return kNoSimMode;
@@ -81,7 +77,8 @@ std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
         stage("Tavirex_SetDeviceFree", [] { return Tavirex_SetDeviceFree(); });
         return code == 0 ? 0 : fail(stage_name, code);
     };
-    if (!o.sim_mode.empty() && (rc = set_sim_mode(o.sim_mode, o.replay)) != 0) return finish("image mode", rc);
+    const SimControl sim(o.config);
+    if (!o.sim_mode.empty() && (rc = set_sim_mode(sim, o.sim_mode, o.replay)) != 0) return finish("image mode", rc);
 
     if (o.ceph) {
         rc = stage(o.lateral ? "Tavirex_SetSensMduInit_Ceph (lateral)" : "Tavirex_SetSensMduInit_Ceph (frontal)",
@@ -105,27 +102,35 @@ std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
     rc = stage("Tavirex_CheckPictStatus (exposure)", [&] { return wait_for_exposure(o.poll_limit, o.progress); });
     if (rc == kNoExposure) std::fprintf(stderr, "  no exposure within %ld status polls\n", o.poll_limit);
     if (rc != 0) return finish("Tavirex_CheckPictStatus", rc);
-    const std::uint32_t segments = o.ceph ? 1 : o.passes;
+    const std::uint32_t segments = o.ceph ? 1 : (o.segments != 0 ? o.segments : o.passes);
     rc = stage("Tavirex_GetImageDataEx (readout)", [&] { return Tavirex_GetImageDataEx(segments); });
     if (rc != 0) return finish("Tavirex_GetImageDataEx", rc);
 
-    // The readout lives in the library's ImageBuffer until the next set-up.
-    const tvx::DeviceContext& d = tvx::Device;
-    r->width = d.ImageWidth;
-    r->height = d.ImageHeight;
-    r->segments = d.SegmentCount;
-    for (int i = 0; i < 4; ++i) {
-        r->segment_start[i] = d.SegmentStart[i];
-        r->segment_width[i] = d.SegmentWidth[i];
+    if (o.process) {
+        // Processing runs in the library on its own copy of the readout.
+        rc = stage(o.ex2 ? "Tavirex_ImageProcessingEx2" : "Tavirex_ImageProcessingEx", [&] {
+            return o.ex2 ? Tavirex_ImageProcessingEx2(o.processed.c_str(), &r->processed_width, &r->processed_height)
+                         : Tavirex_ImageProcessingEx(o.processed.c_str(), &r->processed_width, &r->processed_height);
+        });
+        if (rc != 0) return finish(o.ex2 ? "Tavirex_ImageProcessingEx2" : "Tavirex_ImageProcessingEx", rc);
     }
-    if (d.ImageBuffer == nullptr) return finish("Tavirex_GetImageDataEx", TAVIREX_E_RANGE);
-    r->image.assign(d.ImageBuffer, d.ImageBuffer + static_cast<std::size_t>(r->width) * r->height);
+    // The library keeps the readout to itself; the simulated module shows the
+    // same samples as it delivered them.
+    if (o.output.empty() && !o.keep_image) return finish("", 0);
+    auto picture = reinterpret_cast<TvxSimGetPictureFn>(sim.find("TvxSim_GetPicture"));
+    std::int32_t width = 0, height = 0;
+    if (picture != nullptr) picture(nullptr, 0, &width, &height);
+    if (width <= 0 || height <= 0) {
+        std::fprintf(stderr, "  the link library is not the simulated module: the raw readout cannot be copied out\n");
+        return finish("copy of the readout", kNoSimMode);
+    }
+    r->width = width;
+    r->height = height;
+    r->image.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+    picture(r->image.data(), static_cast<std::uint32_t>(r->image.size()), &width, &height);
     if (!o.output.empty()) {
         rc = stage("write raw readout", [&] {
-            return tvx::output::write_raw_image(o.output.c_str(), r->image.data(), static_cast<std::size_t>(r->width),
-                                                static_cast<std::size_t>(r->height)) == 0
-                       ? 0
-                       : kOutputFailed;
+            return write_raw_file(o.output, r->image.data(), r->image.size()) ? 0 : kOutputFailed;
         });
         if (rc != 0) {
             std::fprintf(stderr, "  cannot write %s\n", o.output.c_str());

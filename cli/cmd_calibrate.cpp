@@ -6,18 +6,11 @@
 #include "acquire.h"
 #include "calibration.h"
 #include "common.h"
-#include "output/raw_file.h"
-#include "platform/profile.h"
+#include "tavirex_link.h"
 
 namespace cli {
 
 namespace {
-
-std::string config_text(const char* section, const char* key, const std::string& config) {
-    char value[512] = "";
-    tvx::platform::profile_string(section, key, "", value, sizeof value, config.c_str());
-    return value;
-}
 
 bool parse_u32(const std::string& text, std::uint32_t* out) {
     char* end = nullptr;
@@ -28,8 +21,7 @@ bool parse_u32(const std::string& text, std::uint32_t* out) {
 }
 
 bool read_readout(const std::string& path, int width, int rows, std::vector<std::uint16_t>* out) {
-    out->assign(static_cast<std::size_t>(width) * rows, 0);
-    if (tvx::output::read_raw_image(path.c_str(), out->data(), static_cast<std::size_t>(width), static_cast<std::size_t>(rows)) != 0) {
+    if (!read_raw_file(path, static_cast<std::size_t>(width) * static_cast<std::size_t>(rows), out)) {
         std::fprintf(stderr, "tavirex calibrate: %s is missing or shorter than %d x %d samples\n", path.c_str(), width, rows);
         return false;
     }
@@ -39,7 +31,8 @@ bool read_readout(const std::string& path, int width, int rows, std::vector<std:
 }  // namespace
 
 int run_calibrate(const CalibrateRequest& q) {
-    const int width = q.ceph ? 3500 : 4096, rows = q.ceph ? 2304 : 1536;
+    const int width = q.ceph ? TAVIREX_CEPH_LINES : TAVIREX_PANO_LINES;
+    const int rows = q.ceph ? TAVIREX_CEPH_ROWS : TAVIREX_PANO_ROWS;
     Calibration cal;
     if (q.source == "model") {
         std::printf("calibration from the sensor model of %s\n", q.sim_path.c_str());
@@ -51,6 +44,7 @@ int run_calibrate(const CalibrateRequest& q) {
         } else {
             // Two pictures through the library: no exposure, then an even one.
             AcquireOptions o = q.acquire;
+            o.keep_image = true;
             o.ceph = q.ceph;
             AcquireResult r;
             for (int pass = 0; pass < 2; ++pass) {
@@ -67,9 +61,9 @@ int run_calibrate(const CalibrateRequest& q) {
         }
         if (!calibration_from_readouts(dark, flat, width, rows, &cal)) return 1;
     }
-    const int shading_rc = write_shading_file(q.shading, cal);
+    const int shading_rc = write_shading_file(q.shading, cal) ? 0 : 1;
     std::printf("  shading calibration %d rows x 4096 -> %s%s\n", cal.rows, q.shading.c_str(), shading_rc == 0 ? "" : "  FAILED");
-    const int lines_rc = write_line_table(q.lines, cal, q.ceph);
+    const int lines_rc = write_line_table(q.lines, cal, q.ceph) ? 0 : 1;
     std::printf("  line table, %zu defective band(s) ->  %s%s\n", cal.band_row.size(), q.lines.c_str(), lines_rc == 0 ? "" : "  FAILED");
     for (std::size_t i = 0; i < cal.band_row.size(); ++i)
         std::printf("    rows %d..%d\n", cal.band_row[i], cal.band_row[i] + cal.band_height[i] - 1);
@@ -107,8 +101,8 @@ int cmd_calibrate(int argc, char** argv) {
     CalibrateRequest q;
     q.ceph = args.positional[0] == "ceph";
     const std::string config = args.get("config");
-    q.shading = args.get("shading", config.empty() ? "" : config_text("DELSHADW", q.ceph ? "CALIBDATA_CEPH" : "CALIBDATA", config));
-    q.lines = args.get("lines", config.empty() ? "" : config_text("CORRINJLINE", "CORRLINEDATA", config));
+    q.shading = args.get("shading", config.empty() ? "" : config_string(config, "DELSHADW", q.ceph ? "CALIBDATA_CEPH" : "CALIBDATA"));
+    q.lines = args.get("lines", config.empty() ? "" : config_string(config, "CORRINJLINE", "CORRLINEDATA"));
     if (q.shading.empty() || q.lines.empty()) {
         std::fprintf(stderr, "tavirex calibrate: name the outputs with --shading and --lines or in the configuration\n");
         return 2;

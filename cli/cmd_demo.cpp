@@ -3,16 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
-#include <sys/stat.h>
 
 #include "acquire.h"
 #include "calibration.h"
 #include "common.h"
+#include "platform/system.h"
 #include "tavirex.h"
 
-#if defined(_WIN32)
-#include <direct.h>
-#endif
 
 namespace cli {
 
@@ -20,13 +17,7 @@ int run_info(const char* config);
 
 namespace {
 
-bool make_dir(const std::string& dir) {
-#if defined(_WIN32)
-    return _mkdir(dir.c_str()) == 0 || errno == EEXIST;
-#else
-    return mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST;
-#endif
-}
+bool make_dir(const std::string& dir) { return tvx::platform::make_directory(dir.c_str()); }
 
 bool write_file(const std::string& path, const std::string& content) {
     std::FILE* f = std::fopen(path.c_str(), "wb");

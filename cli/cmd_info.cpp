@@ -1,30 +1,39 @@
 // tavirex info: load a configuration through the library and open the link.
 #include <cstdio>
+#include <string>
 
-#include "api/context.h"
 #include "common.h"
 #include "tavirex.h"
 
 namespace cli {
 namespace {
 
-void print_configuration(const char* path) {
-    const tvx::DeviceContext& d = tvx::Device;
-    std::printf("configuration %s\n", path);
-    std::printf("  link library      %s\n", d.LinkLibraryPath[0] ? d.LinkLibraryPath : "(none)");
-    std::printf("  module address    %s  timeout %lu ms  retries %u\n", d.IpAddress[0] ? d.IpAddress : "(none)",
-                static_cast<unsigned long>(d.LanTimeout), static_cast<unsigned>(d.LanRetry));
-    std::printf("  boot program      %s  (load %u)\n", d.BootPath[0] ? d.BootPath : "(none)",
-                static_cast<unsigned>(d.BootLoad));
-    std::printf("  ready value       %u  start signal %u  picture pattern %u\n", static_cast<unsigned>(d.InitValue),
-                static_cast<unsigned>(d.StartSignal), static_cast<unsigned>(d.PictPattern));
+// What the configuration file tells, read with the same profile reader and
+// defaults as the library.
+void print_configuration(const std::string& path) {
+    auto text = [&](const char* section, const char* key) {
+        const std::string v = config_string(path, section, key);
+        return v.empty() ? std::string("(none)") : v;
+    };
+    std::printf("configuration %s\n", path.c_str());
+    std::printf("  link library      %s\n", text("DLL", "FILENAME").c_str());
+    std::printf("  module address    %s  timeout %ld ms  retries %ld\n", text("PICTCNTL", "IPADDRESS").c_str(),
+                config_int(path, "PICTCNTL", "LANTIMEOUT", 5000), config_int(path, "PICTCNTL", "LANRETRY", 5));
+    std::printf("  boot program      %s  (load %ld)\n", text("LOADPROG", "BOOT").c_str(),
+                config_int(path, "LOADPROG", "FLG_BOOT", 1));
+    std::printf("  ready value       %ld  start signal %ld  picture pattern %ld\n",
+                config_int(path, "PICTCNTL", "INITVALUE", 1), config_int(path, "PICTCNTL", "STARTSIGNAL", 1),
+                config_int(path, "PICTCNTL", "PICTPATTERN", 0));
     std::printf("  processing steps ");
     static const char* const names[] = {"DELDC",       "DELSHADW",       "CORRINJLINE",    "PXIMG",
                                         "FILLOPENING", "CORRIMGSIZE",    "DELNOISE",       "BRISMOOTH",
                                         "BRISMOOTH_PANO", "BRISMOOTH_CEPH", "CORRBRISCALE", "EMPHASISCONTRAST",
                                         "2ndCORRBRISCALE", "GammaCorrForCephalo"};
-    for (std::size_t i = 0; i < tvx::kProcessFlagCount; ++i)
-        if (d.ProcessFlags[i]) std::printf(" %s", names[i]);
+    // Every step is on unless the file says 0; the cephalometric gamma is off unless it says so.
+    for (const char* name : names) {
+        const bool gamma = std::string(name) == "GammaCorrForCephalo";
+        if ((config_int(path, "PROCESS", name, gamma ? 0 : 1) & 0xFF) != 0) std::printf(" %s", name);
+    }
     std::printf("\n  display window    centre %ld  width %ld\n", static_cast<long>(Tavirex_GetWindowCenter()),
                 static_cast<long>(Tavirex_GetWindowWidth()));
 }

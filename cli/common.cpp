@@ -6,12 +6,8 @@
 
 #include "tavirex.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <limits.h>
-#include <unistd.h>
-#endif
+#include "platform/profile.h"
+#include "platform/system.h"
 
 namespace cli {
 
@@ -108,26 +104,64 @@ double now_ms() {
 }
 
 std::string executable_dir() {
-#if defined(_WIN32)
-    char path[MAX_PATH] = "";
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path, n < MAX_PATH ? n : 0);
+    char path[4096] = "";
+    const std::string s(path, tvx::platform::executable_path(path, sizeof path));
     const auto cut = s.find_last_of("\\/");
-#else
-    char path[PATH_MAX] = "";
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string s(path, n > 0 ? static_cast<std::size_t>(n) : 0);
-    const auto cut = s.find_last_of('/');
-#endif
     return cut == std::string::npos ? std::string() : s.substr(0, cut + 1);
 }
 
 std::string sim_module_path() {
-#if defined(_WIN32)
-    return executable_dir() + "tvxsim.dll";
-#else
-    return executable_dir() + "libtvxsim.so";
-#endif
+    char name[64] = "";
+    tvx::platform::shared_library_name("tvxsim", name, sizeof name);
+    return executable_dir() + name;
 }
+
+bool read_raw_file(const std::string& path, std::size_t count, std::vector<std::uint16_t>* out) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    std::vector<unsigned char> bytes(count * 2);
+    const bool ok = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    std::fclose(f);
+    if (!ok) return false;
+    out->resize(count);
+    for (std::size_t i = 0; i < count; ++i) (*out)[i] = static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    return true;
+}
+
+bool write_raw_file(const std::string& path, const std::uint16_t* words, std::size_t count) {
+    tvx::platform::remove_file(path.c_str());
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return false;
+    std::vector<unsigned char> bytes(count * 2);
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[2 * i] = static_cast<unsigned char>(words[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<unsigned char>(words[i] >> 8);
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (std::fclose(f) != 0 || !written) {
+        tvx::platform::remove_file(path.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string config_string(const std::string& config, const char* section, const char* key) {
+    char value[1024] = "";
+    tvx::platform::profile_string(section, key, "", value, sizeof value, config.c_str());
+    return value;
+}
+
+long config_int(const std::string& config, const char* section, const char* key, long fallback) {
+    return static_cast<std::int32_t>(
+        tvx::platform::profile_int(section, key, static_cast<std::int32_t>(fallback), config.c_str()));
+}
+
+SimControl::SimControl(const std::string& config) : path_(config_string(config, "DLL", "FILENAME")) {
+    if (!path_.empty()) handle_ = tvx::platform::load_library(path_.c_str());
+}
+
+SimControl::~SimControl() { tvx::platform::unload_library(handle_); }
+
+void* SimControl::find(const char* name) const { return tvx::platform::find_symbol(handle_, name); }
 
 }  // namespace cli

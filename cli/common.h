@@ -41,6 +41,33 @@ std::string sim_module_path();
 
 double now_ms();
 
+// Headerless raw image files of 16-bit little-endian words. The reader takes
+// exactly `count` words (false when the file is missing or shorter); the writer
+// replaces the file and leaves none behind when it cannot write all of it.
+bool read_raw_file(const std::string& path, std::size_t count, std::vector<std::uint16_t>* out);
+bool write_raw_file(const std::string& path, const std::uint16_t* words, std::size_t count);
+
+// A configuration value as the library reads it ("" when the key is missing).
+std::string config_string(const std::string& config, const char* section, const char* key);
+long config_int(const std::string& config, const char* section, const char* key, long fallback);
+
+// The controls of the simulated module: the link library the configuration
+// names, loaded beside the library's own binding (the process holds one module
+// state). find() is null when the library is missing or is not the simulated module.
+class SimControl {
+public:
+    explicit SimControl(const std::string& config);
+    ~SimControl();
+    SimControl(const SimControl&) = delete;
+    SimControl& operator=(const SimControl&) = delete;
+    void* find(const char* name) const;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    void* handle_ = nullptr;
+};
+
 template <typename Fn>
 std::int32_t stage(const char* name, Fn&& fn) {
     const double t0 = now_ms();

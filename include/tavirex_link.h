@@ -28,6 +28,27 @@ enum {
     TAVIREX_LINK_READ = 514          /* returns the number of bytes read, or a negative error */
 };
 
+/* Picture geometry of the sensor module, shared by the library, the simulated
+   module and hosts. A picture has one column per line clock period ("line") and
+   one row per sensor pixel; the picture memory holds rows of 4096 samples, low
+   byte first, of which the low 12 bits are data. */
+enum {
+    TAVIREX_PANO_LINES = 4096,         /* line clock entries of a panoramic picture (all passes) */
+    TAVIREX_PANO_ROWS = 1536,          /* rows of the panoramic sensor: two chips */
+    TAVIREX_CEPH_LINES = 3500,         /* line clock entries of a cephalometric picture */
+    TAVIREX_CEPH_ROWS = 2304,          /* rows of the cephalometric sensor: three chips */
+    TAVIREX_CHIP_ROWS = 768,           /* rows of one CCD chip */
+    TAVIREX_MAX_PASSES = 4,            /* panoramic passes per picture */
+    TAVIREX_MODULE_ROW_SAMPLES = 4096, /* samples per picture memory row */
+    TAVIREX_MODULE_ROW_BYTES = 8192,
+    TAVIREX_SAMPLE_MASK = 0x0FFF,      /* data bits of a sample */
+    TAVIREX_SAMPLE_MAX = 4095          /* largest 12-bit sample */
+};
+
+/* Lines of each pass of a panoramic picture of `passes` passes: the line buffer
+   divided evenly, rounded down to a multiple of 4 (4096, 2048, 1364, 1024). */
+#define TAVIREX_PANO_PASS_LINES(passes) ((TAVIREX_PANO_LINES / (passes)) & ~3)
+
 /* Opens the link; 0 = open. */
 typedef int32_t (*TavirexEtherInitFn)(const char* ipAddress, uint32_t timeoutMs, uint32_t retries);
 /* Register, RAM and memory access and program loading; see the commands above. */

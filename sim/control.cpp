@@ -133,6 +133,21 @@ TVXSIM_EXPORT int32_t TvxSim_SetFault(int32_t kind, int32_t n, int32_t code) {
 
 TVXSIM_EXPORT void TvxSim_ClearFaults(void) { module().faults = tvxsim::Faults(); }
 
+TVXSIM_EXPORT int32_t TvxSim_GetPicture(uint16_t* out, uint32_t capacity, int32_t* width, int32_t* rows) {
+    const tvxsim::Module& m = module();
+    if (m.picture_rows <= 0 || m.picture.empty()) return -1;
+    const int w = m.picture_rows == tvxsim::kCephRows ? tvxsim::kCephWidth : tvxsim::kRowSamples;
+    if (width != nullptr) *width = w;
+    if (rows != nullptr) *rows = m.picture_rows;
+    const std::size_t need = static_cast<std::size_t>(w) * static_cast<std::size_t>(m.picture_rows);
+    if (out == nullptr || capacity < need) return -1;
+    for (int r = 0; r < m.picture_rows; ++r)
+        for (int c = 0; c < w; ++c)
+            out[static_cast<std::size_t>(r) * w + c] = static_cast<std::uint16_t>(
+                m.picture[static_cast<std::size_t>(r) * tvxsim::kRowSamples + c] & tvxsim::kSampleMask);
+    return 0;
+}
+
 TVXSIM_EXPORT int32_t TvxSim_SetMode(int32_t mode, const char* replay_path) {
     tvxsim::Module& m = module();
     if (mode < TVXSIM_MODE_PHANTOM || mode > TVXSIM_MODE_REPLAY) return -1;

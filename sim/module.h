@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tavirex_link.h"
 #include "tvxsim_control.h"
 
 namespace tvxsim {
@@ -33,12 +34,14 @@ constexpr std::uint32_t kWindow1 = 0x26000000;
 constexpr std::uint32_t kWindow2 = 0x27000000;
 constexpr std::uint32_t kWindowSize = 16777216;
 
-constexpr int kRowBytes = 8192;
-constexpr int kRowSamples = 4096;
-constexpr int kPanoRows = 1536;
-constexpr int kCephRows = 2304;
-constexpr int kCephWidth = 3500;
-constexpr int kChipRows = 768;
+constexpr int kRowBytes = TAVIREX_MODULE_ROW_BYTES;
+constexpr int kRowSamples = TAVIREX_MODULE_ROW_SAMPLES;
+constexpr int kPanoRows = TAVIREX_PANO_ROWS;
+constexpr int kCephRows = TAVIREX_CEPH_ROWS;
+constexpr int kCephWidth = TAVIREX_CEPH_LINES;
+constexpr int kChipRows = TAVIREX_CHIP_ROWS;
+constexpr int kSampleMask = TAVIREX_SAMPLE_MASK;
+constexpr int kSampleMax = TAVIREX_SAMPLE_MAX;
 
 // Link results of the module's own refusals.
 constexpr std::int32_t kNotOpen = -1;      // link not opened with EtherInit

@@ -62,7 +62,8 @@ Scan read_scan(const Module& m) {
     s.lines = s.ceph ? kCephWidth : kRowSamples;
     const int code = (m.registers[(kModreg - kRegisterFirst) / 2] >> 4) & 3;
     s.passes = s.ceph ? 1 : code + 1;
-    static const int kBlock[4] = {4096, 2048, 1364, 1024};
+    static const int kBlock[4] = {TAVIREX_PANO_PASS_LINES(1), TAVIREX_PANO_PASS_LINES(2), TAVIREX_PANO_PASS_LINES(3),
+                                  TAVIREX_PANO_PASS_LINES(4)};
     s.block = s.ceph ? kCephWidth : kBlock[code];
     // Entries the host did not load run at the fastest rate.
     s.clock.assign(static_cast<std::size_t>(s.lines), kClockFloor);
@@ -97,7 +98,7 @@ void fill_ramp(Module& m, const Scan& s) {
     for (int r = 0; r < s.rows; ++r) {
         std::uint16_t* out = m.picture.data() + static_cast<std::size_t>(r) * kRowSamples;
         for (int c = 0; c < kRowSamples; ++c)
-            out[c] = static_cast<std::uint16_t>(((7 * r + c) & 0x0FFF) | (mix(r * 4099u + c) & 0xF000));
+            out[c] = static_cast<std::uint16_t>(((7 * r + c) & kSampleMask) | (mix(r * 4099u + c) & 0xF000));
     }
 }
 
@@ -170,11 +171,11 @@ void fill_sensor(Module& m, const Scan& s) {
             const double n1 = (rng & 0xFFFF) * (1.0 / 65536.0), n2 = (rng >> 16) * (1.0 / 65536.0);
             const double noise = (n1 + n2 - 1.0) * (6.0 + 0.02 * signal);
             double value = offset + slope * dark_clock[c] + signal + noise;
-            value = value < 0 ? 0 : (value > 4095 ? 4095 : value);
+            value = value < 0 ? 0 : (value > kSampleMax ? kSampleMax : value);
             out[c] = static_cast<std::uint16_t>(static_cast<int>(value + 0.5) | (mix(r * 4099u + c) & 0xF000));
         }
         // Line positions past the cephalometric width: not connected, read full scale.
-        for (int c = s.lines; c < kRowSamples; ++c) out[c] = static_cast<std::uint16_t>(0x0FFF | (mix(r * 4099u + c) & 0xF000));
+        for (int c = s.lines; c < kRowSamples; ++c) out[c] = static_cast<std::uint16_t>(kSampleMask | (mix(r * 4099u + c) & 0xF000));
     }
 }
 

@@ -87,6 +87,11 @@ TVXSIM_EXPORT int32_t TvxSim_LoadSettings(const char* path);
 TVXSIM_EXPORT void TvxSim_GetStats(TvxSimStats* out);
 /* Present value of a register without side effects (the status register as it would read now). */
 TVXSIM_EXPORT uint16_t TvxSim_PeekRegister(uint32_t address);
+/* The last picture as a readout delivers it to the host: `rows` rows of `width`
+   samples (4096 panoramic, 3500 cephalometric), each the low 12 bits of the
+   picture memory word. 0, or -1 when no picture was taken or it does not fit
+   `capacity` samples (the sizes are still stored). */
+TVXSIM_EXPORT int32_t TvxSim_GetPicture(uint16_t* out, uint32_t capacity, int32_t* width, int32_t* rows);
 /* Copies up to `capacity` bytes of the remembered boot program (which 0) or FPGA
    configuration (which 1); returns its full size, or -1. */
 TVXSIM_EXPORT int32_t TvxSim_GetProgram(int32_t which, uint8_t* buffer, uint32_t capacity);
@@ -106,6 +111,7 @@ typedef void (*TvxSimGetStatsFn)(TvxSimStats*);
 typedef uint16_t (*TvxSimPeekRegisterFn)(uint32_t);
 typedef double (*TvxSimRowGainFn)(int32_t, int32_t);
 typedef int32_t (*TvxSimDefectBandsFn)(int32_t, int32_t*, int32_t*, int32_t);
+typedef int32_t (*TvxSimGetPictureFn)(uint16_t*, uint32_t, int32_t*, int32_t*);
 
 #ifdef __cplusplus
 }

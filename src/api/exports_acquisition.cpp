@@ -2,7 +2,7 @@
 // picture set-up, arming, status, readout and reset. Thin: the device layer
 // does the work; each export that talks to the module returns 19 and calls
 // nothing while no link library is loaded.
-#include "api/context.h"
+#include "state/context.h"
 #include "device/picture.h"
 #include "device/readout.h"
 #include "device/sensor_init.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "config/device_config.h"
 #include "device/boot.h"
 #include "link/link.h"

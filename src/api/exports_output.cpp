@@ -4,7 +4,7 @@
 // output functions.
 #include <algorithm>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "output/markers.h"
 #include "output/bitmap.h"
 #include "output/bitmap_file.h"

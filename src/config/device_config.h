@@ -1,7 +1,7 @@
 // Readers that fill DeviceContext from the configuration file.
 #pragma once
 
-#include "api/context.h"
+#include "state/context.h"
 
 namespace tvx::config {
 

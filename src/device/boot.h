@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "api/context.h"
+#include "state/context.h"
 
 namespace tvx::device {
 

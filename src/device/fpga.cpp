@@ -9,6 +9,7 @@
 #include "diag/diag.h"
 #include "link/link.h"
 #include "platform/system.h"
+#include "tavirex.h"
 
 namespace tvx::device {
 namespace {
@@ -43,7 +44,7 @@ bool parse_hex(const char* line, std::size_t length, std::size_t pos, int digits
 std::int32_t read_fpga_hex(const char* path, std::uint8_t* out, std::size_t capacity, std::size_t* size) noexcept {
     *size = 0;
     std::FILE* f = std::fopen(path, "r");
-    if (f == nullptr) return 7;
+    if (f == nullptr) return TAVIREX_E_FPGA_FILE;
     char line[kLineBuffer];
     std::int32_t rc = 0;
     std::size_t total = 0;
@@ -79,14 +80,14 @@ std::int32_t read_fpga_hex(const char* path, std::uint8_t* out, std::size_t capa
 
 std::int32_t load_fpga(const DeviceContext& record) noexcept {
     take_debug_flags(record);
-    if (record.FpgaLoad > 1) return 3;
-    if (record.InitValue < 1 || record.InitValue > 255) return 3;
-    if (CurrentModule > 1 || ModuleBooted[CurrentModule] == 0) return record.FpgaLoad == 1 ? 9 : 0;
-    if (record.FpgaLoad == 0) return 0;
+    if (record.FpgaLoad > 1) return TAVIREX_E_RANGE;
+    if (record.InitValue < 1 || record.InitValue > 255) return TAVIREX_E_RANGE;
+    if (CurrentModule > 1 || ModuleBooted[CurrentModule] == 0) return record.FpgaLoad == 1 ? TAVIREX_E_NOT_BOOTED : TAVIREX_OK;
+    if (record.FpgaLoad == 0) return TAVIREX_OK;
 
     // A module whose FPGA already runs reports InitValue: nothing to load.
     const std::int32_t running = ready_check(record.InitValue, record.LanRetry);
-    if (running == 0) return 0;
+    if (running == 0) return TAVIREX_OK;
     if (running != 1) return running;
 
     std::size_t size = 0;
@@ -97,17 +98,17 @@ std::int32_t load_fpga(const DeviceContext& record) noexcept {
     core::Buffer<std::uint8_t> program;
     if (size > UINT32_MAX || !program.reset(size)) {
         if (DebugFlags.DebugProcess) std::fputs("CANNOT ALLCATE MEMORY FOR lulFpgaProgData.\n", stderr);
-        return 5;
+        return TAVIREX_E_NO_MEMORY;
     }
     std::size_t again = 0;
     rc = read_fpga_hex(record.FpgaPath, program.data(), size, &again);
     if (rc != 0) return rc;
     // The file changed between the two passes: what was counted is not what would be sent.
-    if (again != size) return 7;
+    if (again != size) return TAVIREX_E_FPGA_FILE;
 
     if (DebugFlags.DebugOutput) diag::dump_program_bytes(program.data(), size);
     if (DebugFlags.DebugProcess) diag::print_stamp("###CMD_FPGA START");
-    const std::int32_t sent = link::Link.EtherComm(512, 0, static_cast<std::uint32_t>(size), program.data());
+    const std::int32_t sent = link::Link.EtherComm(TAVIREX_LINK_FPGA_PROGRAM, 0, static_cast<std::uint32_t>(size), program.data());
     if (sent != 0) return sent;
     if (DebugFlags.DebugProcess) diag::print_stamp("###CMD_FPGA END");
     program = core::Buffer<std::uint8_t>();

@@ -2,6 +2,7 @@
 
 #include "core/intmath.h"
 #include "device/registers.h"
+#include "tavirex.h"
 
 namespace tvx::device {
 namespace {
@@ -25,7 +26,7 @@ std::int32_t send_group(std::uint16_t select, const AdSetGroup& group) noexcept 
         const std::int32_t sent = send_word(w);
         if (sent != 0) return sent;
     }
-    return 0;
+    return TAVIREX_OK;
 }
 
 }  // namespace
@@ -55,7 +56,7 @@ std::int32_t program_front_end(const DeviceContext& record) noexcept {
     rc = check_ad_status();
     if (rc != 0) return rc;
     if (record.CephMode == 1) return send_group(2, record.AdSet[2]);
-    return 0;
+    return TAVIREX_OK;
 }
 
 }  // namespace tvx::device

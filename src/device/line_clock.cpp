@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <limits>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "core/alloc.h"
+#include "core/geometry.h"
+#include "tavirex.h"
 
 namespace tvx::device {
 namespace {
@@ -17,7 +19,6 @@ constexpr double kLineStep = 0.048;  // length units per line
 // rounds depends on it, so the constant is kept bit for bit.
 const double kCountsPerSecond = std::bit_cast<double>(std::uint64_t{0x40D869FFFFFFFFFF});
 constexpr double kCountsPerMs = 25.0;
-constexpr std::uint32_t kLinesPerPass[5] = {4096, 2048, 1364, 1024, 3500};
 constexpr std::uint32_t kHalfLimitCeph = 2605;
 // Line and profile buffers read 63 characters at a time.
 constexpr int kProfileLine = 64;
@@ -32,7 +33,7 @@ bool pass_layout(std::uint32_t code, PassLayout* layout) noexcept {
         half = static_cast<std::uint32_t>(h);
         if (static_cast<double>(half) < h) ++half;
     }
-    layout->lines = kLinesPerPass[code];
+    layout->lines = core::kLinesPerPass[code];
     layout->limit = 2 * half;
     return true;
 }
@@ -40,7 +41,7 @@ bool pass_layout(std::uint32_t code, PassLayout* layout) noexcept {
 std::int32_t read_speed_profile(const char* path, float* speeds, std::size_t capacity, std::size_t* count) noexcept {
     *count = 0;
     std::FILE* f = std::fopen(path, "r");
-    if (f == nullptr) return -99;
+    if (f == nullptr) return TAVIREX_E_SPEED_PROFILE;
     char line[kProfileLine];
     std::size_t n = 0;
     while (n < capacity && std::fgets(line, sizeof line, f) != nullptr) {
@@ -53,13 +54,13 @@ std::int32_t read_speed_profile(const char* path, float* speeds, std::size_t cap
     }
     std::fclose(f);
     *count = n;
-    return n == 0 ? -99 : 0;
+    return n == 0 ? TAVIREX_E_SPEED_PROFILE : TAVIREX_OK;
 }
 
 std::int32_t line_clock_entries(const float* speeds, std::size_t n, std::uint16_t interval_ms, std::uint32_t limit,
                                 std::uint16_t* out, std::uint32_t* count) noexcept {
     *count = 0;
-    if (n == 0) return 0;
+    if (n == 0) return TAVIREX_OK;
     const double dt = interval_ms * 0.001;
     // End time of sample i.
     auto end_of = [dt](std::size_t i) { return static_cast<double>(i + 1) * dt; };
@@ -74,7 +75,7 @@ std::int32_t line_clock_entries(const float* speeds, std::size_t n, std::uint16_
     for (;;) {
         t = t + kLineStep / v(j);
         if (t >= last_end) break;
-        if (k >= limit) return 11;
+        if (k >= limit) return TAVIREX_E_CLOCK_OVERFLOW;
         if (t >= end_of(j)) {
             // The step runs past sample j: finish it at the speeds of the samples that follow.
             if (j + 1 >= n) break;
@@ -99,12 +100,12 @@ std::int32_t line_clock_entries(const float* speeds, std::size_t n, std::uint16_
         }
         const double x = t * kCountsPerSecond;
         // Not a number or far beyond any clock count: no valid interval can follow.
-        if (!(std::fabs(x) < 1e15)) return 10;
+        if (!(std::fabs(x) < 1e15)) return TAVIREX_E_CLOCK_RANGE;
         std::int64_t clock_count = static_cast<std::int64_t>(x);
         if (static_cast<std::int64_t>(10.0 * x) % 10 >= 5) ++clock_count;
         // The interval is checked whole: a long standstill must not wrap into the valid range.
         const std::int64_t d = clock_count - previous_count;
-        if (d > kClockMax || d < kClockMin) return 10;
+        if (d > kClockMax || d < kClockMin) return TAVIREX_E_CLOCK_RANGE;
         out[k] = static_cast<std::uint16_t>(d);
         previous_count = clock_count;
         previous_time = t;
@@ -115,7 +116,7 @@ std::int32_t line_clock_entries(const float* speeds, std::size_t n, std::uint16_
         ++k;
     }
     *count = k;
-    return 0;
+    return TAVIREX_OK;
 }
 
 std::int32_t insert_time_lag(std::uint16_t* fine, std::uint32_t k, std::uint16_t timelag_ms, std::uint32_t limit,
@@ -132,8 +133,8 @@ std::int32_t insert_time_lag(std::uint16_t* fine, std::uint32_t k, std::uint16_t
     if (rem > 0) ++q;
     const bool odd_adjusted = q % 2 != 0;
     if (odd_adjusted) ++q;
-    if (q == 0) return 0;
-    if (k + q > limit) return 12;
+    if (q == 0) return TAVIREX_OK;
+    if (k + q > limit) return TAVIREX_E_TIMELAG;
 
     for (std::uint32_t i = k; i > 0; --i) fine[q + i - 1] = fine[i - 1];
     for (std::uint32_t i = 0; i + 2 < q; ++i) fine[i] = kClockMax;
@@ -155,7 +156,7 @@ std::int32_t insert_time_lag(std::uint16_t* fine, std::uint32_t k, std::uint16_t
     fine[q - 2] = static_cast<std::uint16_t>(a);
     fine[q - 1] = static_cast<std::uint16_t>(b);
     *lag_entries = q;
-    return 0;
+    return TAVIREX_OK;
 }
 
 void apply_ramp(std::uint16_t* fine, std::uint32_t lag_entries, std::uint32_t k, std::uint32_t fine_count) noexcept {
@@ -199,8 +200,8 @@ std::int32_t build_pass(std::uint32_t code, const float* speeds, std::size_t n, 
     PassLayout layout{4096, 0};
     const bool known = pass_layout(code, &layout);
     core::Buffer<std::uint16_t> fine(2 * static_cast<std::size_t>(layout.lines));
-    if (!fine.ok()) return 5;
-    if (!known) return 3;
+    if (!fine.ok()) return TAVIREX_E_NO_MEMORY;
+    if (!known) return TAVIREX_E_RANGE;
 
     std::uint32_t k = 0;
     std::int32_t rc = line_clock_entries(speeds, n, interval_ms, layout.limit, fine.data(), &k);
@@ -214,7 +215,7 @@ std::int32_t build_pass(std::uint32_t code, const float* speeds, std::size_t n, 
     merge_pairs(fine.data(), layout.lines, out);
     *segment_start = static_cast<std::uint16_t>(q / 2);
     *segment_width = static_cast<std::uint16_t>(k / 2);
-    return 0;
+    return TAVIREX_OK;
 }
 
 std::int32_t build_clock_table(std::uint32_t code, std::uint32_t passes, float* speeds, std::size_t n,
@@ -223,8 +224,8 @@ std::int32_t build_clock_table(std::uint32_t code, std::uint32_t passes, float* 
                                std::uint16_t segment_width[4]) noexcept {
     for (std::uint32_t i = 0; i < table_length; ++i) table[i] = kClockMin;
     PassLayout layout{};
-    if (!pass_layout(code, &layout)) return 3;
-    if (passes < 1 || passes > 4 || static_cast<std::uint64_t>(passes) * layout.lines > table_length) return 3;
+    if (!pass_layout(code, &layout)) return TAVIREX_E_RANGE;
+    if (passes < 1 || passes > core::kMaxPasses || static_cast<std::uint64_t>(passes) * layout.lines > table_length) return TAVIREX_E_RANGE;
     for (std::uint32_t p = 0; p < passes; ++p) {
         const std::int32_t rc = build_pass(code, speeds, n, interval_ms, timelag_ms, pass_table, &segment_start[p],
                                            &segment_width[p]);
@@ -236,7 +237,7 @@ std::int32_t build_clock_table(std::uint32_t code, std::uint32_t passes, float* 
             speeds[b - 1] = s;
         }
     }
-    return 0;
+    return TAVIREX_OK;
 }
 
 }  // namespace tvx::device

@@ -6,11 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/geometry.h"
+
 namespace tvx::device {
 
 constexpr std::uint16_t kClockMin = 12;
 constexpr std::uint16_t kClockMax = 1023;
-constexpr std::uint32_t kClockCodeCeph = 4;
+using core::kClockCodeCeph;
 constexpr std::size_t kMaxSpeedSamples = 3000;
 
 // Lines of one pass (L) and the limit of picture and lag entries (M) of a clock code 0..4.

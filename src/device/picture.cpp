@@ -1,18 +1,20 @@
 #include "device/picture.h"
 
 #include "core/alloc.h"
+#include "core/geometry.h"
 #include "core/intmath.h"
 #include "device/front_end.h"
 #include "device/line_clock.h"
 #include "device/registers.h"
+#include "tavirex.h"
 
 namespace tvx::device {
 namespace {
 
-constexpr std::uint16_t kLinesPano = 4096;
-constexpr std::uint16_t kLinesCeph = 3500;
-constexpr std::uint16_t kPixelsPano = 1536;
-constexpr std::uint16_t kPixelsCeph = 2304;
+constexpr std::uint16_t kLinesPano = core::kPanoLines;
+constexpr std::uint16_t kLinesCeph = core::kCephLines;
+constexpr std::uint16_t kPixelsPano = core::kPanoRows;
+constexpr std::uint16_t kPixelsCeph = core::kCephRows;
 constexpr std::uint8_t kMaxCut = 3;
 
 // Allocates the four picture blocks in their fixed order; false at the first
@@ -33,21 +35,21 @@ bool allocate_picture_blocks(bool ceph) noexcept {
 }
 
 std::int32_t check_picture_settings(const DeviceContext& r) noexcept {
-    if (r.ClockMode > kClockCodeCeph) return 3;
-    if (r.StartSignal < 1 || r.StartSignal > 3) return 3;
+    if (r.ClockMode > kClockCodeCeph) return TAVIREX_E_RANGE;
+    if (r.StartSignal < 1 || r.StartSignal > 3) return TAVIREX_E_RANGE;
     if (r.CephMode == 0) {
-        if (r.ClockMode > 3) return 3;
+        if (r.ClockMode > 3) return TAVIREX_E_RANGE;
     } else if (r.CephMode == 1) {
-        if (r.ClockMode != kClockCodeCeph) return 3;
+        if (r.ClockMode != kClockCodeCeph) return TAVIREX_E_RANGE;
     } else {
-        return 3;
+        return TAVIREX_E_RANGE;
     }
     for (const XyCorrIndex cut : {kLowerCut01, kLowerCut02, kUpperCut01, kUpperCut02})
-        if (r.XyCorr[cut] > kMaxCut) return 3;
-    if (r.ClockTable == nullptr) return 3;
+        if (r.XyCorr[cut] > kMaxCut) return TAVIREX_E_RANGE;
+    if (r.ClockTable == nullptr) return TAVIREX_E_RANGE;
     for (std::uint32_t i = 0; i < r.ClockTableLength; ++i)
-        if (r.ClockTable[i] < kClockMin || r.ClockTable[i] > kClockMax) return 3;
-    return 0;
+        if (r.ClockTable[i] < kClockMin || r.ClockTable[i] > kClockMax) return TAVIREX_E_RANGE;
+    return TAVIREX_OK;
 }
 
 }  // namespace
@@ -71,14 +73,14 @@ std::int32_t picture_setup(const DeviceContext& r) noexcept {
 
 std::int32_t set_param_for_pict(DeviceContext& record, const char* speed_profile_path, std::uint32_t passes,
                                 std::uint32_t interval_ms, std::uint32_t timelag_ms, bool ceph) noexcept {
-    if (ceph ? passes != 1 : (passes < 1 || passes > 4)) return -97;
+    if (ceph ? passes != 1 : (passes < 1 || passes > core::kMaxPasses)) return TAVIREX_E_PASS_COUNT;
 
     // Releasing the blocks also clears ClockTable and ImageBuffer in the record, so
     // nothing can reach the old blocks if this set-up stops half way.
     release_picture_blocks();
-    if (!allocate_picture_blocks(ceph)) return -98;
+    if (!allocate_picture_blocks(ceph)) return TAVIREX_E_PICTURE_BUFFER;
 
-    if (speed_profile_path == nullptr) return -99;
+    if (speed_profile_path == nullptr) return TAVIREX_E_SPEED_PROFILE;
     std::size_t samples = 0;
     std::int32_t rc = read_speed_profile(speed_profile_path, SpeedProfile, kMaxSpeedSamples, &samples);
     if (rc != 0) return rc;

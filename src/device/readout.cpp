@@ -7,6 +7,7 @@
 #include "device/registers.h"
 #include "diag/diag.h"
 #include "link/link.h"
+#include "tavirex.h"
 
 namespace tvx::device {
 namespace {
@@ -16,8 +17,8 @@ constexpr char kStampReadStart[] = "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D
 // "Data read end" in code page 932.
 constexpr char kStampReadEnd[] = "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8F\x49\x97\xB9";
 
-constexpr std::uint16_t kLinesCeph = 3500;
-constexpr std::uint16_t kLinesPano = 4096;
+constexpr std::uint16_t kLinesCeph = core::kCephLines;
+constexpr std::uint16_t kLinesPano = core::kPanoLines;
 
 // Samples per row that the copy takes: whole rows in panoramic mode, the first
 // ImageWidth samples in cephalometric mode.
@@ -37,7 +38,7 @@ bool image_fits(const DeviceContext& r) noexcept {
 }  // namespace
 
 std::int32_t arm(const DeviceContext& r) noexcept {
-    if (r.PictPattern > 1) return 3;
+    if (r.PictPattern > 1) return TAVIREX_E_RANGE;
     const std::uint16_t pattern = static_cast<std::uint16_t>(16u * r.PictPattern);
     std::int32_t rc = write_register("RAMRST", reg::RAMRST, 0);
     if (rc != 0) return rc;
@@ -51,7 +52,7 @@ std::int32_t arm(const DeviceContext& r) noexcept {
     else if (r.ClockTableLength == kLinesPano)
         lines = 1;
     else
-        return 3;
+        return TAVIREX_E_RANGE;
     rc = write_register("SETLIN", reg::SETLIN, lines);
     if (rc != 0) return rc;
     rc = write_register("PALSON", reg::PALSON, static_cast<std::uint16_t>(0x01 + pattern));
@@ -60,11 +61,11 @@ std::int32_t arm(const DeviceContext& r) noexcept {
 }
 
 std::int32_t check_pict_status(const DeviceContext& r, std::uint8_t* picture_status) noexcept {
-    if (picture_status == nullptr) return 3;
+    if (picture_status == nullptr) return TAVIREX_E_RANGE;
     std::uint16_t status = 0;
     const std::int32_t rc = read_status(&status);
     if (rc != 0) return rc;
-    *picture_status = (status & kPictureStatusBit) != 0 ? 1 : 0;
+    *picture_status = (status & kPictureStatusBit) != 0 ? TAVIREX_E_NOT_READY : TAVIREX_OK;
     return ready_check(r.InitValue, r.LanRetry);
 }
 
@@ -82,17 +83,17 @@ std::int32_t read_image(DeviceContext& r, std::uint32_t segments) noexcept {
     ReadSegments = segments;
     // After a failed or missing set-up, or when the image would overrun the block,
     // nothing is read: the module is left as it is and no memory is touched.
-    if (!image_fits(r)) return 3;
+    if (!image_fits(r)) return TAVIREX_E_RANGE;
     const std::size_t raw_bytes = static_cast<std::size_t>(r.ImageHeight) * kModuleRowBytes;
-    if (raw_bytes > 2 * kPictureWindowBytes) return 3;
+    if (raw_bytes > 2 * kPictureWindowBytes) return TAVIREX_E_RANGE;
 
     std::int32_t rc = write_register("POWSET", reg::POWSET, 0);
     if (rc != 0) return rc;
 
     core::Buffer<std::uint8_t> raw(raw_bytes);
-    if (!raw.ok()) return 5;
+    if (!raw.ok()) return TAVIREX_E_NO_MEMORY;
     core::Buffer<std::uint8_t> transfer(kPictureWindowBytes);
-    if (!transfer.ok()) return 5;
+    if (!transfer.ok()) return TAVIREX_E_NO_MEMORY;
 
     if (DebugFlags.DebugProcess) diag::print_stamp(kStampReadStart);
     const std::uint32_t windows[2] = {kPictureWindow1, kPictureWindow2};
@@ -100,9 +101,9 @@ std::int32_t read_image(DeviceContext& r, std::uint32_t segments) noexcept {
     for (int chunk = 0; done < raw_bytes; ++chunk) {
         const std::size_t left = raw_bytes - done;
         const auto bytes = static_cast<std::uint32_t>(left < kPictureWindowBytes ? left : kPictureWindowBytes);
-        const std::int32_t n = link::Link.EtherComm(514, windows[chunk], bytes, transfer.data());
+        const std::int32_t n = link::Link.EtherComm(TAVIREX_LINK_READ, windows[chunk], bytes, transfer.data());
         if (n < 0) return n;
-        if (static_cast<std::uint32_t>(n) != bytes) return 18;
+        if (static_cast<std::uint32_t>(n) != bytes) return TAVIREX_E_SHORT_READ;
         std::memcpy(raw.data() + done, transfer.data(), bytes);
         done += bytes;
     }

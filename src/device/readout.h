@@ -4,16 +4,17 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "api/context.h"
+#include "core/geometry.h"
+#include "state/context.h"
 
 namespace tvx::device {
 
 constexpr std::uint32_t kPictureWindow1 = 0x26000000;
 constexpr std::uint32_t kPictureWindow2 = 0x27000000;
 constexpr std::size_t kPictureWindowBytes = 16777216;  // also the most one read moves
-constexpr std::size_t kModuleRowBytes = 8192;          // 4096 samples, low byte first
-constexpr std::size_t kModuleRowSamples = kModuleRowBytes / 2;
-constexpr std::uint16_t kSampleMask = 0x0FFF;
+using core::kModuleRowBytes;
+using core::kModuleRowSamples;
+using core::kSampleMask;
 
 // Arms the module for the exposure. 0, 3, 1, 18, 19 or a link result.
 std::int32_t arm(const DeviceContext& record) noexcept;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/context.h"
+#include "state/context.h"
 
 namespace tvx::device {
 

@@ -1,21 +1,27 @@
 #include "diag/diag.h"
 
+#include "platform/system.h"
+
+#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 
 namespace tvx::diag {
 
-void print_stamp(const char* label) noexcept {
+void print_stamp(const char* label, std::FILE* stream) noexcept {
     char when[256] = "";
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    std::strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &local);
-    std::fprintf(stderr, "%s[%s]\n", label, when);
+    if (platform::local_time(now, &local)) std::strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &local);
+    std::fprintf(stream, "%s[%s]\n", label, when);
+}
+
+void Trace::print(bool when, const char* format, ...) const noexcept {
+    if (!when) return;
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(stream, format, args);
+    va_end(args);
 }
 
 void log_register_write(const char* name, std::uint32_t address, std::uint32_t value) noexcept {

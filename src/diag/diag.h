@@ -1,16 +1,35 @@
 // Diagnostics for service engineers: time stamps and messages on standard
 // error, the register write log and the program dumps in the current
-// directory. Callers test the DebugFlags copies before calling; no diagnostic
-// failure ever changes a result.
+// directory. Drivers test the DEBUG switches before calling, or hand a step a
+// Trace built from them; no diagnostic failure ever changes a result.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace tvx::diag {
 
-// Writes "<label>[YYYY/MM/DD hh:mm:ss]\n" with the local time to standard error.
-void print_stamp(const char* label) noexcept;
+// Writes "<label>[YYYY/MM/DD hh:mm:ss]\n" with the local time to `stream`.
+void print_stamp(const char* label, std::FILE* stream = stderr) noexcept;
+
+// What a processing step may tell a service engineer. The driver builds it from
+// the DEBUG switches, so a step never reads a global; the default says nothing.
+struct Trace {
+    bool process = false;      // stage banners and failure messages
+    bool param = false;        // parameter values
+    bool check_state = false;  // row progress
+    std::FILE* stream = stderr;
+
+    void banner(const char* label) const noexcept {
+        if (process) print_stamp(label, stream);
+    }
+    void failure(const char* text) const noexcept {
+        if (process) std::fputs(text, stream);
+    }
+    // printf-style lines under the given switch.
+    void print(bool when, const char* format, ...) const noexcept __attribute__((format(printf, 3, 4)));
+};
 
 // Appends " <name>,0x,<address>,0x,<low 16 bits of value>\n" (lower-case hex) to
 // "logCMD_WRITE.txt". When the log cannot be opened, shows the access on standard

@@ -1,4 +1,5 @@
 #include "link/link.h"
+#include "tavirex.h"
 
 #include <cstdio>
 
@@ -28,10 +29,10 @@ std::int32_t load(const char* path, bool trace) noexcept {
     if (!complete) {
         platform::unload_library(lib);
         if (trace) std::fputs("Cannot load dll\n", stderr);
-        return 19;
+        return TAVIREX_E_LINK_LIBRARY;
     }
     Link = next;
-    return 0;
+    return TAVIREX_OK;
 }
 
 void unload() noexcept {

@@ -4,6 +4,7 @@
 
 #include "core/alloc.h"
 #include "output/bitmap.h"
+#include "platform/system.h"
 #include "tavirex.h"
 
 namespace tvx::output {
@@ -12,45 +13,23 @@ namespace {
 std::uint32_t get16(const std::uint8_t* p) noexcept { return static_cast<std::uint32_t>(p[0] | (p[1] << 8)); }
 std::uint32_t get32(const std::uint8_t* p) noexcept { return get16(p) | (get16(p + 2) << 16); }
 
-bool file_size(std::FILE* f, std::uint64_t* size) noexcept {
-#if defined(_WIN32)
-    if (_fseeki64(f, 0, SEEK_END) != 0) return false;
-    const long long end = _ftelli64(f);
-#else
-    if (fseeko(f, 0, SEEK_END) != 0) return false;
-    const long long end = ftello(f);
-#endif
-    if (end < 0) return false;
-    *size = static_cast<std::uint64_t>(end);
-    return true;
-}
-
 }  // namespace
-
-bool seek_to(std::FILE* f, std::uint64_t offset) noexcept {
-    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
-#if defined(_WIN32)
-    return _fseeki64(f, static_cast<long long>(offset), SEEK_SET) == 0;
-#else
-    return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
 
 std::int32_t read_bitmap_layout(std::FILE* f, BitmapLayout* layout) noexcept {
     std::uint8_t fileHeader[14];
     std::uint8_t infoHeader[40];
     std::uint64_t size = 0;
-    if (!file_size(f, &size) || !seek_to(f, 0)) return TAVIREX_E_MARKER;
-    if (std::fread(fileHeader, 1, sizeof fileHeader, f) != sizeof fileHeader) return TAVIREX_E_MARKER;
-    if (std::fread(infoHeader, 1, sizeof infoHeader, f) != sizeof infoHeader) return TAVIREX_E_MARKER;
-    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') return TAVIREX_E_MARKER;
+    if (!platform::file_end_size(f, &size) || !platform::seek_to(f, 0)) return TAVIREX_E_OUTPUT_FILE;
+    if (std::fread(fileHeader, 1, sizeof fileHeader, f) != sizeof fileHeader) return TAVIREX_E_OUTPUT_FILE;
+    if (std::fread(infoHeader, 1, sizeof infoHeader, f) != sizeof infoHeader) return TAVIREX_E_OUTPUT_FILE;
+    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') return TAVIREX_E_OUTPUT_FILE;
     const std::uint32_t infoSize = get32(infoHeader);
     const std::int32_t width = static_cast<std::int32_t>(get32(infoHeader + 4));
     const std::int32_t height = static_cast<std::int32_t>(get32(infoHeader + 8));
     const std::uint32_t bits = get16(infoHeader + 14);
     const std::uint32_t compression = get32(infoHeader + 16);
     // Positive height: rows stored bottom row first, as write_bitmap stores them.
-    if (infoSize < 40 || width <= 0 || height <= 0 || bits != 8 || compression != 0) return TAVIREX_E_MARKER;
+    if (infoSize < 40 || width <= 0 || height <= 0 || bits != 8 || compression != 0) return TAVIREX_E_OUTPUT_FILE;
     BitmapLayout l{};
     l.fileSize = size;
     l.pixelOffset = get32(fileHeader + 10);
@@ -58,9 +37,9 @@ std::int32_t read_bitmap_layout(std::FILE* f, BitmapLayout* layout) noexcept {
     l.height = static_cast<std::uint32_t>(height);
     l.stride = bitmap_stride(l.width);
     l.imageSize = get32(infoHeader + 20);
-    if (static_cast<std::uint64_t>(l.pixelOffset) < 14u + static_cast<std::uint64_t>(infoSize)) return TAVIREX_E_MARKER;
-    if (l.stride * l.height > l.imageSize) return TAVIREX_E_MARKER;
-    if (static_cast<std::uint64_t>(l.pixelOffset) + l.imageSize > l.fileSize) return TAVIREX_E_MARKER;
+    if (static_cast<std::uint64_t>(l.pixelOffset) < 14u + static_cast<std::uint64_t>(infoSize)) return TAVIREX_E_OUTPUT_FILE;
+    if (l.stride * l.height > l.imageSize) return TAVIREX_E_OUTPUT_FILE;
+    if (static_cast<std::uint64_t>(l.pixelOffset) + l.imageSize > l.fileSize) return TAVIREX_E_OUTPUT_FILE;
     *layout = l;
     return TAVIREX_OK;
 }
@@ -81,26 +60,26 @@ std::int32_t adjust_bitmap(const char* path, double gamma, double contrast, doub
     // Checked in this order; the negated forms also refuse values that are not numbers.
     if (!(0.01 <= gamma) || !(gamma <= 5.0) || !(0.0 <= contrast) || !(contrast <= 2.0) || !(-100.0 <= brightness) ||
         !(brightness <= 100.0))
-        return TAVIREX_E_PASS_COUNT;
-    if (path == nullptr) return TAVIREX_E_MARKER;
+        return TAVIREX_E_ADJUST_RANGE;
+    if (path == nullptr) return TAVIREX_E_OUTPUT_FILE;
     std::FILE* f = std::fopen(path, "r+b");
-    if (f == nullptr) return TAVIREX_E_MARKER;
+    if (f == nullptr) return TAVIREX_E_OUTPUT_FILE;
     auto run = [&]() -> std::int32_t {
         BitmapLayout l{};
         if (const std::int32_t rc = read_bitmap_layout(f, &l); rc != 0) return rc;
         core::Buffer<std::uint8_t> pixels(l.imageSize);
         if (!pixels.ok()) return TAVIREX_E_OUTPUT_MEMORY;
-        if (!seek_to(f, l.pixelOffset)) return TAVIREX_E_MARKER;
-        if (std::fread(pixels.data(), 1, pixels.size(), f) != pixels.size()) return TAVIREX_E_MARKER;
+        if (!platform::seek_to(f, l.pixelOffset)) return TAVIREX_E_OUTPUT_FILE;
+        if (std::fread(pixels.data(), 1, pixels.size(), f) != pixels.size()) return TAVIREX_E_OUTPUT_FILE;
         std::uint8_t table[256];
         build_adjust_table(table, gamma, contrast, brightness);
         for (std::uint8_t& b : pixels) b = table[b];
-        if (!seek_to(f, l.pixelOffset)) return TAVIREX_E_MARKER;
-        if (std::fwrite(pixels.data(), 1, pixels.size(), f) != pixels.size()) return TAVIREX_E_MARKER;
+        if (!platform::seek_to(f, l.pixelOffset)) return TAVIREX_E_OUTPUT_FILE;
+        if (std::fwrite(pixels.data(), 1, pixels.size(), f) != pixels.size()) return TAVIREX_E_OUTPUT_FILE;
         return TAVIREX_OK;
     };
     std::int32_t rc = run();
-    if (std::fclose(f) != 0 && rc == TAVIREX_OK) rc = TAVIREX_E_MARKER;
+    if (std::fclose(f) != 0 && rc == TAVIREX_OK) rc = TAVIREX_E_OUTPUT_FILE;
     return rc;
 }
 

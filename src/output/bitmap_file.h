@@ -30,7 +30,5 @@ void build_adjust_table(std::uint8_t* table, double gamma, double contrast, doub
 // read or rewritten; -95 no memory; 0 done.
 std::int32_t adjust_bitmap(const char* path, double gamma, double contrast, double brightness) noexcept;
 
-// Seeks with 64-bit offsets on every platform. True on success.
-bool seek_to(std::FILE* file, std::uint64_t offset) noexcept;
 
 }  // namespace tvx::output

@@ -1,5 +1,7 @@
 #include "output/markers.h"
 
+#include "platform/system.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -31,12 +33,12 @@ std::int32_t stamp_band(const char* path, std::uint32_t bandRows, Place place, D
         const std::uint64_t bytes = bandRows * l.stride;
         if (bytes > SIZE_MAX) return TAVIREX_E_OUTPUT_MEMORY;
         const std::uint64_t at = l.pixelOffset + kMarkerFirstRow * l.stride;
-        if (!seek_to(f, at)) return TAVIREX_E_MARKER;
+        if (!platform::seek_to(f, at)) return TAVIREX_E_MARKER;
         core::Buffer<std::uint8_t> band(static_cast<std::size_t>(bytes));
         if (!band.ok()) return TAVIREX_E_OUTPUT_MEMORY;
         if (std::fread(band.data(), 1, band.size(), f) != band.size()) return TAVIREX_E_MARKER;
         draw(band.data(), l.stride);
-        if (!seek_to(f, at)) return TAVIREX_E_MARKER;
+        if (!platform::seek_to(f, at)) return TAVIREX_E_MARKER;
         if (std::fwrite(band.data(), 1, band.size(), f) != band.size()) return TAVIREX_E_MARKER;
         return TAVIREX_OK;
     };

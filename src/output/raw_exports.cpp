@@ -32,7 +32,7 @@ std::int32_t auto_window_from_file(const char* path, std::int32_t width, std::in
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     core::Buffer<std::uint16_t> raw(pixels);
     if (!raw.ok()) return TAVIREX_E_OUTPUT_MEMORY;
-    if (read_raw_image(path, raw.data(), static_cast<std::size_t>(width), static_cast<std::size_t>(height)) != 0)
+    if (!read_raw_image(path, raw.data(), static_cast<std::size_t>(width), static_cast<std::size_t>(height)))
         return TAVIREX_E_INPUT_FILE;
     auto_window_of(raw.data(), pixels, maximum, center, windowWidth);
     return TAVIREX_OK;
@@ -50,9 +50,9 @@ std::int32_t transform_raw_file(const char* inputPath, std::int32_t width, std::
     core::Buffer<std::uint16_t> in(w * h);
     core::Buffer<std::uint16_t> out(w * h);
     if (!in.ok() || !out.ok()) return TAVIREX_E_OUTPUT_MEMORY;
-    if (read_raw_image(inputPath, in.data(), w, h) != 0) return TAVIREX_E_INPUT_FILE;
+    if (!read_raw_image(inputPath, in.data(), w, h)) return TAVIREX_E_INPUT_FILE;
     if (!transform(in.data(), out.data(), w, h)) return TAVIREX_E_OUTPUT_MEMORY;
-    return write_raw_image(outputPath, out.data(), w, h) == 0 ? TAVIREX_OK : TAVIREX_E_MARKER;
+    return write_raw_image(outputPath, out.data(), w, h) ? TAVIREX_OK : TAVIREX_E_OUTPUT_FILE;
 }
 
 }  // namespace

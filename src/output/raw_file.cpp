@@ -2,28 +2,20 @@
 
 #include <cstdio>
 
+#include "core/endian.h"
 #include "platform/system.h"
 
 namespace tvx::output {
-namespace {
 
-bool little_endian() {
-    const std::uint16_t probe = 1;
-    return *reinterpret_cast<const std::uint8_t*>(&probe) == 1;
-}
-
-}  // namespace
-
-std::int32_t write_raw_image(const char* path, const std::uint16_t* pixels, std::size_t width,
-                             std::size_t height) noexcept {
-    if (path == nullptr || path[0] == '\0') return -1;
-    if (width != 0 && height > SIZE_MAX / 2 / width) return -1;
+bool write_raw_image(const char* path, const std::uint16_t* pixels, std::size_t width, std::size_t height) noexcept {
+    if (path == nullptr || path[0] == '\0') return false;
+    if (width != 0 && height > SIZE_MAX / 2 / width) return false;
     const std::size_t count = width * height;
     platform::remove_file(path);
     std::FILE* f = std::fopen(path, "wb");
-    if (f == nullptr) return -1;
+    if (f == nullptr) return false;
     std::size_t written = 0;
-    if (little_endian()) {
+    if (core::host_is_little_endian()) {
         written = count == 0 ? 0 : std::fwrite(pixels, 2, count, f);
     } else {
         for (; written < count; ++written) {
@@ -35,23 +27,22 @@ std::int32_t write_raw_image(const char* path, const std::uint16_t* pixels, std:
     const bool closed = std::fclose(f) == 0;
     if (written != count || !closed) {
         platform::remove_file(path);
-        return -1;
+        return false;
     }
-    return 0;
+    return true;
 }
 
-std::int32_t read_raw_image(const char* path, std::uint16_t* into, std::size_t width, std::size_t height) noexcept {
-    if (path == nullptr) return -1;
-    if (width != 0 && height > SIZE_MAX / 2 / width) return -2;
+bool read_raw_image(const char* path, std::uint16_t* into, std::size_t width, std::size_t height) noexcept {
+    if (path == nullptr) return false;
+    if (width != 0 && height > SIZE_MAX / 2 / width) return false;
     const std::size_t count = width * height;
     std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return -1;
+    if (f == nullptr) return false;
     const std::size_t got = count == 0 ? 0 : std::fread(into, 2, count, f);
     std::fclose(f);
-    if (got != count) return -2;
-    if (!little_endian())
-        for (std::size_t i = 0; i < count; ++i) into[i] = static_cast<std::uint16_t>((into[i] >> 8) | (into[i] << 8));
-    return 0;
+    if (got != count) return false;
+    core::swap_words_if_big_endian(into, count);
+    return true;
 }
 
 }  // namespace tvx::output

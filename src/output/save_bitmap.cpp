@@ -31,7 +31,7 @@ std::int32_t save_bitmap(const BitmapRequest& rq) noexcept {
     const bool plain = rq.mapping == BitmapMapping::Shift && !filter;
     core::Buffer<std::uint8_t> table(static_cast<std::size_t>(plain ? kMaximum12Bit : maximum) + 1);
     if (!raw.ok() || !image.ok() || !table.ok()) return TAVIREX_E_OUTPUT_MEMORY;
-    if (read_raw_image(rq.rawPath, raw.data(), width, height) != 0) return TAVIREX_E_INPUT_FILE;
+    if (!read_raw_image(rq.rawPath, raw.data(), width, height)) return TAVIREX_E_INPUT_FILE;
 
     const std::uint16_t* source = raw.data();
     std::uint32_t sourceMaximum = maximum;
@@ -66,9 +66,9 @@ std::int32_t save_bitmap(const BitmapRequest& rq) noexcept {
         case BitmapMapping::Window:
             if (filter) {
                 // This export reports a missing enhanced image as a bitmap not written.
-                if (!enhanced.reset(pixels)) return TAVIREX_E_MARKER;
+                if (!enhanced.reset(pixels)) return TAVIREX_E_OUTPUT_FILE;
                 if (!enhance_a(raw.data(), enhanced.data(), width, height, distance, gain, maximum))
-                    return TAVIREX_E_MARKER;
+                    return TAVIREX_E_OUTPUT_FILE;
                 source = enhanced.data();
                 build_window_table(table.data(), maximum, false);
             } else {
@@ -85,7 +85,7 @@ std::int32_t save_bitmap(const BitmapRequest& rq) noexcept {
     }
     const std::uint32_t resolution = gamma3 ? kBitmapResolution3 : kBitmapResolution;
     return write_bitmap(rq.bitmapPath, image.data(), rq.width, rq.height, resolution) ? TAVIREX_OK
-                                                                                       : TAVIREX_E_MARKER;
+                                                                                       : TAVIREX_E_OUTPUT_FILE;
 }
 
 }  // namespace tvx::output

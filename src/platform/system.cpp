@@ -2,11 +2,15 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 #if defined(_WIN32)
+#include <direct.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <limits.h>
 #include <time.h>
 #include <unistd.h>
 #endif
@@ -37,6 +41,52 @@ bool remove_file(const char* path) noexcept {
     return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
 }
 
+bool file_status_size(std::FILE* f, std::uint64_t* size) noexcept {
+    struct _stat64 st;
+    if (_fstat64(_fileno(f), &st) != 0 || st.st_size < 0) return false;
+    *size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool file_end_size(std::FILE* f, std::uint64_t* size) noexcept {
+    if (_fseeki64(f, 0, SEEK_END) != 0) return false;
+    const long long end = _ftelli64(f);
+    if (end < 0) return false;
+    *size = static_cast<std::uint64_t>(end);
+    return true;
+}
+
+bool seek_to(std::FILE* f, std::uint64_t offset) noexcept {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    return _fseeki64(f, static_cast<long long>(offset), SEEK_SET) == 0;
+}
+
+bool local_time(std::time_t when, std::tm* out) noexcept { return localtime_s(out, &when) == 0; }
+
+bool make_directory(const char* path) noexcept { return _mkdir(path) == 0 || errno == EEXIST; }
+
+std::size_t executable_path(char* out, std::size_t capacity) noexcept {
+    if (capacity == 0) return 0;
+    const DWORD n = GetModuleFileNameA(nullptr, out, static_cast<DWORD>(capacity));
+    if (n == 0 || n >= capacity) {
+        out[0] = '\0';
+        return 0;
+    }
+    return n;
+}
+
+bool shared_library_name(const char* base, char* out, std::size_t capacity) noexcept {
+    const int n = std::snprintf(out, capacity, "%s.dll", base);
+    return n >= 0 && static_cast<std::size_t>(n) < capacity;
+}
+
+#if defined(TAVIREX_SHARED_BUILD)
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_DETACH) on_library_unload();
+    return TRUE;
+}
+#endif
+
 #else
 
 LibraryHandle load_library(const char* path) noexcept {
@@ -63,6 +113,51 @@ bool remove_file(const char* path) noexcept {
     if (path == nullptr) return false;
     return std::remove(path) == 0 || errno == ENOENT;
 }
+
+bool file_status_size(std::FILE* f, std::uint64_t* size) noexcept {
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || st.st_size < 0) return false;
+    *size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool file_end_size(std::FILE* f, std::uint64_t* size) noexcept {
+    if (fseeko(f, 0, SEEK_END) != 0) return false;
+    const off_t end = ftello(f);
+    if (end < 0) return false;
+    *size = static_cast<std::uint64_t>(end);
+    return true;
+}
+
+bool seek_to(std::FILE* f, std::uint64_t offset) noexcept {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool local_time(std::time_t when, std::tm* out) noexcept { return localtime_r(&when, out) != nullptr; }
+
+bool make_directory(const char* path) noexcept { return mkdir(path, 0777) == 0 || errno == EEXIST; }
+
+std::size_t executable_path(char* out, std::size_t capacity) noexcept {
+    if (capacity == 0) return 0;
+    const ssize_t n = readlink("/proc/self/exe", out, capacity - 1);
+    if (n <= 0) {
+        out[0] = '\0';
+        return 0;
+    }
+    out[n] = '\0';
+    return static_cast<std::size_t>(n);
+}
+
+bool shared_library_name(const char* base, char* out, std::size_t capacity) noexcept {
+    const int n = std::snprintf(out, capacity, "lib%s.so", base);
+    return n >= 0 && static_cast<std::size_t>(n) < capacity;
+}
+
+namespace {
+// Runs when the shared library is unloaded or the process exits.
+__attribute__((destructor)) void release_at_unload() { on_library_unload(); }
+}  // namespace
 
 #endif
 

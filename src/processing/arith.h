@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "core/geometry.h"
+
 namespace tvx::processing {
 
 // Double to 32-bit integer, truncating toward zero. A value that does not fit
@@ -17,12 +19,12 @@ inline std::int32_t trunc_to_i32(float v) noexcept { return trunc_to_i32(static_
 
 // Limits to the 12-bit data range.
 constexpr std::uint16_t clamp12(std::int64_t v) noexcept {
-    return static_cast<std::uint16_t>(v < 0 ? 0 : (v > 4095 ? 4095 : v));
+    return static_cast<std::uint16_t>(v < 0 ? 0 : (v > core::kSampleMax ? core::kSampleMax : v));
 }
 
-// Limits a value to a 4096-entry table's index range.
+// Limits a value to the index range of a table with one entry per sample value.
 constexpr std::uint32_t table_index(std::int64_t v) noexcept {
-    return static_cast<std::uint32_t>(v < 0 ? 0 : (v > 4095 ? 4095 : v));
+    return static_cast<std::uint32_t>(v < 0 ? 0 : (v > core::kSampleMax ? core::kSampleMax : v));
 }
 
 }  // namespace tvx::processing

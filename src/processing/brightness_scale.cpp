@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "api/context.h"
 #include "core/intmath.h"
 #include "processing/arith.h"
 #include "processing/steps.h"
@@ -187,11 +186,10 @@ void compose_tables(std::uint8_t selector, std::uint32_t* histogram, std::uint64
 
 }  // namespace
 
-void correct_brightness_scale(std::uint8_t selector, ImageView block, double many_side, double few_side) {
-    if (DebugFlags.DebugParam) {
-        std::fprintf(stderr, "Xray Many Side PRECENTAGE[%lf]\n", many_side);
-        std::fprintf(stderr, "Xray Few  Side PRECENTAGE[%lf]\n", few_side);
-    }
+void correct_brightness_scale(std::uint8_t selector, ImageView block, double many_side, double few_side,
+                              const diag::Trace& trace) {
+    trace.print(trace.param, "Xray Many Side PRECENTAGE[%lf]\n", many_side);
+    trace.print(trace.param, "Xray Few  Side PRECENTAGE[%lf]\n", few_side);
     selector &= kScaleClip | kScaleStretch | kScaleToneCurve;
     if (selector == 0) return;
     const std::size_t n = block.pixels();

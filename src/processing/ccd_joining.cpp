@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/context.h"
 #include "core/alloc.h"
 #include "core/intmath.h"
 #include "processing/steps.h"
@@ -13,7 +12,7 @@
 namespace tvx::processing {
 namespace {
 
-constexpr std::uint32_t kChipRows = 768;
+constexpr std::uint32_t kChipRows = core::kChipRows;
 
 // "Joined image size" (code page 932)
 const char kJoinedSize[] = "\x8D\x87\x90\xAC\x89\xE6\x91\x9C\x83T\x83" "C\x83Y[%4d x %4d]\n";
@@ -45,7 +44,7 @@ bool placement_fits(std::uint32_t chips, std::int64_t width4, std::int64_t capac
 }  // namespace
 
 std::int32_t join_ccd_chips(ImageView image, std::uint16_t xpos2, std::uint16_t ypos2, std::uint16_t upper_ypos2,
-                            std::uint32_t* width_out, std::uint32_t* height_out) {
+                            std::uint32_t* width_out, std::uint32_t* height_out, const diag::Trace& trace) {
     const std::uint32_t w = image.width;
     const std::uint32_t h = image.height;
     core::Buffer<std::uint16_t> work(image.pixels());
@@ -88,7 +87,7 @@ std::int32_t join_ccd_chips(ImageView image, std::uint16_t xpos2, std::uint16_t 
             u = upper_ypos2;
         }
     }
-    if (DebugFlags.DebugParam) std::fprintf(stderr, kJoinedSize, static_cast<int>(w4), static_cast<int>(o));
+    trace.print(trace.param, kJoinedSize, static_cast<int>(w4), static_cast<int>(o));
     *width_out = w4;
     *height_out = static_cast<std::uint32_t>(o);
     return TAVIREX_OK;

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "api/context.h"
 #include "core/alloc.h"
 #include "core/intmath.h"
 #include "processing/arith.h"
@@ -228,12 +227,12 @@ double clipped_mean(const std::uint16_t* first, std::uint32_t count, std::size_t
     return mean_of(sum, n);
 }
 
-std::int32_t smooth_average(double* values, std::int16_t length, std::uint16_t range) {
-    if (DebugFlags.DebugParam) std::fprintf(stderr, "SMOOTHRANGE[%d]\n", static_cast<int>(range));
+std::int32_t smooth_average(double* values, std::int16_t length, std::uint16_t range, const diag::Trace& trace) {
+    trace.print(trace.param, "SMOOTHRANGE[%d]\n", static_cast<int>(range));
     const std::int32_t n = length > 0 ? length : 0;
     core::Buffer<double> tmp(static_cast<std::size_t>(n));
     if (!tmp.ok()) {
-        if (DebugFlags.DebugProcess) std::fputs("Err:Cannot malloc for tmp.\n", stderr);
+        trace.failure("Err:Cannot malloc for tmp.\n");
         return TAVIREX_E_NO_MEMORY;
     }
     const std::int32_t half = range / 2;
@@ -248,10 +247,11 @@ std::int32_t smooth_average(double* values, std::int16_t length, std::uint16_t r
     return TAVIREX_OK;
 }
 
-std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint16_t smooth_range) {
-    if (DebugFlags.DebugParam) std::fprintf(stderr, "SIGMARANGE[%lf]\n", sigma_factor);
-    const auto fail = [](const char* message) {
-        if (DebugFlags.DebugProcess) std::fputs(message, stderr);
+std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint16_t smooth_range,
+                                const diag::Trace& trace) {
+    trace.print(trace.param, "SIGMARANGE[%lf]\n", sigma_factor);
+    const auto fail = [&trace](const char* message) {
+        trace.failure(message);
         return TAVIREX_E_NO_MEMORY;
     };
     core::Buffer<double> xave(block.width);
@@ -267,18 +267,18 @@ std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint1
     for (std::uint32_t y = 0; y < block.height; ++y)
         yave[y] = narrow ? row_background_narrow(block.row(y), block.width, sigma_factor, &yvarp[y])
                          : clipped_mean(block.row(y), block.width, 1, sigma_factor, &yvarp[y]);
-    std::int32_t rc = smooth_average(yave.data(), core::as_s16(block.height), smooth_range);
+    std::int32_t rc = smooth_average(yave.data(), core::as_s16(block.height), smooth_range, trace);
     if (rc != TAVIREX_OK) {
-        if (DebugFlags.DebugProcess) std::fputs("Err in Smooth_Ave(yave).\n", stderr);
+        trace.failure("Err in Smooth_Ave(yave).\n");
         return rc;
     }
     if (narrow)
         column_backgrounds_narrow(block, sigma_factor, xave.data(), xvarp.data());
     else
         column_backgrounds(block, sigma_factor, xave.data(), xvarp.data());
-    rc = smooth_average(xave.data(), core::as_s16(block.width), smooth_range);
+    rc = smooth_average(xave.data(), core::as_s16(block.width), smooth_range, trace);
     if (rc != TAVIREX_OK) {
-        if (DebugFlags.DebugProcess) std::fputs("Err in Smooth_Ave(xave).\n", stderr);
+        trace.failure("Err in Smooth_Ave(xave).\n");
         return rc;
     }
 

@@ -15,7 +15,7 @@ namespace tvx::processing {
 
 void dark_profile(const DarkOffsetParams& p, std::uint32_t* profile, std::uint32_t columns) {
     std::memset(profile, 0, sizeof(std::uint32_t) * columns);
-    const std::uint32_t n_width = kNominalBlockWidth[p.clock_mode];
+    const std::uint32_t n_width = core::kLinesPerPass[p.clock_mode];
     const std::uint32_t blocks = p.clock_mode % 4u + 1u;
     const std::uint16_t* ct = p.clock_table;
     for (std::uint32_t k = 0; k < blocks; ++k) {
@@ -54,7 +54,7 @@ bool fit_line(const std::uint16_t* x, const std::uint32_t* y, std::uint32_t m, d
 std::int32_t remove_dark_offset(ImageView image, const DarkOffsetParams& p) {
     if (p.clock_mode > 4 || p.clock_table == nullptr || p.segment_start == nullptr || p.segment_width == nullptr)
         return TAVIREX_E_RANGE;
-    const std::uint32_t n_width = kNominalBlockWidth[p.clock_mode];
+    const std::uint32_t n_width = core::kLinesPerPass[p.clock_mode];
     const std::uint32_t blocks = p.clock_mode % 4u + 1u;
     // The profile and the sample columns cover every block; both must exist.
     if (p.clock_table_length < blocks * n_width || image.width < blocks * n_width) return TAVIREX_E_RANGE;

@@ -3,7 +3,6 @@
 // row above and the good row below the band.
 #include <cstdio>
 
-#include "api/context.h"
 #include "core/alloc.h"
 #include "processing/arith.h"
 #include "processing/steps.h"
@@ -44,15 +43,15 @@ bool has_more(std::FILE* f) {
 
 }  // namespace
 
-std::int32_t correct_injection_lines(ImageView image, const char* table_path, bool panoramic) {
+std::int32_t correct_injection_lines(ImageView image, const char* table_path, bool panoramic, const diag::Trace& trace) {
     std::FILE* f = table_path == nullptr ? nullptr : std::fopen(table_path, "rb");
     if (f == nullptr) {
-        if (DebugFlags.DebugProcess) std::fprintf(stderr, kOpenFailed, table_path ? table_path : "", "CORRLINEDATA");
+        trace.print(trace.process, kOpenFailed, table_path ? table_path : "", "CORRLINEDATA");
         return TAVIREX_E_DATA_FILE;
     }
     std::uint16_t count = 0;
     if (!read_u16(f, &count)) {
-        if (DebugFlags.DebugProcess) std::fputs(kCountUnreadable, stderr);
+        trace.failure(kCountUnreadable);
         std::fclose(f);
         return TAVIREX_E_DATA_CONTENT;
     }
@@ -68,7 +67,7 @@ std::int32_t correct_injection_lines(ImageView image, const char* table_path, bo
         return TAVIREX_E_NO_MEMORY;
     }
     if (!read_s16_array(f, positions.data(), count) || !read_s16_array(f, heights.data(), count)) {
-        if (DebugFlags.DebugProcess) std::fputs(kBandsUnreadable, stderr);
+        trace.failure(kBandsUnreadable);
         std::fclose(f);
         return TAVIREX_E_DATA_CONTENT;
     }
@@ -76,14 +75,12 @@ std::int32_t correct_injection_lines(ImageView image, const char* table_path, bo
     std::fclose(f);
     if (extra) return TAVIREX_E_DATA_CONTENT;
 
-    if (DebugFlags.DebugParam) {
-        std::fprintf(stderr, "ch%d  Num;%3d", 1, static_cast<int>(count));
-        std::fputs("  Pos;", stderr);
-        for (std::uint32_t i = 0; i < count; ++i) std::fprintf(stderr, " %3d", positions[i]);
-        std::fputs("\n", stderr);
-        std::fputs("              Hei;", stderr);
-        for (std::uint32_t i = 0; i < count; ++i) std::fprintf(stderr, " %3d", heights[i]);
-        std::fputs("\n", stderr);
+    if (trace.param) {
+        trace.print(true, "ch%d  Num;%3d  Pos;", 1, static_cast<int>(count));
+        for (std::uint32_t i = 0; i < count; ++i) trace.print(true, " %3d", positions[i]);
+        trace.print(true, "\n              Hei;");
+        for (std::uint32_t i = 0; i < count; ++i) trace.print(true, " %3d", heights[i]);
+        trace.print(true, "\n");
     }
 
     const std::int32_t rows = static_cast<std::int32_t>(image.height);

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/context.h"
 #include "core/alloc.h"
 #include "core/intmath.h"
 #include "diag/diag.h"
@@ -22,13 +21,6 @@ namespace {
 constexpr std::int32_t kHalfWindow = 30;  // ambient mean: 30 columns left, the pixel and 30 right
 constexpr std::uint32_t kStrip = 256;      // columns summed at a time on the stack
 
-void banner(const char* text) {
-    if (DebugFlags.DebugProcess) diag::print_stamp(text);
-}
-
-void row_marker(std::int32_t y) {
-    if (DebugFlags.DebugCheckState) std::fprintf(stderr, "[h]=[%4d]\r", static_cast<int>(y));
-}
 
 // Rows lo .. hi - 1 cut to the block.
 void clip_rows(std::int64_t lo, std::int64_t hi, std::int64_t rows, std::int64_t* first, std::int64_t* end) {
@@ -69,28 +61,28 @@ double joint_weight(std::int32_t y, std::int32_t joint, std::uint16_t ave_range,
     return t * t;
 }
 
-std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams& p) {
-    banner("    8-2.Allocate");
+std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams& p, const diag::Trace& trace) {
+    trace.banner("    8-2.Allocate");
     const std::size_t n = block.pixels();
     core::Buffer<std::int16_t> orgsum(n);
     if (!orgsum.ok()) {
-        if (DebugFlags.DebugProcess) std::fputs("Cannot Allocate for orgsum\n", stderr);
+        trace.failure("Cannot Allocate for orgsum\n");
         return TAVIREX_E_NO_MEMORY;
     }
     core::Buffer<std::int16_t> chgsum(n);
     if (!chgsum.ok()) {
-        if (DebugFlags.DebugProcess) std::fputs("Cannot Allocate for chgsum\n", stderr);
+        trace.failure("Cannot Allocate for chgsum\n");
         return TAVIREX_E_NO_MEMORY;
     }
     core::Buffer<std::int16_t> id_info(n);
     if (!id_info.ok()) {
-        if (DebugFlags.DebugProcess) std::fputs("Cannot Allocate for id_info\n", stderr);
+        trace.failure("Cannot Allocate for id_info\n");
         return TAVIREX_E_NO_MEMORY;
     }
 
     // Start of the ambient brightness and of the per-point values (code page 932)
-    banner("    8-3.\x8A\xC2\x8B\xAB\x8BP\x93x\x8Cv\x8EZ\x8AJ\x8En");
-    banner("with8-4.\x8A" "e\x93_\x93\xC1\x90\xAB\x97\xCA\x8Cv\x8EZ\x8AJ\x8En");
+    trace.banner("    8-3.\x8A\xC2\x8B\xAB\x8BP\x93x\x8Cv\x8EZ\x8AJ\x8En");
+    trace.banner("with8-4.\x8A" "e\x93_\x93\xC1\x90\xAB\x97\xCA\x8Cv\x8EZ\x8AJ\x8En");
 
     std::int32_t joints[2];
     std::uint32_t joint_count;
@@ -130,23 +122,23 @@ std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams
         std::int64_t first, end;
         clip_rows(j - 2 * lo, j + 2 * hi, rows, &first, &end);
         for (std::int64_t y = first; y < end; ++y) {
-            row_marker(static_cast<std::int32_t>(y));
+            trace.print(trace.check_state, "[h]=[%4d]\r", static_cast<int>(y));
             const std::size_t at = static_cast<std::size_t>(y) * block.width;
             ambient_row(block.data + at, orgsum.data() + at, id_info.data() + at, width);
         }
-        if (DebugFlags.DebugCheckState) std::fputs("\n", stderr);
+        trace.print(trace.check_state, "\n");
     }
 
     // Start of the smoothing and of the restoring (code page 932)
-    banner("    8-5.\x8A\xC2\x8B\xAB\x8BP\x93x\x95\xBD\x8A\x8A\x89\xBB\x8AJ\x8En");
-    banner("with8-6.\x93\xC1\x90\xAB\x92l\x96\xDF\x82\xB5\x8AJ\x8En");
+    trace.banner("    8-5.\x8A\xC2\x8B\xAB\x8BP\x93x\x95\xBD\x8A\x8A\x89\xBB\x8AJ\x8En");
+    trace.banner("with8-6.\x93\xC1\x90\xAB\x92l\x96\xDF\x82\xB5\x8AJ\x8En");
 
     for (std::uint32_t k = 0; k < joint_count; ++k) {
         const std::int64_t j = joints[k];
         std::int64_t first, end;
         clip_rows(j - lo, j + hi, rows, &first, &end);
         for (std::int64_t y = first; y < end; ++y) {
-            row_marker(static_cast<std::int32_t>(y));
+            trace.print(trace.check_state, "[h]=[%4d]\r", static_cast<int>(y));
             const double w = joint_weight(static_cast<std::int32_t>(y), static_cast<std::int32_t>(j), p.ave_range,
                                           p.ave_range_low);
             const double keep = 1.0 - w;
@@ -172,11 +164,11 @@ std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams
                 }
             }
         }
-        if (DebugFlags.DebugCheckState) std::fputs("\n", stderr);
+        trace.print(trace.check_state, "\n");
     }
 
     // End (code page 932)
-    banner("    8-7.\x8FI\x97\xB9");
+    trace.banner("    8-7.\x8FI\x97\xB9");
     return TAVIREX_OK;
 }
 

@@ -1,20 +1,50 @@
 #include "processing/pipeline.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "core/intmath.h"
 #include "diag/diag.h"
+#include "output/raw_file.h"
+#include "platform/profile.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
 namespace tvx::processing {
 namespace {
 
-void banner(const char* text) {
-    if (DebugFlags.DebugProcess) diag::print_stamp(text);
+core::ImageView image_of(DeviceContext& d) { return core::ImageView{d.ImageBuffer, d.ImageWidth, d.ImageHeight}; }
+
+// The image must exist and the pass bookkeeping must describe it.
+bool image_ready() {
+    const DeviceContext& d = Device;
+    if (d.ImageBuffer == nullptr || d.ImageWidth == 0 || d.ImageHeight == 0) return false;
+    if (PassCount < 1 || PassCount > core::kMaxPasses) return false;
+    return ReadSegments >= 1 && ReadSegments <= PassCount;
 }
 
-core::ImageView image_of(DeviceContext& d) { return core::ImageView{d.ImageBuffer, d.ImageWidth, d.ImageHeight}; }
+void read_separator_settings() {
+    const std::int64_t lines = static_cast<std::int32_t>(platform::profile_int("ExOption", "PictLineNum", 0, ConfigPath));
+    const std::int64_t band = 4 * lines;
+    // No band is drawn for a width below 1; keep the stored width non-negative.
+    SeparatorLineList.Width = static_cast<std::uint32_t>(band < 0 ? 0 : (band > INT32_MAX ? INT32_MAX : band));
+    const std::uint16_t colour = core::low16(platform::profile_int("ExOption", "PictLineColor", 0, ConfigPath));
+    SeparatorLineList.Color = colour == 1 ? 1u : 0u;
+}
+
+std::int32_t write_separated(const char* path, const std::uint16_t* pixels, std::uint32_t width,
+                             std::uint32_t height, std::uint32_t* width_out, std::uint32_t* height_out) {
+    core::Buffer<std::uint16_t> separated;
+    std::uint32_t out_width = 0;
+    const std::int32_t rc = insert_separators(pixels, width, height, ReadSegments, SeparatorLineList.Width,
+                                              SeparatorLineList.Color, &separated, &out_width, &SeparatorLineList);
+    if (rc != TAVIREX_OK) return rc;
+    if (width_out != nullptr) *width_out = out_width;
+    if (height_out != nullptr) *height_out = height;
+    if (!output::write_raw_image(path, separated.data(), out_width, height)) return TAVIREX_E_PROCESS_OUTPUT;
+    return TAVIREX_OK;
+}
+
 
 std::int32_t validate(const DeviceContext& d) {
     if (d.ClockMode > 4) return TAVIREX_E_RANGE;
@@ -30,14 +60,14 @@ std::int32_t validate(const DeviceContext& d) {
     return TAVIREX_OK;
 }
 
-std::int32_t join_and_fill(DeviceContext& d) {
+std::int32_t join_and_fill(DeviceContext& d, const diag::Trace& trace) {
     std::uint32_t w = 0, h = 0;
-    std::int32_t rc = join_ccd_chips(image_of(d), d.XyCorr[kXPos2], d.XyCorr[kYPos2], d.XyCorr[kUpperYPos2], &w, &h);
+    std::int32_t rc = join_ccd_chips(image_of(d), d.XyCorr[kXPos2], d.XyCorr[kYPos2], d.XyCorr[kUpperYPos2], &w, &h, trace);
     if (rc != TAVIREX_OK) return rc;
     d.ImageWidth = static_cast<std::uint16_t>(w);
     d.ImageHeight = static_cast<std::uint16_t>(h);
     if (!d.ProcessFlags[kFillOpening]) return TAVIREX_OK;
-    banner("  5.FILLINOPENING");
+    trace.banner("  5.FILLINOPENING");
     if (d.CephMode == 0) return fill_opening_pano(image_of(d), d.XyCorr);
     if (d.CephMode == 1) return fill_opening_ceph(image_of(d), d.XyCorr);
     return TAVIREX_E_RANGE;
@@ -49,14 +79,14 @@ std::int64_t trimmed_width(std::uint16_t segment_width, std::uint16_t side_cut) 
     return ((w + 3) >> 2) << 2;
 }
 
-std::int32_t run_block_steps(DeviceContext& d, core::ImageView block) {
+std::int32_t run_block_steps(const DeviceContext& d, core::ImageView block, const diag::Trace& trace) {
     std::int32_t rc;
     if (d.ProcessFlags[kDelNoise]) {
-        banner("  7.DELNOISE");
+        trace.banner("  7.DELNOISE");
         if ((rc = remove_noise(block)) != TAVIREX_OK) return rc;
     }
     if (d.ProcessFlags[kBriSmooth]) {
-        banner("  8.BRISMOOTH");
+        trace.banner("  8.BRISMOOTH");
         JointSmoothingParams p;
         p.ave_range = d.AveRange;
         p.ave_range_low = d.AveRangeLow;
@@ -67,58 +97,37 @@ std::int32_t run_block_steps(DeviceContext& d, core::ImageView block) {
         p.ccd_gap = d.XyCorr[kCcdGap];
         p.ccd_gap2 = d.XyCorr[kCcdGap2];
         p.ceph_mode = d.CephMode;
-        if ((rc = smooth_joint_brightness(block, p)) != TAVIREX_OK) return rc;
+        if ((rc = smooth_joint_brightness(block, p, trace)) != TAVIREX_OK) return rc;
     }
     if (d.ProcessFlags[kCorrBriScale]) {
-        banner("  9.CORRBRISCALE");
-        correct_brightness_scale(7, block, d.ManySideCutRatio, d.FewSideCutRatio);
+        trace.banner("  9.CORRBRISCALE");
+        correct_brightness_scale(kScaleAll, block, d.ManySideCutRatio, d.FewSideCutRatio, trace);
     }
     if (d.ProcessFlags[kEmphasisContrast]) {
-        banner(" 10.EMPHASISCONTRAST");
-        if ((rc = emphasise_contrast(block, d.SimaRange, d.SmoothRange)) != TAVIREX_OK) return rc;
+        trace.banner(" 10.EMPHASISCONTRAST");
+        if ((rc = emphasise_contrast(block, d.SimaRange, d.SmoothRange, trace)) != TAVIREX_OK) return rc;
     }
     if (d.ProcessFlags[kSecondCorrBriScale]) {
-        banner(" 11.2ndCORRBRISCALE");
+        trace.banner(" 11.2ndCORRBRISCALE");
         std::uint8_t selector;
         if (d.CephMode == 0)
-            selector = 7;
+            selector = kScaleAll;
         else if (d.CephMode == 1)
             selector = d.SecondBriScaleSelect;
         else
             return TAVIREX_E_RANGE;
-        correct_brightness_scale(selector, block, d.ManySideCutRatio, d.FewSideCutRatio);
+        correct_brightness_scale(selector, block, d.ManySideCutRatio, d.FewSideCutRatio, trace);
     }
     return TAVIREX_OK;
 }
 
 }  // namespace
 
-void cut_block(core::ImageView image, std::uint64_t first_column, bool mirror, core::ImageView block) {
-    const std::uint64_t total = image.pixels();
-    const std::uint32_t bw = block.width;
-    for (std::uint32_t y = 0; y < block.height; ++y) {
-        std::uint16_t* out = block.row(y);
-        const std::uint64_t start = static_cast<std::uint64_t>(y) * image.width + first_column;
-        if (first_column + bw <= image.width) {
-            const std::uint16_t* src = image.data + start;
-            if (mirror)
-                for (std::uint32_t x = 0; x < bw; ++x) out[bw - 1 - x] = src[x];
-            else
-                std::memcpy(out, src, sizeof(std::uint16_t) * bw);
-            continue;
-        }
-        for (std::uint32_t x = 0; x < bw; ++x) {
-            const std::uint64_t at = start + x;
-            out[mirror ? bw - 1 - x : x] = at < total ? image.data[at] : 0;
-        }
-    }
-}
-
-std::int32_t run_block_stage(DeviceContext& d) {
+std::int32_t run_block_stage(DeviceContext& d, const diag::Trace& trace) {
     const bool corr = d.ProcessFlags[kCorrImgSize] != 0;
-    if (corr) banner("  6.CORRIMGSIZE");
+    if (corr) trace.banner("  6.CORRIMGSIZE");
     const std::uint32_t n = d.ClockMode % 4u + 1u;
-    const std::uint32_t nominal = kNominalBlockWidth[d.ClockMode];
+    const std::uint32_t nominal = core::kLinesPerPass[d.ClockMode];
     std::int64_t b = nominal & ~3u;
     if (corr) {
         const std::uint32_t segs = d.SegmentCount < 2 ? 1u : (d.SegmentCount > 4 ? 4u : d.SegmentCount);
@@ -145,7 +154,7 @@ std::int32_t run_block_stage(DeviceContext& d) {
         std::uint64_t first = static_cast<std::uint64_t>(k) * nominal;
         if (corr) first += static_cast<std::uint64_t>(d.SegmentStart[k]) + d.SideCutWidth + d.DefaultOffset;
         cut_block(image, first, corr, view);
-        const std::int32_t rc = run_block_steps(d, view);
+        const std::int32_t rc = run_block_steps(d, view, trace);
         if (rc != TAVIREX_OK) return rc;
         for (std::uint32_t y = 0; y < h; ++y)
             std::memcpy(joined.data() + static_cast<std::size_t>(y) * joined_width + static_cast<std::size_t>(k) * bw,
@@ -154,6 +163,14 @@ std::int32_t run_block_stage(DeviceContext& d) {
     std::memcpy(d.ImageBuffer, joined.data(), joined.bytes());
     d.ImageWidth = static_cast<std::uint16_t>(joined_width);
     return TAVIREX_OK;
+}
+
+diag::Trace trace_of(const DebugFlagSet& flags) {
+    diag::Trace t;
+    t.process = flags.DebugProcess != 0;
+    t.param = flags.DebugParam != 0;
+    t.check_state = flags.DebugCheckState != 0;
+    return t;
 }
 
 DarkOffsetParams dark_offset_params(const DeviceContext& d) {
@@ -171,26 +188,77 @@ std::int32_t run_pipeline(DeviceContext& d) {
     std::int32_t rc = validate(d);
     if (rc != TAVIREX_OK) return rc;
     take_debug_flags(d);
-    banner("ImageProcessing  START");
+    const diag::Trace trace = trace_of(DebugFlags);
+    trace.banner("ImageProcessing  START");
     if (d.ProcessFlags[kDelDc]) {
-        banner("  1.DELDC");
+        trace.banner("  1.DELDC");
         if ((rc = remove_dark_offset(image_of(d), dark_offset_params(d))) != TAVIREX_OK) return rc;
     }
     if (d.ProcessFlags[kDelShadw]) {
-        banner("  2.DELSHADW");
+        trace.banner("  2.DELSHADW");
         if ((rc = correct_shading(image_of(d), d.CalibDataPath)) != TAVIREX_OK) return rc;
     }
     if (d.ProcessFlags[kCorrInjLine]) {
-        banner("  3.CORRINJLINE");
-        if ((rc = correct_injection_lines(image_of(d), d.CorrLineDataPath, d.CephMode == 0)) != TAVIREX_OK) return rc;
+        trace.banner("  3.CORRINJLINE");
+        if ((rc = correct_injection_lines(image_of(d), d.CorrLineDataPath, d.CephMode == 0, trace)) != TAVIREX_OK) return rc;
     }
     if (d.ProcessFlags[kPxImg]) {
-        banner("  4.PXIMG");
-        if ((rc = join_and_fill(d)) != TAVIREX_OK) return rc;
+        trace.banner("  4.PXIMG");
+        if ((rc = join_and_fill(d, trace)) != TAVIREX_OK) return rc;
     }
-    if ((rc = run_block_stage(d)) != TAVIREX_OK) return rc;
-    banner("ImageProcessing  END  ");
+    if ((rc = run_block_stage(d, trace)) != TAVIREX_OK) return rc;
+    trace.banner("ImageProcessing  END  ");
     return TAVIREX_OK;
+}
+
+std::int32_t process_export(const char* output_path, std::uint32_t* width, std::uint32_t* height, bool ex2) {
+    if (output_path == nullptr || width == nullptr || height == nullptr) return TAVIREX_E_RANGE;
+    if (!image_ready()) return TAVIREX_E_RANGE;
+    DeviceContext& d = Device;
+    std::int32_t rc;
+    if (ex2) {
+        const std::uint8_t scale = d.ProcessFlags[kCorrBriScale];
+        const std::uint8_t emphasis = d.ProcessFlags[kEmphasisContrast];
+        d.ProcessFlags[kCorrBriScale] = 0;
+        d.ProcessFlags[kEmphasisContrast] = 0;
+        rc = run_pipeline(d);
+        d.ProcessFlags[kCorrBriScale] = scale;
+        d.ProcessFlags[kEmphasisContrast] = emphasis;
+    } else {
+        read_separator_settings();
+        std::memset(SeparatorLineList.Position, 0, sizeof SeparatorLineList.Position);
+        SeparatorLineList.Count = 0;
+        rc = run_pipeline(d);
+    }
+    if (rc != TAVIREX_OK) return rc;
+    *width = d.ImageWidth;
+    *height = d.ImageHeight;
+    std::uint32_t kept = 0;
+    if ((rc = crop_and_order(image_of(d), PassCount, ReadSegments, &kept)) != TAVIREX_OK) return rc;
+    d.ImageWidth = static_cast<std::uint16_t>(kept);
+    *width = d.ImageWidth;
+    return write_separated(output_path, d.ImageBuffer, d.ImageWidth, d.ImageHeight, width, height);
+}
+
+std::int32_t dummy_export(const char* input_path, const char* output_path, const std::uint32_t* width,
+                          const std::uint32_t* height) {
+    if (input_path == nullptr || output_path == nullptr || width == nullptr || height == nullptr)
+        return TAVIREX_E_RANGE;
+    const std::uint32_t w = *width;
+    const std::uint32_t h = *height;
+    // An image without pixels, or split into more passes than the unit makes, is not a picture.
+    if (w == 0 || h == 0 || ReadSegments > core::kMaxPasses) return TAVIREX_E_RANGE;
+    TomoImageActive = 0;
+
+    std::FILE* f = std::fopen(input_path, "rb");
+    if (f == nullptr) return TAVIREX_E_DATA_FILE;
+    std::fclose(f);
+    const std::uint64_t count = static_cast<std::uint64_t>(w) * h;
+    core::Buffer<std::uint16_t> image;
+    if (count > SIZE_MAX / 2 || !image.reset(static_cast<std::size_t>(count))) return TAVIREX_E_NO_MEMORY;
+    if (!output::read_raw_image(input_path, image.data(), w, h)) return TAVIREX_E_DATA_FILE;
+    std::uint32_t out_width = 0, out_height = 0;
+    return write_separated(output_path, image.data(), w, h, &out_width, &out_height);
 }
 
 }  // namespace tvx::processing

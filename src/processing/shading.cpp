@@ -3,20 +3,12 @@
 #include <cstdio>
 
 #include "core/alloc.h"
+#include "core/endian.h"
 #include "processing/arith.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
 namespace tvx::processing {
-namespace {
-
-bool host_is_little_endian() {
-    const std::uint16_t probe = 1;
-    return *reinterpret_cast<const std::uint8_t*>(&probe) == 1;
-}
-
-}  // namespace
-
 std::int32_t correct_shading(ImageView image, const char* calibration_path) {
     const std::size_t entries = static_cast<std::size_t>(image.height) * 4096u;
     core::Buffer<std::uint16_t> tables(entries);
@@ -29,8 +21,7 @@ std::int32_t correct_shading(ImageView image, const char* calibration_path) {
     const bool too_long = got == entries && std::fread(&extra, 1, 1, f) == 1;
     std::fclose(f);
     if (got != entries || too_long) return TAVIREX_E_DATA_SIZE;
-    if (!host_is_little_endian())
-        for (auto& w : tables) w = static_cast<std::uint16_t>((w >> 8) | (w << 8));
+    core::swap_words_if_big_endian(tables.data(), entries);
 
     for (std::uint32_t r = 0; r < image.height; ++r) {
         const std::uint16_t* table = tables.data() + static_cast<std::size_t>(r) * 4096u;

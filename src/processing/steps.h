@@ -1,22 +1,22 @@
 // The numbered steps of the panoramic and cephalometric processing pipeline.
 // Each is a free function over an image view and plain parameters; the driver
-// (pipeline.h) reads the device record and passes the values. Every step keeps
+// (pipeline.h) reads the device record and passes the values, the DEBUG switches
+// included (as a diag::Trace). Every step keeps
 // its reads and writes inside the view and leaves the image unchanged when it
 // fails. Pixels are 12-bit values in 16-bit words.
 #pragma once
 
 #include <cstdint>
 
-#include "api/context.h"
+#include "state/records.h"
+#include "core/alloc.h"
+#include "core/geometry.h"
 #include "core/image.h"
+#include "diag/diag.h"
 
 namespace tvx::processing {
 
 using core::ImageView;
-
-// Nominal block width by line clock code (0..3 panoramic passes - 1, 4 cephalometric):
-// the 4096-column line buffer divided by the pass count, rounded down to a multiple of 4.
-constexpr std::uint32_t kNominalBlockWidth[5] = {4096, 2048, 1364, 1024, 3500};
 
 // ---- Step 1: dark offset removal -----------------------------------------
 struct DarkOffsetParams {
@@ -51,7 +51,8 @@ std::int32_t correct_shading(ImageView image, const char* calibration_path);
 // Interpolates the bands of defective rows listed in the line table. Panoramic
 // positions count from the sensor's first row and are moved up by half the image
 // height. 0, 5, 8 (cannot open) or 14 (table invalid).
-std::int32_t correct_injection_lines(ImageView image, const char* table_path, bool panoramic);
+std::int32_t correct_injection_lines(ImageView image, const char* table_path, bool panoramic,
+                                     const diag::Trace& trace = {});
 
 // ---- Steps 4 and 5: CCD joining and opening fill ---------------------------
 // Turns the image upside down, joins the 768-row chips and trims the width to a
@@ -59,7 +60,7 @@ std::int32_t correct_injection_lines(ImageView image, const char* table_path, bo
 // then have that row length). 0, 3 (height not a multiple of 768, or offsets
 // that would put rows outside the image) or 5.
 std::int32_t join_ccd_chips(ImageView image, std::uint16_t xpos2, std::uint16_t ypos2, std::uint16_t upper_ypos2,
-                            std::uint32_t* width, std::uint32_t* height);
+                            std::uint32_t* width, std::uint32_t* height, const diag::Trace& trace = {});
 
 // Closes the opening between the two panoramic chips. 0, or 3 (image unchanged)
 // when the opening or the rows around it would lie outside the image.
@@ -87,7 +88,7 @@ struct JointSmoothingParams {
 };
 
 // 0, 3 (sensor flag neither 0 nor 1) or 5.
-std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams& p);
+std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams& p, const diag::Trace& trace = {});
 
 // Blend weight of a row y in the band of the joint at row j: 0 at the joint,
 // rising to nearly 1 at the band's edges.
@@ -97,10 +98,12 @@ double joint_weight(std::int32_t y, std::int32_t joint, std::uint16_t ave_range,
 constexpr std::uint8_t kScaleClip = 4;
 constexpr std::uint8_t kScaleStretch = 2;
 constexpr std::uint8_t kScaleToneCurve = 1;
+constexpr std::uint8_t kScaleAll = kScaleClip | kScaleStretch | kScaleToneCurve;
 
 // Runs the operations chosen by the selector bits: histogram clip, linear
 // stretch, circular-arc tone curve, in that order. Cannot fail.
-void correct_brightness_scale(std::uint8_t selector, ImageView block, double many_side, double few_side);
+void correct_brightness_scale(std::uint8_t selector, ImageView block, double many_side, double few_side,
+                              const diag::Trace& trace = {});
 
 void clip_histogram(ImageView block, double many_side, double few_side);
 void stretch_linear(ImageView block);
@@ -111,14 +114,37 @@ std::int32_t histogram_median(const std::uint32_t* histogram, std::uint64_t tota
 
 // ---- Step 10: contrast emphasis ---------------------------------------------
 // Subtracts half the smoothed row and column backgrounds and re-centres on 2048. 0 or 5.
-std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint16_t smooth_range);
+std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint16_t smooth_range,
+                                const diag::Trace& trace = {});
 
 // Moving average of `length` values over range / 2 on either side. 0 or 5.
-std::int32_t smooth_average(double* values, std::int16_t length, std::uint16_t range);
+std::int32_t smooth_average(double* values, std::int16_t length, std::uint16_t range, const diag::Trace& trace = {});
 
 // Outlier-resistant mean of `count` pixels read with the given stride; the
 // variance is stored through `variance`.
 double clipped_mean(const std::uint16_t* first, std::uint32_t count, std::size_t stride, double sigma_factor,
                     double* variance);
+
+// ---- Pass blocks and segments ----------------------------------------------
+// Copies B columns of the image starting at `first_column` into the block
+// (mirrored left to right when asked). Columns past a row's end continue into the
+// following row, as the image is one run of memory; nothing past the image is read
+// (those pixels are 0).
+void cut_block(ImageView image, std::uint64_t first_column, bool mirror, ImageView block);
+
+// Keeps the first `read_segments` of `pass_count` equal segments of every row,
+// puts them into display order and packs the rows to the kept width, stored
+// through `kept_width`. 0, or -96 without memory (image unchanged).
+std::int32_t crop_and_order(ImageView image, std::uint32_t pass_count, std::uint32_t read_segments,
+                            std::uint32_t* kept_width);
+
+// Display order: output segment k is taken from segment kSegmentOrder[count][k].
+extern const std::uint8_t kSegmentOrder[5][4];
+
+// Builds the image with `band` columns of separator colour between the `count`
+// segments of every row into `out` and updates `list`. 0 or -96.
+std::int32_t insert_separators(const std::uint16_t* pixels, std::uint32_t width, std::uint32_t height,
+                               std::uint32_t count, std::uint32_t band, std::uint32_t colour,
+                               core::Buffer<std::uint16_t>* out, std::uint32_t* out_width, SeparatorLines* list);
 
 }  // namespace tvx::processing

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "core/alloc.h"
 #include "link/link.h"
 #include "output/window.h"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "support/sim_control.h"
 #include "support/support.h"
 #include "tavirex.h"

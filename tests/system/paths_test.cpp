@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "link/link.h"
 #include "support/sim_control.h"
 #include "support/support.h"

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "support/sim_control.h"
 #include "support/support.h"
 #include "tavirex.h"

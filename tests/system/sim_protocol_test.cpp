@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "device/registers.h"
 #include "link/link.h"
 #include "support/sim_control.h"

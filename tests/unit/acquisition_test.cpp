@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "core/alloc.h"
 #include "device/front_end.h"
 #include "support/support.h"

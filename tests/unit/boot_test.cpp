@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "core/alloc.h"
 #include "device/boot.h"
 #include "link/link.h"

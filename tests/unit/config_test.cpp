@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "config/device_config.h"
 #include "support/support.h"
 #include "tavirex.h"

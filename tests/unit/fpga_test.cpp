@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "core/alloc.h"
 #include "device/boot.h"
 #include "device/fpga.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "link/link.h"
 #include "support/support.h"
 #include "tavirex.h"

@@ -7,7 +7,7 @@
 #include <sys/resource.h>
 #endif
 
-#include "api/context.h"
+#include "state/context.h"
 #include "core/alloc.h"
 #include "output/window.h"
 #include "tavirex.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "core/alloc.h"
 #include "tavirex.h"
 #include "unit/output_test_util.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <functional>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "tavirex.h"
 #include "unit/output_test_util.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "api/context.h"
+#include "state/context.h"
 #include "core/alloc.h"
 #include "processing/steps.h"
 #include "support/support.h"

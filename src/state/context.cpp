@@ -1,4 +1,4 @@
-#include "api/context.h"
+#include "state/context.h"
 
 #include "core/alloc.h"
 

@@ -1,7 +1,6 @@
-// The device record shared by the panoramic and cephalometric exports, and the
-// module-wide globals. All are static, live as long as the library is loaded,
-// and are read and written only by the exports, the pipeline drivers and the
-// configuration readers.
+// The device record shared by the panoramic and cephalometric exports and the
+// plain records the steps exchange with their drivers. The instances live in
+// state/context.h.
 #pragma once
 
 #include <cstddef>
@@ -117,45 +116,5 @@ struct SeparatorLines {
     std::uint32_t Count;             // listed positions, 0..10
     std::uint32_t Position[10];      // first column of each band
 };
-
-// Capacity of the configuration path copy. Longer paths are refused rather than cut,
-// so that later reads never go to a different file than the host named.
-constexpr std::size_t kConfigPathSize = 4096;
-constexpr std::size_t kSerialReplySize = 1024;
-
-// Sizes of the four picture blocks in bytes.
-constexpr std::size_t kClockTableBytesPano = 8192;
-constexpr std::size_t kClockTableBytesCeph = 7000;
-constexpr std::size_t kSpeedProfileBytes = 12000;  // 3000 single-precision samples
-constexpr std::size_t kImageBufferBytesPano = 12582912;
-constexpr std::size_t kImageBufferBytesCeph = 16128000;
-
-extern DeviceContext Device;
-extern DebugFlagSet DebugFlags;
-extern SeparatorLines SeparatorLineList;
-extern char ConfigPath[kConfigPathSize];
-extern std::uint32_t SerialPassThrough;
-extern std::uint8_t SerialReplyBuffer[kSerialReplySize];
-// The four picture blocks. The record's ClockTable and ImageBuffer point at the
-// two storage blocks after a picture set-up; Tavirex_Init clears the record but
-// the blocks stay allocated until the next set-up or unload.
-extern std::uint16_t* ClockTableStorage;
-extern std::uint16_t* ImageBufferStorage;
-// Size in bytes of the block behind ImageBufferStorage (0 while none is held); the
-// readout refuses an image that would not fit it.
-extern std::size_t ImageBufferStorageBytes;
-extern std::uint16_t* PassTable;
-extern float* SpeedProfile;
-extern std::uint32_t PassCount;
-extern std::uint32_t ReadSegments;
-extern std::uint32_t TomoImageActive;
-extern std::uint32_t ModuleBooted[2];
-extern std::uint32_t CurrentModule;
-
-// Copies the DEBUG switches of the record into DebugFlags.
-void take_debug_flags(const DeviceContext& record) noexcept;
-
-// Releases the four picture blocks and sets each pointer, and the record's two, back to null.
-void release_picture_blocks() noexcept;
 
 }  // namespace tvx
