@@ -12,7 +12,42 @@
 namespace tvx::processing {
 namespace {
 
-constexpr std::uint32_t kLevels = 4096;
+constexpr std::uint32_t kLevels = core::kSampleLevels;
+constexpr std::int32_t kTop = core::kSampleMax;
+// The tone curve's median is limited to this range so that the arc's centre
+// stays off the data range; an empty histogram counts as the lower limit.
+constexpr std::int32_t kToneMedianLow = 552;
+constexpr std::int32_t kToneMedianHigh = 2044;
+// 4095 x 2047.5 + 2047.5^2 rounded down: the numerator of the arc's centre is
+// this less the median squared (the arc passes through (m, 2047.5)).
+constexpr std::int32_t kArcNumerator = 12576768;
+
+struct ClipLimits {
+    std::int32_t low;
+    std::int32_t high;
+};
+
+// Walks down and up from the median to the first value held by fewer pixels
+// than the few-side and many-side thresholds (percent of the pixel count).
+ClipLimits clip_limits(const std::uint32_t* histogram, std::uint64_t n, double many_side, double few_side) {
+    const double nd = static_cast<double>(n);
+    const std::int64_t t_many = core::trunc_to_int(nd * many_side * 0.01);
+    const std::int64_t t_few = core::trunc_to_int(nd * few_side * 0.01);
+    std::int32_t m = histogram_median(histogram, n);
+    if (m < 0) m = 0;
+    ClipLimits c{0, kTop};
+    for (std::int32_t v = m; v >= 0; --v)
+        if (static_cast<std::int64_t>(histogram[v]) < t_few) {
+            c.low = v;
+            break;
+        }
+    for (std::int32_t v = m; v <= kTop; ++v)
+        if (static_cast<std::int64_t>(histogram[v]) < t_many) {
+            c.high = v;
+            break;
+        }
+    return c;
+}
 
 // Pixel as the signed value the scale operations work on.
 inline std::int32_t value_of(std::uint16_t px) { return core::as_s16(px); }
@@ -37,25 +72,9 @@ std::int32_t histogram_median(const std::uint32_t* histogram, std::uint64_t tota
 
 void clip_histogram(ImageView block, double many_side, double few_side) {
     const std::size_t n = block.pixels();
-    const double nd = static_cast<double>(n);
-    const std::int64_t t_many = core::trunc_to_int(nd * many_side * 0.01);
-    const std::int64_t t_few = core::trunc_to_int(nd * few_side * 0.01);
     std::uint32_t histogram[kLevels];
     build_histogram(block, histogram);
-    std::int32_t m = histogram_median(histogram, n);
-    if (m < 0) m = 0;
-    std::int32_t low = 0;
-    for (std::int32_t v = m; v >= 0; --v)
-        if (static_cast<std::int64_t>(histogram[v]) < t_few) {
-            low = v;
-            break;
-        }
-    std::int32_t high = 4095;
-    for (std::int32_t v = m; v <= 4095; ++v)
-        if (static_cast<std::int64_t>(histogram[v]) < t_many) {
-            high = v;
-            break;
-        }
+    const auto [low, high] = clip_limits(histogram, n, many_side, few_side);
     for (std::size_t i = 0; i < n; ++i) {
         const std::int32_t v = value_of(block.data[i]);
         if (v < low)
@@ -77,9 +96,9 @@ inline std::uint16_t stretch_value(std::int32_t v, float lo, float span) {
 // The arc through (0, 0) and (4095, 4095) that passes through (m, 2047.5), with
 // the median limited so that the circle's centre stays off the data range.
 void tone_table(std::int32_t median, std::uint16_t* table) {
-    const std::int32_t m = core::clamp_to(median, 552, 2044);
-    const double k = static_cast<double>(12576768 - m * m) / static_cast<double>(4095 - 2 * m);
-    const double p = 4095.0 - k;
+    const std::int32_t m = core::clamp_to(median, kToneMedianLow, kToneMedianHigh);
+    const double k = static_cast<double>(kArcNumerator - m * m) / static_cast<double>(kTop - 2 * m);
+    const double p = static_cast<double>(kTop) - k;
     for (std::uint32_t v = 0; v < kLevels; ++v) {
         const double vd = v;
         table[v] = clamp12(trunc_to_i32(p + std::sqrt(p * p + 2.0 * k * vd - vd * vd)));
@@ -90,7 +109,7 @@ void tone_table(std::int32_t median, std::uint16_t* table) {
 
 void stretch_linear(ImageView block) {
     const std::size_t n = block.pixels();
-    float lo = 4095.0f;
+    float lo = static_cast<float>(kTop);
     float hi = 0.0f;
     for (std::size_t i = 0; i < n; ++i) {
         const float v = static_cast<float>(value_of(block.data[i]));
@@ -117,7 +136,7 @@ void apply_tone_curve(ImageView block) {
     std::uint32_t histogram[kLevels];
     build_histogram(block, histogram);
     std::int32_t m = histogram_median(histogram, n);
-    if (m < 0) m = 552;
+    if (m < 0) m = kToneMedianLow;
     std::uint16_t table[kLevels];
     tone_table(m, table);
     for (std::size_t i = 0; i < n; ++i) block.data[i] = table[table_index(value_of(block.data[i]))];
@@ -143,28 +162,13 @@ void compose_tables(std::uint8_t selector, std::uint32_t* histogram, std::uint64
         for (std::uint32_t v = 0; v < kLevels; ++v) histogram[v] = moved[v];
     };
     if (selector & kScaleClip) {
-        const double nd = static_cast<double>(n);
-        const std::int64_t t_many = core::trunc_to_int(nd * many_side * 0.01);
-        const std::int64_t t_few = core::trunc_to_int(nd * few_side * 0.01);
-        std::int32_t m = histogram_median(histogram, n);
-        if (m < 0) m = 0;
-        std::int32_t low = 0, high = 4095;
-        for (std::int32_t v = m; v >= 0; --v)
-            if (static_cast<std::int64_t>(histogram[v]) < t_few) {
-                low = v;
-                break;
-            }
-        for (std::int32_t v = m; v <= 4095; ++v)
-            if (static_cast<std::int64_t>(histogram[v]) < t_many) {
-                high = v;
-                break;
-            }
+        const auto [low, high] = clip_limits(histogram, n, many_side, few_side);
         for (std::int32_t v = 0; v < static_cast<std::int32_t>(kLevels); ++v)
             step[v] = static_cast<std::uint16_t>(v < low ? low : (v > high ? high : v));
         apply();
     }
     if (selector & kScaleStretch) {
-        float lo = 4095.0f, hi = 0.0f;
+        float lo = static_cast<float>(kTop), hi = 0.0f;
         for (std::uint32_t v = 0; v < kLevels; ++v)
             if (histogram[v] != 0) {
                 const float fv = static_cast<float>(v);
@@ -178,7 +182,7 @@ void compose_tables(std::uint8_t selector, std::uint32_t* histogram, std::uint64
     }
     if (selector & kScaleToneCurve) {
         std::int32_t m = histogram_median(histogram, n);
-        if (m < 0) m = 552;
+        if (m < 0) m = kToneMedianLow;
         tone_table(m, step);
         apply();
     }

@@ -16,9 +16,11 @@ namespace tvx::processing {
 namespace {
 
 constexpr std::uint32_t kStrip = 128;  // columns gathered at a time for the column statistics
+constexpr double kBeyond16Bit = 70000.0;  // a limit past every 16-bit value, signed or not
+constexpr std::int32_t kMidGrey = 2048;  // the level the emphasised block is centred on
 
 // Pixels at either end of the scale (nothing or saturated) carry no background.
-inline bool informative(std::int32_t v) { return v != 0 && v != 4095; }
+inline bool informative(std::int32_t v) { return v != 0 && v != core::kSampleMax; }
 
 struct Moments {
     std::int64_t sum = 0;
@@ -51,10 +53,11 @@ inline Band band_of(const Moments& m, double sigma_factor) {
     const double spread = std::sqrt(b.variance) * sigma_factor;
     const double lo = std::ceil(b.mean - spread);
     const double hi = std::floor(b.mean + spread);
-    // Pixels are 16-bit; limits beyond that range admit every value on that side.
+    // Pixels are 16-bit; limits beyond that range admit every value on that side,
+    // so they are held to a bound past it before the integer conversion.
     if (lo == lo && hi == hi) {
-        b.low = static_cast<std::int32_t>(lo < -70000.0 ? -70000.0 : (lo > 70000.0 ? 70000.0 : lo));
-        b.high = static_cast<std::int32_t>(hi < -70000.0 ? -70000.0 : (hi > 70000.0 ? 70000.0 : hi));
+        b.low = static_cast<std::int32_t>(lo < -kBeyond16Bit ? -kBeyond16Bit : (lo > kBeyond16Bit ? kBeyond16Bit : lo));
+        b.high = static_cast<std::int32_t>(hi < -kBeyond16Bit ? -kBeyond16Bit : (hi > kBeyond16Bit ? kBeyond16Bit : hi));
     }
     return b;
 }
@@ -63,52 +66,6 @@ inline bool inside(const Band& b, std::int32_t v) { return informative(v) && b.l
 
 inline double mean_of(std::int64_t sum, std::uint32_t count) {
     return count == 0 ? 0.0 : static_cast<double>(sum) / count;
-}
-
-// Column backgrounds, gathered row by row over strips of columns so that the
-// image is read in memory order. Integer sums, so the order does not matter.
-void column_backgrounds(ImageView block, double sigma_factor, double* ave, double* varp) {
-    for (std::uint32_t x0 = 0; x0 < block.width; x0 += kStrip) {
-        const std::size_t len = block.width - x0 < kStrip ? block.width - x0 : kStrip;
-        std::int64_t sum[kStrip] = {};
-        std::int64_t squares[kStrip] = {};
-        std::int32_t count[kStrip] = {};
-        for (std::uint32_t y = 0; y < block.height; ++y) {
-            const std::int16_t* row = reinterpret_cast<const std::int16_t*>(block.row(y) + x0);
-            for (std::size_t i = 0; i < len; ++i) {
-                const std::int32_t v = row[i];
-                const std::int32_t keep = informative(v) ? 1 : 0;
-                const std::int32_t kv = keep ? v : 0;
-                sum[i] += kv;
-                squares[i] += static_cast<std::int64_t>(kv) * kv;
-                count[i] += keep;
-            }
-        }
-        std::int32_t low[kStrip], high[kStrip];
-        for (std::size_t i = 0; i < len; ++i) {
-            Moments m;
-            m.sum = sum[i];
-            m.squares = squares[i];
-            m.count = static_cast<std::uint32_t>(count[i]);
-            const Band b = band_of(m, sigma_factor);
-            varp[x0 + i] = b.variance;
-            low[i] = b.low;
-            high[i] = b.high;
-            sum[i] = 0;
-            count[i] = 0;
-        }
-        for (std::uint32_t y = 0; y < block.height; ++y) {
-            const std::int16_t* row = reinterpret_cast<const std::int16_t*>(block.row(y) + x0);
-            for (std::size_t i = 0; i < len; ++i) {
-                const std::int32_t v = row[i];
-                const std::int32_t keep = static_cast<std::int32_t>(v != 0) & static_cast<std::int32_t>(v != 4095) &
-                                           static_cast<std::int32_t>(low[i] <= v) & static_cast<std::int32_t>(v <= high[i]);
-                sum[i] += keep ? v : 0;
-                count[i] += keep;
-            }
-        }
-        for (std::size_t i = 0; i < len; ++i) ave[x0 + i] = mean_of(sum[i], static_cast<std::uint32_t>(count[i]));
-    }
 }
 
 // Blocks of 12-bit pixels (the usual case) take 32-bit sums, with the squares
@@ -120,11 +77,11 @@ bool twelve_bit(ImageView block) {
     std::uint16_t widest = 0;
     const std::size_t n = block.pixels();
     for (std::size_t i = 0; i < n; ++i) widest = static_cast<std::uint16_t>(widest | block.data[i]);
-    return widest < 4096;
+    return widest <= core::kSampleMax;
 }
 
 inline std::uint32_t keep_mask(std::uint32_t v) {
-    return static_cast<std::uint32_t>(v != 0) & static_cast<std::uint32_t>(v != 4095);
+    return static_cast<std::uint32_t>(v != 0) & static_cast<std::uint32_t>(v != core::kSampleMax);
 }
 
 double row_background_narrow(const std::uint16_t* row, std::uint32_t width, double sigma_factor, double* variance) {
@@ -157,33 +114,38 @@ double row_background_narrow(const std::uint16_t* row, std::uint32_t width, doub
     return mean_of(sum, count);
 }
 
-void column_backgrounds_narrow(ImageView block, double sigma_factor, double* ave, double* varp) {
+// Column backgrounds, gathered row by row over strips of columns so that the
+// image is read in memory order. Integer sums, so the order does not matter.
+// `Sum` is std::uint32_t for 12-bit blocks (squares gathered over kChunk rows
+// fit it) and std::int64_t otherwise; both give the same integers.
+template <typename Sum>
+void column_backgrounds(ImageView block, double sigma_factor, double* ave, double* varp) {
     for (std::uint32_t x0 = 0; x0 < block.width; x0 += kStrip) {
         const std::size_t len = block.width - x0 < kStrip ? block.width - x0 : kStrip;
-        std::uint32_t sum[kStrip] = {};
+        Sum sum[kStrip] = {};
         std::uint32_t count[kStrip] = {};
-        std::uint64_t squares[kStrip] = {};
+        std::int64_t squares[kStrip] = {};
         for (std::uint32_t y0 = 0; y0 < block.height; y0 += kChunk) {
             const std::uint32_t y1 = block.height - y0 < kChunk ? block.height : y0 + kChunk;
-            std::uint32_t part[kStrip] = {};
+            Sum part[kStrip] = {};
             for (std::uint32_t y = y0; y < y1; ++y) {
-                const std::uint16_t* row = block.row(y) + x0;
+                const std::int16_t* row = reinterpret_cast<const std::int16_t*>(block.row(y) + x0);
                 for (std::size_t i = 0; i < len; ++i) {
-                    const std::uint32_t v = row[i];
-                    const std::uint32_t keep = keep_mask(v);
-                    const std::uint32_t kv = v & (0u - keep);
-                    sum[i] += kv;
-                    part[i] += kv * kv;
+                    const std::int32_t v = row[i];
+                    const std::uint32_t keep = informative(v) ? 1u : 0u;
+                    const std::int32_t kv = keep ? v : 0;
+                    sum[i] += static_cast<Sum>(kv);
+                    part[i] += static_cast<Sum>(kv * kv);
                     count[i] += keep;
                 }
             }
-            for (std::size_t i = 0; i < len; ++i) squares[i] += part[i];
+            for (std::size_t i = 0; i < len; ++i) squares[i] += static_cast<std::int64_t>(part[i]);
         }
         std::int32_t low[kStrip], high[kStrip];
         for (std::size_t i = 0; i < len; ++i) {
             Moments m;
-            m.sum = sum[i];
-            m.squares = static_cast<std::int64_t>(squares[i]);
+            m.sum = static_cast<std::int64_t>(sum[i]);
+            m.squares = squares[i];
             m.count = count[i];
             const Band b = band_of(m, sigma_factor);
             varp[x0 + i] = b.variance;
@@ -193,17 +155,18 @@ void column_backgrounds_narrow(ImageView block, double sigma_factor, double* ave
             count[i] = 0;
         }
         for (std::uint32_t y = 0; y < block.height; ++y) {
-            const std::uint16_t* row = block.row(y) + x0;
+            const std::int16_t* row = reinterpret_cast<const std::int16_t*>(block.row(y) + x0);
             for (std::size_t i = 0; i < len; ++i) {
                 const std::int32_t v = row[i];
-                const std::uint32_t keep = keep_mask(static_cast<std::uint32_t>(v)) &
+                const std::uint32_t keep = static_cast<std::uint32_t>(informative(v)) &
                                            static_cast<std::uint32_t>(low[i] <= v) &
                                            static_cast<std::uint32_t>(v <= high[i]);
-                sum[i] += static_cast<std::uint32_t>(v) & (0u - keep);
+                sum[i] += static_cast<Sum>(keep ? v : 0);
                 count[i] += keep;
             }
         }
-        for (std::size_t i = 0; i < len; ++i) ave[x0 + i] = mean_of(sum[i], count[i]);
+        for (std::size_t i = 0; i < len; ++i)
+            ave[x0 + i] = mean_of(static_cast<std::int64_t>(sum[i]), count[i]);
     }
 }
 
@@ -273,9 +236,9 @@ std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint1
         return rc;
     }
     if (narrow)
-        column_backgrounds_narrow(block, sigma_factor, xave.data(), xvarp.data());
+        column_backgrounds<std::uint32_t>(block, sigma_factor, xave.data(), xvarp.data());
     else
-        column_backgrounds(block, sigma_factor, xave.data(), xvarp.data());
+        column_backgrounds<std::int64_t>(block, sigma_factor, xave.data(), xvarp.data());
     rc = smooth_average(xave.data(), core::as_s16(block.width), smooth_range, trace);
     if (rc != TAVIREX_OK) {
         trace.failure("Err in Smooth_Ave(xave).\n");
@@ -288,7 +251,7 @@ std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint1
         for (std::size_t x = 0; x < block.width; ++x) {
             // Backgrounds are means of 16-bit pixels, so the sum always fits a 32-bit integer.
             const std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(ya + xave[x])));
-            const std::int32_t v = core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + 2048));
+            const std::int32_t v = core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + kMidGrey));
             row[x] = clamp12(v);
         }
     }

@@ -12,6 +12,14 @@
 #include "tavirex.h"
 
 namespace tvx::processing {
+namespace {
+
+constexpr std::uint32_t kWindow = 64;            // line-clock periods summed before a column
+constexpr std::uint32_t kPeriodBeforeBlock = 12;  // period counted for the lines before a block starts
+// The sum at a block's first column: kWindow periods of kPeriodBeforeBlock.
+constexpr std::uint32_t kSumAtBlockStart = kWindow * kPeriodBeforeBlock;
+
+}  // namespace
 
 void dark_profile(const DarkOffsetParams& p, std::uint32_t* profile, std::uint32_t columns) {
     std::memset(profile, 0, sizeof(std::uint32_t) * columns);
@@ -20,11 +28,13 @@ void dark_profile(const DarkOffsetParams& p, std::uint32_t* profile, std::uint32
     const std::uint16_t* ct = p.clock_table;
     for (std::uint32_t k = 0; k < blocks; ++k) {
         const std::uint32_t base = k * n_width;
-        profile[base] = 768;
-        for (std::uint32_t c = 1; c <= 64 && c < n_width; ++c)
-            profile[base + c] = profile[base + c - 1] + ct[base + c - 1] - 12u;
-        for (std::uint32_t c = 65; c < n_width; ++c)
-            profile[base + c] = profile[base + c - 1] - ct[base + c - 65] + ct[base + c - 1];
+        // Running sum: each column adds the period before it and drops the one
+        // kWindow + 1 columns back (a period before the block while there is none).
+        profile[base] = kSumAtBlockStart;
+        for (std::uint32_t c = 1; c <= kWindow && c < n_width; ++c)
+            profile[base + c] = profile[base + c - 1] + ct[base + c - 1] - kPeriodBeforeBlock;
+        for (std::uint32_t c = kWindow + 1; c < n_width; ++c)
+            profile[base + c] = profile[base + c - 1] - ct[base + c - kWindow - 1] + ct[base + c - 1];
     }
 }
 
@@ -52,7 +62,7 @@ bool fit_line(const std::uint16_t* x, const std::uint32_t* y, std::uint32_t m, d
 }
 
 std::int32_t remove_dark_offset(ImageView image, const DarkOffsetParams& p) {
-    if (p.clock_mode > 4 || p.clock_table == nullptr || p.segment_start == nullptr || p.segment_width == nullptr)
+    if (p.clock_mode > core::kClockCodeCeph || p.clock_table == nullptr || p.segment_start == nullptr || p.segment_width == nullptr)
         return TAVIREX_E_RANGE;
     const std::uint32_t n_width = core::kLinesPerPass[p.clock_mode];
     const std::uint32_t blocks = p.clock_mode % 4u + 1u;
