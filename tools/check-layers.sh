@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Keeps the dependency rules of the source tree:
+#  - nothing under src/ includes the export layer (src/api/);
+#  - processing steps and output functions never include the globals
+#    (state/context.h): only the pipeline driver reads the records;
+#  - Windows-only code lives in src/platform/;
+#  - the command-line host uses the public headers, the simulated module's
+#    control header, the platform utilities and its own files only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+fail=0
+report() { echo "layering: $*" >&2; fail=1; }
+
+while IFS= read -r hit; do report "$hit includes the export layer"; done \
+  < <(grep -rn --include='*.cpp' --include='*.h' '#include "api/' src || true)
+
+while IFS= read -r hit; do report "$hit: a step or output function reaches the globals"; done \
+  < <(grep -rn --include='*.cpp' --include='*.h' '#include "state/context.h"' src/processing src/output \
+        | grep -v '^src/processing/pipeline\.' || true)
+
+while IFS= read -r hit; do report "$hit: Windows-only code outside src/platform/"; done \
+  < <(grep -rn --include='*.cpp' --include='*.h' -E '#\s*if.*(_WIN32|_MSC_VER|__MINGW)' src cli \
+        | grep -v '^src/platform/' || true)
+
+while IFS= read -r line; do
+  file=${line%%:*}
+  header=$(sed -E 's/.*#include "([^"]+)".*/\1/' <<<"$line")
+  case "$header" in
+    tavirex.h|tavirex_link.h|tvxsim_control.h|platform/*) ;;
+    */*) report "$file includes $header: the CLI is a host" ;;
+    *) [ -f "cli/$header" ] || report "$file includes $header: the CLI is a host" ;;
+  esac
+done < <(grep -rn --include='*.cpp' --include='*.h' '#include "' cli || true)
+
+[ "$fail" -eq 0 ] && echo "layering: ok"
+exit "$fail"
