@@ -41,6 +41,14 @@
 #  define TAVIREX_STDCALL
 #endif
 
+/* C++ hosts see that the two link-release exports throw nothing: they are one
+   function under two names, and both declarations must agree. */
+#ifdef __cplusplus
+#  define TAVIREX_NOTHROW noexcept
+#else
+#  define TAVIREX_NOTHROW
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -103,7 +111,7 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_CheckPictStatus(uint8_t* pictureStatus)
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetImageDataEx(uint32_t segmentCount);
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_ResetAll(void);
 /* Unloads the link library; also exported as Tavirex_SetDeviceFree_Tomo. */
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree(void);
+TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree(void) TAVIREX_NOTHROW;
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_Ether232Send(const uint8_t* data, uint32_t length);
 /* Returns the number of bytes received (the buffer is zero-terminated behind
  * them) or a negative link error. */
@@ -161,7 +169,7 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_CheckPictStatus_Tomo(uint8_t* pictureSt
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetEXTIMEandECTIME_Tomo(uint32_t pictureKind);
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetImageDataEx_Tomo(void);
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_PictStartbyCommand_Tomo(void);
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree_Tomo(void);
+TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree_Tomo(void) TAVIREX_NOTHROW;
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingEx_Tomo(const char* outputPath, int32_t* width,
                                                                 int32_t* height, int32_t reverseOrder);
 

@@ -25,6 +25,7 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_Init(const char* configPath, uint32_t s
     config::read_init_keys(Device, configPath);
     std::memcpy(ConfigPath, configPath, length + 1);
     TomoImageActive = 0;
+    ImageReadOut = 0;
     const auto center = static_cast<int32_t>(platform::profile_int("INIT_WINDOW", "WINDOW_CENTER", 2048, configPath));
     const auto width = static_cast<int32_t>(platform::profile_int("INIT_WINDOW", "WINDOW_WIDTH", 4096, configPath));
     Tavirex_SetWindowPos(center, width);
@@ -37,7 +38,7 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetCommInit2(uint32_t moduleIndex) {
     return device::comm_init(Device, moduleIndex);
 }
 
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree(void) {
+TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree(void) noexcept {
     link::unload();
     return TAVIREX_OK;
 }
@@ -100,5 +101,5 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetInfoData(const char* source, char* n
 }  // extern "C"
 
 // The tomographic side releases the link through the very same function.
-extern "C" TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree_Tomo(void)
-    __attribute__((alias("Tavirex_SetDeviceFree"), nothrow));
+extern "C" TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree_Tomo(void) noexcept
+    __attribute__((alias("Tavirex_SetDeviceFree")));

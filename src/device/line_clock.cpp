@@ -206,6 +206,9 @@ std::int32_t build_pass(std::uint32_t code, const float* speeds, std::size_t n, 
     std::uint32_t k = 0;
     std::int32_t rc = line_clock_entries(speeds, n, interval_ms, layout.limit, fine.data(), &k);
     if (rc != 0) return rc;
+    // No picture lines (a sample interval of 0, or a profile that never moves):
+    // the module would expose nothing, so the set-up is refused.
+    if (k == 0) return TAVIREX_E_RANGE;
     if (DebugFlags.DebugParam) std::fprintf(stderr, "NUM of CCD CNTL DATA for PICT[%4d]\n", static_cast<int>(k));
     std::uint32_t q = 0;
     rc = insert_time_lag(fine.data(), k, timelag_ms, layout.limit, &q);

@@ -76,7 +76,9 @@ std::int32_t set_param_for_pict(DeviceContext& record, const char* speed_profile
     if (ceph ? passes != 1 : (passes < 1 || passes > core::kMaxPasses)) return TAVIREX_E_PASS_COUNT;
 
     // Releasing the blocks also clears ClockTable and ImageBuffer in the record, so
-    // nothing can reach the old blocks if this set-up stops half way.
+    // nothing can reach the old blocks if this set-up stops half way; the image
+    // counts as read only after a readout of this set-up.
+    ImageReadOut = 0;
     release_picture_blocks();
     if (!allocate_picture_blocks(ceph)) return TAVIREX_E_PICTURE_BUFFER;
 
@@ -101,7 +103,10 @@ std::int32_t set_param_for_pict(DeviceContext& record, const char* speed_profile
     PassCount = passes;
 
     const DeviceContext snapshot = record;
-    return picture_setup(snapshot);
+    rc = picture_setup(snapshot);
+    // A set-up the module did not take leaves no image to read or process.
+    if (rc != TAVIREX_OK) record.ImageBuffer = nullptr;
+    return rc;
 }
 
 }  // namespace tvx::device

@@ -110,7 +110,9 @@ std::int32_t read_image(DeviceContext& r, std::uint32_t segments) noexcept {
     if (DebugFlags.DebugProcess) diag::print_stamp(kStampReadEnd);
 
     copy_readout(raw.data(), r.ImageHeight, samples_per_row(r), r.ImageBuffer);
-    return ready_check(r.InitValue, r.LanRetry);
+    rc = ready_check(r.InitValue, r.LanRetry);
+    if (rc == TAVIREX_OK) ImageReadOut = 1;
+    return rc;
 }
 
 std::int32_t reset_module() noexcept {

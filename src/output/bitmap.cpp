@@ -38,7 +38,8 @@ double limit(double t, double maximum) noexcept {
 }  // namespace
 
 bool raw_sizes_ok(std::int32_t width, std::int32_t height) noexcept {
-    if (width < 0 || height < 0) return false;
+    // An image without pixels is no picture: refused like a negative size.
+    if (width <= 0 || height <= 0) return false;
     const std::uint64_t words = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     return words <= SIZE_MAX / 2;
 }
@@ -81,7 +82,7 @@ bool build_bitmap_header(std::uint8_t* header, std::int32_t width, std::int32_t 
 bool write_bitmap(const char* path, const std::uint8_t* pixels, std::int32_t width, std::int32_t height,
                   std::uint32_t resolution) noexcept {
     if (path == nullptr || path[0] == '\0') return false;
-    platform::remove_file(path);
+    if (!platform::remove_file(path)) return false;
     std::FILE* f = std::fopen(path, "wb");
     if (f == nullptr) return false;
     std::uint8_t header[kBitmapHeaderBytes];

@@ -30,6 +30,8 @@ std::int32_t auto_window_from_file(const char* path, std::int32_t width, std::in
                                    std::uint32_t maximum, std::int32_t* center, std::int32_t* windowWidth) noexcept {
     if (!raw_sizes_ok(width, height)) return TAVIREX_E_OUTPUT_MEMORY;
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    if (!raw_file_holds(path, static_cast<std::size_t>(width), static_cast<std::size_t>(height)))
+        return TAVIREX_E_INPUT_FILE;
     core::Buffer<std::uint16_t> raw(pixels);
     if (!raw.ok()) return TAVIREX_E_OUTPUT_MEMORY;
     if (!read_raw_image(path, raw.data(), static_cast<std::size_t>(width), static_cast<std::size_t>(height)))
@@ -47,6 +49,7 @@ std::int32_t transform_raw_file(const char* inputPath, std::int32_t width, std::
                                 const char* outputPath, Transform transform) noexcept {
     if (!raw_sizes_ok(width, height)) return TAVIREX_E_OUTPUT_MEMORY;
     const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+    if (!raw_file_holds(inputPath, w, h)) return TAVIREX_E_INPUT_FILE;
     core::Buffer<std::uint16_t> in(w * h);
     core::Buffer<std::uint16_t> out(w * h);
     if (!in.ok() || !out.ok()) return TAVIREX_E_OUTPUT_MEMORY;

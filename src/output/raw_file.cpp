@@ -11,7 +11,7 @@ bool write_raw_image(const char* path, const std::uint16_t* pixels, std::size_t 
     if (path == nullptr || path[0] == '\0') return false;
     if (width != 0 && height > SIZE_MAX / 2 / width) return false;
     const std::size_t count = width * height;
-    platform::remove_file(path);
+    if (!platform::remove_file(path)) return false;
     std::FILE* f = std::fopen(path, "wb");
     if (f == nullptr) return false;
     std::size_t written = 0;
@@ -30,6 +30,17 @@ bool write_raw_image(const char* path, const std::uint16_t* pixels, std::size_t 
         return false;
     }
     return true;
+}
+
+bool raw_file_holds(const char* path, std::size_t width, std::size_t height) noexcept {
+    if (path == nullptr) return false;
+    if (width != 0 && height > SIZE_MAX / 2 / width) return false;
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return false;
+    std::uint64_t size = 0;
+    const bool sized = platform::file_end_size(f, &size);
+    std::fclose(f);
+    return sized && size / 2 >= static_cast<std::uint64_t>(width) * height;
 }
 
 bool read_raw_image(const char* path, std::uint16_t* into, std::size_t width, std::size_t height) noexcept {

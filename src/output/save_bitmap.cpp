@@ -16,6 +16,7 @@ std::int32_t save_bitmap(const BitmapRequest& rq) noexcept {
     const std::uint32_t width = static_cast<std::uint32_t>(rq.width);
     const std::uint32_t height = static_cast<std::uint32_t>(rq.height);
     const std::size_t pixels = static_cast<std::size_t>(width) * height;
+    if (!raw_file_holds(rq.rawPath, width, height)) return TAVIREX_E_INPUT_FILE;
     const bool gamma3 = rq.mapping == BitmapMapping::Gamma3;
     // Tavirex_SaveBitmap3 always filters; the others when distance and gain are both set.
     const bool filter = gamma3 || (rq.filterDistance != 0 && rq.filterGain != 0);

@@ -37,8 +37,12 @@ void sleep_ms(std::uint32_t milliseconds) noexcept { Sleep(milliseconds); }
 
 bool remove_file(const char* path) noexcept {
     if (path == nullptr) return false;
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return false;
     if (DeleteFileA(path)) return true;
-    return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 bool file_status_size(std::FILE* f, std::uint64_t* size) noexcept {
@@ -111,6 +115,9 @@ void sleep_ms(std::uint32_t milliseconds) noexcept {
 
 bool remove_file(const char* path) noexcept {
     if (path == nullptr) return false;
+    struct stat st;
+    if (stat(path, &st) != 0) return errno == ENOENT;
+    if (!S_ISREG(st.st_mode)) return false;
     return std::remove(path) == 0 || errno == ENOENT;
 }
 

@@ -19,7 +19,10 @@ void unload_library(LibraryHandle library) noexcept;
 
 void sleep_ms(std::uint32_t milliseconds) noexcept;
 
-// Deletes a file; true when it is gone afterwards (also when it never existed).
+// Deletes a regular file; true when no file is at the path afterwards (also when
+// none was). A path that names a folder, a device, a pipe or anything else but a
+// regular file is left alone and gives false, so an output path can never
+// destroy what it names.
 bool remove_file(const char* path) noexcept;
 
 // Size of an open file from its status information; false when unavailable.

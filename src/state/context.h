@@ -40,6 +40,9 @@ extern std::size_t ImageBufferStorageBytes;
 extern std::uint16_t* PassTable;
 extern float* SpeedProfile;
 extern std::uint32_t PassCount;
+// 1 from a readout that filled the image until the next picture set-up or
+// Tavirex_Init: the processing exports work only on an image that was read.
+extern std::uint32_t ImageReadOut;
 extern std::uint32_t ReadSegments;
 extern std::uint32_t TomoImageActive;
 extern std::uint32_t ModuleBooted[2];
