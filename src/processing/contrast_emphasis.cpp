@@ -114,11 +114,16 @@ double row_background_narrow(const std::uint16_t* row, std::uint32_t width, doub
     return mean_of(sum, count);
 }
 
+// The pixel when `keep` is 1, else 0, without a branch.
+inline std::uint32_t masked(std::uint32_t v, std::uint32_t keep) { return v & (0u - keep); }
+inline std::int64_t masked(std::int64_t v, std::uint32_t keep) { return keep ? v : 0; }
+
 // Column backgrounds, gathered row by row over strips of columns so that the
 // image is read in memory order. Integer sums, so the order does not matter.
-// `Sum` is std::uint32_t for 12-bit blocks (squares gathered over kChunk rows
-// fit it) and std::int64_t otherwise; both give the same integers.
-template <typename Sum>
+// 12-bit blocks read unsigned pixels into 32-bit sums (squares gathered over
+// kChunk rows fit them); other blocks read signed pixels into 64-bit sums.
+// Both give the same integers.
+template <typename Pixel, typename Sum>
 void column_backgrounds(ImageView block, double sigma_factor, double* ave, double* varp) {
     for (std::uint32_t x0 = 0; x0 < block.width; x0 += kStrip) {
         const std::size_t len = block.width - x0 < kStrip ? block.width - x0 : kStrip;
@@ -129,13 +134,13 @@ void column_backgrounds(ImageView block, double sigma_factor, double* ave, doubl
             const std::uint32_t y1 = block.height - y0 < kChunk ? block.height : y0 + kChunk;
             Sum part[kStrip] = {};
             for (std::uint32_t y = y0; y < y1; ++y) {
-                const std::int16_t* row = reinterpret_cast<const std::int16_t*>(block.row(y) + x0);
+                const Pixel* row = reinterpret_cast<const Pixel*>(block.row(y) + x0);
                 for (std::size_t i = 0; i < len; ++i) {
-                    const std::int32_t v = row[i];
-                    const std::uint32_t keep = informative(v) ? 1u : 0u;
-                    const std::int32_t kv = keep ? v : 0;
-                    sum[i] += static_cast<Sum>(kv);
-                    part[i] += static_cast<Sum>(kv * kv);
+                    const Sum v = static_cast<Sum>(row[i]);
+                    const std::uint32_t keep = keep_mask(static_cast<std::uint32_t>(v));
+                    const Sum kv = masked(v, keep);
+                    sum[i] += kv;
+                    part[i] += kv * kv;
                     count[i] += keep;
                 }
             }
@@ -155,18 +160,17 @@ void column_backgrounds(ImageView block, double sigma_factor, double* ave, doubl
             count[i] = 0;
         }
         for (std::uint32_t y = 0; y < block.height; ++y) {
-            const std::int16_t* row = reinterpret_cast<const std::int16_t*>(block.row(y) + x0);
+            const Pixel* row = reinterpret_cast<const Pixel*>(block.row(y) + x0);
             for (std::size_t i = 0; i < len; ++i) {
                 const std::int32_t v = row[i];
-                const std::uint32_t keep = static_cast<std::uint32_t>(informative(v)) &
+                const std::uint32_t keep = keep_mask(static_cast<std::uint32_t>(v)) &
                                            static_cast<std::uint32_t>(low[i] <= v) &
                                            static_cast<std::uint32_t>(v <= high[i]);
-                sum[i] += static_cast<Sum>(keep ? v : 0);
+                sum[i] += masked(static_cast<Sum>(v), keep);
                 count[i] += keep;
             }
         }
-        for (std::size_t i = 0; i < len; ++i)
-            ave[x0 + i] = mean_of(static_cast<std::int64_t>(sum[i]), count[i]);
+        for (std::size_t i = 0; i < len; ++i) ave[x0 + i] = mean_of(static_cast<std::int64_t>(sum[i]), count[i]);
     }
 }
 
@@ -236,9 +240,9 @@ std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint1
         return rc;
     }
     if (narrow)
-        column_backgrounds<std::uint32_t>(block, sigma_factor, xave.data(), xvarp.data());
+        column_backgrounds<std::uint16_t, std::uint32_t>(block, sigma_factor, xave.data(), xvarp.data());
     else
-        column_backgrounds<std::int64_t>(block, sigma_factor, xave.data(), xvarp.data());
+        column_backgrounds<std::int16_t, std::int64_t>(block, sigma_factor, xave.data(), xvarp.data());
     rc = smooth_average(xave.data(), core::as_s16(block.width), smooth_range, trace);
     if (rc != TAVIREX_OK) {
         trace.failure("Err in Smooth_Ave(xave).\n");
