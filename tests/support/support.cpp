@@ -1,7 +1,9 @@
 #include "support/support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -9,7 +11,9 @@
 #include "api/context.h"
 #include "core/alloc.h"
 #include "link/link.h"
+#include "output/bitmap.h"
 #include "output/window.h"
+#include "platform/system.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -18,6 +22,7 @@
 #define tvx_close _close
 #define tvx_fileno _fileno
 #else
+#include <sys/wait.h>
 #include <unistd.h>
 #define tvx_dup dup
 #define tvx_dup2 dup2
@@ -29,17 +34,36 @@ namespace fs = std::filesystem;
 
 namespace tvxtest {
 
+namespace {
+unsigned g_counter = 0;
+
+std::string unique_temp(const char* prefix) {
+    return (fs::temp_directory_path() / (prefix + std::to_string(std::rand()) + "-" + std::to_string(++g_counter)))
+        .string();
+}
+
+[[maybe_unused]] std::string crlf_to_lf(const std::string& t) {
+    std::string lf;
+    for (std::size_t i = 0; i < t.size(); ++i)
+        if (!(t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n')) lf.push_back(t[i]);
+    return lf;
+}
+
+// A command line for std::system: cmd.exe drops the outermost pair of quotes of a /c line.
+int shell(const std::string& cmd) {
+#if defined(_WIN32)
+    return std::system(("\"" + cmd + "\"").c_str());
+#else
+    const int s = std::system(cmd.c_str());
+    return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+#endif
+}
+}  // namespace
+
 TempDir::TempDir() {
-    static unsigned counter = 0;
-    for (;;) {
-        fs::path p = fs::temp_directory_path() /
-                     ("tavirex-test-" + std::to_string(std::rand()) + "-" + std::to_string(++counter));
-        std::error_code ec;
-        if (fs::create_directory(p, ec)) {
-            path_ = p.string();
-            return;
-        }
-    }
+    std::error_code ec;
+    do path_ = unique_temp("tavirex-test-");
+    while (!fs::create_directory(path_, ec));
 }
 
 TempDir::~TempDir() {
@@ -50,8 +74,7 @@ TempDir::~TempDir() {
 std::string TempDir::file(const std::string& name) const { return (fs::path(path_) / name).string(); }
 
 void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 bool file_exists(const std::string& path) {
@@ -66,21 +89,25 @@ std::string read_file(const std::string& path) {
     return s.str();
 }
 
-namespace {
-[[maybe_unused]] std::string crlf_to_lf(const std::string& t) {
-    std::string lf;
-    for (std::size_t i = 0; i < t.size(); ++i)
-        if (!(t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n')) lf.push_back(t[i]);
-    return lf;
-}
-}  // namespace
-
 std::string read_text_file(const std::string& path) {
 #if defined(_WIN32)
     return crlf_to_lf(read_file(path));
 #else
     return read_file(path);
 #endif
+}
+
+std::string bytes_of(const Words& words) {
+    std::string s;
+    for (std::uint16_t w : words) s += {static_cast<char>(w & 0xFF), static_cast<char>(w >> 8)};
+    return s;
+}
+
+Words words_of(const std::string& b) {
+    Words w(b.size() / 2);
+    for (std::size_t i = 0; i < w.size(); ++i)
+        w[i] = static_cast<std::uint16_t>(static_cast<std::uint8_t>(b[2 * i]) | static_cast<std::uint8_t>(b[2 * i + 1]) << 8);
+    return w;
 }
 
 void reset_library() {
@@ -101,7 +128,7 @@ void reset_library() {
     tvx::output::Window = tvx::output::DisplayWindow{};
 }
 
-FailAllocation::FailAllocation(std::uint64_t nth, bool sticky) { tvx::core::test_fail_allocation(nth, sticky); }
+FailAllocation::FailAllocation(std::uint64_t nth) { tvx::core::test_fail_allocation(nth); }
 FailAllocation::~FailAllocation() { tvx::core::test_fail_allocation(0); }
 
 InDirectory::InDirectory(const std::string& dir) : previous_(fs::current_path().string()) { fs::current_path(dir); }
@@ -110,9 +137,7 @@ InDirectory::~InDirectory() {
     fs::current_path(previous_, ec);
 }
 
-CaptureStderr::CaptureStderr() {
-    static unsigned counter = 0;
-    path_ = (fs::temp_directory_path() / ("tavirex-stderr-" + std::to_string(++counter) + ".txt")).string();
+CaptureStderr::CaptureStderr() : path_(unique_temp("tavirex-stderr-")) {
     std::fflush(stderr);
     saved_fd_ = tvx_dup(tvx_fileno(stderr));
     if (std::freopen(path_.c_str(), "w", stderr) == nullptr) done_ = true;
@@ -129,12 +154,151 @@ std::string CaptureStderr::text() {
     std::error_code ec;
     fs::remove(path_, ec);
 #if defined(_WIN32)
-    // Standard error is a text stream on Windows: each line end reaches the file as CR LF.
-    t = crlf_to_lf(t);
+    t = crlf_to_lf(t);  // standard error is a text stream on Windows
 #endif
     return t;
 }
 
 CaptureStderr::~CaptureStderr() { (void)text(); }
+
+int run_cli(const std::string& args, const std::string& log) {
+    return shell("\"" TVX_CLI_PATH "\" " + args + " > \"" + log + "\" 2>&1");
+}
+
+const char* pil_missing() {
+#if defined(_WIN32)
+    return "the reader is the host's Python with PIL, which a Windows program cannot start";
+#else
+    if (std::system("/usr/bin/python3 -c \"import PIL\" > /dev/null 2>&1") != 0)
+        return "/usr/bin/python3 with PIL is not available";
+    return nullptr;
+#endif
+}
+
+std::string python(const std::string& script, const TempDir& dir) {
+    write_file(dir.file("check.py"), "from PIL import Image\n" + script);
+    if (shell("/usr/bin/python3 " + dir.file("check.py") + " > " + dir.file("py.log") + " 2>&1") == 0) return "";
+    return read_file(dir.file("py.log")) + " (script " + script + ")";
+}
+
+std::uint32_t le(const std::string& s, std::size_t at, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(s[at + static_cast<std::size_t>(i)]);
+    return v;
+}
+
+std::string make_bitmap(std::int32_t width, std::int32_t height, std::uint8_t grey, std::uint8_t pad) {
+    std::string file(tvx::output::kBitmapHeaderBytes, '\0');
+    tvx::output::build_bitmap_header(reinterpret_cast<std::uint8_t*>(file.data()), width, height,
+                                     tvx::output::kBitmapResolution);
+    std::string row(stride(width), static_cast<char>(pad));
+    row.replace(0, static_cast<std::size_t>(width), static_cast<std::size_t>(width), static_cast<char>(grey));
+    for (std::int32_t y = 0; y < height; ++y) file += row;
+    return file;
+}
+
+std::vector<int> pixels(const std::string& file, std::int32_t width, std::int32_t height) {
+    std::vector<int> out;
+    for (std::int32_t y = 0; y < height; ++y)
+        for (std::int32_t x = 0; x < width; ++x) out.push_back(pixel(file, width, y, x));
+    return out;
+}
+
+// ---- in-process link ------------------------------------------------------
+
+FakeLink* FakeLink::current = nullptr;
+
+namespace {
+int g_module_token;
+
+int32_t fake_init(const char*, uint32_t, uint32_t) {
+    ++FakeLink::current->init_calls;
+    return FakeLink::current->init_result;
+}
+
+int32_t fake_comm(uint32_t command, uint32_t address, uint32_t count, void* buffer) {
+    FakeLink& f = *FakeLink::current;
+    f.calls.push_back(LinkCall{command, address, count, {}});
+    if (command == TAVIREX_LINK_READ) return f.on_read(address, count, static_cast<std::uint8_t*>(buffer));
+    if (buffer != nullptr) f.calls.back().data.assign(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + count);
+    return f.on_command(f.calls.back());
+}
+
+int32_t fake_send(const uint8_t*, uint32_t) { return 0; }
+int32_t fake_recv(uint8_t*) { return 0; }
+int32_t fake_check() { return 0; }
+}  // namespace
+
+FakeLink::FakeLink() {
+    current = this;
+    status(0x0001);
+    tvx::link::Link = tvx::link::LinkState{&g_module_token, 0, fake_init, fake_comm, fake_send, fake_recv, fake_check};
+}
+
+FakeLink::~FakeLink() {
+    tvx::link::Link = tvx::link::LinkState{};
+    current = nullptr;
+}
+
+void FakeLink::status(std::uint16_t value) {
+    on_read = [value](std::uint32_t address, std::uint32_t count, std::uint8_t* into) {
+        std::memset(into, 0, count);
+        if (address == 0x27F00002 && count >= 2) into[0] = static_cast<std::uint8_t>(value), into[1] = static_cast<std::uint8_t>(value >> 8);
+        return static_cast<std::int32_t>(count);
+    };
+}
+
+std::vector<LinkCall> FakeLink::of(std::uint32_t command) const {
+    std::vector<LinkCall> out;
+    for (const auto& c : calls)
+        if (c.command == command) out.push_back(c);
+    return out;
+}
+
+std::string FakeLink::traffic() const {
+    std::string out;
+    for (const auto& c : calls) {
+        char b[48];
+        const unsigned a = c.address, n = c.count;
+        if (c.command == TAVIREX_LINK_WRITE && n == 2) std::snprintf(b, sizeof b, "W %X %04X", a, unsigned{c.value()});
+        else if (c.command == TAVIREX_LINK_WRITE) std::snprintf(b, sizeof b, "W %X #%u", a, n);
+        else if (c.command == TAVIREX_LINK_READ && a == 0x27F00002 && n == 2) std::snprintf(b, sizeof b, "S");
+        else if (c.command == TAVIREX_LINK_READ) std::snprintf(b, sizeof b, "R %X #%u", a, n);
+        else std::snprintf(b, sizeof b, "C %u #%u", unsigned{c.command}, n);
+        out += (out.empty() ? "" : ", ") + std::string(b);
+    }
+    return out;
+}
+
+// ---- the simulated module -------------------------------------------------
+
+Sim::Sim() : handle_(tvx::platform::load_library(TVX_SIM_PATH)) {
+    EXPECT_NE(handle_, nullptr);
+    reset();
+}
+
+Sim::~Sim() {
+    reset();
+    tvx::platform::unload_library(handle_);
+}
+
+void* Sim::symbol(const char* name) {
+    void* p = tvx::platform::find_symbol(handle_, name);
+    EXPECT_NE(p, nullptr) << name;
+    return p;
+}
+
+TvxSimStats Sim::stats() {
+    TvxSimStats s{};
+    fn<TvxSimGetStatsFn>("TvxSim_GetStats")(&s);
+    return s;
+}
+
+std::vector<std::uint8_t> Sim::program(int which) {
+    auto get = fn<int32_t (*)(int32_t, uint8_t*, uint32_t)>("TvxSim_GetProgram");
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(std::max(get(which, nullptr, 0), 0)));
+    get(which, out.data(), static_cast<uint32_t>(out.size()));
+    return out;
+}
 
 }  // namespace tvxtest

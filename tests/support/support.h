@@ -1,11 +1,22 @@
-// Helpers shared by the unit and system tests.
+// Helpers shared by every test: files, library state, the command-line host,
+// bitmap bytes, an in-process link that records register traffic, and the
+// simulated sensor module's controls.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "tavirex_link.h"
+#include "tvxsim_control.h"
+
 namespace tvxtest {
+
+using Words = std::vector<std::uint16_t>;
 
 // A fresh folder under the system's temporary folder, removed with its files at the end.
 class TempDir {
@@ -15,7 +26,6 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
-    // Path of a file inside the folder.
     std::string file(const std::string& name) const;
 
 private:
@@ -25,18 +35,30 @@ private:
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
 std::string read_file(const std::string& path);
-// A text file the library wrote in text mode (logs, dumps): on Windows its line
-// ends are CR LF on disk; this gives them back as LF so one expectation serves both.
+// A text file the library wrote in text mode: CR LF line ends on Windows come back as LF.
 std::string read_text_file(const std::string& path);
+// Raw images, calibration and line tables: little-endian 16-bit words without a header.
+std::string bytes_of(const Words& words);
+Words words_of(const std::string& bytes);
+inline void write_words(const std::string& path, const Words& w) { write_file(path, bytes_of(w)); }
+inline Words read_words(const std::string& path) { return words_of(read_file(path)); }
 
 // Puts the library back into its load-time state: link unloaded, picture
 // blocks released, globals cleared, allocation failures off.
 void reset_library();
 
-// Makes every allocation from the Nth on fail while alive; restores normal allocation at the end.
+// The library reset before and after each test, and a folder for its files.
+class LibraryTest : public ::testing::Test {
+protected:
+    void SetUp() override { reset_library(); }
+    void TearDown() override { reset_library(); }
+    TempDir dir;
+};
+
+// Makes every allocation from the Nth on fail while alive.
 class FailAllocation {
 public:
-    explicit FailAllocation(std::uint64_t nth, bool sticky = false);
+    explicit FailAllocation(std::uint64_t nth);
     ~FailAllocation();
 };
 
@@ -61,6 +83,93 @@ private:
     int saved_fd_ = -1;
     std::string path_;
     bool done_ = false;
+};
+
+// Runs the command-line host with `args`, its output into the file `log`; its exit status.
+int run_cli(const std::string& args, const std::string& log);
+// Why the independent bitmap reader (/usr/bin/python3 with PIL) cannot run here, or nullptr.
+const char* pil_missing();
+// Runs the Python `script`; "" when it succeeds, else its output.
+std::string python(const std::string& script, const TempDir& dir);
+
+// ---- 8-bit bitmaps --------------------------------------------------------
+
+// Little-endian field of `bytes` bytes at `at`.
+std::uint32_t le(const std::string& s, std::size_t at, int bytes);
+inline std::size_t stride(std::int32_t width) { return (static_cast<std::size_t>(width) + 3) / 4 * 4; }
+// A bitmap file whose every pixel is `grey` and whose padding bytes are `pad`.
+std::string make_bitmap(std::int32_t width, std::int32_t height, std::uint8_t grey, std::uint8_t pad = 0);
+// Pixel at stored row `row` (0 = lowest) and column `col`.
+inline int pixel(const std::string& file, std::int32_t width, std::int32_t row, std::int32_t col) {
+    return static_cast<std::uint8_t>(file[1078 + static_cast<std::size_t>(row) * stride(width) +
+                                          static_cast<std::size_t>(col)]);
+}
+// All pixels, lowest stored row first, padding left out.
+std::vector<int> pixels(const std::string& file, std::int32_t width, std::int32_t height);
+
+// ---- in-process link ------------------------------------------------------
+
+struct LinkCall {
+    std::uint32_t command, address, count;
+    std::vector<std::uint8_t> data;  // bytes written
+    std::uint16_t value() const { return data.size() >= 2 ? static_cast<std::uint16_t>(data[0] | data[1] << 8) : 0; }
+};
+
+// Installs its entry points as the loaded link library, records every call and
+// answers from `on_read` (command 514) and `on_command` (anything else).
+class FakeLink {
+public:
+    FakeLink();
+    ~FakeLink();
+    FakeLink(const FakeLink&) = delete;
+    FakeLink& operator=(const FakeLink&) = delete;
+
+    std::vector<LinkCall> calls;
+    std::int32_t init_result = 0;
+    int init_calls = 0;
+    std::function<std::int32_t(std::uint32_t address, std::uint32_t count, std::uint8_t* into)> on_read;
+    std::function<std::int32_t(const LinkCall&)> on_command = [](const LinkCall&) { return 0; };
+
+    // Every status register read returns `value`; other reads give zeros.
+    void status(std::uint16_t value);
+    std::vector<LinkCall> of(std::uint32_t command) const;
+    // The calls as one line: "W addr value" (register write), "W addr #count" (block
+    // write), "S" (status read), "R addr #count" (other read), "C command #count".
+    std::string traffic() const;
+
+    static FakeLink* current;
+};
+
+// ---- the simulated module -------------------------------------------------
+
+// Controls and link entry points of the simulated module, resolved from the
+// shared object the library loads (the process holds one module state). Reset
+// on construction and destruction.
+class Sim {
+public:
+    Sim();
+    ~Sim();
+    Sim(const Sim&) = delete;
+    Sim& operator=(const Sim&) = delete;
+
+    template <typename F>
+    F fn(const char* name) {
+        return reinterpret_cast<F>(symbol(name));
+    }
+    void reset() { fn<TvxSimResetFn>("TvxSim_Reset")(); }
+    TvxSimStats stats();
+    std::int32_t set_fault(std::int32_t kind, std::int32_t n, std::int32_t code = 0) {
+        return fn<TvxSimSetFaultFn>("TvxSim_SetFault")(kind, n, code);
+    }
+    std::int32_t set_mode(std::int32_t mode, const char* replay = nullptr) {
+        return fn<TvxSimSetModeFn>("TvxSim_SetMode")(mode, replay);
+    }
+    // The remembered boot program (which 0) or FPGA configuration (1).
+    std::vector<std::uint8_t> program(int which);
+
+private:
+    void* symbol(const char* name);
+    void* handle_;
 };
 
 }  // namespace tvxtest

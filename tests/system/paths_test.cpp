@@ -7,18 +7,12 @@
 
 #include "api/context.h"
 #include "link/link.h"
-#include "support/sim_control.h"
 #include "support/support.h"
 #include "tavirex.h"
 
 namespace {
 
-class PathsTest : public ::testing::Test {
-protected:
-    void SetUp() override { tvxtest::reset_library(); }
-    void TearDown() override { tvxtest::reset_library(); }
-    tvxtest::TempDir dir;
-};
+using PathsTest = tvxtest::LibraryTest;
 
 #if defined(_WIN32)
 // "Z:\work\...\tvxsim.dll" for "/work/.../tvxsim.dll": Wine maps Z: to the root.
@@ -70,10 +64,6 @@ TEST_F(PathsTest, ConfigurationWrittenByAWindowsEditor) {
     EXPECT_EQ(tvx::Device.LanRetry, 3);
 }
 
-}  // namespace
-
-namespace {
-
 std::string with_line_ends(const std::string& text, const char* ending) {
     std::string out;
     for (char c : text) {
@@ -86,8 +76,7 @@ std::string with_line_ends(const std::string& text, const char* ending) {
 
 // FPGA configuration and speed profile read in text mode: CR LF and LF line ends
 // must give the same program bytes and the same line clock table on every platform.
-TEST(LineEndsTest, FpgaAndSpeedProfileWithCrLfOrLf) {
-    tvxtest::TempDir dir;
+TEST_F(PathsTest, FpgaAndSpeedProfileWithCrLfOrLf) {
     const std::string hex = tvxtest::read_file(TVX_SOURCE_DIR "/data/fpga_pano.hex");
     const std::string speed = tvxtest::read_file(TVX_SOURCE_DIR "/data/speed_pano.txt");
     ASSERT_FALSE(hex.empty());
@@ -108,7 +97,7 @@ TEST(LineEndsTest, FpgaAndSpeedProfileWithCrLfOrLf) {
         ASSERT_EQ(Tavirex_Init(cfg.c_str(), 1), 0);
         ASSERT_EQ(Tavirex_SetCommInit(), 0);
         ASSERT_EQ(Tavirex_SetSensMduInit_Pano(cfg.c_str(), 1), 0);
-        ASSERT_GT(sim.program(1, &programs[v]), 0);
+        programs[v] = sim.program(1);
         ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 2, 10, 100), 0);
         tables[v].assign(tvx::Device.ClockTable, tvx::Device.ClockTable + tvx::Device.ClockTableLength);
         Tavirex_SetDeviceFree();
@@ -116,23 +105,6 @@ TEST(LineEndsTest, FpgaAndSpeedProfileWithCrLfOrLf) {
     EXPECT_EQ(programs[0].size(), 2048u);
     EXPECT_EQ(programs[0], programs[1]);
     EXPECT_EQ(tables[0], tables[1]);
-    tvxtest::reset_library();
-}
-
-// An output file in a folder that does not exist: refused, nothing created.
-TEST(OutputPathTest, FileThatCannotBeCreated) {
-    tvxtest::TempDir dir;
-    const std::string raw = dir.file("in.raw");
-    tvxtest::write_file(raw, std::string(2 * 4 * 3, '\x01'));
-    std::vector<std::string> outputs = {dir.file("missing/folder/out.bmp")};
-#if defined(_WIN32)
-    outputs.push_back(dir.path() + "\\missing\\out.bmp");  // on Linux a backslash is part of the name
-#endif
-    for (const std::string& out : outputs) {
-        EXPECT_EQ(Tavirex_SaveBitmapWindow(raw.c_str(), 4, 3, 0, 0, out.c_str()), TAVIREX_E_MARKER) << out;
-        EXPECT_EQ(Tavirex_RawFileHorizontalMirror(raw.c_str(), 4, 3, out.c_str()), TAVIREX_E_MARKER) << out;
-        EXPECT_FALSE(tvxtest::file_exists(out));
-    }
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include "api/context.h"
 #include "device/registers.h"
 #include "link/link.h"
-#include "support/sim_control.h"
 #include "support/support.h"
 #include "tavirex.h"
 
@@ -15,10 +14,10 @@ namespace {
 
 namespace dev = tvx::device;
 
-class SimProtocolTest : public ::testing::Test {
+class SimProtocolTest : public tvxtest::LibraryTest {
 protected:
     void SetUp() override {
-        tvxtest::reset_library();
+        LibraryTest::SetUp();
         const std::string cfg = dir.file("sim.ini");
         tvxtest::write_file(cfg, "[DLL]\nFILENAME=" TVX_SIM_PATH "\n[LOADPROG]\nBOOT=" TVX_SOURCE_DIR "/data/boot.bin\n");
         ASSERT_EQ(Tavirex_Init(cfg.c_str(), 1), 0);
@@ -30,8 +29,6 @@ protected:
         ASSERT_EQ(dev::write_register("SYSRST", dev::reg::SYSRST, 0), 0);
         ASSERT_EQ(dev::write_register("STSREG", dev::reg::STSREG, 1), 0);
     }
-    void TearDown() override { tvxtest::reset_library(); }
-    tvxtest::TempDir dir;
     tvxtest::Sim sim;  // constructed (and reset) before SetUp boots the module
 };
 

@@ -12,11 +12,9 @@
 #include "device/front_end.h"
 #include "support/support.h"
 #include "tavirex.h"
-#include "unit/link_traffic.h"
 
 using tvx::Device;
 using tvxtest::LinkCall;
-using tvxtest::traffic;
 
 namespace {
 
@@ -69,10 +67,10 @@ std::string group(int select, std::initializer_list<std::uint16_t> words) {
     return s;
 }
 
-class AcquisitionTest : public ::testing::Test {
+class AcquisitionTest : public tvxtest::LibraryTest {
 protected:
     void SetUp() override {
-        tvxtest::reset_library();
+        LibraryTest::SetUp();
         config = dir.file("unit.ini");
         tvxtest::write_file(dir.file("fpga.hex"), ":020000040000FA\n:0400000001020304F2\n:00000001FF\n");
         tvxtest::write_file(config,
@@ -85,9 +83,6 @@ protected:
         ASSERT_EQ(Tavirex_Init(config.c_str(), 1), 0);
         tvx::ModuleBooted[0] = 1;
     }
-    void TearDown() override { tvxtest::reset_library(); }
-
-    tvxtest::TempDir dir;
     std::string config;
     std::string profile;
 };
@@ -122,7 +117,7 @@ TEST_F(AcquisitionTest, SensorInitialisationSetsTheModeAndLoadsOnlyWhenAsked) {
     // Loading requested: the FPGA already runs (status reports InitValue), one read.
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 7), 0);
     EXPECT_EQ(Device.FpgaLoad, 1);
-    EXPECT_EQ(traffic(m.fake), "S");
+    EXPECT_EQ(m.fake.traffic(), "S");
     tvx::ModuleBooted[0] = 0;
     EXPECT_EQ(Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 1), 9);
     EXPECT_EQ(Tavirex_SetSensMduInit_Pano(nullptr, 0), 3);
@@ -162,7 +157,7 @@ TEST_F(AcquisitionTest, PictureSetUpTrafficTableAndRecord) {
                            : Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
         Device.StartSignal = row.start ? row.start : configured;
         ASSERT_EQ(set_up_pict(profile.c_str(), row.passes, 10, row.timelag), 0);
-        EXPECT_EQ(traffic(m.fake), row.traffic) << row.passes;
+        EXPECT_EQ(m.fake.traffic(), row.traffic) << row.passes;
         EXPECT_EQ(std::vector<int>({Device.ClockMode, Device.ImageWidth, Device.ImageHeight, Device.ClockTableLength,
                                     Device.SegmentCount, Device.SegmentStart[row.passes - 1],
                                     Device.SegmentWidth[row.passes - 1], static_cast<int>(tvx::PassCount)}),
@@ -242,15 +237,15 @@ TEST_F(AcquisitionTest, ArmingAndStatus) {
         return Tavirex_SetWaitXExpose();
     };
     ASSERT_EQ(arm(4096, 0), 0);
-    EXPECT_EQ(traffic(m.fake), "W 27F00034 0000, W 27F00008 0002, W 27F00010 0001, W 27F00012 0001, "
+    EXPECT_EQ(m.fake.traffic(), "W 27F00034 0000, W 27F00008 0002, W 27F00010 0001, W 27F00012 0001, "
                                "W 27F00008 0001, S");
     ASSERT_EQ(arm(3500, 1), 0);
-    EXPECT_EQ(traffic(m.fake), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001, W 27F00012 0000, "
+    EXPECT_EQ(m.fake.traffic(), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001, W 27F00012 0000, "
                                "W 27F00008 0011, S");
     EXPECT_EQ(arm(1000, 1), 3);
-    EXPECT_EQ(traffic(m.fake), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001");
+    EXPECT_EQ(m.fake.traffic(), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001");
     EXPECT_EQ(arm(1000, 2), 3);
-    EXPECT_EQ(traffic(m.fake), "");
+    EXPECT_EQ(m.fake.traffic(), "");
 
     // The picture bit, then the ready check: one read, or LanRetry reads of a module that is not ready.
     struct Row { std::uint16_t status; std::int32_t rc; std::uint8_t picture; const char* traffic; };
@@ -261,7 +256,7 @@ TEST_F(AcquisitionTest, ArmingAndStatus) {
         std::uint8_t picture = 7;
         EXPECT_EQ(Tavirex_CheckPictStatus(&picture), row.rc) << row.status;
         EXPECT_EQ(picture, row.picture) << row.status;
-        EXPECT_EQ(traffic(m.fake), row.traffic) << row.status;
+        EXPECT_EQ(m.fake.traffic(), row.traffic) << row.status;
     }
     EXPECT_EQ(Tavirex_CheckPictStatus(nullptr), 3);
     std::uint8_t picture = 7;
@@ -277,7 +272,7 @@ TEST_F(AcquisitionTest, PanoramicReadoutMasksTheTopFourBits) {
     m.fake.calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(2), 0);
     EXPECT_EQ(Device.SegmentCount, 2);
-    EXPECT_EQ(traffic(m.fake), "W 27F00010 0000, R 26000000 #12582912, S");
+    EXPECT_EQ(m.fake.traffic(), "W 27F00010 0000, R 26000000 #12582912, S");
     const std::uint16_t* image = Device.ImageBuffer;
     for (std::size_t i = 0; i < 4096u * 1536u; ++i) ASSERT_EQ(image[i], i % 4001) << i;
     m.picture = [](std::size_t) -> std::uint16_t { return 0xF123; };
@@ -294,7 +289,7 @@ TEST_F(AcquisitionTest, CephalometricReadoutPacksRows) {
     ASSERT_EQ(Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0), 0);
     m.fake.calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
-    EXPECT_EQ(traffic(m.fake), "W 27F00010 0000, R 26000000 #16777216, R 27000000 #2097152, S");
+    EXPECT_EQ(m.fake.traffic(), "W 27F00010 0000, R 26000000 #16777216, R 27000000 #2097152, S");
     // Rows of 4096 raw samples keep their first 3500; row 2048 starts the second window.
     const std::uint16_t* image = Device.ImageBuffer;
     for (std::size_t row = 0; row < 2304; ++row)
@@ -366,7 +361,7 @@ TEST_F(AcquisitionTest, TracesOfSetUpAndReadout) {
 TEST_F(AcquisitionTest, ResetAll) {
     Module m;
     ASSERT_EQ(Tavirex_ResetAll(), 0);
-    EXPECT_EQ(traffic(m.fake), "W 27F00004 0000, W 27F00010 0000");
+    EXPECT_EQ(m.fake.traffic(), "W 27F00004 0000, W 27F00010 0000");
     m.fake.calls.clear();
     m.fake.on_command = [](const LinkCall&) { return 77; };
     EXPECT_EQ(Tavirex_ResetAll(), 77);

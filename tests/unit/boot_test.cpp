@@ -9,17 +9,16 @@
 #include "link/link.h"
 #include "support/support.h"
 #include "tavirex.h"
-#include "unit/link_traffic.h"
 
 using tvx::Device;
 using tvxtest::FakeLink;
 
 namespace {
 
-class BootTest : public ::testing::Test {
+class BootTest : public tvxtest::LibraryTest {
 protected:
     void SetUp() override {
-        tvxtest::reset_library();
+        LibraryTest::SetUp();
         program.assign(300, 0);
         for (std::size_t i = 0; i < program.size(); ++i) program[i] = static_cast<char>(i);
         tvxtest::write_file(dir.file("boot.bin"), program);
@@ -27,9 +26,6 @@ protected:
         tvxtest::write_file(cfg, "[DLL]\nFILENAME=" TVX_SIM_PATH "\n[LOADPROG]\nBOOT=" + dir.file("boot.bin") + "\n");
         ASSERT_EQ(Tavirex_Init(cfg.c_str(), 1), 0);
     }
-    void TearDown() override { tvxtest::reset_library(); }
-
-    tvxtest::TempDir dir;
     std::string program;
 };
 
@@ -37,7 +33,7 @@ TEST_F(BootTest, LinkTrafficOfAFreshBootAndOfASkippedOne) {
     FakeLink fake;
     ASSERT_EQ(tvx::device::open_and_boot(Device, 1), 0);
     EXPECT_EQ(fake.init_calls, 1);
-    EXPECT_EQ(tvxtest::traffic(fake), "C 259 #0, C 1 #300");
+    EXPECT_EQ(fake.traffic(), "C 259 #0, C 1 #300");
     EXPECT_EQ(fake.calls[1].address, 0u);
     EXPECT_EQ(std::string(fake.calls[1].data.begin(), fake.calls[1].data.end()), program);
     EXPECT_EQ(tvx::ModuleBooted[0], 0u);
@@ -46,12 +42,12 @@ TEST_F(BootTest, LinkTrafficOfAFreshBootAndOfASkippedOne) {
     fake.calls.clear();
     ASSERT_EQ(tvx::device::open_and_boot(Device, 1), 0);
     EXPECT_EQ(fake.init_calls, 1);
-    EXPECT_EQ(tvxtest::traffic(fake), "S");
+    EXPECT_EQ(fake.traffic(), "S");
     // A module that no longer answers loses its mark and is booted again.
     fake.calls.clear();
     fake.on_read = [](std::uint32_t, std::uint32_t, std::uint8_t*) { return -7; };
     ASSERT_EQ(tvx::device::open_and_boot(Device, 1), 0);
-    EXPECT_EQ(tvxtest::traffic(fake), "S, C 259 #0, C 1 #300");
+    EXPECT_EQ(fake.traffic(), "S, C 259 #0, C 1 #300");
 }
 
 TEST_F(BootTest, BootFlagZeroOpensTheLinkAndSendsNothing) {

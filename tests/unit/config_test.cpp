@@ -13,11 +13,8 @@ using tvx::Device;
 
 namespace {
 
-class InitTest : public ::testing::Test {
+class InitTest : public tvxtest::LibraryTest {
 protected:
-    void SetUp() override { tvxtest::reset_library(); }
-    void TearDown() override { tvxtest::reset_library(); }
-    tvxtest::TempDir dir;
 };
 
 using Values = std::vector<double>;

@@ -10,7 +10,6 @@
 #include "device/fpga.h"
 #include "support/support.h"
 #include "tavirex.h"
-#include "unit/link_traffic.h"
 
 using tvx::Device;
 using tvxtest::FakeLink;
@@ -29,10 +28,10 @@ const char* const kHex =
     ":0100000055AA\n";
 const std::vector<std::uint8_t> kHexBytes = {0x01, 0x02, 0x03, 0x04, 0xAA, 0xBB, 0xC0, 0xFF, 0xEE};
 
-class FpgaTest : public ::testing::Test {
+class FpgaTest : public tvxtest::LibraryTest {
 protected:
     void SetUp() override {
-        tvxtest::reset_library();
+        LibraryTest::SetUp();
         ASSERT_EQ(Tavirex_Init(dir.file("none.ini").c_str(), 1), 0);  // defaults: InitValue 1, LanRetry 5
         hex = dir.file("fpga.hex");
         tvxtest::write_file(hex, kHex);
@@ -40,7 +39,6 @@ protected:
         Device.FpgaLoad = 1;
         tvx::ModuleBooted[0] = 1;
     }
-    void TearDown() override { tvxtest::reset_library(); }
 
     void use_file(const std::string& path) {
         std::snprintf(Device.FpgaPath, sizeof Device.FpgaPath, "%s", path.c_str());
@@ -54,8 +52,6 @@ protected:
             return 0;
         };
     }
-
-    tvxtest::TempDir dir;
     std::string hex;
 };
 
@@ -94,7 +90,7 @@ TEST_F(FpgaTest, LoadSequenceAndRegisterLog) {
         ASSERT_EQ(tvx::device::load_fpga(Device), 0);
     }
     // Five reads find the FPGA not running, then the load, reset, InitValue and one ready read.
-    EXPECT_EQ(tvxtest::traffic(fake), "S, S, S, S, S, C 512 #9, W 27F00004 0000, W 27F0000E 0001, S");
+    EXPECT_EQ(fake.traffic(), "S, S, S, S, S, C 512 #9, W 27F00004 0000, W 27F0000E 0001, S");
     EXPECT_EQ(fake.calls[5].address, 0u);
     EXPECT_EQ(fake.calls[5].data, kHexBytes);
     EXPECT_EQ(tvxtest::read_text_file(dir.file("logCMD_WRITE.txt")),
@@ -111,7 +107,7 @@ TEST_F(FpgaTest, RunningFpgaUnbootedModuleAndFlags) {
     {
         FakeLink fake;  // reports InitValue 1: already running
         EXPECT_EQ(load(1, 1, 1), 0);
-        EXPECT_EQ(tvxtest::traffic(fake), "S");
+        EXPECT_EQ(fake.traffic(), "S");
         fake.calls.clear();
         EXPECT_EQ(load(0, 1, 1), 0);
         EXPECT_EQ(load(0, 0, 1), 0);

@@ -10,10 +10,8 @@
 
 namespace {
 
-class LinkTest : public ::testing::Test {
+class LinkTest : public tvxtest::LibraryTest {
 protected:
-    void SetUp() override { tvxtest::reset_library(); }
-    void TearDown() override { tvxtest::reset_library(); }
 
     // Init from a configuration naming `library` and not loading a boot program.
     void init_with(const std::string& library, bool trace = false) {
@@ -22,7 +20,6 @@ protected:
                                       (trace ? "1" : "0") + "\n");
         ASSERT_EQ(Tavirex_Init(path.c_str(), 1), 0);
     }
-    tvxtest::TempDir dir;
 };
 
 TEST_F(LinkTest, LoadOpenAndFreeUnderBothNames) {

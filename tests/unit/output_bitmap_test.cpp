@@ -1,7 +1,11 @@
-// Bitmap exports, the display window and the automatic window.
+// Bitmap exports, the display window, the automatic window, the enhancement
+// filter, and every image file export under allocation failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
+#include <random>
 #if !defined(_WIN32)
 #include <csignal>
 #include <sys/resource.h>
@@ -9,13 +13,14 @@
 
 #include "api/context.h"
 #include "core/alloc.h"
+#include "output/enhance.h"
 #include "output/window.h"
+#include "support/support.h"
 #include "tavirex.h"
-#include "unit/output_test_util.h"
 
 using tvxtest::le;
 using tvxtest::pixels;
-using tvxtest::Raw;
+using tvxtest::Words;
 
 namespace {
 
@@ -31,24 +36,19 @@ Save windowed(int d = 0, int g = 0) {
     return [=](auto r, auto w, auto h, auto b) { return Tavirex_SaveBitmapWindow(r, w, h, d, g, b); };
 }
 
-class OutputBitmapTest : public ::testing::Test {
+class OutputBitmapTest : public tvxtest::LibraryTest {
 protected:
-    void SetUp() override { tvxtest::reset_library(); }
-    void TearDown() override { tvxtest::reset_library(); }
-
     // Writes `px` as a w x h raw file, runs `save` on it and returns the bitmap file.
-    std::string run(const Raw& px, std::int32_t w, std::int32_t h, const Save& save) {
-        tvxtest::write_raw(raw_, px);
+    std::string run(const Words& px, std::int32_t w, std::int32_t h, const Save& save) {
+        tvxtest::write_words(raw_, px);
         EXPECT_EQ(save(raw_.c_str(), w, h, bmp_.c_str()), 0);
         return tvxtest::read_file(bmp_);
     }
-
-    tvxtest::TempDir dir_;
-    std::string raw_ = dir_.file("in.raw"), bmp_ = dir_.file("out.bmp");
+    std::string raw_ = dir.file("in.raw"), bmp_ = dir.file("out.bmp");
 };
 
 TEST_F(OutputBitmapTest, HeaderPaletteAndPaddedRows) {
-    std::string f = run(Raw(1001 * 2, 2048), 1001, 2, gamma2());
+    std::string f = run(Words(1001 * 2, 2048), 1001, 2, gamma2());
     ASSERT_EQ(f.size(), 1078u + 2 * 1004u);  // rows of 1001 pixels padded to 1004 bytes
     EXPECT_EQ(f.substr(0, 2), "BM");
     // (offset, bytes, value): file size, reserved, pixel offset, info size, width, height, planes, bits,
@@ -59,24 +59,22 @@ TEST_F(OutputBitmapTest, HeaderPaletteAndPaddedRows) {
     for (const auto& x : fields) EXPECT_EQ(le(f, x[0], static_cast<int>(x[1])), x[2]) << "offset " << x[0];
     for (std::uint32_t i = 0; i < 256; ++i) EXPECT_EQ(le(f, 54 + 4 * i, 4), i * 0x010101u) << "palette " << i;
     for (std::size_t row : {0u, 1u}) EXPECT_EQ(f.substr(1078 + row * 1004 + 1000, 4), std::string("\x80\0\0\0", 4));
-    f = run(Raw(1001 * 2, 2048), 1001, 2, gamma3());  // Tavirex_SaveBitmap3 states 10000 pixels per metre
-    EXPECT_EQ(le(f, 38, 4), 10000u);
-    EXPECT_EQ(le(f, 42, 4), 10000u);
+    f = run(Words(1001 * 2, 2048), 1001, 2, gamma3());  // Tavirex_SaveBitmap3 states 10000 pixels per metre
+    EXPECT_EQ(le(f, 38, 4) + le(f, 42, 4), 20000u);
     f = run({}, 5, 0, gamma2());  // zero height: the header alone
-    EXPECT_EQ(f.size(), 1078u);
-    EXPECT_EQ(le(f, 2, 4), 1078u);
-    EXPECT_EQ(le(f, 34, 4), 0u);
+    EXPECT_EQ(std::vector<std::uint32_t>({static_cast<std::uint32_t>(f.size()), le(f, 2, 4), le(f, 34, 4)}),
+              std::vector<std::uint32_t>({1078, 1078, 0}));
 }
 
 // Grey levels worked out by hand; raw row 0 becomes the first (lowest) stored row.
 TEST_F(OutputBitmapTest, MappingsByHand) {
-    const Raw windowRaw{4095 - 900, 4095 - 1000, 4095 - 1100, 4095, 0, 9000};
+    const Words windowRaw{4095 - 900, 4095 - 1000, 4095 - 1100, 4095, 0, 9000};
     const struct Row {
         const char* what;
         Save save;
         std::uint32_t tomo;
         std::int32_t w, h;
-        Raw raw;
+        Words raw;
         std::vector<int> grey;
     } rows[] = {
         // round-half-up(255 i / 4095): 2048 -> 127.53, 1 -> 0.062, 16 -> 0.996; above 4095 read as 4095.
@@ -112,7 +110,7 @@ TEST_F(OutputBitmapTest, MappingsByHand) {
 TEST_F(OutputBitmapTest, SeparatorBandsArePaintedInEveryRowAndClipped) {
     // Bands 2 wide at 1, 6 (only column 6 lies in the image) and 40 (outside: ignored).
     tvx::SeparatorLineList = {2, 1, 3, {1, 6, 40}};
-    const Raw black(7 * 2, 0), white(7 * 2, 4095);
+    const Words black(7 * 2, 0), white(7 * 2, 4095);
     const std::vector<int> banded{255, 0, 0, 255, 255, 255, 0, 255, 0, 0, 255, 255, 255, 0};
     // Filtered and inverted, raw 0 becomes white around the black bands; the padding stays 0.
     const std::string f = run(black, 7, 2, gamma2(1, 0, 1, 2, 100));
@@ -129,43 +127,38 @@ TEST_F(OutputBitmapTest, SeparatorBandsArePaintedInEveryRowAndClipped) {
     EXPECT_EQ(pixels(run(white, 7, 2, gamma2()), 7, 1), (std::vector<int>{0, 0, 0, 255, 255, 255, 0}));
 }
 
-TEST_F(OutputBitmapTest, WindowMappingByHand) {
+TEST_F(OutputBitmapTest, WindowMappingAndAutoWindowByHand) {
     // (centre, width, value, grey): the full range; odd width 201 spreads over 200; widths 0 and 1 are a step.
     const std::int32_t rows[][4] = {
         {2048, 4096, 0, 0}, {2048, 4096, 4095, 254}, {2048, 4096, 4096, 255}, {2048, 4096, 65535, 255},
         {1000, 201, 899, 0}, {1000, 201, 900, 0},    {1000, 201, 1000, 127},  {1000, 201, 1100, 255},
-        {500, 0, 0, 0},      {500, 0, 499, 0},       {500, 0, 500, 255},      {500, 0, 4095, 255},
-        {500, 1, 0, 0},      {500, 1, 499, 0},       {500, 1, 500, 255},      {500, 1, 4095, 255}};
+        {500, 0, 499, 0},    {500, 0, 500, 255},     {500, 1, 499, 0},        {500, 1, 500, 255}};
     for (const auto& r : rows) {
         ASSERT_EQ(Tavirex_SetWindowPos(r[0], r[1]), 0);
-        EXPECT_EQ(tvx::output::window_map(static_cast<std::uint32_t>(r[2])), r[3])
-            << r[0] << "/" << r[1] << " " << r[2];
+        EXPECT_EQ(tvx::output::window_map(static_cast<std::uint32_t>(r[2])), r[3]) << r[0] << "/" << r[1] << " " << r[2];
     }
-}
-
-TEST_F(OutputBitmapTest, AutoWindowSpansTheData) {
-    const struct Row {
+    const struct {
         std::uint32_t tomo;
-        Raw raw;
+        Words raw;
         std::int32_t w, h, centre, width;
-    } rows[] = {
+    } spans[] = {
         {0, {100, 3100, 2000, 150}, 2, 2, 1600, 3000},
         {0, {500, 9000}, 2, 1, 4095, 4095},  // width 8500 above 2 x 4095 + 1: 4095; centre limited to 4095
         {1, {500, 9000}, 2, 1, 4750, 8500},  // tomographic data reach 8191: the span is kept
         {1, {500, 9000}, 0, 5, 8191, 0},     // no pixels: no span, centre limited to the maximum
     };
-    for (const Row& r : rows) {
+    for (const auto& r : spans) {
         tvx::TomoImageActive = r.tomo;
-        tvxtest::write_raw(raw_, r.raw);
+        tvxtest::write_words(raw_, r.raw);
         ASSERT_EQ(Tavirex_SetWindowPosAuto(raw_.c_str(), r.w, r.h), 0);
-        EXPECT_EQ(Tavirex_GetWindowCenter(), r.centre) << r.raw[1] << " tomo " << r.tomo;
-        EXPECT_EQ(Tavirex_GetWindowWidth(), r.width) << r.raw[1] << " tomo " << r.tomo;
+        EXPECT_EQ(std::make_pair(Tavirex_GetWindowCenter(), Tavirex_GetWindowWidth()), std::make_pair(r.centre, r.width))
+            << r.raw[1] << " tomo " << r.tomo;
     }
 }
 
 TEST_F(OutputBitmapTest, FailuresLeaveFilesAndWindowAlone) {
     const Save all[] = {plain(), gamma2(), gamma3(), windowed()};
-    const std::string missing = dir_.file("missing.raw"), nowhere = dir_.file("no/such/dir/x.bmp");
+    const std::string missing = dir.file("missing.raw"), nowhere = dir.file("no/such/dir/x.bmp");
     const std::int32_t badSizes[][2] = {{-1, 1}, {1, -1}, {INT32_MIN, 2}, {70000, 70000}, {INT32_MAX, 2}};
     Tavirex_SetWindowPos(2048, 4096);
     tvxtest::write_file(bmp_, "previous");
@@ -181,15 +174,19 @@ TEST_F(OutputBitmapTest, FailuresLeaveFilesAndWindowAlone) {
     EXPECT_EQ(Tavirex_SetWindowPosAuto(raw_.c_str(), 3, 2), TAVIREX_E_INPUT_FILE);
     EXPECT_EQ(Tavirex_SetWindowPosAuto(missing.c_str(), 1, 1), TAVIREX_E_INPUT_FILE);
     EXPECT_EQ(Tavirex_SetWindowPosAuto(raw_.c_str(), -2, 2), TAVIREX_E_OUTPUT_MEMORY);
-    EXPECT_EQ(Tavirex_GetWindowCenter(), 2048);
-    EXPECT_EQ(Tavirex_GetWindowWidth(), 4096);
+    EXPECT_EQ(std::make_pair(Tavirex_GetWindowCenter(), Tavirex_GetWindowWidth()), std::make_pair(2048, 4096));
     // Bitmap not creatable: -93 and no file.
-    tvxtest::write_raw(raw_, Raw(6, 1));
-    for (const Save& save : all) {
-        EXPECT_EQ(save(raw_.c_str(), 3, 2, nowhere.c_str()), TAVIREX_E_MARKER);
-        EXPECT_EQ(save(raw_.c_str(), 3, 2, nullptr), TAVIREX_E_MARKER);
-    }
-    EXPECT_FALSE(tvxtest::file_exists(nowhere));
+    tvxtest::write_words(raw_, Words(6, 1));
+    std::vector<std::string> outputs = {nowhere};
+#if defined(_WIN32)
+    outputs.push_back(dir.path() + "\\missing\\out.bmp");  // on Linux a backslash is part of the name
+#endif
+    for (const std::string& out : outputs)
+        for (const Save& save : all) {
+            EXPECT_EQ(save(raw_.c_str(), 3, 2, out.c_str()), TAVIREX_E_MARKER) << out;
+            EXPECT_EQ(save(raw_.c_str(), 3, 2, nullptr), TAVIREX_E_MARKER);
+            EXPECT_FALSE(tvxtest::file_exists(out));
+        }
     EXPECT_EQ(tvx::core::test_blocks_held(), 0);
 }
 
@@ -198,8 +195,8 @@ TEST_F(OutputBitmapTest, ShortWriteLeavesNoFile) {
 #if defined(_WIN32)
     GTEST_SKIP() << "forces a short write with a POSIX file size limit (setrlimit)";
 #else
-    tvxtest::write_raw(raw_, Raw(100 * 100, 7));
-    const std::string rawOut = dir_.file("out.raw");
+    tvxtest::write_words(raw_, Words(100 * 100, 7));
+    const std::string rawOut = dir.file("out.raw");
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit small = old;
@@ -210,11 +207,143 @@ TEST_F(OutputBitmapTest, ShortWriteLeavesNoFile) {
     const std::int32_t raw = Tavirex_RawDatafile(raw_.c_str(), 100, 100, 0, 0, rawOut.c_str());
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(bitmap, TAVIREX_E_MARKER);
-    EXPECT_EQ(raw, TAVIREX_E_MARKER);
-    EXPECT_FALSE(tvxtest::file_exists(bmp_));
-    EXPECT_FALSE(tvxtest::file_exists(rawOut));
+    EXPECT_TRUE(bitmap == TAVIREX_E_MARKER && raw == TAVIREX_E_MARKER) << bitmap << " " << raw;
+    EXPECT_FALSE(tvxtest::file_exists(bmp_) || tvxtest::file_exists(rawOut));
 #endif
+}
+
+// Fail the Nth allocation for N = 1, 2, ... until the export succeeds: every failure returns its
+// code, leaks nothing, leaves no partial or changed file and keeps the display window.
+TEST_F(OutputBitmapTest, EveryExportUnderAllocationFailure) {
+    const std::string outPath = dir.file("out.file");
+    const char* raw = raw_.c_str();
+    const char* out = outPath.c_str();
+    Words px(20 * 12);
+    for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<std::uint16_t>(i * 17);
+    tvxtest::write_words(raw_, px);
+    tvx::SeparatorLineList = {2, 1, 1, {5}};  // one black band 2 wide at column 5
+    const std::string bitmap = tvxtest::make_bitmap(640, 200, 90, 1);
+    constexpr std::int32_t M = TAVIREX_E_OUTPUT_MEMORY, N = TAVIREX_E_NO_MEMORY, W = TAVIREX_E_MARKER;
+    const struct {
+        const char* what;
+        bool inPlace;  // edits the bitmap at `out` instead of writing a new file
+        std::function<std::int32_t()> call;
+        std::vector<std::int32_t> codes;
+    } rows[] = {
+        // Work buffers (raw, enhanced, image, table), then the gain table: -95; then the separator band: 5.
+        {"SaveBitmap filtered", false, [&] { return Tavirex_SaveBitmap(raw, 20, 12, 2, 100, out); }, {M, M, M, M, M}},
+        {"SaveBitmap", false, [&] { return Tavirex_SaveBitmap(raw, 20, 12, 0, 0, out); }, {M, M, M}},
+        {"SaveBitmap2", false, [&] { return Tavirex_SaveBitmap2(raw, 20, 12, 2, 100, 1, 0, 1, out); },
+         {M, M, M, M, M, N}},
+        {"SaveBitmap3", false, [&] { return Tavirex_SaveBitmap3(raw, 20, 12, 2, 100, 1, 0, 1, out); },
+         {M, M, M, M, M, N}},
+        // The window export reports its enhanced image and gain table as -93.
+        {"SaveBitmapWindow filtered", false, [&] { return Tavirex_SaveBitmapWindow(raw, 20, 12, 2, 100, out); },
+         {M, M, M, W, W, N}},
+        {"SaveBitmapWindow", false, [&] { return Tavirex_SaveBitmapWindow(raw, 20, 12, 0, 0, out); }, {M, M, M, N}},
+        {"SetWindowPosAuto", false, [&] { return Tavirex_SetWindowPosAuto(raw, 20, 12); }, {M}},
+        {"RawDatafile filtered", false, [&] { return Tavirex_RawDatafile(raw, 20, 12, 1, 100, out); }, {M, M, M}},
+        {"RawDatafile", false, [&] { return Tavirex_RawDatafile(raw, 20, 12, 0, 0, out); }, {M, M}},
+        {"RawFileHorizontalMirror", false, [&] { return Tavirex_RawFileHorizontalMirror(raw, 20, 12, out); }, {M, M}},
+        {"BitmapChange", true, [&] { return Tavirex_BitmapChange(out, 1.5, 1.0, 3.0); }, {M}},
+        {"MarkingInBitmap", true, [&] { return Tavirex_MarkingInBitmap(out, 1); }, {M}},
+        {"MarkingInBitmap_Tomo", true, [&] { return Tavirex_MarkingInBitmap_Tomo(out, 0); }, {M}},
+    };
+    for (const auto& r : rows) {
+        std::vector<std::int32_t> codes;
+        Tavirex_SetWindowPos(2048, 4096);
+        for (std::uint64_t n = 1;; ++n) {
+            ASSERT_LT(n, 50u) << r.what << " never succeeded";
+            if (r.inPlace) tvxtest::write_file(outPath, bitmap);
+            else std::remove(out);
+            const std::int64_t held = tvx::core::test_blocks_held();
+            std::int32_t rc;
+            {
+                tvxtest::FailAllocation fail(n);
+                rc = r.call();
+            }
+            EXPECT_EQ(tvx::core::test_blocks_held(), held) << r.what << " allocation " << n;
+            if (rc == 0) break;
+            codes.push_back(rc);
+            if (r.inPlace) EXPECT_EQ(tvxtest::read_file(outPath), bitmap) << r.what << " allocation " << n;
+            else EXPECT_FALSE(tvxtest::file_exists(outPath)) << r.what << " allocation " << n;
+            EXPECT_EQ(std::make_pair(Tavirex_GetWindowCenter(), Tavirex_GetWindowWidth()), std::make_pair(2048, 4096))
+                << r.what;
+        }
+        EXPECT_EQ(codes, r.codes) << r.what;
+    }
+}
+
+// ---- the enhancement filter ------------------------------------------------
+
+Words run_a(const Words& in, std::uint32_t w, std::uint32_t h, std::uint8_t k, std::uint16_t gain,
+            std::uint32_t maximum = 4095) {
+    Words out(in.size(), 0xBEEF);
+    EXPECT_TRUE(tvx::output::enhance_a(in.data(), out.data(), w, h, k, gain, maximum));
+    return out;
+}
+
+// Images of 4095 with one brighter pixel (4123). The gain runs from a fifth to nine fifths of the
+// percentage; at 4095 it is 1.8, so a pixel whose neighbour mean is (3 x 4095 + 4123) / 4 = 4102
+// gets r = trunc(-7 x 1.8) + 4095 = 4083, which variant A inverts to 12.
+TEST(OutputEnhanceTest, GainTablesAndSpikeByHand) {
+    using tvx::output::enhance_b;
+    std::vector<float> t(4096);
+    tvx::output::build_gain_table_a(t.data(), 4095, 100);
+    EXPECT_NEAR(t[0], 0.2, 1e-6);
+    EXPECT_NEAR(t[2048], 1.0, 1e-3);
+    EXPECT_NEAR(t[4095], 1.8, 1e-6);
+    tvx::output::build_gain_table_b(t.data(), 50);
+    EXPECT_NEAR(t[0], 0.1, 1e-6);
+    EXPECT_NEAR(t[4095], 0.9, 1e-6);
+    Words in5(25, 4095), in3(9, 4095), out(9), expected(25, 0);
+    in5[2] = in3[1] = 4123;
+    expected[7] = expected[12] = 12;  // (1,2) on ring 1 reads the spike at distance 1, (2,2) at distance 2
+    EXPECT_EQ(run_a(in5, 5, 5, 2, 100), expected);
+    EXPECT_EQ(run_a(in3, 3, 3, 5, 100), (Words{0, 0, 0, 0, 12, 0, 0, 0, 0}));  // centre: one pixel away at most
+    ASSERT_TRUE(enhance_b(in3.data(), out.data(), 3, 3, 1, 100));              // B: not inverted, ring kept
+    EXPECT_EQ(out, (Words{4095, 4123, 4095, 4095, 4083, 4095, 4095, 4095, 4095}));
+    ASSERT_TRUE(enhance_b(in3.data(), out.data(), 3, 3, 2, 100));  // B without interior pixels: a copy
+    EXPECT_EQ(out, in3);
+    // B reads values as signed 16-bit: 40000 is negative and counts as 0, as does its neighbours' mean.
+    Words neg(9, 0);
+    neg[4] = 40000;
+    ASSERT_TRUE(enhance_b(neg.data(), out.data(), 3, 3, 1, 100));
+    EXPECT_EQ(out[4], 0);
+}
+
+// The filter written the straightforward way: each pixel with the formula as it stands, at the filter
+// distance or, if less, the distance to the nearest edge.
+Words reference_a(const Words& in, int w, int h, int k, std::uint16_t gain, std::uint32_t maximum) {
+    std::vector<float> table(maximum + 1);
+    tvx::output::build_gain_table_a(table.data(), maximum, gain);
+    const std::int64_t m = maximum;
+    auto at = [&](int y, int x) { return static_cast<std::int64_t>(in[static_cast<std::size_t>(y * w + x)]); };
+    Words out(in.size());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int d = std::min({k, x, y, w - 1 - x, h - 1 - y});
+            const std::int64_t v = std::min(at(y, x), m);
+            const std::int64_t mean = (at(y - d, x) + at(y + d, x) + at(y, x - d) + at(y, x + d)) >> 2;
+            const std::int64_t r =
+                d == 0 ? v : static_cast<std::int64_t>(static_cast<double>(v - mean) * double{table[v]}) + v;
+            out[static_cast<std::size_t>(y * w + x)] = static_cast<std::uint16_t>(m - std::clamp<std::int64_t>(r, 0, m));
+        }
+    return out;
+}
+
+TEST(OutputEnhanceTest, RowSegmentsMatchTheStraightforwardFilter) {
+    std::mt19937 rng(12345);
+    for (int trial = 0; trial < 400; ++trial) {
+        const int w = static_cast<int>(rng() % 41), h = static_cast<int>(rng() % 41);
+        const int k = static_cast<int>(rng() % 3 == 0 ? rng() % 256 : rng() % 21);
+        const std::uint16_t gain = static_cast<std::uint16_t>(rng() % 3 == 0 ? rng() : rng() % 400);
+        const std::uint32_t maximum = trial % 4 == 0 ? 8191 : 4095;
+        Words in(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+        for (auto& v : in) v = static_cast<std::uint16_t>(rng() % 10 == 0 ? rng() : rng() % (maximum + 1));
+        ASSERT_EQ(run_a(in, w, h, static_cast<std::uint8_t>(k), gain, maximum), reference_a(in, w, h, k, gain, maximum))
+            << w << "x" << h << " k=" << k << " gain=" << gain;
+    }
 }
 
 }  // namespace

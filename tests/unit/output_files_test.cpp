@@ -5,12 +5,12 @@
 #include <functional>
 
 #include "api/context.h"
+#include "support/support.h"
 #include "tavirex.h"
-#include "unit/output_test_util.h"
 
 using tvxtest::make_bitmap;
 using tvxtest::pixel;
-using tvxtest::Raw;
+using Raw = tvxtest::Words;
 
 namespace {
 
@@ -23,11 +23,8 @@ std::vector<std::pair<std::size_t, int>> changes(const std::string& a, const std
     return out;
 }
 
-class OutputFilesTest : public ::testing::Test {
+class OutputFilesTest : public tvxtest::LibraryTest {
 protected:
-    void SetUp() override { tvxtest::reset_library(); }
-    void TearDown() override { tvxtest::reset_library(); }
-
     // Writes `before` to the bitmap path, runs `edit` on it and returns the file.
     std::string stamp(const std::string& before, const std::function<std::int32_t(const char*)>& edit) {
         tvxtest::write_file(bmp_, before);
@@ -35,19 +32,15 @@ protected:
         return tvxtest::read_file(bmp_);
     }
 
-    tvxtest::TempDir dir_;
-    std::string in_ = dir_.file("in.raw"), out_ = dir_.file("out.raw"), bmp_ = dir_.file("image.bmp");
+    std::string in_ = dir.file("in.raw"), out_ = dir.file("out.raw"), bmp_ = dir.file("image.bmp");
 };
 
-TEST_F(OutputFilesTest, MirrorReversesEveryRow) {
-    tvxtest::write_raw(in_, {1, 2, 3, 4, 5, 6});
+TEST_F(OutputFilesTest, MirroredAndDisplayRawFilesByHand) {
+    tvxtest::write_words(in_, {1, 2, 3, 4, 5, 6});
     ASSERT_EQ(Tavirex_RawFileHorizontalMirror(in_.c_str(), 3, 2, out_.c_str()), 0);
-    EXPECT_EQ(tvxtest::read_raw(out_), (Raw{3, 2, 1, 6, 5, 4}));
+    EXPECT_EQ(tvxtest::read_words(out_), (Raw{3, 2, 1, 6, 5, 4}));
     ASSERT_EQ(Tavirex_RawFileHorizontalMirror(out_.c_str(), 3, 2, out_.c_str()), 0);  // in place
-    EXPECT_EQ(tvxtest::read_raw(out_), (Raw{1, 2, 3, 4, 5, 6}));
-}
-
-TEST_F(OutputFilesTest, DisplayRawIsInvertedAndLimited) {
+    EXPECT_EQ(tvxtest::read_words(out_), (Raw{1, 2, 3, 4, 5, 6}));
     // 3 x 3 of 4095 with 4123 above the centre: at distance 1 the centre's neighbour mean is 4102 and the
     // gain at 4095 is 1.8, so r = trunc(-7 x 1.8) + 4095 = 4083, inverted 12.
     const Raw spike{4095, 4123, 4095, 4095, 4095, 4095, 4095, 4095, 4095}, centre{0, 0, 0, 0, 12, 0, 0, 0, 0};
@@ -64,27 +57,27 @@ TEST_F(OutputFilesTest, DisplayRawIsInvertedAndLimited) {
     };
     for (const auto& r : rows) {
         tvx::TomoImageActive = r.tomo;
-        tvxtest::write_raw(in_, r.in);
+        tvxtest::write_words(in_, r.in);
         ASSERT_EQ(Tavirex_RawDatafile(in_.c_str(), r.w, r.h, r.distance, r.gain, out_.c_str()), 0);
-        EXPECT_EQ(tvxtest::read_raw(out_), r.out) << "distance " << r.distance << " tomo " << r.tomo;
+        EXPECT_EQ(tvxtest::read_words(out_), r.out) << "distance " << r.distance << " tomo " << r.tomo;
     }
 }
 
 TEST_F(OutputFilesTest, RawExportFailures) {
     // Missing input, or one word short: -94 and no output file.
     EXPECT_EQ(Tavirex_RawDatafile(in_.c_str(), 2, 2, 0, 0, out_.c_str()), TAVIREX_E_INPUT_FILE);
-    tvxtest::write_raw(in_, {1, 2, 3});
+    tvxtest::write_words(in_, {1, 2, 3});
     EXPECT_EQ(Tavirex_RawDatafile(in_.c_str(), 2, 2, 0, 0, out_.c_str()), TAVIREX_E_INPUT_FILE);
     EXPECT_EQ(Tavirex_RawFileHorizontalMirror(in_.c_str(), 2, 2, out_.c_str()), TAVIREX_E_INPUT_FILE);
     EXPECT_FALSE(tvxtest::file_exists(out_));
     // Output not creatable: -93, nothing left.
-    const std::string nowhere = dir_.file("none/out.raw");
+    const std::string nowhere = dir.file("none/out.raw");
     EXPECT_EQ(Tavirex_RawDatafile(in_.c_str(), 3, 1, 0, 0, nowhere.c_str()), TAVIREX_E_MARKER);
     EXPECT_EQ(Tavirex_RawFileHorizontalMirror(in_.c_str(), 3, 1, nowhere.c_str()), TAVIREX_E_MARKER);
     EXPECT_FALSE(tvxtest::file_exists(nowhere));
     // Bad sizes: -95 before the output is deleted or the input opened.
     tvxtest::write_file(out_, "keep");
-    const std::string missing = dir_.file("missing.raw");
+    const std::string missing = dir.file("missing.raw");
     for (const auto& [w, h] : std::vector<std::pair<int, int>>{{-3, 1}, {3, -1}, {INT32_MIN, INT32_MIN}}) {
         EXPECT_EQ(Tavirex_RawDatafile(missing.c_str(), w, h, 0, 0, out_.c_str()), TAVIREX_E_OUTPUT_MEMORY);
         EXPECT_EQ(Tavirex_RawFileHorizontalMirror(missing.c_str(), w, h, out_.c_str()), TAVIREX_E_OUTPUT_MEMORY);
@@ -94,7 +87,7 @@ TEST_F(OutputFilesTest, RawExportFailures) {
 
 // y = (i / 255)^gamma x contrast x 255 + brightness, limited to 0..255 and truncated, over every byte of the
 // pixel data (padding included); the headers stay.
-TEST_F(OutputFilesTest, AdjustmentByHand) {
+TEST_F(OutputFilesTest, AdjustmentByHandAndParametersCheckedFirst) {
     const struct {
         double gamma, contrast, brightness;
         std::uint8_t grey, pad, newGrey, newPad;
@@ -108,9 +101,6 @@ TEST_F(OutputFilesTest, AdjustmentByHand) {
         EXPECT_EQ(stamp(make_bitmap(5, 2, r.grey, r.pad), adjust), make_bitmap(5, 2, r.newGrey, r.newPad))
             << r.gamma << " " << r.contrast << " " << r.brightness << " on " << int{r.grey};
     }
-}
-
-TEST_F(OutputFilesTest, AdjustmentParametersAreCheckedFirst) {
     const std::string file = make_bitmap(5, 2, 200);
     tvxtest::write_file(bmp_, file);
     const double bad[][3] = {{0.005, 1, 0}, {5.5, 1, 0},  {1, -0.1, 0},       {1, 2.5, 0},
@@ -119,7 +109,7 @@ TEST_F(OutputFilesTest, AdjustmentParametersAreCheckedFirst) {
         EXPECT_EQ(Tavirex_BitmapChange(bmp_.c_str(), p[0], p[1], p[2]), TAVIREX_E_PASS_COUNT) << p[0] << " " << p[1];
     EXPECT_EQ(tvxtest::read_file(bmp_), file);
     // Before the path.
-    EXPECT_EQ(Tavirex_BitmapChange(dir_.file("none.bmp").c_str(), 9.0, 1, 0), TAVIREX_E_PASS_COUNT);
+    EXPECT_EQ(Tavirex_BitmapChange(dir.file("none.bmp").c_str(), 9.0, 1, 0), TAVIREX_E_PASS_COUNT);
 }
 
 using OutputMarkerTest = OutputFilesTest;
@@ -193,27 +183,20 @@ TEST_F(OutputMarkerTest, TomographicLettersOnRoundedSquares) {
 }
 
 TEST_F(OutputMarkerTest, TooSmallBitmapsAreRefusedUnchanged) {
-    const struct {
-        std::int32_t width, height, side;
-        bool tomo, fits;
-    } cases[] = {
-        {3000, 127, 1, false, false}, {3000, 128, 1, false, true}, {207, 200, 1, false, false},
-        {208, 200, 1, false, true},   {111, 200, 0, false, false}, {112, 200, 0, false, true},
-        {640, 101, 0, true, false},   {640, 102, 0, true, true},   {99, 200, 1, true, false},
-        {100, 200, 1, true, true},
-    };
-    for (const auto& c : cases) {
-        const std::string before = make_bitmap(c.width, c.height, 77, 3);
-        tvxtest::write_file(bmp_, before);
-        const std::int32_t rc = c.tomo ? Tavirex_MarkingInBitmap_Tomo(bmp_.c_str(), c.side)
-                                       : Tavirex_MarkingInBitmap(bmp_.c_str(), c.side);
-        EXPECT_EQ(rc, c.fits ? 0 : TAVIREX_E_MARKER) << c.width << "x" << c.height;
-        const std::string after = tvxtest::read_file(bmp_);
-        EXPECT_EQ(after.size(), before.size());
-        if (!c.fits) {
-            EXPECT_EQ(after, before) << c.width << "x" << c.height;
+    // {width, height, side, tomo}: each the smallest that fits, then one column or row less.
+    const std::int32_t fitting[][4] = {{3000, 128, 1, 0}, {208, 200, 1, 0}, {112, 200, 0, 0}, {640, 102, 0, 1},
+                                       {100, 200, 1, 1}};
+    for (const auto& c : fitting)
+        for (const bool smaller : {false, true}) {
+            const std::int32_t w = c[0] - (smaller && c[1] == 200), h = c[1] - (smaller && c[1] != 200);
+            const std::string before = make_bitmap(w, h, 77, 3);
+            tvxtest::write_file(bmp_, before);
+            const std::int32_t rc = c[3] ? Tavirex_MarkingInBitmap_Tomo(bmp_.c_str(), c[2])
+                                         : Tavirex_MarkingInBitmap(bmp_.c_str(), c[2]);
+            EXPECT_EQ(rc, smaller ? TAVIREX_E_MARKER : 0) << w << "x" << h;
+            const std::string after = tvxtest::read_file(bmp_);
+            EXPECT_TRUE(smaller ? after == before : after.size() == before.size()) << w << "x" << h;
         }
-    }
 }
 
 // Files that are not 8-bit bitmaps as the writer makes them: refused with -93, unchanged, never grown.
@@ -238,7 +221,7 @@ TEST_F(OutputMarkerTest, InPlaceEditsRefuseOtherFiles) {
         [](const char* p) { return Tavirex_MarkingInBitmap(p, 1); },
         [](const char* p) { return Tavirex_MarkingInBitmap_Tomo(p, 1); },
     };
-    const std::string missing = dir_.file("missing.bmp");
+    const std::string missing = dir.file("missing.bmp");
     for (std::size_t e = 0; e < 3; ++e) {
         for (std::size_t i = 0; i < std::size(others); ++i) {
             tvxtest::write_file(bmp_, others[i]);
@@ -249,6 +232,37 @@ TEST_F(OutputMarkerTest, InPlaceEditsRefuseOtherFiles) {
         EXPECT_EQ(edits[e](nullptr), TAVIREX_E_MARKER) << "edit " << e;
     }
     EXPECT_FALSE(tvxtest::file_exists(missing));
+}
+
+// The written, enhanced, adjusted and stamped bitmaps open in an independent reader with the expected
+// size, mode, grey palette and pixels. Image rows count from the top: stored row s is image row h - 1 - s.
+TEST_F(OutputFilesTest, WrittenAndStampedBitmapsOpenInAnIndependentReader) {
+    if (const char* why = tvxtest::pil_missing()) GTEST_SKIP() << why;
+    const std::string pano = dir.file("pano.bmp"), tomo = dir.file("tomo.bmp"), small = dir.file("small.bmp");
+    Raw px(1001 * 130);
+    for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<std::uint16_t>(i % 1001 * 4 + i / 1001);
+    tvxtest::write_words(in_, px);
+    Tavirex_SetWindowPos(2048, 4096);
+    ASSERT_EQ(Tavirex_SaveBitmapWindow(in_.c_str(), 1001, 130, 2, 100, pano.c_str()), 0);
+    ASSERT_EQ(Tavirex_MarkingInBitmap(pano.c_str(), 1), 0);
+    ASSERT_EQ(Tavirex_BitmapChange(pano.c_str(), 1.2, 1.0, 5.0), 0);
+    tvxtest::write_words(in_, Raw(640 * 120, 1000));
+    ASSERT_EQ(Tavirex_SaveBitmap2(in_.c_str(), 640, 120, 0, 0, 1.0, 0.0, 1.0, tomo.c_str()), 0);
+    ASSERT_EQ(Tavirex_MarkingInBitmap_Tomo(tomo.c_str(), 0), 0);
+    ASSERT_EQ(Tavirex_SaveBitmap3(in_.c_str(), 5, 3, 1, 50, 1.0, 0.0, 1.0, small.c_str()), 0);
+    EXPECT_EQ(tvxtest::python("def check(path, size, probes):\n"
+                              "    im = Image.open(path)\n"
+                              "    im.load()\n"
+                              "    assert im.format == 'BMP' and im.size == size, (path, im.format, im.size)\n"
+                              "    assert im.mode in ('L', 'P'), im.mode\n"
+                              "    if im.mode == 'P':\n"
+                              "        assert im.getpalette()[:768] == [i // 3 for i in range(768)], 'not grey'\n"
+                              "    for (x, y), v in probes.items():\n"
+                              "        assert im.getpixel((x, y)) == v, (path, x, y, im.getpixel((x, y)), v)\n"
+                              "check(r'" + pano + "', (1001, 130), {(133, 129 - 44): 255})\n"
+                              "check(r'" + tomo + "', (640, 120), {(62, 119 - 100): 255, (40, 119 - 100): 0,"
+                              " (30, 119 - 101): 62, (29, 0): 62})\n"
+                              "check(r'" + small + "', (5, 3), {})\n", dir), "");
 }
 
 }  // namespace

@@ -22,11 +22,7 @@ using tvx::core::ImageView;
 using Pixels = std::vector<std::uint16_t>;
 namespace proc = tvx::processing;
 
-class BlockTest : public ::testing::Test {
-protected:
-    void SetUp() override { tvxtest::reset_library(); }
-    void TearDown() override { tvxtest::reset_library(); }
-};
+using BlockTest = tvxtest::LibraryTest;
 
 Pixels random_block(std::size_t n, std::uint32_t seed, int lo = 0, int hi = 4095) {
     std::mt19937 rng(seed);

@@ -17,24 +17,18 @@ namespace {
 using tvx::core::ImageView;
 namespace proc = tvx::processing;
 
-std::string words(const std::vector<std::uint16_t>& v) {
-    std::string s;
-    for (std::uint16_t w : v) s += {static_cast<char>(w & 0xFF), static_cast<char>(w >> 8)};
-    return s;
-}
+using tvxtest::bytes_of;
 
 // Line table: count, positions, heights, little-endian 16-bit.
 std::string line_table(const std::vector<int>& pos, const std::vector<int>& hei) {
     std::vector<std::uint16_t> w{static_cast<std::uint16_t>(pos.size())};
     for (const auto* list : {&pos, &hei})
         for (int v : *list) w.push_back(static_cast<std::uint16_t>(v));
-    return words(w);
+    return bytes_of(w);
 }
 
-class CorrectionTest : public ::testing::Test {
+class CorrectionTest : public tvxtest::LibraryTest {
 protected:
-    void SetUp() override { tvxtest::reset_library(); }
-    void TearDown() override { tvxtest::reset_library(); }
 
     // A panoramic single pass: 4096 columns, the picture ends 4 columns before the
     // block end, so columns 4092..4095 are the dark samples.
@@ -42,7 +36,6 @@ protected:
     std::vector<std::uint16_t> clock = std::vector<std::uint16_t>(4096, 12);
     std::uint16_t start[4] = {0, 0, 0, 0};
     std::uint16_t width[4] = {4028, 0, 0, 0};
-    tvxtest::TempDir dir;
 };
 
 TEST_F(CorrectionTest, DarkLevelIsFittedAgainstTheClockSumAndSubtracted) {
@@ -98,7 +91,7 @@ TEST_F(CorrectionTest, ShadingLooksUpEachRowsTableOrRefusesTheFile) {
         tables[v] = v / 2;                                      // row 0 halves
         tables[4096 + v] = static_cast<std::uint16_t>(4095 - v);  // row 1 inverts
     }
-    tvxtest::write_file(dir.file("calib.bin"), words(tables));
+    tvxtest::write_file(dir.file("calib.bin"), bytes_of(tables));
     std::vector<std::uint16_t> px = {100, 4095, 5000, 0, 7, 60000};  // above the range: the last entry
     ASSERT_EQ(proc::correct_shading(ImageView{px.data(), 3, 2}, dir.file("calib.bin").c_str()), 0);
     EXPECT_EQ(px, (std::vector<std::uint16_t>{50, 2047, 2047, 4095, 4088, 0}));

@@ -19,11 +19,7 @@ struct Xy {
 };
 const Xy kXy = {{0, 0, 768, 767, 0, 0, 2, 3, 1, 0, 1, 1}};
 
-class GeometryTest : public ::testing::Test {
-protected:
-    void SetUp() override { tvxtest::reset_library(); }
-    void TearDown() override { tvxtest::reset_library(); }
-};
+using GeometryTest = tvxtest::LibraryTest;
 
 // Pixel (x, y) = 16 y + x, so every output pixel names its source.
 int src(int x, int y) { return 16 * y + x; }

@@ -16,25 +16,11 @@ namespace {
 
 using Pixels = std::vector<std::uint16_t>;
 
-std::string words(const Pixels& v) {
-    std::string s;
-    for (std::uint16_t w : v) s += {static_cast<char>(w & 0xFF), static_cast<char>(w >> 8)};
-    return s;
-}
+using tvxtest::bytes_of;
+using tvxtest::read_words;
 
-Pixels read_words(const std::string& path) {
-    const std::string b = tvxtest::read_file(path);
-    Pixels v(b.size() / 2);
-    for (std::size_t i = 0; i < v.size(); ++i)
-        v[i] = static_cast<std::uint16_t>(static_cast<std::uint8_t>(b[2 * i]) |
-                                          static_cast<std::uint8_t>(b[2 * i + 1]) << 8);
-    return v;
-}
-
-class PipelineTest : public ::testing::Test {
+class PipelineTest : public tvxtest::LibraryTest {
 protected:
-    void SetUp() override { tvxtest::reset_library(); }
-    void TearDown() override { tvxtest::reset_library(); }
 
     // A picture as a readout leaves it (pixel = column & 0xFFF), with every step switched off.
     void picture(std::uint32_t passes, std::uint32_t segments, std::uint32_t width = 4096, std::uint32_t height = 2,
@@ -69,8 +55,6 @@ protected:
         std::strcpy(tvx::ConfigPath, dir.file("tavirex.ini").c_str());
     }
     std::int32_t ex() { return Tavirex_ImageProcessingEx(out.c_str(), &w, &h); }
-
-    tvxtest::TempDir dir;
     std::string out = dir.file("out.raw");
     Pixels image, clock;
     std::uint32_t w = 0, h = 0;
@@ -255,7 +239,7 @@ TEST_F(PipelineTest, DummyInsertsBandsIntoARawFile) {
     const std::string in = dir.file("in.raw"), bad = dir.file("no/such/out.raw");
     Pixels px(11 * 2);
     for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<std::uint16_t>(i + 1);
-    tvxtest::write_file(in, words(px));
+    tvxtest::write_file(in, bytes_of(px));
     tvx::ReadSegments = 2;
     tvx::SeparatorLineList.Width = 4;
     tvx::SeparatorLineList.Color = 1;
@@ -294,8 +278,8 @@ protected:
     void every_step(std::uint32_t rows, std::uint16_t line, std::uint16_t height) {
         Pixels table(rows * 4096u);
         for (std::size_t i = 0; i < table.size(); ++i) table[i] = static_cast<std::uint16_t>(i % 4096);
-        tvxtest::write_file(dir.file("calib.bin"), words(table));
-        tvxtest::write_file(dir.file("lines.dat"), words({1, line, height}));
+        tvxtest::write_file(dir.file("calib.bin"), bytes_of(table));
+        tvxtest::write_file(dir.file("lines.dat"), bytes_of({1, line, height}));
         config("[ExOption]\nPictLineNum=1\n");
         tvx::DeviceContext& d = tvx::Device;
         for (auto& f : d.ProcessFlags) f = 1;
@@ -324,7 +308,7 @@ TEST_F(PipelineSweepTest, CephalometricPictureThroughEveryStep) {
 
 TEST_F(PipelineSweepTest, EveryAllocationFailureOfTheExports) {
     const std::string in = dir.file("in.raw");
-    tvxtest::write_file(in, words(Pixels(64 * 4, 9)));
+    tvxtest::write_file(in, bytes_of(Pixels(64 * 4, 9)));
     const std::function<std::int32_t()> exports[] = {
         [&] { return Tavirex_ImageProcessingEx(out.c_str(), &w, &h); },
         [&] { return Tavirex_ImageProcessingEx2(out.c_str(), &w, &h); },
