@@ -219,9 +219,22 @@ int32_t fake_init(const char*, uint32_t, uint32_t) {
 int32_t fake_comm(uint32_t command, uint32_t address, uint32_t count, void* buffer) {
     FakeLink& f = *FakeLink::current;
     f.calls.push_back(LinkCall{command, address, count, {}});
-    if (command == TAVIREX_LINK_READ) return f.on_read(address, count, static_cast<std::uint8_t*>(buffer));
-    if (buffer != nullptr) f.calls.back().data.assign(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + count);
-    return f.on_command(f.calls.back());
+    if (f.calls.size() == f.fail_call) return f.fail_code;
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    if (command == TAVIREX_LINK_READ) {
+        if (f.on_read) return f.on_read(address, count, bytes);
+        const bool pict = address == 0x26000000 || address == 0x27000000;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint16_t w = pict ? f.picture((address == 0x27000000 ? 8388608 : 0) + i / 2) : f.status;
+            bytes[i] = address == 0x27F02000 ? (i < f.ccd.size() ? f.ccd[i] : 0) : std::uint8_t(i % 2 ? w >> 8 : w);
+        }
+        return static_cast<std::int32_t>(count);
+    }
+    LinkCall& c = f.calls.back();
+    if (bytes != nullptr) c.data.assign(bytes, bytes + count);
+    if (command == TAVIREX_LINK_WRITE && address == 0x27F02000 && f.ccd_memory) f.ccd = c.data;
+    if (command == TAVIREX_LINK_WRITE && address == 0x27F0000E && f.stsreg >= 0) f.status = c.value() | f.stsreg;
+    return f.on_command ? f.on_command(c) : 0;
 }
 
 int32_t fake_send(const uint8_t*, uint32_t) { return 0; }
@@ -231,21 +244,12 @@ int32_t fake_check() { return 0; }
 
 FakeLink::FakeLink() {
     current = this;
-    status(0x0001);
     tvx::link::Link = tvx::link::LinkState{&g_module_token, 0, fake_init, fake_comm, fake_send, fake_recv, fake_check};
 }
 
 FakeLink::~FakeLink() {
     tvx::link::Link = tvx::link::LinkState{};
     current = nullptr;
-}
-
-void FakeLink::status(std::uint16_t value) {
-    on_read = [value](std::uint32_t address, std::uint32_t count, std::uint8_t* into) {
-        std::memset(into, 0, count);
-        if (address == 0x27F00002 && count >= 2) into[0] = static_cast<std::uint8_t>(value), into[1] = static_cast<std::uint8_t>(value >> 8);
-        return static_cast<std::int32_t>(count);
-    };
 }
 
 std::vector<LinkCall> FakeLink::of(std::uint32_t command) const {

@@ -115,8 +115,10 @@ struct LinkCall {
     std::uint16_t value() const { return data.size() >= 2 ? static_cast<std::uint16_t>(data[0] | data[1] << 8) : 0; }
 };
 
-// Installs its entry points as the loaded link library, records every call and
-// answers from `on_read` (command 514) and `on_command` (anything else).
+// The module behind an in-process link: installs its entry points as the loaded
+// link library, records every call and answers as the module does: a status
+// register, a CCD control RAM that reads back what was written, and a picture
+// memory of known samples. Tests change the model or replace the answers.
 class FakeLink {
 public:
     FakeLink();
@@ -127,11 +129,16 @@ public:
     std::vector<LinkCall> calls;
     std::int32_t init_result = 0;
     int init_calls = 0;
+    std::uint16_t status = 0x0001;  // every read outside the CCD control RAM and the picture memory
+    int stsreg = -1;                // >= 0: a STSREG write sets the status to its value | stsreg
+    bool ccd_memory = true;         // false: the CCD control RAM reads back zeros
+    std::vector<std::uint8_t> ccd;
+    std::uint16_t (*picture)(std::size_t sample) = [](std::size_t s) { return std::uint16_t(0xA000 | s % 4001); };
+    std::size_t fail_call = 0;  // the Nth call (EtherInit aside) returns fail_code
+    std::int32_t fail_code = 0;
+    std::function<std::int32_t(const LinkCall&)> on_command;  // replaces the answer to writes and commands
     std::function<std::int32_t(std::uint32_t address, std::uint32_t count, std::uint8_t* into)> on_read;
-    std::function<std::int32_t(const LinkCall&)> on_command = [](const LinkCall&) { return 0; };
 
-    // Every status register read returns `value`; other reads give zeros.
-    void status(std::uint16_t value);
     std::vector<LinkCall> of(std::uint32_t command) const;
     // The calls as one line: "W addr value" (register write), "W addr #count" (block
     // write), "S" (status read), "R addr #count" (other read), "C command #count".

@@ -14,47 +14,10 @@
 #include "tavirex.h"
 
 using tvx::Device;
+using tvxtest::FakeLink;
 using tvxtest::LinkCall;
 
 namespace {
-
-constexpr std::uint32_t kCcd = 0x27F02000;
-constexpr std::uint32_t kWindow2 = 0x27000000;
-
-// Picture memory sample s (counted over both 16 MiB windows): junk in the top nibble.
-std::uint16_t raw_sample(std::size_t s) { return static_cast<std::uint16_t>(0xA000 | (s % 4001)); }
-
-// The module as the library sees it through the link: status register, CCD
-// control RAM with read-back, picture memory; optionally the Nth call fails.
-struct Module {
-    tvxtest::FakeLink fake;
-    std::uint16_t status = 0x0001;
-    std::vector<std::uint8_t> ccd;
-    std::uint16_t (*picture)(std::size_t) = raw_sample;
-    int fail_call = 0;
-    std::int32_t fail_code = 0;
-    int seen = 0;
-    // An FPGA that starts when STSREG is written: the status then reports the value and the picture bit.
-    bool start_on_stsreg = false;
-
-    Module() {
-        fake.on_command = [this](const LinkCall& c) -> std::int32_t {
-            if (++seen == fail_call) return fail_code;
-            if (c.command == 513 && c.address == kCcd) ccd = c.data;
-            if (start_on_stsreg && c.command == 513 && c.address == 0x27F0000E) status = 0x0100 | c.value();
-            return 0;
-        };
-        fake.on_read = [this](std::uint32_t a, std::uint32_t count, std::uint8_t* into) -> std::int32_t {
-            if (++seen == fail_call) return fail_code;
-            const bool pict = a == 0x26000000 || a == kWindow2;
-            for (std::uint32_t i = 0; i < count; ++i) {
-                const std::uint16_t w = pict ? picture((a == kWindow2 ? 8388608 : 0) + i / 2) : status;
-                into[i] = a == kCcd ? (i < ccd.size() ? ccd[i] : 0) : static_cast<std::uint8_t>(i % 2 ? w >> 8 : w);
-            }
-            return static_cast<std::int32_t>(count);
-        };
-    }
-};
 
 // Converter group: the select, then each word between two idle checks.
 std::string group(int select, std::initializer_list<std::uint16_t> words) {
@@ -104,9 +67,9 @@ TEST(ConverterWordsTest, SwitchesGainsAndClampInTheFiveWords) {
 }
 
 TEST_F(AcquisitionTest, SensorInitialisationSetsTheModeAndLoadsOnlyWhenAsked) {
-    Module m;
+    FakeLink m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
-    EXPECT_TRUE(m.fake.calls.empty());
+    EXPECT_TRUE(m.calls.empty());
     EXPECT_EQ(Device.CephMode, 0);
     EXPECT_EQ(Device.FpgaLoad, 0);
     EXPECT_EQ(Device.ProcessFlags[tvx::kBriSmooth], 1);
@@ -117,7 +80,7 @@ TEST_F(AcquisitionTest, SensorInitialisationSetsTheModeAndLoadsOnlyWhenAsked) {
     // Loading requested: the FPGA already runs (status reports InitValue), one read.
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 7), 0);
     EXPECT_EQ(Device.FpgaLoad, 1);
-    EXPECT_EQ(m.fake.traffic(), "S");
+    EXPECT_EQ(m.traffic(), "S");
     tvx::ModuleBooted[0] = 0;
     EXPECT_EQ(Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 1), 9);
     EXPECT_EQ(Tavirex_SetSensMduInit_Pano(nullptr, 0), 3);
@@ -151,13 +114,13 @@ TEST_F(AcquisitionTest, PictureSetUpTrafficTableAndRecord) {
     };
     const std::uint8_t configured = Device.StartSignal;
     for (const auto& row : rows) {
-        Module m;
+        FakeLink m;
         const auto set_up_pict = row.ceph ? Tavirex_SetParamforPictEx_Ceph : Tavirex_SetParamforPictEx;
         ASSERT_EQ(row.ceph ? Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0)
                            : Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
         Device.StartSignal = row.start ? row.start : configured;
         ASSERT_EQ(set_up_pict(profile.c_str(), row.passes, 10, row.timelag), 0);
-        EXPECT_EQ(m.fake.traffic(), row.traffic) << row.passes;
+        EXPECT_EQ(m.traffic(), row.traffic) << row.passes;
         EXPECT_EQ(std::vector<int>({Device.ClockMode, Device.ImageWidth, Device.ImageHeight, Device.ClockTableLength,
                                     Device.SegmentCount, Device.SegmentStart[row.passes - 1],
                                     Device.SegmentWidth[row.passes - 1], static_cast<int>(tvx::PassCount)}),
@@ -175,7 +138,7 @@ TEST_F(AcquisitionTest, PictureSetUpTrafficTableAndRecord) {
 }
 
 TEST_F(AcquisitionTest, SetUpArgumentAndSettingChecksComeBeforeAnyLinkCall) {
-    Module m;
+    FakeLink m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     tvxtest::write_file(dir.file("empty.txt"), "");
     tvxtest::write_file(dir.file("fast.txt"), "200\n200\n200\n");
@@ -209,70 +172,70 @@ TEST_F(AcquisitionTest, SetUpArgumentAndSettingChecksComeBeforeAnyLinkCall) {
         const std::string path = row.file ? dir.file(row.file) : std::string();
         const auto set_up = row.ceph ? Tavirex_SetParamforPictEx_Ceph : Tavirex_SetParamforPictEx;
         EXPECT_EQ(set_up(row.file ? path.c_str() : nullptr, row.passes, 10, row.timelag), row.rc) << row.what;
-        EXPECT_TRUE(m.fake.calls.empty()) << row.what;
+        EXPECT_TRUE(m.calls.empty()) << row.what;
         Device = configured;
     }
     EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
 }
 
 TEST_F(AcquisitionTest, SetUpVerificationAndConverterFailures) {
-    Module m;
+    FakeLink m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     // Read-back never matches (the module keeps no CCD data): 4 after LanRetry attempts of write, read, read.
-    m.fake.on_command = [](const LinkCall&) { return 0; };
+    m.ccd_memory = false;
     EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 4);
-    EXPECT_EQ(m.fake.of(514).size(), 10u);
+    EXPECT_EQ(m.of(514).size(), 10u);
     // Converter stays busy.
-    Module busy;
+    FakeLink busy;
     busy.status = 0x0201;
     EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 2);
 }
 
 TEST_F(AcquisitionTest, ArmingAndStatus) {
-    Module m;
+    FakeLink m;
     const auto arm = [&m](std::uint16_t table_length, std::uint8_t pattern) {
-        m.fake.calls.clear();
+        m.calls.clear();
         Device.ClockTableLength = table_length;
         Device.PictPattern = pattern;
         return Tavirex_SetWaitXExpose();
     };
     ASSERT_EQ(arm(4096, 0), 0);
-    EXPECT_EQ(m.fake.traffic(), "W 27F00034 0000, W 27F00008 0002, W 27F00010 0001, W 27F00012 0001, "
+    EXPECT_EQ(m.traffic(), "W 27F00034 0000, W 27F00008 0002, W 27F00010 0001, W 27F00012 0001, "
                                "W 27F00008 0001, S");
     ASSERT_EQ(arm(3500, 1), 0);
-    EXPECT_EQ(m.fake.traffic(), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001, W 27F00012 0000, "
+    EXPECT_EQ(m.traffic(), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001, W 27F00012 0000, "
                                "W 27F00008 0011, S");
     EXPECT_EQ(arm(1000, 1), 3);
-    EXPECT_EQ(m.fake.traffic(), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001");
+    EXPECT_EQ(m.traffic(), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001");
     EXPECT_EQ(arm(1000, 2), 3);
-    EXPECT_EQ(m.fake.traffic(), "");
+    EXPECT_EQ(m.traffic(), "");
 
     // The picture bit, then the ready check: one read, or LanRetry reads of a module that is not ready.
     struct Row { std::uint16_t status; std::int32_t rc; std::uint8_t picture; const char* traffic; };
     for (const Row& row :
          {Row{0x0101, 0, 1, "S, S"}, Row{0x0001, 0, 0, "S, S"}, Row{0x0100, 1, 1, "S, S, S, S, S, S"}}) {
-        m.fake.calls.clear();
+        m.calls.clear();
         m.status = row.status;
         std::uint8_t picture = 7;
         EXPECT_EQ(Tavirex_CheckPictStatus(&picture), row.rc) << row.status;
         EXPECT_EQ(picture, row.picture) << row.status;
-        EXPECT_EQ(m.fake.traffic(), row.traffic) << row.status;
+        EXPECT_EQ(m.traffic(), row.traffic) << row.status;
     }
     EXPECT_EQ(Tavirex_CheckPictStatus(nullptr), 3);
     std::uint8_t picture = 7;
-    m.fake.on_read = [](std::uint32_t, std::uint32_t, std::uint8_t*) { return 1; };
+    m.on_read = [](std::uint32_t, std::uint32_t, std::uint8_t*) { return 1; };
     EXPECT_EQ(Tavirex_CheckPictStatus(&picture), 18);
     EXPECT_EQ(picture, 7);
 }
 
 TEST_F(AcquisitionTest, PanoramicReadoutMasksTheTopFourBits) {
-    Module m;
+    FakeLink m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 4, 10, 0), 0);
-    m.fake.calls.clear();
+    m.calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(2), 0);
     EXPECT_EQ(Device.SegmentCount, 2);
-    EXPECT_EQ(m.fake.traffic(), "W 27F00010 0000, R 26000000 #12582912, S");
+    EXPECT_EQ(m.traffic(), "W 27F00010 0000, R 26000000 #12582912, S");
     const std::uint16_t* image = Device.ImageBuffer;
     for (std::size_t i = 0; i < 4096u * 1536u; ++i) ASSERT_EQ(image[i], i % 4001) << i;
     m.picture = [](std::size_t) -> std::uint16_t { return 0xF123; };
@@ -284,12 +247,12 @@ TEST_F(AcquisitionTest, PanoramicReadoutMasksTheTopFourBits) {
 }
 
 TEST_F(AcquisitionTest, CephalometricReadoutPacksRows) {
-    Module m;
+    FakeLink m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0), 0);
-    m.fake.calls.clear();
+    m.calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
-    EXPECT_EQ(m.fake.traffic(), "W 27F00010 0000, R 26000000 #16777216, R 27000000 #2097152, S");
+    EXPECT_EQ(m.traffic(), "W 27F00010 0000, R 26000000 #16777216, R 27000000 #2097152, S");
     // Rows of 4096 raw samples keep their first 3500; row 2048 starts the second window.
     const std::uint16_t* image = Device.ImageBuffer;
     for (std::size_t row = 0; row < 2304; ++row)
@@ -297,11 +260,11 @@ TEST_F(AcquisitionTest, CephalometricReadoutPacksRows) {
 }
 
 TEST_F(AcquisitionTest, ReadoutIsRefusedWithoutAPictureBlockThatFits) {
-    Module m;
+    FakeLink m;
     const auto refused = [&m](const char* what) {
-        m.fake.calls.clear();
+        m.calls.clear();
         EXPECT_EQ(Tavirex_GetImageDataEx(1), 3) << what;
-        EXPECT_TRUE(m.fake.calls.empty()) << what;
+        EXPECT_TRUE(m.calls.empty()) << what;
     };
     refused("no set-up");
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
@@ -318,7 +281,7 @@ TEST_F(AcquisitionTest, ReadoutIsRefusedWithoutAPictureBlockThatFits) {
 }
 
 TEST_F(AcquisitionTest, ReadoutAllocationFailuresGive5) {
-    Module m;
+    FakeLink m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
     const auto held = tvx::core::test_blocks_held();
@@ -330,47 +293,19 @@ TEST_F(AcquisitionTest, ReadoutAllocationFailuresGive5) {
     // Link failures of the readout are swept with the whole cycle below.
 }
 
-TEST_F(AcquisitionTest, TracesOfSetUpAndReadout) {
-    Module m;
-    Device.DebugProcess = 1;
-    Device.DebugParam = 1;
-    std::string text;
-    {
-        tvxtest::InDirectory in(dir.path());
-        tvxtest::CaptureStderr err;
-        ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);  // takes the DEBUG switches
-        // Only the low 16 bits of the time lag count: 0x10064 is 100 ms.
-        ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0x10064), 0);
-        ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
-        text = err.text();
-    }
-    EXPECT_EQ(Device.SegmentStart[0], 2);
-    for (const char* expected : {"NUM of CCD CNTL DATA for PICT[ 834]\n", "TIMELAG   [100]\n",
-                                 "dWaitHNum [2500.000000]\n", "Num of Cutted Pxl at Left Side[   4]\n",
-                                 // "CCDCntlData write, attempt 1" and "read-back check OK" in code page 932
-                                 "CCDCntlData\x8F\x91\x82\xAB\x8D\x9E\x82\xDD" "1\x89\xF1\x96\xDA\n",
-                                 "CCDCntlData\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x6D\x94\x46OK\n",
-                                 // "data read start" and "data read end" stamps
-                                 "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x4A\x8E\x6E[",
-                                 "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8F\x49\x97\xB9["})
-        EXPECT_NE(text.find(expected), std::string::npos) << expected;
-    // The CCD upload is logged under the trace switch, with the first table word.
-    EXPECT_EQ(tvxtest::read_text_file(dir.file("logCMD_WRITE.txt")), " WaitRAM,0x,27f02000,0x,3ff\n");
-}
-
 TEST_F(AcquisitionTest, ResetAll) {
-    Module m;
+    FakeLink m;
     ASSERT_EQ(Tavirex_ResetAll(), 0);
-    EXPECT_EQ(m.fake.traffic(), "W 27F00004 0000, W 27F00010 0000");
-    m.fake.calls.clear();
-    m.fake.on_command = [](const LinkCall&) { return 77; };
+    EXPECT_EQ(m.traffic(), "W 27F00004 0000, W 27F00010 0000");
+    m.calls.clear();
+    m.on_command = [](const LinkCall&) { return 77; };
     EXPECT_EQ(Tavirex_ResetAll(), 77);
-    EXPECT_EQ(m.fake.calls.size(), 1u);
+    EXPECT_EQ(m.calls.size(), 1u);
 }
 
 TEST_F(AcquisitionTest, WithoutALinkLibraryEveryModuleCallGives19) {
     {
-        Module m;
+        FakeLink m;
         ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
         ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
     }
@@ -385,7 +320,7 @@ TEST_F(AcquisitionTest, WithoutALinkLibraryEveryModuleCallGives19) {
 }
 
 TEST_F(AcquisitionTest, PictureBlocksAreReplacedAndKeptAfterAnAllocationFailure) {
-    Module m;
+    FakeLink m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     const auto base = tvx::core::test_blocks_held();
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
@@ -426,14 +361,14 @@ std::int32_t cycle(const std::string& config, const std::string& profile) {
 }
 
 TEST_F(AcquisitionTest, WholeCycleLoadsTheFpgaOnce) {
-    Module m;
+    FakeLink m;
     m.status = 0x0000;
-    m.start_on_stsreg = true;
+    m.stsreg = 0x0100;
     ASSERT_EQ(cycle(config, profile), 0);
-    EXPECT_EQ(m.fake.of(512).size(), 1u);
-    m.fake.calls.clear();
+    EXPECT_EQ(m.of(512).size(), 1u);
+    m.calls.clear();
     ASSERT_EQ(cycle(config, profile), 0);
-    EXPECT_TRUE(m.fake.of(512).empty());
+    EXPECT_TRUE(m.of(512).empty());
 }
 
 TEST_F(AcquisitionTest, EachLinkCallOfACycleFailingInTurnReachesTheHost) {
@@ -441,22 +376,22 @@ TEST_F(AcquisitionTest, EachLinkCallOfACycleFailingInTurnReachesTheHost) {
     // load waits 50 ms): sensor initialisation makes one status read.
     int total = 0;
     {
-        Module m;
+        FakeLink m;
         m.status = 0x0101;
         ASSERT_EQ(cycle(config, profile), 0);
-        total = m.seen;
+        total = static_cast<int>(m.calls.size());
     }
     ASSERT_GT(total, 60);
     tvx::release_picture_blocks();
     const auto base = tvx::core::test_blocks_held();
     for (const std::int32_t code : {-5, 77}) {
         for (int n = 1; n <= total; ++n) {
-            Module m;
+            FakeLink m;
             m.status = 0x0101;
-            m.fail_call = n;
+            m.fail_call = static_cast<std::size_t>(n);
             m.fail_code = code;
             const std::int32_t rc = cycle(config, profile);
-            const bool read = m.fake.calls[n - 1].command == 514;
+            const bool read = m.calls[n - 1].command == 514;
             EXPECT_EQ(rc, read && code > 0 ? 18 : code) << "call " << n;
             tvx::release_picture_blocks();
             EXPECT_EQ(tvx::core::test_blocks_held(), base) << "call " << n;

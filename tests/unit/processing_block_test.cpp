@@ -230,11 +230,6 @@ TEST_F(BlockTest, HistogramClipStopsAtTheFirstSparseValueAndLimitsOutliers) {
     EXPECT_EQ(wild[1], 4095);
     EXPECT_EQ(curve, (Pixels{0, 4095}));
 
-    // The fractions are printed under the parameter switch, even for selector 0.
-    tvx::DebugFlags.DebugParam = 1;
-    tvxtest::CaptureStderr capture;
-    proc::correct_brightness_scale(0, view(px, 10), 0.001, 0.005);
-    EXPECT_EQ(capture.text(), "Xray Many Side PRECENTAGE[0.001000]\nXray Few  Side PRECENTAGE[0.005000]\n");
 }
 
 TEST_F(BlockTest, ScaleTablesMatchTheFormulaForEverySelector) {
@@ -331,33 +326,6 @@ TEST_F(BlockTest, NoiseJointAndContrastStepsMatchTheFormulasOnRandomBlocks) {
         ASSERT_EQ(c.step(view(px, c.w)), 0) << seed;
         EXPECT_EQ(px, want) << "case " << seed << ": " << c.w << "x" << c.h;
     }
-}
-
-TEST_F(BlockTest, OutOfMemoryNamesTheBufferAndChangesNothing) {
-    const struct {
-        std::function<std::int32_t(Pixels&)> step;
-        std::vector<const char*> messages;  // one per allocation, in order
-    } steps[] = {
-        {[](Pixels& px) { return proc::smooth_joint_brightness(view(px, 64), proc::JointSmoothingParams{}); },
-         {"Cannot Allocate for orgsum\n", "Cannot Allocate for chgsum\n", "Cannot Allocate for id_info\n"}},
-        {[](Pixels& px) { return proc::emphasise_contrast(view(px, 64), 1.5, 200); },
-         {"Err:Cannot malloc for xave.\n", "Err:Cannot malloc for xvarp.\n", "Err:Cannot malloc for yave.\n",
-          "Err:Cannot malloc for yvarp.\n", "Err in Smooth_Ave(yave).\n", "Err in Smooth_Ave(xave).\n"}},
-    };
-    tvx::DebugFlags.DebugProcess = 1;
-    Pixels px = random_block(64 * 900, 3);
-    const Pixels before = px;
-    for (const auto& s : steps)
-        for (std::size_t n = 1; n <= s.messages.size(); ++n) {
-            tvxtest::CaptureStderr capture;
-            {
-                tvxtest::FailAllocation fail(n);
-                EXPECT_EQ(s.step(px), TAVIREX_E_NO_MEMORY) << s.messages[n - 1];
-            }
-            EXPECT_NE(capture.text().find(s.messages[n - 1]), std::string::npos) << n;
-            EXPECT_EQ(px, before) << s.messages[n - 1];
-        }
-    EXPECT_EQ(tvx::core::test_blocks_held(), 0);
 }
 
 }  // namespace

@@ -165,17 +165,6 @@ TEST_F(CorrectionTest, LineTableErrorsAndMessages) {
     }
     EXPECT_EQ(tvx::core::test_blocks_held(), 0);
     EXPECT_EQ(std::vector<std::uint16_t>(px, px + 4), (std::vector<std::uint16_t>{1, 2, 3, 4}));
-
-    // Under the debug switches: the table as read, and after a content error the message,
-    // "Reading the settings file failed." in code page 932, with the band fields.
-    tvx::DebugFlags.DebugProcess = tvx::DebugFlags.DebugParam = 1;
-    tvxtest::CaptureStderr capture;
-    EXPECT_EQ(run(line_table({2, 3}, {1, -4})), 0);
-    EXPECT_EQ(run(std::string("\x01\x00\x02", 3)), TAVIREX_E_DATA_CONTENT);
-    const std::string text = capture.text();
-    EXPECT_NE(text.find("ch1  Num;  2  Pos;   2   3\n              Hei;   1  -4\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("setup.dat[NoiseLine]\x90\xDD\x92\xE8"), std::string::npos);
-    EXPECT_NE(text.find("\x82\xBD\x81" "B4\n"), std::string::npos);
 }
 
 }  // namespace
