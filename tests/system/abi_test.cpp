@@ -1,11 +1,17 @@
-// The shared library as a host loads it: every export by name, and the ones
-// not built yet refuse instead of reporting success.
+// The library as a host loads it: every export by name, the link library
+// loaded, freed and refused, the path forms a Windows host uses, and the
+// register primitives and boot against the simulated module.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "api/context.h"
+#include "device/registers.h"
+#include "link/link.h"
 #include "platform/system.h"
 #include "support/support.h"
 #include "tavirex.h"
@@ -52,6 +58,244 @@ TEST(AbiTest, ProcessingExportsWithoutAPictureNeverReportSuccess) {
     EXPECT_NE(Tavirex_SetParamforPictEx_Tomo(), 0);
     EXPECT_NE(Tavirex_GetImageDataEx_Tomo(), 0);
     EXPECT_FALSE(tvxtest::file_exists("x.raw"));
+}
+
+class LinkTest : public tvxtest::LibraryTest {
+protected:
+
+    // Init from a configuration naming `library` and not loading a boot program.
+    void init_with(const std::string& library) {
+        const std::string path = dir.file("link.ini");
+        tvxtest::write_file(path, "[DLL]\nFILENAME=" + library + "\n[LOADPROG]\nFLG_BOOT=0\n");
+        ASSERT_EQ(Tavirex_Init(path.c_str(), 1), 0);
+    }
+};
+
+TEST_F(LinkTest, LoadOpenAndFreeUnderBothNames) {
+    EXPECT_EQ(Tavirex_SetDeviceFree(), 0);  // without a library: harmless
+    EXPECT_EQ(Tavirex_SetDeviceFree_Tomo(), 0);
+    init_with(TVX_SIM_PATH);
+    for (const auto free_link : {Tavirex_SetDeviceFree, Tavirex_SetDeviceFree_Tomo}) {
+        ASSERT_EQ(Tavirex_SetCommInit(), 0);
+        EXPECT_TRUE(tvx::link::loaded());
+        EXPECT_EQ(tvx::link::Link.EtherReady, 1u);
+        EXPECT_EQ(free_link(), 0);
+        EXPECT_FALSE(tvx::link::loaded());
+        EXPECT_EQ(tvx::link::Link.EtherReady, 0u);
+    }
+}
+
+TEST_F(LinkTest, MissingFileOrEntryPointGives19AndLeavesNothingLoaded) {
+    for (const std::string& library : {dir.file("nowhere.so"), std::string(TVX_INCOMPLETE_LINK_PATH), std::string()}) {
+        init_with(library);
+        EXPECT_EQ(Tavirex_SetCommInit2(0), TAVIREX_E_LINK_LIBRARY) << library;
+        EXPECT_FALSE(tvx::link::loaded());
+    }
+    // A failed reload unloads the library loaded before.
+    init_with(TVX_SIM_PATH);
+    ASSERT_EQ(Tavirex_SetCommInit(), 0);
+    init_with(dir.file("nowhere.so"));
+    EXPECT_EQ(Tavirex_SetCommInit(), TAVIREX_E_LINK_LIBRARY);
+    EXPECT_FALSE(tvx::link::loaded());
+}
+
+TEST_F(LinkTest, SerialPassThrough) {
+    const std::uint8_t frame[] = {0x02, 0x41, 0x03};
+    const std::uint8_t not_a_frame[] = {0x41, 0x42};
+    std::uint8_t reply[1024] = {0xEE};
+    EXPECT_EQ(Tavirex_Ether232Send(frame, 3), TAVIREX_E_LINK_LIBRARY);
+    EXPECT_EQ(Tavirex_Ether232Recv(reply), TAVIREX_E_LINK_LIBRARY);
+    EXPECT_EQ(reply[0], 0xEE);
+    // Serial mode 0: the library itself answers a complete frame once with ACK.
+    ASSERT_EQ(Tavirex_Init(dir.file("none.ini").c_str(), 0), 0);
+    EXPECT_EQ(Tavirex_Ether232Recv(nullptr), TAVIREX_E_RANGE);
+    EXPECT_EQ(Tavirex_Ether232Send(not_a_frame, 2), 0);
+    EXPECT_EQ(Tavirex_Ether232Recv(reply), 0);
+    EXPECT_EQ(reply[0], 0);
+    EXPECT_EQ(Tavirex_Ether232Send(frame, 3), 0);
+    EXPECT_EQ(Tavirex_Ether232Recv(reply), 1);
+    EXPECT_EQ(reply[0], 0x06);
+    EXPECT_EQ(reply[1], 0);
+    EXPECT_EQ(Tavirex_Ether232Recv(reply), 0);
+    // Only the low 16 bits of the length count: 0x10003 bytes is a 3-byte frame.
+    EXPECT_EQ(Tavirex_Ether232Send(frame, 0x10003), 0);
+    EXPECT_EQ(Tavirex_Ether232Recv(reply), 1);
+}
+
+TEST(InfoDataTest, ParsesANameAndUpToSixNumbers) {
+    char name[256];
+    std::int32_t v[6] = {9, 9, 9, 9, 9, 9};
+    const auto info = [&](const char* source, char* into) {
+        return Tavirex_GetInfoData(source, into, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+    };
+    EXPECT_EQ(info("UNIT 1 2 3", name), 0);
+    EXPECT_STREQ(name, "UNIT");
+    EXPECT_EQ(std::vector<std::int32_t>(v, v + 6), (std::vector<std::int32_t>{1, 2, 3, 0, 0, 0}));
+    const std::string longname(400, 'n');
+    EXPECT_EQ(info(longname.c_str(), name), 0);
+    EXPECT_EQ(std::string(name), longname.substr(0, 255));
+    EXPECT_EQ(info("", name), 0);
+    EXPECT_STREQ(name, "");
+    EXPECT_EQ(info("x", nullptr), TAVIREX_E_RANGE);
+}
+
+using PathsTest = tvxtest::LibraryTest;
+
+#if defined(_WIN32)
+// "Z:\work\...\tvxsim.dll" for "/work/.../tvxsim.dll": Wine maps Z: to the root.
+std::string drive_letter_form(const std::string& unix_path) {
+    std::string p = "Z:" + unix_path;
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    return p;
+}
+#endif
+
+TEST_F(PathsTest, LinkLibraryByDriveLetterAndBackslashes) {
+#if !defined(_WIN32)
+    GTEST_SKIP() << "drive letters and backslash separators exist on Windows only";
+#else
+    const std::string cfg = dir.file("drive.ini");
+    tvxtest::write_file(cfg, "[DLL]\r\nFILENAME=" + drive_letter_form(TVX_SIM_PATH) + "\r\n[LOADPROG]\r\nFLG_BOOT=0\r\n");
+    ASSERT_EQ(Tavirex_Init(cfg.c_str(), 1), 0);
+    EXPECT_EQ(Tavirex_SetCommInit(), 0);
+    EXPECT_TRUE(tvx::link::loaded());
+#endif
+}
+
+TEST_F(PathsTest, LinkLibraryByRelativePath) {
+    const std::filesystem::path sim(TVX_SIM_PATH);
+    tvxtest::InDirectory in(sim.parent_path().string());
+#if defined(_WIN32)
+    const std::string relative = ".\\" + sim.filename().string();
+#else
+    const std::string relative = "./" + sim.filename().string();
+#endif
+    const std::string cfg = dir.file("relative.ini");
+    tvxtest::write_file(cfg, "[DLL]\r\nFILENAME=" + relative + "\r\n[LOADPROG]\r\nFLG_BOOT=0\r\n");
+    ASSERT_EQ(Tavirex_Init(cfg.c_str(), 1), 0);
+    EXPECT_STREQ(tvx::Device.LinkLibraryPath, relative.c_str());
+    EXPECT_EQ(Tavirex_SetCommInit(), 0);
+}
+
+TEST_F(PathsTest, ConfigurationWrittenByAWindowsEditor) {
+    // CRLF line ends, blanks around "=", a quoted path with backslashes, a trailing line without end.
+    const std::string cfg = dir.file("editor.ini");
+    tvxtest::write_file(cfg,
+                        "\xEF\xBB\xBF; made on Windows\r\n[LoadProg]\r\nBOOT = \"C:\\Unit Files\\boot.bin\"\r\n"
+                        "FLG_BOOT = 0\r\n\r\n[PictCntl]\r\nIPADDRESS = 192.168.0.5 \r\nLANRETRY=3");
+    ASSERT_EQ(Tavirex_Init(cfg.c_str(), 1), 0);
+    EXPECT_STREQ(tvx::Device.BootPath, "C:\\Unit Files\\boot.bin");
+    EXPECT_EQ(tvx::Device.BootLoad, 0);
+    EXPECT_STREQ(tvx::Device.IpAddress, "192.168.0.5");
+    EXPECT_EQ(tvx::Device.LanRetry, 3);
+}
+
+std::string with_line_ends(const std::string& text, const char* ending) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\r') continue;
+        if (c == '\n') out += ending;
+        else out.push_back(c);
+    }
+    return out;
+}
+
+// FPGA configuration and speed profile read in text mode: CR LF and LF line ends
+// must give the same program bytes and the same line clock table on every platform.
+TEST_F(PathsTest, FpgaAndSpeedProfileWithCrLfOrLf) {
+    const std::string hex = tvxtest::read_file(TVX_SOURCE_DIR "/data/fpga_pano.hex");
+    const std::string speed = tvxtest::read_file(TVX_SOURCE_DIR "/data/speed_pano.txt");
+    ASSERT_FALSE(hex.empty());
+    ASSERT_FALSE(speed.empty());
+    std::vector<std::uint8_t> programs[2];
+    std::vector<std::uint16_t> tables[2];
+    const char* endings[2] = {"\n", "\r\n"};
+    for (int v = 0; v < 2; ++v) {
+        tvxtest::reset_library();
+        tvxtest::Sim sim;
+        const std::string fpga = dir.file("fpga" + std::to_string(v) + ".hex");
+        const std::string profile = dir.file("speed" + std::to_string(v) + ".txt");
+        const std::string cfg = dir.file("cfg" + std::to_string(v) + ".ini");
+        tvxtest::write_file(fpga, with_line_ends(hex, endings[v]));
+        tvxtest::write_file(profile, with_line_ends(speed, endings[v]));
+        tvxtest::write_file(cfg, with_line_ends("[DLL]\nFILENAME=" TVX_SIM_PATH "\n[LOADPROG]\nBOOT=" TVX_SOURCE_DIR
+                                                "/data/boot.bin\nFPGA=" + fpga + "\n", endings[v]));
+        ASSERT_EQ(Tavirex_Init(cfg.c_str(), 1), 0);
+        ASSERT_EQ(Tavirex_SetCommInit(), 0);
+        ASSERT_EQ(Tavirex_SetSensMduInit_Pano(cfg.c_str(), 1), 0);
+        programs[v] = sim.program(1);
+        ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 2, 10, 100), 0);
+        tables[v].assign(tvx::Device.ClockTable, tvx::Device.ClockTable + tvx::Device.ClockTableLength);
+        Tavirex_SetDeviceFree();
+    }
+    EXPECT_EQ(programs[0].size(), 2048u);
+    EXPECT_EQ(programs[0], programs[1]);
+    EXPECT_EQ(tables[0], tables[1]);
+}
+
+namespace dev = tvx::device;
+
+class SimProtocolTest : public tvxtest::LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        const std::string cfg = dir.file("sim.ini");
+        tvxtest::write_file(cfg, "[DLL]\nFILENAME=" TVX_SIM_PATH "\n[LOADPROG]\nBOOT=" TVX_SOURCE_DIR "/data/boot.bin\n");
+        ASSERT_EQ(Tavirex_Init(cfg.c_str(), 1), 0);
+        ASSERT_EQ(Tavirex_SetCommInit(), 0);
+        // FPGA configuration, then SYSRST and STSREG as the FPGA loading sends them.
+        unsigned char bytes[16] = {0x54, 0x56, 0x58};
+        ASSERT_EQ(tvx::link::Link.EtherComm(TAVIREX_LINK_FPGA_PROGRAM, 0, sizeof bytes, bytes), 0);
+        ASSERT_EQ(dev::ready_check(1, 5), TAVIREX_E_NOT_READY) << "not ready before the reset";
+        ASSERT_EQ(dev::write_register("SYSRST", dev::reg::SYSRST, 0), 0);
+        ASSERT_EQ(dev::write_register("STSREG", dev::reg::STSREG, 1), 0);
+    }
+    tvxtest::Sim sim;  // constructed (and reset) before SetUp boots the module
+};
+
+TEST_F(SimProtocolTest, BootReadyConverterCcdDataAndFaults) {
+    EXPECT_EQ(sim.stats().boot_loads, 1u);
+    EXPECT_EQ(sim.stats().boot_size, 1024u);
+    EXPECT_EQ(dev::ready_check(1, 5), 0);
+    ASSERT_EQ(dev::write_register("DASDAT", dev::reg::DASDAT, 0x1096), 0);
+    EXPECT_EQ(dev::check_ad_status(), 0);
+    EXPECT_EQ(sim.stats().status_reads, 5u + 1u + 4u) << "five reads before the reset, one after, three busy and the idle one";
+    std::vector<uint16_t> table(4096, 30);
+    EXPECT_EQ(dev::write_ccd_control_data(false, table.data(), 8192, 5), 0);
+
+    uint16_t status = 0;
+    const struct { int kind, n, code; std::function<int32_t()> call; int32_t expected; } rows[] = {
+        {TVXSIM_FAULT_CCD_CORRUPT, 1, 0, [&] { return dev::write_ccd_control_data(false, table.data(), 8192, 1); }, 0},
+        {TVXSIM_FAULT_CCD_CORRUPT, 0, 0, [&] { return dev::write_ccd_control_data(false, table.data(), 8192, 3); }, TAVIREX_E_VERIFY},
+        {TVXSIM_FAULT_CONVERTER_BUSY, 1, 0, [] { return dev::check_ad_status(); }, TAVIREX_E_CONVERTER_BUSY},
+        {TVXSIM_FAULT_NEVER_READY, 1, 0, [] { return dev::ready_check(1, 5); }, TAVIREX_E_NOT_READY},
+        {TVXSIM_FAULT_FAIL_CALL, 1, -5, [&] { return dev::read_status(&status); }, -5},
+        {TVXSIM_FAULT_SHORT_READ, 1, -1, [&] { return dev::read_status(&status); }, TAVIREX_E_SHORT_READ},
+        {TVXSIM_FAULT_FAIL_CALL, 1, 77, [] { return dev::write_register("POWSET", dev::reg::POWSET, 0); }, 77},
+    };
+    for (const auto& r : rows) {
+        ASSERT_EQ(sim.set_fault(r.kind, r.n, r.code), 0);
+        EXPECT_EQ(r.call(), r.expected) << "fault " << r.kind << ", " << r.n;
+        sim.set_fault(r.kind, r.kind == TVXSIM_FAULT_CCD_CORRUPT ? -1 : 0);
+    }
+    EXPECT_EQ(sim.stats().ccd_reads, 9u) << "one clean, the corrupted one and its match, two per failed attempt";
+    ASSERT_EQ(sim.set_fault(TVXSIM_FAULT_SHORT_READ, 1, -1), 0);
+    EXPECT_EQ(tvx::link::Link.EtherComm(TAVIREX_LINK_READ, dev::reg::STATUS, 2, &status), 1) << "one byte less";
+}
+
+TEST_F(SimProtocolTest, ModuleKeepsItsStateWhenTheLinkLibraryIsReloaded) {
+    ASSERT_EQ(Tavirex_SetDeviceFree(), 0);
+    EXPECT_FALSE(tvx::link::loaded());
+    // Reloading finds the module running: one status read, no second boot.
+    ASSERT_EQ(Tavirex_SetCommInit(), 0);
+    EXPECT_EQ(sim.stats().boot_loads, 1u);
+    EXPECT_EQ(dev::ready_check(1, 1), 0) << "FPGA still configured";
+    // A power cycle of the module makes the library boot it again.
+    sim.reset();
+    ASSERT_EQ(Tavirex_SetCommInit(), 0);
+    EXPECT_EQ(sim.stats().boot_loads, 1u);
+    EXPECT_EQ(dev::ready_check(1, 1), TAVIREX_E_NOT_READY);
 }
 
 }  // namespace
