@@ -133,7 +133,9 @@ public:
     int stsreg = -1;                // >= 0: a STSREG write sets the status to its value | stsreg
     bool ccd_memory = true;         // false: the CCD control RAM reads back zeros
     std::vector<std::uint8_t> ccd;
-    std::uint16_t (*picture)(std::size_t sample) = [](std::size_t s) { return std::uint16_t(0xA000 | s % 4001); };
+    // Picture memory sample s, counted over both 16 MiB windows: junk in the top nibble.
+    static std::uint16_t known_sample(std::size_t s) { return static_cast<std::uint16_t>(0xA000 | s % 4001); }
+    std::uint16_t (*picture)(std::size_t sample) = known_sample;
     std::size_t fail_call = 0;  // the Nth call (EtherInit aside) returns fail_code
     std::int32_t fail_code = 0;
     std::function<std::int32_t(const LinkCall&)> on_command;  // replaces the answer to writes and commands

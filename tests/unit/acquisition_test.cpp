@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "api/context.h"
 #include "core/alloc.h"
 #include "device/front_end.h"
+#include "link/link.h"
 #include "support/support.h"
 #include "tavirex.h"
 
@@ -45,9 +47,17 @@ protected:
         tvxtest::write_file(profile, forty);
         ASSERT_EQ(Tavirex_Init(config.c_str(), 1), 0);
         tvx::ModuleBooted[0] = 1;
+        fresh();
     }
-    std::string config;
-    std::string profile;
+    // A new module behind the link (installed after the library reset, which unloads any link).
+    FakeLink& fresh() {
+        link_.reset();
+        link_ = std::make_unique<FakeLink>();
+        return *(m = link_.get());
+    }
+    std::unique_ptr<FakeLink> link_;
+    FakeLink* m = nullptr;
+    std::string config, profile;
 };
 
 TEST(ConverterWordsTest, SwitchesGainsAndClampInTheFiveWords) {
@@ -67,9 +77,8 @@ TEST(ConverterWordsTest, SwitchesGainsAndClampInTheFiveWords) {
 }
 
 TEST_F(AcquisitionTest, SensorInitialisationSetsTheModeAndLoadsOnlyWhenAsked) {
-    FakeLink m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
-    EXPECT_TRUE(m.calls.empty());
+    EXPECT_TRUE(m->calls.empty());
     EXPECT_EQ(Device.CephMode, 0);
     EXPECT_EQ(Device.FpgaLoad, 0);
     EXPECT_EQ(Device.ProcessFlags[tvx::kBriSmooth], 1);
@@ -80,7 +89,7 @@ TEST_F(AcquisitionTest, SensorInitialisationSetsTheModeAndLoadsOnlyWhenAsked) {
     // Loading requested: the FPGA already runs (status reports InitValue), one read.
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 7), 0);
     EXPECT_EQ(Device.FpgaLoad, 1);
-    EXPECT_EQ(m.traffic(), "S");
+    EXPECT_EQ(m->traffic(), "S");
     tvx::ModuleBooted[0] = 0;
     EXPECT_EQ(Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 1), 9);
     EXPECT_EQ(Tavirex_SetSensMduInit_Pano(nullptr, 0), 3);
@@ -114,13 +123,13 @@ TEST_F(AcquisitionTest, PictureSetUpTrafficTableAndRecord) {
     };
     const std::uint8_t configured = Device.StartSignal;
     for (const auto& row : rows) {
-        FakeLink m;
+        fresh();
         const auto set_up_pict = row.ceph ? Tavirex_SetParamforPictEx_Ceph : Tavirex_SetParamforPictEx;
         ASSERT_EQ(row.ceph ? Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0)
                            : Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
         Device.StartSignal = row.start ? row.start : configured;
         ASSERT_EQ(set_up_pict(profile.c_str(), row.passes, 10, row.timelag), 0);
-        EXPECT_EQ(m.traffic(), row.traffic) << row.passes;
+        EXPECT_EQ(m->traffic(), row.traffic) << row.passes;
         EXPECT_EQ(std::vector<int>({Device.ClockMode, Device.ImageWidth, Device.ImageHeight, Device.ClockTableLength,
                                     Device.SegmentCount, Device.SegmentStart[row.passes - 1],
                                     Device.SegmentWidth[row.passes - 1], static_cast<int>(tvx::PassCount)}),
@@ -132,13 +141,12 @@ TEST_F(AcquisitionTest, PictureSetUpTrafficTableAndRecord) {
         std::vector<int> table(4096, 30), sent;
         table[0] = 1023;
         table[1] = 227;
-        for (std::size_t i = 0; i + 1 < m.ccd.size(); i += 2) sent.push_back(m.ccd[i] | (m.ccd[i + 1] << 8));
+        for (std::size_t i = 0; i + 1 < m->ccd.size(); i += 2) sent.push_back(m->ccd[i] | (m->ccd[i + 1] << 8));
         EXPECT_EQ(sent, table);
     }
 }
 
 TEST_F(AcquisitionTest, SetUpArgumentAndSettingChecksComeBeforeAnyLinkCall) {
-    FakeLink m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     tvxtest::write_file(dir.file("empty.txt"), "");
     tvxtest::write_file(dir.file("fast.txt"), "200\n200\n200\n");
@@ -172,99 +180,90 @@ TEST_F(AcquisitionTest, SetUpArgumentAndSettingChecksComeBeforeAnyLinkCall) {
         const std::string path = row.file ? dir.file(row.file) : std::string();
         const auto set_up = row.ceph ? Tavirex_SetParamforPictEx_Ceph : Tavirex_SetParamforPictEx;
         EXPECT_EQ(set_up(row.file ? path.c_str() : nullptr, row.passes, 10, row.timelag), row.rc) << row.what;
-        EXPECT_TRUE(m.calls.empty()) << row.what;
+        EXPECT_TRUE(m->calls.empty()) << row.what;
         Device = configured;
     }
     EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
 }
 
 TEST_F(AcquisitionTest, SetUpVerificationAndConverterFailures) {
-    FakeLink m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     // Read-back never matches (the module keeps no CCD data): 4 after LanRetry attempts of write, read, read.
-    m.ccd_memory = false;
+    m->ccd_memory = false;
     EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 4);
-    EXPECT_EQ(m.of(514).size(), 10u);
+    EXPECT_EQ(m->of(514).size(), 10u);
     // Converter stays busy.
-    FakeLink busy;
-    busy.status = 0x0201;
+    fresh().status = 0x0201;
     EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 2);
 }
 
 TEST_F(AcquisitionTest, ArmingAndStatus) {
-    FakeLink m;
-    const auto arm = [&m](std::uint16_t table_length, std::uint8_t pattern) {
-        m.calls.clear();
+    const auto arm = [this](std::uint16_t table_length, std::uint8_t pattern) {
+        m->calls.clear();
         Device.ClockTableLength = table_length;
         Device.PictPattern = pattern;
         return Tavirex_SetWaitXExpose();
     };
     ASSERT_EQ(arm(4096, 0), 0);
-    EXPECT_EQ(m.traffic(), "W 27F00034 0000, W 27F00008 0002, W 27F00010 0001, W 27F00012 0001, "
-                               "W 27F00008 0001, S");
+    EXPECT_EQ(m->traffic(), "W 27F00034 0000, W 27F00008 0002, W 27F00010 0001, W 27F00012 0001, W 27F00008 0001, S");
     ASSERT_EQ(arm(3500, 1), 0);
-    EXPECT_EQ(m.traffic(), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001, W 27F00012 0000, "
-                               "W 27F00008 0011, S");
+    EXPECT_EQ(m->traffic(), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001, W 27F00012 0000, W 27F00008 0011, S");
     EXPECT_EQ(arm(1000, 1), 3);
-    EXPECT_EQ(m.traffic(), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001");
+    EXPECT_EQ(m->traffic(), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001");
     EXPECT_EQ(arm(1000, 2), 3);
-    EXPECT_EQ(m.traffic(), "");
+    EXPECT_EQ(m->traffic(), "");
 
     // The picture bit, then the ready check: one read, or LanRetry reads of a module that is not ready.
     struct Row { std::uint16_t status; std::int32_t rc; std::uint8_t picture; const char* traffic; };
     for (const Row& row :
          {Row{0x0101, 0, 1, "S, S"}, Row{0x0001, 0, 0, "S, S"}, Row{0x0100, 1, 1, "S, S, S, S, S, S"}}) {
-        m.calls.clear();
-        m.status = row.status;
+        m->calls.clear();
+        m->status = row.status;
         std::uint8_t picture = 7;
         EXPECT_EQ(Tavirex_CheckPictStatus(&picture), row.rc) << row.status;
         EXPECT_EQ(picture, row.picture) << row.status;
-        EXPECT_EQ(m.traffic(), row.traffic) << row.status;
+        EXPECT_EQ(m->traffic(), row.traffic) << row.status;
     }
     EXPECT_EQ(Tavirex_CheckPictStatus(nullptr), 3);
     std::uint8_t picture = 7;
-    m.on_read = [](std::uint32_t, std::uint32_t, std::uint8_t*) { return 1; };
+    m->on_read = [](std::uint32_t, std::uint32_t, std::uint8_t*) { return 1; };
     EXPECT_EQ(Tavirex_CheckPictStatus(&picture), 18);
     EXPECT_EQ(picture, 7);
 }
 
-TEST_F(AcquisitionTest, PanoramicReadoutMasksTheTopFourBits) {
-    FakeLink m;
+TEST_F(AcquisitionTest, ReadoutMasksTheTopFourBitsAndPacksCephalometricRows) {
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 4, 10, 0), 0);
-    m.calls.clear();
+    m->calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(2), 0);
     EXPECT_EQ(Device.SegmentCount, 2);
-    EXPECT_EQ(m.traffic(), "W 27F00010 0000, R 26000000 #12582912, S");
+    EXPECT_EQ(m->traffic(), "W 27F00010 0000, R 26000000 #12582912, S");
     const std::uint16_t* image = Device.ImageBuffer;
     for (std::size_t i = 0; i < 4096u * 1536u; ++i) ASSERT_EQ(image[i], i % 4001) << i;
-    m.picture = [](std::size_t) -> std::uint16_t { return 0xF123; };
+    m->picture = [](std::size_t) -> std::uint16_t { return 0xF123; };
     ASSERT_EQ(Tavirex_GetImageDataEx(0x102), 0);
     EXPECT_EQ(Device.SegmentCount, 2);
     EXPECT_EQ(tvx::ReadSegments, 0x102u);
     EXPECT_EQ(image[0], 0x0123);
     EXPECT_EQ(image[4096u * 1536u - 1], 0x0123);
-}
 
-TEST_F(AcquisitionTest, CephalometricReadoutPacksRows) {
-    FakeLink m;
+    m->picture = FakeLink::known_sample;
     ASSERT_EQ(Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0), 0);
-    m.calls.clear();
+    m->calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
-    EXPECT_EQ(m.traffic(), "W 27F00010 0000, R 26000000 #16777216, R 27000000 #2097152, S");
+    EXPECT_EQ(m->traffic(), "W 27F00010 0000, R 26000000 #16777216, R 27000000 #2097152, S");
     // Rows of 4096 raw samples keep their first 3500; row 2048 starts the second window.
-    const std::uint16_t* image = Device.ImageBuffer;
+    image = Device.ImageBuffer;
     for (std::size_t row = 0; row < 2304; ++row)
         for (std::size_t x = 0; x < 3500; ++x) ASSERT_EQ(image[row * 3500 + x], (row * 4096 + x) % 4001) << row;
 }
 
 TEST_F(AcquisitionTest, ReadoutIsRefusedWithoutAPictureBlockThatFits) {
-    FakeLink m;
-    const auto refused = [&m](const char* what) {
-        m.calls.clear();
+    const auto refused = [this](const char* what) {
+        m->calls.clear();
         EXPECT_EQ(Tavirex_GetImageDataEx(1), 3) << what;
-        EXPECT_TRUE(m.calls.empty()) << what;
+        EXPECT_TRUE(m->calls.empty()) << what;
     };
     refused("no set-up");
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
@@ -280,35 +279,19 @@ TEST_F(AcquisitionTest, ReadoutIsRefusedWithoutAPictureBlockThatFits) {
     refused("Tavirex_Init forgets the blocks");
 }
 
-TEST_F(AcquisitionTest, ReadoutAllocationFailuresGive5) {
-    FakeLink m;
-    ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
-    ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
-    const auto held = tvx::core::test_blocks_held();
-    for (std::uint64_t n = 1; n <= 2; ++n) {
-        tvxtest::FailAllocation fail(n);
-        EXPECT_EQ(Tavirex_GetImageDataEx(1), 5);
-    }
-    EXPECT_EQ(tvx::core::test_blocks_held(), held);
-    // Link failures of the readout are swept with the whole cycle below.
-}
-
 TEST_F(AcquisitionTest, ResetAll) {
-    FakeLink m;
     ASSERT_EQ(Tavirex_ResetAll(), 0);
-    EXPECT_EQ(m.traffic(), "W 27F00004 0000, W 27F00010 0000");
-    m.calls.clear();
-    m.on_command = [](const LinkCall&) { return 77; };
+    EXPECT_EQ(m->traffic(), "W 27F00004 0000, W 27F00010 0000");
+    m->calls.clear();
+    m->on_command = [](const LinkCall&) { return 77; };
     EXPECT_EQ(Tavirex_ResetAll(), 77);
-    EXPECT_EQ(m.calls.size(), 1u);
+    EXPECT_EQ(m->calls.size(), 1u);
 }
 
 TEST_F(AcquisitionTest, WithoutALinkLibraryEveryModuleCallGives19) {
-    {
-        FakeLink m;
-        ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
-        ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
-    }
+    ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
+    ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
+    tvx::link::Link = tvx::link::LinkState{};
     std::uint8_t picture = 7;
     EXPECT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 1), 19);
     EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 19);
@@ -320,7 +303,6 @@ TEST_F(AcquisitionTest, WithoutALinkLibraryEveryModuleCallGives19) {
 }
 
 TEST_F(AcquisitionTest, PictureBlocksAreReplacedAndKeptAfterAnAllocationFailure) {
-    FakeLink m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     const auto base = tvx::core::test_blocks_held();
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
@@ -344,6 +326,11 @@ TEST_F(AcquisitionTest, PictureBlocksAreReplacedAndKeptAfterAnAllocationFailure)
             ASSERT_LT(n, 10u);
         }
     }
+    // The readout's two buffers; its link failures are swept with the whole cycle below.
+    for (std::uint64_t n = 1; n <= 2; ++n) {
+        tvxtest::FailAllocation fail(n);
+        EXPECT_EQ(Tavirex_GetImageDataEx(1), 5);
+    }
     tvx::release_picture_blocks();
     EXPECT_EQ(tvx::core::test_blocks_held(), base);
 }
@@ -361,14 +348,13 @@ std::int32_t cycle(const std::string& config, const std::string& profile) {
 }
 
 TEST_F(AcquisitionTest, WholeCycleLoadsTheFpgaOnce) {
-    FakeLink m;
-    m.status = 0x0000;
-    m.stsreg = 0x0100;
+    m->status = 0x0000;
+    m->stsreg = 0x0100;
     ASSERT_EQ(cycle(config, profile), 0);
-    EXPECT_EQ(m.of(512).size(), 1u);
-    m.calls.clear();
+    EXPECT_EQ(m->of(512).size(), 1u);
+    m->calls.clear();
     ASSERT_EQ(cycle(config, profile), 0);
-    EXPECT_TRUE(m.of(512).empty());
+    EXPECT_TRUE(m->of(512).empty());
 }
 
 TEST_F(AcquisitionTest, EachLinkCallOfACycleFailingInTurnReachesTheHost) {
@@ -376,22 +362,22 @@ TEST_F(AcquisitionTest, EachLinkCallOfACycleFailingInTurnReachesTheHost) {
     // load waits 50 ms): sensor initialisation makes one status read.
     int total = 0;
     {
-        FakeLink m;
-        m.status = 0x0101;
+        fresh();
+        m->status = 0x0101;
         ASSERT_EQ(cycle(config, profile), 0);
-        total = static_cast<int>(m.calls.size());
+        total = static_cast<int>(m->calls.size());
     }
     ASSERT_GT(total, 60);
     tvx::release_picture_blocks();
     const auto base = tvx::core::test_blocks_held();
     for (const std::int32_t code : {-5, 77}) {
         for (int n = 1; n <= total; ++n) {
-            FakeLink m;
-            m.status = 0x0101;
-            m.fail_call = static_cast<std::size_t>(n);
-            m.fail_code = code;
+            fresh();
+            m->status = 0x0101;
+            m->fail_call = static_cast<std::size_t>(n);
+            m->fail_code = code;
             const std::int32_t rc = cycle(config, profile);
-            const bool read = m.calls[n - 1].command == 514;
+            const bool read = m->calls[n - 1].command == 514;
             EXPECT_EQ(rc, read && code > 0 ? 18 : code) << "call " << n;
             tvx::release_picture_blocks();
             EXPECT_EQ(tvx::core::test_blocks_held(), base) << "call " << n;
