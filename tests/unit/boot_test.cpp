@@ -11,6 +11,7 @@
 #include "core/alloc.h"
 #include "device/boot.h"
 #include "device/fpga.h"
+#include "device/line_clock.h"
 #include "link/link.h"
 #include "support/support.h"
 #include "tavirex.h"
@@ -202,6 +203,31 @@ TEST_F(BootTest, FpgaFailuresReachTheCallerAndLeakNothing) {
     EXPECT_EQ(tvx::device::load_fpga(Device), 5);
     EXPECT_TRUE(fake.of(512).empty());
     EXPECT_EQ(tvx::core::test_blocks_held(), held);
+}
+
+// Read in text mode: CR LF and LF line ends must give the same program bytes and speed samples.
+TEST_F(BootTest, FpgaConfigurationAndSpeedProfileWithCrLfOrLf) {
+    std::vector<std::uint8_t> programs[2];
+    std::vector<float> speeds[2];
+    for (int v = 0; v < 2; ++v) {
+        for (const char* name : {"fpga_pano.hex", "speed_pano.txt"}) {
+            std::string text, lf = tvxtest::read_file(std::string(TVX_SOURCE_DIR "/data/") + name);
+            for (char c : lf)
+                if (c != '\r') text += c == '\n' && v ? "\r\n" : std::string(1, c);
+            tvxtest::write_file(dir.file(name), text);
+        }
+        std::size_t size = 0, n = 0;
+        ASSERT_EQ(tvx::device::read_fpga_hex(dir.file("fpga_pano.hex").c_str(), nullptr, 0, &size), 0);
+        programs[v].resize(size);
+        ASSERT_EQ(tvx::device::read_fpga_hex(dir.file("fpga_pano.hex").c_str(), programs[v].data(), size, &size), 0);
+        speeds[v].resize(3000);
+        ASSERT_EQ(tvx::device::read_speed_profile(dir.file("speed_pano.txt").c_str(), speeds[v].data(), 3000, &n), 0);
+        speeds[v].resize(n);
+    }
+    EXPECT_EQ(programs[0].size(), 2048u);
+    EXPECT_EQ(programs[0], programs[1]);
+    EXPECT_GT(speeds[0].size(), 100u);
+    EXPECT_EQ(speeds[0], speeds[1]);
 }
 
 }  // namespace
