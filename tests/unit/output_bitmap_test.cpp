@@ -69,14 +69,7 @@ TEST_F(OutputBitmapTest, HeaderPaletteAndPaddedRows) {
 // Grey levels worked out by hand; raw row 0 becomes the first (lowest) stored row.
 TEST_F(OutputBitmapTest, MappingsByHand) {
     const Words windowRaw{4095 - 900, 4095 - 1000, 4095 - 1100, 4095, 0, 9000};
-    const struct Row {
-        const char* what;
-        Save save;
-        std::uint32_t tomo;
-        std::int32_t w, h;
-        Words raw;
-        std::vector<int> grey;
-    } rows[] = {
+    const struct Row { const char* what; Save save; std::uint32_t tomo; std::int32_t w, h; Words raw; std::vector<int> grey; } rows[] = {
         // round-half-up(255 i / 4095): 2048 -> 127.53, 1 -> 0.062, 16 -> 0.996; above 4095 read as 4095.
         {"gamma 1", gamma2(), 0, 3, 2, {0, 2048, 4095, 5000, 1, 16}, {0, 128, 255, 255, 0, 1}},
         // Offset 51 grey = 819 units, slope 0.5: 0 -> 819 -> 51; 4095 -> 2866.5 -> 178.5 -> 179.
@@ -137,11 +130,7 @@ TEST_F(OutputBitmapTest, WindowMappingAndAutoWindowByHand) {
         ASSERT_EQ(Tavirex_SetWindowPos(r[0], r[1]), 0);
         EXPECT_EQ(tvx::output::window_map(static_cast<std::uint32_t>(r[2])), r[3]) << r[0] << "/" << r[1] << " " << r[2];
     }
-    const struct {
-        std::uint32_t tomo;
-        Words raw;
-        std::int32_t w, h, centre, width;
-    } spans[] = {
+    const struct { std::uint32_t tomo; Words raw; std::int32_t w, h, centre, width; } spans[] = {
         {0, {100, 3100, 2000, 150}, 2, 2, 1600, 3000},
         {0, {500, 9000}, 2, 1, 4095, 4095},  // width 8500 above 2 x 4095 + 1: 4095; centre limited to 4095
         {1, {500, 9000}, 2, 1, 4750, 8500},  // tomographic data reach 8191: the span is kept
@@ -197,10 +186,9 @@ TEST_F(OutputBitmapTest, ShortWriteLeavesNoFile) {
 #else
     tvxtest::write_words(raw_, Words(100 * 100, 7));
     const std::string rawOut = dir.file("out.raw");
-    rlimit old{};
+    rlimit old{}, small{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit small = old;
-    small.rlim_cur = 4096;
+    small = {4096, old.rlim_max};
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const std::int32_t bitmap = Tavirex_SaveBitmapWindow(raw_.c_str(), 100, 100, 0, 0, bmp_.c_str());
@@ -224,12 +212,8 @@ TEST_F(OutputBitmapTest, EveryExportUnderAllocationFailure) {
     tvx::SeparatorLineList = {2, 1, 1, {5}};  // one black band 2 wide at column 5
     const std::string bitmap = tvxtest::make_bitmap(640, 200, 90, 1);
     constexpr std::int32_t M = TAVIREX_E_OUTPUT_MEMORY, N = TAVIREX_E_NO_MEMORY, W = TAVIREX_E_MARKER;
-    const struct {
-        const char* what;
-        bool inPlace;  // edits the bitmap at `out` instead of writing a new file
-        std::function<std::int32_t()> call;
-        std::vector<std::int32_t> codes;
-    } rows[] = {
+    // {what, edits the bitmap at `out` instead of writing a new file, call, the failure codes in turn}
+    const struct { const char* what; bool inPlace; std::function<std::int32_t()> call; std::vector<std::int32_t> codes; } rows[] = {
         // Work buffers (raw, enhanced, image, table), then the gain table: -95; then the separator band: 5.
         {"SaveBitmap filtered", false, [&] { return Tavirex_SaveBitmap(raw, 20, 12, 2, 100, out); }, {M, M, M, M, M}},
         {"SaveBitmap", false, [&] { return Tavirex_SaveBitmap(raw, 20, 12, 0, 0, out); }, {M, M, M}},

@@ -44,11 +44,7 @@ TEST_F(OutputFilesTest, MirroredAndDisplayRawFilesByHand) {
     // 3 x 3 of 4095 with 4123 above the centre: at distance 1 the centre's neighbour mean is 4102 and the
     // gain at 4095 is 1.8, so r = trunc(-7 x 1.8) + 4095 = 4083, inverted 12.
     const Raw spike{4095, 4123, 4095, 4095, 4095, 4095, 4095, 4095, 4095}, centre{0, 0, 0, 0, 12, 0, 0, 0, 0};
-    const struct {
-        std::uint32_t tomo;
-        std::int32_t w, h, distance, gain;
-        Raw in, out;
-    } rows[] = {
+    const struct { std::uint32_t tomo; std::int32_t w, h, distance, gain; Raw in, out; } rows[] = {
         {0, 2, 2, 0, 0, {0, 4095, 5000, 1000}, {4095, 0, 0, 3095}},
         {0, 3, 3, 1, 100, spike, centre},
         {0, 3, 3, 257, 65536 + 100, spike, centre},  // the filter sees the low 8 and 16 bits
@@ -88,10 +84,7 @@ TEST_F(OutputFilesTest, RawExportFailures) {
 // y = (i / 255)^gamma x contrast x 255 + brightness, limited to 0..255 and truncated, over every byte of the
 // pixel data (padding included); the headers stay.
 TEST_F(OutputFilesTest, AdjustmentByHandAndParametersCheckedFirst) {
-    const struct {
-        double gamma, contrast, brightness;
-        std::uint8_t grey, pad, newGrey, newPad;
-    } rows[] = {
+    const struct { double gamma, contrast, brightness; std::uint8_t grey, pad, newGrey, newPad; } rows[] = {
         {1, 1, 0, 200, 0, 200, 0},       {1, 1, 100, 200, 0, 255, 100}, {2, 1, 0, 128, 255, 64, 255},  // 64.25
         {1, 0.5, 0, 64, 255, 32, 127},   {1, 1, -100, 64, 255, 0, 155},
         {0.01, 0, -100, 200, 9, 0, 0},   {5, 2, 100, 200, 0, 251, 100},  // the limits; 0.29679 x 510 + 100
@@ -119,10 +112,7 @@ using OutputMarkerTest = OutputFilesTest;
 // row i showing pattern row (95 - i) / 3, on stored rows 44..109 (stem) and 44..52 (foot, lowest on
 // screen), columns x + 21..29 (stem) and x + 21..65 (foot). Nothing else changes, padding included.
 TEST_F(OutputMarkerTest, LetterLOnTheRightOrLeftSide) {
-    const struct {
-        std::int32_t width, height, side, x;
-        std::uint8_t pad;
-    } rows[] = {{3000, 1536, 1, 112, 0}, {3000, 1536, 0, 2888, 0}, {3000, 1536, -7, 112, 0},  // not 0: as 1
+    const struct { std::int32_t width, height, side, x; std::uint8_t pad; } rows[] = {{3000, 1536, 1, 112, 0}, {3000, 1536, 0, 2888, 0}, {3000, 1536, -7, 112, 0},  // not 0: as 1
                 {1001, 200, 0, 889, 0x5A}};  // rows padded to 1004 bytes
     for (const auto& r : rows) {
         const std::string before = make_bitmap(r.width, r.height, 100, r.pad);
@@ -151,13 +141,10 @@ TEST_F(OutputMarkerTest, TomographicLettersOnRoundedSquares) {
         EXPECT_TRUE(row >= 32 && row <= 101 && ((col >= 30 && col <= 99) || (col >= 540 && col <= 609)))
             << row << " " << col;
     }
-    const struct {
-        int row, x0;
-        std::vector<std::pair<int, int>> spans;  // (last column offset, value) runs over the 70 columns
-    } rows[] = {
+    // {stored row, first column, (last column offset, value) runs over the 70 columns}
+    const struct { int row, x0; std::vector<std::pair<int, int>> spans; } rows[] = {
         // Top (pattern row 0) and bottom (69): 9 corner columns each side show the image.
-        {101, 30, {{8, 100}, {60, 0}, {69, 100}}},
-        {101, 540, {{8, 100}, {60, 0}, {69, 100}}},
+        {101, 30, {{8, 100}, {60, 0}, {69, 100}}}, {101, 540, {{8, 100}, {60, 0}, {69, 100}}},
         {32, 30, {{8, 100}, {60, 0}, {69, 100}}},
         // Pattern row 1: corners 5 left, 6 right; A's apex at 32..37; P's top bar 13..45.
         {100, 30, {{4, 100}, {31, 0}, {37, 255}, {63, 0}, {69, 100}}},
@@ -166,8 +153,7 @@ TEST_F(OutputMarkerTest, TomographicLettersOnRoundedSquares) {
         {67, 30, {{20, 0}, {27, 255}, {41, 0}, {48, 255}, {69, 0}}},
         {67, 540, {{12, 0}, {55, 255}, {69, 0}}},
         // Pattern row 44: A's crossbar over 18..51; P's stem 13..19. Row 20: P's bowl stroke 51..57.
-        {57, 30, {{17, 0}, {51, 255}, {69, 0}}},
-        {57, 540, {{12, 0}, {19, 255}, {69, 0}}},
+        {57, 30, {{17, 0}, {51, 255}, {69, 0}}}, {57, 540, {{12, 0}, {19, 255}, {69, 0}}},
         {81, 540, {{12, 0}, {19, 255}, {50, 0}, {57, 255}, {69, 0}}},
     };
     for (const auto& r : rows) {
@@ -177,9 +163,9 @@ TEST_F(OutputMarkerTest, TomographicLettersOnRoundedSquares) {
     }
     // Side 1 swaps the letters.
     const std::string swapped = stamp(before, [](const char* p) { return Tavirex_MarkingInBitmap_Tomo(p, 1); });
-    EXPECT_EQ(pixel(swapped, 640, 100, 30 + 13), 255);   // P's top bar
-    EXPECT_EQ(pixel(swapped, 640, 100, 540 + 13), 0);    // beside A's apex
-    EXPECT_EQ(pixel(swapped, 640, 100, 540 + 32), 255);  // A's apex
+    // P's top bar, beside A's apex, A's apex.
+    EXPECT_EQ((std::vector<int>{pixel(swapped, 640, 100, 43), pixel(swapped, 640, 100, 553), pixel(swapped, 640, 100, 572)}),
+              (std::vector<int>{255, 0, 255}));
 }
 
 TEST_F(OutputMarkerTest, TooSmallBitmapsAreRefusedUnchanged) {
