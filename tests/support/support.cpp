@@ -1,6 +1,5 @@
 #include "support/support.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -296,13 +295,6 @@ TvxSimStats Sim::stats() {
     TvxSimStats s{};
     fn<TvxSimGetStatsFn>("TvxSim_GetStats")(&s);
     return s;
-}
-
-std::vector<std::uint8_t> Sim::program(int which) {
-    auto get = fn<int32_t (*)(int32_t, uint8_t*, uint32_t)>("TvxSim_GetProgram");
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(std::max(get(which, nullptr, 0), 0)));
-    get(which, out.data(), static_cast<uint32_t>(out.size()));
-    return out;
 }
 
 }  // namespace tvxtest

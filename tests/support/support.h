@@ -162,9 +162,7 @@ public:
     Sim& operator=(const Sim&) = delete;
 
     template <typename F>
-    F fn(const char* name) {
-        return reinterpret_cast<F>(symbol(name));
-    }
+    F fn(const char* name) { return reinterpret_cast<F>(symbol(name)); }
     void reset() { fn<TvxSimResetFn>("TvxSim_Reset")(); }
     TvxSimStats stats();
     std::int32_t set_fault(std::int32_t kind, std::int32_t n, std::int32_t code = 0) {
@@ -173,8 +171,6 @@ public:
     std::int32_t set_mode(std::int32_t mode, const char* replay = nullptr) {
         return fn<TvxSimSetModeFn>("TvxSim_SetMode")(mode, replay);
     }
-    // The remembered boot program (which 0) or FPGA configuration (1).
-    std::vector<std::uint8_t> program(int which);
 
 private:
     void* symbol(const char* name);
