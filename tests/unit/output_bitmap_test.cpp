@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <random>
 #if !defined(_WIN32)
 #include <csignal>
 #include <sys/resource.h>
@@ -294,40 +293,6 @@ TEST(OutputEnhanceTest, GainTablesAndSpikeByHand) {
     neg[4] = 40000;
     ASSERT_TRUE(enhance_b(neg.data(), out.data(), 3, 3, 1, 100));
     EXPECT_EQ(out[4], 0);
-}
-
-// The filter written the straightforward way: each pixel with the formula as it stands, at the filter
-// distance or, if less, the distance to the nearest edge.
-Words reference_a(const Words& in, int w, int h, int k, std::uint16_t gain, std::uint32_t maximum) {
-    std::vector<float> table(maximum + 1);
-    tvx::output::build_gain_table_a(table.data(), maximum, gain);
-    const std::int64_t m = maximum;
-    auto at = [&](int y, int x) { return static_cast<std::int64_t>(in[static_cast<std::size_t>(y * w + x)]); };
-    Words out(in.size());
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const int d = std::min({k, x, y, w - 1 - x, h - 1 - y});
-            const std::int64_t v = std::min(at(y, x), m);
-            const std::int64_t mean = (at(y - d, x) + at(y + d, x) + at(y, x - d) + at(y, x + d)) >> 2;
-            const std::int64_t r =
-                d == 0 ? v : static_cast<std::int64_t>(static_cast<double>(v - mean) * double{table[v]}) + v;
-            out[static_cast<std::size_t>(y * w + x)] = static_cast<std::uint16_t>(m - std::clamp<std::int64_t>(r, 0, m));
-        }
-    return out;
-}
-
-TEST(OutputEnhanceTest, RowSegmentsMatchTheStraightforwardFilter) {
-    std::mt19937 rng(12345);
-    for (int trial = 0; trial < 400; ++trial) {
-        const int w = static_cast<int>(rng() % 41), h = static_cast<int>(rng() % 41);
-        const int k = static_cast<int>(rng() % 3 == 0 ? rng() % 256 : rng() % 21);
-        const std::uint16_t gain = static_cast<std::uint16_t>(rng() % 3 == 0 ? rng() : rng() % 400);
-        const std::uint32_t maximum = trial % 4 == 0 ? 8191 : 4095;
-        Words in(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-        for (auto& v : in) v = static_cast<std::uint16_t>(rng() % 10 == 0 ? rng() : rng() % (maximum + 1));
-        ASSERT_EQ(run_a(in, w, h, static_cast<std::uint8_t>(k), gain, maximum), reference_a(in, w, h, k, gain, maximum))
-            << w << "x" << h << " k=" << k << " gain=" << gain;
-    }
 }
 
 }  // namespace
