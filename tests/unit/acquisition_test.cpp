@@ -65,9 +65,10 @@ TEST(ConverterWordsTest, SwitchesGainsAndClampInTheFiveWords) {
     struct Row { tvx::AdSetGroup g; std::vector<std::uint16_t> words; };
     const Row rows[] = {
         {{{1, 0, 0, 0, 0, 1}, 150, 0, {0, 0, 0, 1, 0, 0, 0, 1, 1, 0}, 32}, {0x00A1, 0x1096, 0x2000, 0x3008, 0x4020}},
-        // Only the lowest bit of each switch counts; Control[9] goes to bit 9; large values carry.
-        {{{1, 2, 3, 0, 0, 1}, 485, 0x1005, {0, 0, 0, 1, 0, 0, 0, 1, 1, 1}, 0xC000},
-         {0x00A5, 0x11E5, 0x3005, 0x3208, 0x0000}},
+        // Only the lowest bit of each switch counts; Control[0..6] go to bits 0..6, Control[9] to bit 9,
+        // Control[7] and [8] nowhere; large values carry.
+        {{{1, 2, 3, 0, 0, 1}, 485, 0x1005, {0, 0, 0, 1, 0, 0, 3, 1, 1, 1}, 0xC000},
+         {0x00A5, 0x11E5, 0x3005, 0x3248, 0x0000}},
     };
     for (const auto& row : rows) {
         std::uint16_t w[5];

@@ -111,23 +111,6 @@ TEST_F(LineClockTest, RampAndPairwiseMerge) {
     EXPECT_EQ(merged, (std::vector<std::uint16_t>{5, 3, 7, 2, 4, 9}));
 }
 
-TEST_F(LineClockTest, TableOfSeveralPassesScansTheProfileBackAndForth) {
-    // Speed 40 then 20: forwards the slow part comes last, backwards first.
-    std::vector<float> v = runs({{40, 50}, {20, 50}});
-    std::vector<std::uint16_t> table(4096, 0), pass(4096, 0);
-    std::uint16_t start[4] = {}, width[4] = {};
-    ASSERT_EQ(build_clock_table(1, 2, v.data(), v.size(), 10, 0, table.data(), 4096, pass.data(), start, width), 0);
-    EXPECT_EQ((std::vector<int>{table[0], table[2048]}), (std::vector<int>{30, 60}));
-    EXPECT_EQ(start[0] + start[1], 0);
-    EXPECT_TRUE(width[0] >= 310 && width[1] >= 310);  // about 624 picture entries
-    EXPECT_EQ(v.front(), 40.0f);  // reversed twice
-    // Three passes of 1364 lines leave the last 4 entries at 12.
-    std::vector<float> c(100, 40.0f);
-    ASSERT_EQ(build_clock_table(2, 3, c.data(), c.size(), 10, 0, table.data(), 4096, pass.data(), start, width), 0);
-    table.erase(table.begin(), table.begin() + 4091);
-    EXPECT_EQ(table, (std::vector<std::uint16_t>{30, 12, 12, 12, 12}));
-}
-
 TEST_F(LineClockTest, SpeedProfileFile) {
     std::vector<float> v(3000, 0.0f);
     std::size_t n = 0;

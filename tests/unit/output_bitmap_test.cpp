@@ -144,33 +144,39 @@ TEST_F(OutputBitmapTest, WindowMappingAndAutoWindowByHand) {
     }
 }
 
+// Every image file export: short or missing input -94, bad sizes -95 before the input is opened, an output
+// that cannot be created -93; the previous output and the window stay.
 TEST_F(OutputBitmapTest, FailuresLeaveFilesAndWindowAlone) {
-    const Save all[] = {plain(), gamma2(), gamma3(), windowed()};
+    const Save all[] = {plain(), gamma2(), gamma3(), windowed(),
+                        [](auto r, auto w, auto h, auto o) { return Tavirex_RawDatafile(r, w, h, 0, 0, o); },
+                        [](auto r, auto w, auto h, auto o) { return Tavirex_RawFileHorizontalMirror(r, w, h, o); }};
     const std::string missing = dir.file("missing.raw"), nowhere = dir.file("no/such/dir/x.bmp");
-    const std::int32_t badSizes[][2] = {{-1, 1}, {1, -1}, {INT32_MIN, 2}, {70000, 70000}, {INT32_MAX, 2}};
+    // Sizes too large for a bitmap's work buffers: the raw exports (the last two) stream and open the input.
+    const std::int32_t badSizes[][3] = {{-1, 1, 6}, {1, -1, 6}, {INT32_MIN, 2, 6}, {70000, 70000, 4}, {INT32_MAX, 2, 4}};
     Tavirex_SetWindowPos(2048, 4096);
     tvxtest::write_file(bmp_, "previous");
     tvxtest::write_file(raw_, std::string(2 * 3 * 2 - 1, '\0'));  // one byte short of 3 x 2
-    for (const Save& save : all) {
+    for (std::size_t e = 0; e < std::size(all); ++e) {
+        const Save& save = all[e];
         EXPECT_EQ(save(raw_.c_str(), 3, 2, bmp_.c_str()), TAVIREX_E_INPUT_FILE);
         EXPECT_EQ(save(missing.c_str(), 3, 2, bmp_.c_str()), TAVIREX_E_INPUT_FILE);
-        // Bad sizes are refused before the (missing) input is opened.
         for (const auto& s : badSizes)
-            EXPECT_EQ(save(missing.c_str(), s[0], s[1], bmp_.c_str()), TAVIREX_E_OUTPUT_MEMORY) << s[0] << "x" << s[1];
+            EXPECT_EQ(save(missing.c_str(), s[0], s[1], bmp_.c_str()), e < std::size_t(s[2]) ? TAVIREX_E_OUTPUT_MEMORY : TAVIREX_E_INPUT_FILE)
+                << e << ": " << s[0] << "x" << s[1];
     }
     EXPECT_EQ(tvxtest::read_file(bmp_), "previous");
     EXPECT_EQ(Tavirex_SetWindowPosAuto(raw_.c_str(), 3, 2), TAVIREX_E_INPUT_FILE);
     EXPECT_EQ(Tavirex_SetWindowPosAuto(missing.c_str(), 1, 1), TAVIREX_E_INPUT_FILE);
     EXPECT_EQ(Tavirex_SetWindowPosAuto(raw_.c_str(), -2, 2), TAVIREX_E_OUTPUT_MEMORY);
     EXPECT_EQ(std::make_pair(Tavirex_GetWindowCenter(), Tavirex_GetWindowWidth()), std::make_pair(2048, 4096));
-    // Bitmap not creatable: -93 and no file.
     tvxtest::write_words(raw_, Words(6, 1));
     std::vector<std::string> outputs = {nowhere};
 #if defined(_WIN32)
     outputs.push_back(dir.path() + "\\missing\\out.bmp");  // on Linux a backslash is part of the name
 #endif
     for (const std::string& out : outputs)
-        for (const Save& save : all) {
+        for (std::size_t e = 0; e < std::size(all); ++e) {
+        const Save& save = all[e];
             EXPECT_EQ(save(raw_.c_str(), 3, 2, out.c_str()), TAVIREX_E_MARKER) << out;
             EXPECT_EQ(save(raw_.c_str(), 3, 2, nullptr), TAVIREX_E_MARKER);
             EXPECT_FALSE(tvxtest::file_exists(out));

@@ -59,28 +59,6 @@ TEST_F(OutputFilesTest, MirroredAndDisplayRawFilesByHand) {
     }
 }
 
-TEST_F(OutputFilesTest, RawExportFailures) {
-    // Missing input, or one word short: -94 and no output file.
-    EXPECT_EQ(Tavirex_RawDatafile(in_.c_str(), 2, 2, 0, 0, out_.c_str()), TAVIREX_E_INPUT_FILE);
-    tvxtest::write_words(in_, {1, 2, 3});
-    EXPECT_EQ(Tavirex_RawDatafile(in_.c_str(), 2, 2, 0, 0, out_.c_str()), TAVIREX_E_INPUT_FILE);
-    EXPECT_EQ(Tavirex_RawFileHorizontalMirror(in_.c_str(), 2, 2, out_.c_str()), TAVIREX_E_INPUT_FILE);
-    EXPECT_FALSE(tvxtest::file_exists(out_));
-    // Output not creatable: -93, nothing left.
-    const std::string nowhere = dir.file("none/out.raw");
-    EXPECT_EQ(Tavirex_RawDatafile(in_.c_str(), 3, 1, 0, 0, nowhere.c_str()), TAVIREX_E_MARKER);
-    EXPECT_EQ(Tavirex_RawFileHorizontalMirror(in_.c_str(), 3, 1, nowhere.c_str()), TAVIREX_E_MARKER);
-    EXPECT_FALSE(tvxtest::file_exists(nowhere));
-    // Bad sizes: -95 before the output is deleted or the input opened.
-    tvxtest::write_file(out_, "keep");
-    const std::string missing = dir.file("missing.raw");
-    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{-3, 1}, {3, -1}, {INT32_MIN, INT32_MIN}}) {
-        EXPECT_EQ(Tavirex_RawDatafile(missing.c_str(), w, h, 0, 0, out_.c_str()), TAVIREX_E_OUTPUT_MEMORY);
-        EXPECT_EQ(Tavirex_RawFileHorizontalMirror(missing.c_str(), w, h, out_.c_str()), TAVIREX_E_OUTPUT_MEMORY);
-    }
-    EXPECT_EQ(tvxtest::read_file(out_), "keep");
-}
-
 // y = (i / 255)^gamma x contrast x 255 + brightness, limited to 0..255 and truncated, over every byte of the
 // pixel data (padding included); the headers stay.
 TEST_F(OutputFilesTest, AdjustmentByHandAndParametersCheckedFirst) {
