@@ -12,7 +12,6 @@
 #include "link/link.h"
 #include "output/bitmap.h"
 #include "output/window.h"
-#include "platform/system.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -125,6 +124,7 @@ void reset_library() {
     tvx::ModuleBooted[0] = tvx::ModuleBooted[1] = 0;
     tvx::CurrentModule = 0;
     tvx::output::Window = tvx::output::DisplayWindow{};
+    TvxSim_Reset();
 }
 
 FailAllocation::FailAllocation(std::uint64_t nth) { tvx::core::test_fail_allocation(nth); }
@@ -273,27 +273,9 @@ std::string FakeLink::traffic() const {
     return out;
 }
 
-// ---- the simulated module -------------------------------------------------
-
-Sim::Sim() : handle_(tvx::platform::load_library(TVX_SIM_PATH)) {
-    EXPECT_NE(handle_, nullptr);
-    reset();
-}
-
-Sim::~Sim() {
-    reset();
-    tvx::platform::unload_library(handle_);
-}
-
-void* Sim::symbol(const char* name) {
-    void* p = tvx::platform::find_symbol(handle_, name);
-    EXPECT_NE(p, nullptr) << name;
-    return p;
-}
-
-TvxSimStats Sim::stats() {
+TvxSimStats sim_stats() {
     TvxSimStats s{};
-    fn<TvxSimGetStatsFn>("TvxSim_GetStats")(&s);
+    TvxSim_GetStats(&s);
     return s;
 }
 

@@ -1,6 +1,5 @@
 // Helpers shared by every test: files, library state, the command-line host,
-// bitmap bytes, an in-process link that records register traffic, and the
-// simulated sensor module's controls.
+// bitmap bytes, and an in-process link that records register traffic.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -43,8 +42,9 @@ Words words_of(const std::string& bytes);
 inline void write_words(const std::string& path, const Words& w) { write_file(path, bytes_of(w)); }
 inline Words read_words(const std::string& path) { return words_of(read_file(path)); }
 
-// Puts the library back into its load-time state: link unloaded, picture
-// blocks released, globals cleared, allocation failures off.
+// Puts the library back into its load-time state (link unloaded, picture
+// blocks released, globals cleared, allocation failures off) and power-cycles
+// the simulated module.
 void reset_library();
 
 // The library reset before and after each test, and a folder for its files.
@@ -149,32 +149,8 @@ public:
     static FakeLink* current;
 };
 
-// ---- the simulated module -------------------------------------------------
-
-// Controls and link entry points of the simulated module, resolved from the
-// shared object the library loads (the process holds one module state). Reset
-// on construction and destruction.
-class Sim {
-public:
-    Sim();
-    ~Sim();
-    Sim(const Sim&) = delete;
-    Sim& operator=(const Sim&) = delete;
-
-    template <typename F>
-    F fn(const char* name) { return reinterpret_cast<F>(symbol(name)); }
-    void reset() { fn<TvxSimResetFn>("TvxSim_Reset")(); }
-    TvxSimStats stats();
-    std::int32_t set_fault(std::int32_t kind, std::int32_t n, std::int32_t code = 0) {
-        return fn<TvxSimSetFaultFn>("TvxSim_SetFault")(kind, n, code);
-    }
-    std::int32_t set_mode(std::int32_t mode, const char* replay = nullptr) {
-        return fn<TvxSimSetModeFn>("TvxSim_SetMode")(mode, replay);
-    }
-
-private:
-    void* symbol(const char* name);
-    void* handle_;
-};
+// The simulated module's counters. The tests link the module, so they share the
+// one module state with the library, which loads the same shared object.
+TvxSimStats sim_stats();
 
 }  // namespace tvxtest

@@ -168,34 +168,25 @@ TEST_F(LinkTest, LinkLibraryByRelativePath) {
 
 namespace dev = tvx::device;
 
-class SimProtocolTest : public tvxtest::LibraryTest {
-protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        const std::string cfg = dir.file("sim.ini");
-        tvxtest::write_file(cfg, "[DLL]\nFILENAME=" TVX_SIM_PATH "\n[LOADPROG]\nBOOT=" TVX_SOURCE_DIR "/data/boot.bin\n");
-        ASSERT_EQ(Tavirex_Init(cfg.c_str(), 1), 0);
-        ASSERT_EQ(Tavirex_SetCommInit(), 0);
-        // FPGA configuration, then SYSRST and STSREG as the FPGA loading sends them.
-        unsigned char bytes[16] = {0x54, 0x56, 0x58};
-        ASSERT_EQ(tvx::link::Link.EtherComm(TAVIREX_LINK_FPGA_PROGRAM, 0, sizeof bytes, bytes), 0);
-        ASSERT_EQ(dev::ready_check(1, 5), TAVIREX_E_NOT_READY) << "not ready before the reset";
-        ASSERT_EQ(dev::write_register("SYSRST", dev::reg::SYSRST, 0), 0);
-        ASSERT_EQ(dev::write_register("STSREG", dev::reg::STSREG, 1), 0);
-    }
-    tvxtest::Sim sim;  // constructed (and reset) before SetUp boots the module
-};
-
-TEST_F(SimProtocolTest, BootReadyConverterCcdDataAndFaults) {
-    EXPECT_EQ(sim.stats().boot_loads, 1u);
-    EXPECT_EQ(sim.stats().boot_size, 1024u);
+// The register primitives and the boot against the simulated module: its faults reach the caller,
+// and it keeps its state while the link library is freed and loaded again.
+TEST_F(LinkTest, RegisterPrimitivesAndBootAgainstTheSimulatedModule) {
+    tvxtest::write_file(dir.file("sim.ini"), "[DLL]\nFILENAME=" TVX_SIM_PATH "\n[LOADPROG]\nBOOT=" TVX_SOURCE_DIR "/data/boot.bin\n");
+    ASSERT_EQ(Tavirex_Init(dir.file("sim.ini").c_str(), 1), 0);
+    ASSERT_EQ(Tavirex_SetCommInit(), 0);
+    // FPGA configuration, then SYSRST and STSREG as the FPGA loading sends them.
+    unsigned char bytes[16] = {0x54, 0x56, 0x58};
+    ASSERT_EQ(tvx::link::Link.EtherComm(TAVIREX_LINK_FPGA_PROGRAM, 0, sizeof bytes, bytes), 0);
+    EXPECT_EQ(dev::ready_check(1, 5), TAVIREX_E_NOT_READY) << "not ready before the reset";
+    ASSERT_EQ(dev::write_register("SYSRST", dev::reg::SYSRST, 0), 0);
+    ASSERT_EQ(dev::write_register("STSREG", dev::reg::STSREG, 1), 0);
     EXPECT_EQ(dev::ready_check(1, 5), 0);
     ASSERT_EQ(dev::write_register("DASDAT", dev::reg::DASDAT, 0x1096), 0);
     EXPECT_EQ(dev::check_ad_status(), 0);
-    EXPECT_EQ(sim.stats().status_reads, 5u + 1u + 4u) << "five reads before the reset, one after, three busy and the idle one";
+    EXPECT_EQ(tvxtest::sim_stats().status_reads, 5u + 1u + 4u) << "five before the reset, one after, three busy, one idle";
+    EXPECT_EQ(tvxtest::sim_stats().boot_size, 1024u);
     std::vector<uint16_t> table(4096, 30);
     EXPECT_EQ(dev::write_ccd_control_data(false, table.data(), 8192, 5), 0);
-
     uint16_t status = 0;
     const struct { int kind, n, code; std::function<int32_t()> call; int32_t expected; } rows[] = {
         {TVXSIM_FAULT_CCD_CORRUPT, 1, 0, [&] { return dev::write_ccd_control_data(false, table.data(), 8192, 1); }, 0},
@@ -207,26 +198,22 @@ TEST_F(SimProtocolTest, BootReadyConverterCcdDataAndFaults) {
         {TVXSIM_FAULT_FAIL_CALL, 1, 77, [] { return dev::write_register("POWSET", dev::reg::POWSET, 0); }, 77},
     };
     for (const auto& r : rows) {
-        ASSERT_EQ(sim.set_fault(r.kind, r.n, r.code), 0);
+        ASSERT_EQ(TvxSim_SetFault(r.kind, r.n, r.code), 0);
         EXPECT_EQ(r.call(), r.expected) << "fault " << r.kind << ", " << r.n;
-        sim.set_fault(r.kind, r.kind == TVXSIM_FAULT_CCD_CORRUPT ? -1 : 0);
+        TvxSim_SetFault(r.kind, r.kind == TVXSIM_FAULT_CCD_CORRUPT ? -1 : 0, 0);
     }
-    EXPECT_EQ(sim.stats().ccd_reads, 9u) << "one clean, the corrupted one and its match, two per failed attempt";
-    ASSERT_EQ(sim.set_fault(TVXSIM_FAULT_SHORT_READ, 1, -1), 0);
+    EXPECT_EQ(tvxtest::sim_stats().ccd_reads, 9u) << "one clean, the corrupted one and its match, two per failed attempt";
+    ASSERT_EQ(TvxSim_SetFault(TVXSIM_FAULT_SHORT_READ, 1, -1), 0);
     EXPECT_EQ(tvx::link::Link.EtherComm(TAVIREX_LINK_READ, dev::reg::STATUS, 2, &status), 1) << "one byte less";
-}
-
-TEST_F(SimProtocolTest, ModuleKeepsItsStateWhenTheLinkLibraryIsReloaded) {
+    // Loaded again, the library finds the module running: no second boot.
     ASSERT_EQ(Tavirex_SetDeviceFree(), 0);
-    EXPECT_FALSE(tvx::link::loaded());
-    // Reloading finds the module running: one status read, no second boot.
     ASSERT_EQ(Tavirex_SetCommInit(), 0);
-    EXPECT_EQ(sim.stats().boot_loads, 1u);
+    EXPECT_EQ(tvxtest::sim_stats().boot_loads, 1u);
     EXPECT_EQ(dev::ready_check(1, 1), 0) << "FPGA still configured";
     // A power cycle of the module makes the library boot it again.
-    sim.reset();
+    TvxSim_Reset();
     ASSERT_EQ(Tavirex_SetCommInit(), 0);
-    EXPECT_EQ(sim.stats().boot_loads, 1u);
+    EXPECT_EQ(tvxtest::sim_stats().boot_loads, 1u);
     EXPECT_EQ(dev::ready_check(1, 1), TAVIREX_E_NOT_READY);
 }
 
