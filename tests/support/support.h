@@ -31,6 +31,10 @@ private:
     std::string path_;
 };
 
+// Record fields of any arithmetic type as one list, to compare with the values expected.
+template <typename... T>
+std::vector<double> vals(T... v) { return {static_cast<double>(v)...}; }
+
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
 std::string read_file(const std::string& path);

@@ -21,10 +21,7 @@ namespace {
 using InitTest = tvxtest::LibraryTest;
 
 using Values = std::vector<double>;
-template <typename... T>
-Values vals(T... v) {
-    return {static_cast<double>(v)...};
-}
+using tvxtest::vals;
 
 TEST_F(InitTest, MissingFileGivesEveryDefault) {
     const std::string path = dir.file("missing.ini");
