@@ -164,22 +164,6 @@ int run_cli(const std::string& args, const std::string& log) {
     return shell("\"" TVX_CLI_PATH "\" " + args + " > \"" + log + "\" 2>&1");
 }
 
-const char* pil_missing() {
-#if defined(_WIN32)
-    return "the reader is the host's Python with PIL, which a Windows program cannot start";
-#else
-    if (std::system("/usr/bin/python3 -c \"import PIL\" > /dev/null 2>&1") != 0)
-        return "/usr/bin/python3 with PIL is not available";
-    return nullptr;
-#endif
-}
-
-std::string python(const std::string& script, const TempDir& dir) {
-    write_file(dir.file("check.py"), "from PIL import Image\n" + script);
-    if (shell("/usr/bin/python3 " + dir.file("check.py") + " > " + dir.file("py.log") + " 2>&1") == 0) return "";
-    return read_file(dir.file("py.log")) + " (script " + script + ")";
-}
-
 std::uint32_t le(const std::string& s, std::size_t at, int bytes) {
     std::uint32_t v = 0;
     for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(s[at + static_cast<std::size_t>(i)]);

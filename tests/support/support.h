@@ -91,10 +91,6 @@ private:
 
 // Runs the command-line host with `args`, its output into the file `log`; its exit status.
 int run_cli(const std::string& args, const std::string& log);
-// Why the independent bitmap reader (/usr/bin/python3 with PIL) cannot run here, or nullptr.
-const char* pil_missing();
-// Runs the Python `script`; "" when it succeeds, else its output.
-std::string python(const std::string& script, const TempDir& dir);
 
 // ---- 8-bit bitmaps --------------------------------------------------------
 

@@ -31,20 +31,15 @@ const tvxtest::TempDir& calibration() {
                                    files.file("calibrate.log")),
                   0)
             << tvxtest::read_file(files.file("calibrate.log"));
-    }
-    made = true;
-    return files;
-}
-
-TEST(CalibrationTest, SensorModelGivesFullTablesAndTheSampleLineTables) {
-    const tvxtest::TempDir& files = calibration();
-    for (const std::string mode : {"pano", "ceph"}) {
+        // Full shading tables, and the sample line tables of the data folder.
         EXPECT_EQ(tvxtest::read_file(files.file("shading_" + mode + ".bin")).size(), mode == "ceph" ? 18874368u : 12582912u);
         const std::string lines = tvxtest::read_file(files.file("lines_" + mode + ".bin"));
         EXPECT_EQ(tvxtest::words_of(lines), mode == "ceph" ? tvxtest::Words({3, 600, 1402, 2050, 1, 3, 2})
                                                            : tvxtest::Words({2, 1180, 1958, 2, 1}));
         EXPECT_EQ(lines, tvxtest::read_file(TVX_SOURCE_DIR "/data/lines_" + mode + ".bin"));
     }
+    made = true;
+    return files;
 }
 
 class CycleTest : public tvxtest::LibraryTest, public ::testing::WithParamInterface<Picture> {};

@@ -481,35 +481,4 @@ TEST_F(OutputTest, InPlaceEditsRefuseOtherFiles) {
     EXPECT_FALSE(tvxtest::file_exists(missing));
 }
 
-// The written, enhanced, adjusted and stamped bitmaps open in an independent reader with the expected
-// size, mode, grey palette and pixels. Image rows count from the top: stored row s is image row h - 1 - s.
-TEST_F(OutputTest, WrittenAndStampedBitmapsOpenInAnIndependentReader) {
-    if (const char* why = tvxtest::pil_missing()) GTEST_SKIP() << why;
-    const std::string pano = dir.file("pano.bmp"), tomo = dir.file("tomo.bmp"), small = dir.file("small.bmp");
-    Words px(1001 * 130);
-    for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<std::uint16_t>(i % 1001 * 4 + i / 1001);
-    tvxtest::write_words(raw_, px);
-    Tavirex_SetWindowPos(2048, 4096);
-    ASSERT_EQ(Tavirex_SaveBitmapWindow(raw_.c_str(), 1001, 130, 2, 100, pano.c_str()), 0);
-    ASSERT_EQ(Tavirex_MarkingInBitmap(pano.c_str(), 1), 0);
-    ASSERT_EQ(Tavirex_BitmapChange(pano.c_str(), 1.2, 1.0, 5.0), 0);
-    tvxtest::write_words(raw_, Words(640 * 120, 1000));
-    ASSERT_EQ(Tavirex_SaveBitmap2(raw_.c_str(), 640, 120, 0, 0, 1.0, 0.0, 1.0, tomo.c_str()), 0);
-    ASSERT_EQ(Tavirex_MarkingInBitmap_Tomo(tomo.c_str(), 0), 0);
-    ASSERT_EQ(Tavirex_SaveBitmap3(raw_.c_str(), 5, 3, 1, 50, 1.0, 0.0, 1.0, small.c_str()), 0);
-    EXPECT_EQ(tvxtest::python("def check(path, size, probes):\n"
-                              "    im = Image.open(path)\n"
-                              "    im.load()\n"
-                              "    assert im.format == 'BMP' and im.size == size, (path, im.format, im.size)\n"
-                              "    assert im.mode in ('L', 'P'), im.mode\n"
-                              "    if im.mode == 'P':\n"
-                              "        assert im.getpalette()[:768] == [i // 3 for i in range(768)], 'not grey'\n"
-                              "    for (x, y), v in probes.items():\n"
-                              "        assert im.getpixel((x, y)) == v, (path, x, y, im.getpixel((x, y)), v)\n"
-                              "check(r'" + pano + "', (1001, 130), {(133, 129 - 44): 255})\n"
-                              "check(r'" + tomo + "', (640, 120), {(62, 119 - 100): 255, (40, 119 - 100): 0,"
-                              " (30, 119 - 101): 62, (29, 0): 62})\n"
-                              "check(r'" + small + "', (5, 3), {})\n", dir), "");
-}
-
 }  // namespace
