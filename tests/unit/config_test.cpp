@@ -28,15 +28,13 @@ TEST_F(InitTest, MissingFileGivesEveryDefault) {
     std::memset(&Device, 0xA5, sizeof Device);  // stale values must not survive
     ASSERT_EQ(Tavirex_Init(path.c_str(), 0), 0);
 
-    for (const char* text : {Device.LinkLibraryPath, Device.BootPath, Device.FpgaPath, Device.CalibDataPath,
-                             Device.CorrLineDataPath, Device.IpAddress})
-        EXPECT_STREQ(text, "");
+    EXPECT_EQ(std::string(Device.LinkLibraryPath) + Device.BootPath + Device.FpgaPath + Device.CalibDataPath +
+                  Device.CorrLineDataPath + Device.IpAddress, "");
     // Debug flags; link and module; set-up fields dropped by every Init.
-    EXPECT_EQ(vals(Device.DebugProcess, Device.DebugParam, Device.DebugCheckState, Device.DebugDebug4, Device.DebugOutput),
-              Values(5, 0));
-    EXPECT_EQ(vals(Device.BootLoad, Device.FpgaLoad, Device.LanTimeout, Device.LanRetry,
-                      Device.InitValue, Device.StartSignal, Device.PictPattern, Device.CephMode, Device.ImageWidth),
-              Values({1, 0, 5000, 5, 1, 1, 0, 0, 0}));
+    EXPECT_EQ(vals(Device.DebugProcess, Device.DebugParam, Device.DebugCheckState, Device.DebugDebug4, Device.DebugOutput,
+                   Device.BootLoad, Device.FpgaLoad, Device.LanTimeout, Device.LanRetry, Device.InitValue,
+                   Device.StartSignal, Device.PictPattern, Device.CephMode, Device.ImageWidth),
+              Values({0, 0, 0, 0, 0, 1, 0, 5000, 5, 1, 1, 0, 0, 0}));
     EXPECT_EQ(vals(Device.DefaultOffset, Device.SideCutWidth, Device.AveRange, Device.AveRangeLow, Device.ChgSumRange,
                       Device.SimaRange, Device.SmoothRange, Device.ManySideCutRatio),
               Values({0, 0, 80, 80, 30, 1.5, 200, 0}));
@@ -49,12 +47,9 @@ TEST_F(InitTest, MissingFileGivesEveryDefault) {
     }
     EXPECT_EQ(std::vector<uint16_t>(Device.XyCorr, Device.XyCorr + tvx::kXyCorrCount),
               std::vector<uint16_t>({0, 0, 768, 767, 0, 0, 2, 3, 1, 0, 1, 1}));
-    EXPECT_EQ(Device.ImageBuffer, nullptr);
-    EXPECT_EQ(Device.ClockTable, nullptr);
-    EXPECT_EQ(tvx::SerialPassThrough, 0u);
+    EXPECT_TRUE(Device.ImageBuffer == nullptr && Device.ClockTable == nullptr);
     EXPECT_STREQ(tvx::ConfigPath, path.c_str());
-    EXPECT_EQ(Tavirex_GetWindowCenter(), 2048);
-    EXPECT_EQ(Tavirex_GetWindowWidth(), 4096);
+    EXPECT_EQ(vals(tvx::SerialPassThrough, Tavirex_GetWindowCenter(), Tavirex_GetWindowWidth()), Values({0, 2048, 4096}));
 }
 
 TEST_F(InitTest, ValuesAreCutToTheirFieldWidthAndScaled) {
@@ -67,18 +62,14 @@ TEST_F(InitTest, ValuesAreCutToTheirFieldWidthAndScaled) {
                             "[INIT_WINDOW]\r\nWINDOW_CENTER=1000\r\nWINDOW_WIDTH=201\r\n"
                             "[DLL]\r\nFILENAME=\"" + std::string(600, 'd') + "\"\r\n");
     ASSERT_EQ(Tavirex_Init(path.c_str(), 1), 0);
-    EXPECT_EQ(Device.LanRetry, 44);    // 300 keeps its low 8 bits
-    EXPECT_EQ(Device.InitValue, 256);  // fits 16 bits; refused later by FPGA loading
-    EXPECT_EQ(Device.LanTimeout, 0xFFFFFFFFu);
+    // LANRETRY 300 keeps its low 8 bits, PxGAGain 70000 its low 16; INITVALUE 256 fits 16 bits (refused
+    // later by FPGA loading); SIMARANGE is in tenths.
     EXPECT_DOUBLE_EQ(Device.SimaRange, 1.2);
-    EXPECT_EQ(vals(Device.AdSet[1].Action[5], Device.AdSet[1].Control[3], Device.AdSet[0].Control[3],
-                      Device.AdSet[1].PxgaGain),
-              Values({1, 0, 1, 4464}));  // 70000 keeps its low 16 bits
-    EXPECT_EQ(Device.XyCorr[tvx::kCcdGap2], 9);
-    EXPECT_EQ(Device.ProcessFlags[tvx::kDelNoise], 0);
-    EXPECT_EQ(Device.ProcessFlags[tvx::kGammaCorrForCephalo], 1);
-    EXPECT_EQ(Tavirex_GetWindowCenter(), 1000);
-    EXPECT_EQ(Tavirex_GetWindowWidth(), 201);
+    EXPECT_EQ(vals(Device.LanRetry, Device.InitValue, Device.LanTimeout, Device.AdSet[1].Action[5],
+                   Device.AdSet[1].Control[3], Device.AdSet[0].Control[3], Device.AdSet[1].PxgaGain,
+                   Device.XyCorr[tvx::kCcdGap2], Device.ProcessFlags[tvx::kDelNoise],
+                   Device.ProcessFlags[tvx::kGammaCorrForCephalo], Tavirex_GetWindowCenter(), Tavirex_GetWindowWidth()),
+              Values({44, 256, 0xFFFFFFFFu, 1, 0, 1, 4464, 9, 0, 1, 1000, 201}));
     // Text cut to its buffer, terminating zero included.
     EXPECT_EQ(std::string(Device.IpAddress), std::string(31, '7'));
     EXPECT_EQ(std::string(Device.LinkLibraryPath), std::string(511, 'd'));
@@ -106,15 +97,12 @@ TEST_F(InitTest, SensorKeysComeFromTheirOwnFile) {
                         "[AD3SET]\nVGAGain=300\n");
     ASSERT_EQ(Tavirex_Init(first.c_str(), 1), 0);
     tvx::config::read_pano_keys(Device, second.c_str());
-    EXPECT_EQ(Device.LanRetry, 7);
     EXPECT_STREQ(Device.FpgaPath, "second.hex");
-    EXPECT_DOUBLE_EQ(Device.ManySideCutRatio, 0.025);
-    EXPECT_DOUBLE_EQ(Device.FewSideCutRatio, 0.001);
-    EXPECT_EQ(Device.AdSet[2].VgaGain, 300);
+    EXPECT_EQ(vals(Device.LanRetry, Device.ManySideCutRatio, Device.FewSideCutRatio, Device.AdSet[2].VgaGain),
+              Values({7, 0.025, 0.001, 300}));
     tvx::config::read_ceph_keys(Device, second.c_str(), true);
     EXPECT_STREQ(Device.FpgaPath, "ceph.hex");
-    EXPECT_DOUBLE_EQ(Device.ManySideCutRatio, 0.04);  // one key serves both ratios
-    EXPECT_DOUBLE_EQ(Device.FewSideCutRatio, 0.04);
+    EXPECT_EQ(vals(Device.ManySideCutRatio, Device.FewSideCutRatio), Values({0.04, 0.04}));  // one key serves both
 }
 
 // CR LF lines first, LF lines from [S] on.
