@@ -58,16 +58,14 @@ protected:
 TEST_F(BootTest, LinkTrafficOfAFreshBootAndOfASkippedOne) {
     FakeLink fake;
     ASSERT_EQ(tvx::device::open_and_boot(Device, 1), 0);
-    EXPECT_EQ(fake.init_calls, 1);
-    EXPECT_EQ(fake.traffic(), "C 259 #0, C 1 #300");
+    EXPECT_EQ(std::make_pair(fake.init_calls, fake.traffic()), std::make_pair(1, std::string("C 259 #0, C 1 #300")));
     EXPECT_EQ(fake.calls[1].address, 0u);
     EXPECT_EQ(std::string(fake.calls[1].data.begin(), fake.calls[1].data.end()), program);
     EXPECT_EQ(std::make_pair(tvx::ModuleBooted[0], tvx::ModuleBooted[1]), std::make_pair(0u, 1u));
     // The link stays open and the module answers: one status read, nothing sent.
     fake.calls.clear();
     ASSERT_EQ(tvx::device::open_and_boot(Device, 1), 0);
-    EXPECT_EQ(fake.init_calls, 1);
-    EXPECT_EQ(fake.traffic(), "S");
+    EXPECT_EQ(std::make_pair(fake.init_calls, fake.traffic()), std::make_pair(1, std::string("S")));
     // A module that no longer answers loses its mark and is booted again.
     fake.calls.clear();
     fake.on_read = [](std::uint32_t, std::uint32_t, std::uint8_t*) { return -7; };
@@ -77,8 +75,7 @@ TEST_F(BootTest, LinkTrafficOfAFreshBootAndOfASkippedOne) {
     FakeLink fresh;
     Device.BootLoad = 0;
     EXPECT_EQ(tvx::device::open_and_boot(Device, 0), 0);
-    EXPECT_EQ(fresh.init_calls, 1);
-    EXPECT_TRUE(fresh.calls.empty());
+    EXPECT_EQ(std::make_pair(fresh.init_calls, fresh.traffic()), std::make_pair(1, std::string()));
 }
 
 TEST_F(BootTest, FailuresAndRefusalsLeaveNoMarkAndNoBlock) {
@@ -117,11 +114,7 @@ TEST_F(BootTest, FailuresAndRefusalsLeaveNoMarkAndNoBlock) {
 }
 
 TEST_F(BootTest, IntelHexReadingRules) {
-    const struct {
-        const char* text;
-        std::int32_t rc;
-        std::vector<std::uint8_t> bytes;
-    } rows[] = {
+    const struct { const char* text; std::int32_t rc; std::vector<std::uint8_t> bytes; } rows[] = {
         {kHex, 0, kHexBytes},
         {":0400000001020304F2\n:00000001FF\n:0400000001020304F2\n", 0, {}},  // end record on the second line
         {":0100000011EE\n:0100000022DD\n", 0, {0x22}},  // no end record; the first line is skipped even with data
@@ -155,9 +148,7 @@ TEST_F(BootTest, FpgaLoadSequence) {
 
 TEST_F(BootTest, FpgaRunningUnbootedModuleAndFlags) {
     const auto load = [](std::uint8_t flag, std::uint32_t booted, std::uint16_t init_value) {
-        Device.FpgaLoad = flag;
-        tvx::ModuleBooted[0] = booted;
-        Device.InitValue = init_value;
+        Device.FpgaLoad = flag, tvx::ModuleBooted[0] = booted, Device.InitValue = init_value;
         return tvx::device::load_fpga(Device);
     };
     {
@@ -165,13 +156,9 @@ TEST_F(BootTest, FpgaRunningUnbootedModuleAndFlags) {
         EXPECT_EQ(load(1, 1, 1), 0);
         EXPECT_EQ(fake.traffic(), "S");
         fake.calls.clear();
-        EXPECT_EQ(load(0, 1, 1), 0);
-        EXPECT_EQ(load(0, 0, 1), 0);
-        EXPECT_EQ(load(1, 0, 1), 9);
-        // Range checks come before the boot test.
-        EXPECT_EQ(load(2, 0, 1), 3);
-        EXPECT_EQ(load(1, 0, 0), 3);
-        EXPECT_EQ(load(1, 0, 256), 3);
+        // Not asked to load; not booted; then the range checks, which come before the boot test.
+        EXPECT_EQ(std::vector<std::int32_t>({load(0, 1, 1), load(0, 0, 1), load(1, 0, 1), load(2, 0, 1), load(1, 0, 0), load(1, 0, 256)}),
+                  std::vector<std::int32_t>({0, 0, 9, 3, 3, 3}));
         EXPECT_TRUE(fake.calls.empty());
     }
     EXPECT_EQ(load(1, 1, 1), 19);  // booted, but no link library loaded: 19 without a call
@@ -228,9 +215,8 @@ TEST_F(BootTest, FpgaConfigurationAndSpeedProfileWithCrLfOrLf) {
         ASSERT_EQ(tvx::device::read_speed_profile(dir.file("speed_pano.txt").c_str(), speeds[v].data(), 3000, &n), 0);
         speeds[v].resize(n);
     }
-    EXPECT_EQ(programs[0].size(), 2048u);
+    EXPECT_TRUE(programs[0].size() == 2048 && speeds[0].size() > 100);
     EXPECT_EQ(programs[0], programs[1]);
-    EXPECT_GT(speeds[0].size(), 100u);
     EXPECT_EQ(speeds[0], speeds[1]);
 }
 
