@@ -185,8 +185,7 @@ TEST_F(OutputTest, FailuresLeaveFilesAndWindowAlone) {
     outputs.push_back(dir.path() + "\\missing\\out.bmp");  // on Linux a backslash is part of the name
 #endif
     for (const std::string& out : outputs)
-        for (std::size_t e = 0; e < std::size(all); ++e) {
-        const Save& save = all[e];
+        for (const Save& save : all) {
             EXPECT_EQ(save(raw_.c_str(), 3, 2, out.c_str()), TAVIREX_E_MARKER) << out;
             EXPECT_EQ(save(raw_.c_str(), 3, 2, nullptr), TAVIREX_E_MARKER);
             EXPECT_FALSE(tvxtest::file_exists(out));
@@ -200,18 +199,17 @@ TEST_F(OutputTest, ShortWriteLeavesNoFile) {
     GTEST_SKIP() << "forces a short write with a POSIX file size limit (setrlimit)";
 #else
     tvxtest::write_words(raw_, Words(100 * 100, 7));
-    const std::string rawOut = dir.file("out.raw");
     rlimit old{}, small{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     small = {4096, old.rlim_max};
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const std::int32_t bitmap = Tavirex_SaveBitmapWindow(raw_.c_str(), 100, 100, 0, 0, bmp_.c_str());
-    const std::int32_t raw = Tavirex_RawDatafile(raw_.c_str(), 100, 100, 0, 0, rawOut.c_str());
+    const std::int32_t raw = Tavirex_RawDatafile(raw_.c_str(), 100, 100, 0, 0, out_.c_str());
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
     EXPECT_TRUE(bitmap == TAVIREX_E_MARKER && raw == TAVIREX_E_MARKER) << bitmap << " " << raw;
-    EXPECT_FALSE(tvxtest::file_exists(bmp_) || tvxtest::file_exists(rawOut));
+    EXPECT_FALSE(tvxtest::file_exists(bmp_) || tvxtest::file_exists(out_));
 #endif
 }
 
@@ -232,13 +230,10 @@ TEST_F(OutputTest, EveryExportUnderAllocationFailure) {
         // Work buffers (raw, enhanced, image, table), then the gain table: -95; then the separator band: 5.
         {"SaveBitmap filtered", false, [&] { return Tavirex_SaveBitmap(raw, 20, 12, 2, 100, out); }, {M, M, M, M, M}},
         {"SaveBitmap", false, [&] { return Tavirex_SaveBitmap(raw, 20, 12, 0, 0, out); }, {M, M, M}},
-        {"SaveBitmap2", false, [&] { return Tavirex_SaveBitmap2(raw, 20, 12, 2, 100, 1, 0, 1, out); },
-         {M, M, M, M, M, N}},
-        {"SaveBitmap3", false, [&] { return Tavirex_SaveBitmap3(raw, 20, 12, 2, 100, 1, 0, 1, out); },
-         {M, M, M, M, M, N}},
+        {"SaveBitmap2", false, [&] { return Tavirex_SaveBitmap2(raw, 20, 12, 2, 100, 1, 0, 1, out); }, {M, M, M, M, M, N}},
+        {"SaveBitmap3", false, [&] { return Tavirex_SaveBitmap3(raw, 20, 12, 2, 100, 1, 0, 1, out); }, {M, M, M, M, M, N}},
         // The window export reports its enhanced image and gain table as -93.
-        {"SaveBitmapWindow filtered", false, [&] { return Tavirex_SaveBitmapWindow(raw, 20, 12, 2, 100, out); },
-         {M, M, M, W, W, N}},
+        {"SaveBitmapWindow filtered", false, [&] { return Tavirex_SaveBitmapWindow(raw, 20, 12, 2, 100, out); }, {M, M, M, W, W, N}},
         {"SaveBitmapWindow", false, [&] { return Tavirex_SaveBitmapWindow(raw, 20, 12, 0, 0, out); }, {M, M, M, N}},
         {"SetWindowPosAuto", false, [&] { return Tavirex_SetWindowPosAuto(raw, 20, 12); }, {M}},
         {"RawDatafile filtered", false, [&] { return Tavirex_RawDatafile(raw, 20, 12, 1, 100, out); }, {M, M, M}},
