@@ -19,42 +19,18 @@ using tvx::Device;
 namespace {
 
 namespace proc = tvx::processing;
-using Words = tvxtest::Words;
+using tvx::core::ImageView;
 
-// One run: its expectations are (nullptr: standard error, holding the texts in
-// this order; a file name: the whole file).
+// One run in a fresh folder: what standard error must hold, in this order, and the files it must write.
 struct Row {
     const char* what;
     std::function<void(const tvxtest::TempDir&)> run;
-    std::vector<std::pair<const char*, std::string>> expected;
-};
-
-class DiagnosticsTest : public tvxtest::LibraryTest {
-protected:
-    void check(const Row& r) {
-        tvxtest::reset_library();
-        tvxtest::TempDir here;
-        std::string text;
-        {
-            tvxtest::InDirectory in(here.path());
-            tvxtest::CaptureStderr err;
-            r.run(here);
-            text = err.text();
-        }
-        std::size_t at = 0;
-        for (const auto& [file, expected] : r.expected) {
-            if (file) {
-                EXPECT_EQ(tvxtest::read_text_file(here.file(file)), expected) << r.what << ": " << file;
-                continue;
-            }
-            at = text.find(expected, at);
-            ASSERT_NE(at, std::string::npos) << r.what << ": " << expected << "\nin\n" << text;
-        }
-    }
+    std::vector<std::string> err;
+    std::vector<std::pair<const char*, std::string>> files;
 };
 
 // A booted panoramic module whose FPGA starts when STSREG is written; every processing step off.
-void configure(const tvxtest::TempDir& here, const char* fpga_hex, const char* debug) {
+void configure(const tvxtest::TempDir& here, const std::string& fpga_hex, const char* debug) {
     tvxtest::write_file(here.file("fpga.hex"), fpga_hex);
     std::string cfg = "[LOADPROG]\nFPGA=" + here.file("fpga.hex") + "\n[DEBUG]\n" + debug + "\n[PROCESS]\n";
     for (const char* key : {"DELDC", "DELSHADW", "CORRINJLINE", "PXIMG", "FILLOPENING", "CORRIMGSIZE", "DELNOISE",
@@ -65,22 +41,24 @@ void configure(const tvxtest::TempDir& here, const char* fpga_hex, const char* d
     tvx::ModuleBooted[0] = 1;
 }
 
+using DiagnosticsTest = tvxtest::LibraryTest;
+
 TEST_F(DiagnosticsTest, TextsUnderTheDebugSwitches) {
     const std::string program("\x00\x01\xFF\x0A\x0D boot", 10);
-    Words block(64 * 900);
+    tvxtest::Words block(64 * 900);
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint16_t>(i * 2654435761u >> 20);
-    const Words before = block;
-    // The n-th allocation of a step fails: 5, the block unchanged.
-    const auto out_of_memory = [&](std::function<std::int32_t(tvx::core::ImageView)> step, int n) {
+    const tvxtest::Words before = block;
+    // Each allocation of a step failing in turn: 5, and the block unchanged.
+    const auto out_of_memory = [&](std::function<std::int32_t(ImageView)> step, int allocations) {
         return [=, &block](const tvxtest::TempDir&) {
             tvx::DebugFlags.DebugProcess = 1;
-            tvxtest::FailAllocation fail(n);
-            EXPECT_EQ(step(tvx::core::ImageView{block.data(), 64, 900}), TAVIREX_E_NO_MEMORY) << n;
-            EXPECT_EQ(block, before) << n;
+            for (int n = 1; n <= allocations; ++n) {
+                tvxtest::FailAllocation fail(n);
+                EXPECT_EQ(step(ImageView{block.data(), 64, 900}), TAVIREX_E_NO_MEMORY) << n;
+                EXPECT_EQ(block, before) << n;
+            }
         };
     };
-    const auto joint = [](tvx::core::ImageView v) { return proc::smooth_joint_brightness(v, {}); };
-    const auto contrast = [](tvx::core::ImageView v) { return proc::emphasise_contrast(v, 1.5, 200); };
     // trace: the steps take their switches from tvx::DebugFlags.
     const Row rows[] = {
         {"link library that does not load",
@@ -89,25 +67,24 @@ TEST_F(DiagnosticsTest, TextsUnderTheDebugSwitches) {
              ASSERT_EQ(Tavirex_Init(here.file("link.ini").c_str(), 1), 0);
              EXPECT_EQ(Tavirex_SetCommInit2(0), TAVIREX_E_LINK_LIBRARY);
          },
-         {{nullptr, "Cannot load dll\n"}}},
+         {"Cannot load dll\n"}, {}},
         // The register log; the configuration dumped 16 bytes a line; the boot program unchanged before it is sent.
         {"FPGA load and boot",
          [&](const tvxtest::TempDir& here) {
              std::string hex = ":x\n:10000000";
              for (int i = 0; i < 16; ++i) hex += std::string("0") + "0123456789ABCDEF"[i];
-             configure(here, (hex + "00\n:0400100010111213FF\n:00000001FF\n").c_str(), "OUTPUT=1");
+             configure(here, hex + "00\n:0400100010111213FF\n:00000001FF\n", "OUTPUT=1");
              tvxtest::write_file(here.file("boot.bin"), program);
              std::snprintf(Device.BootPath, sizeof Device.BootPath, "%s", here.file("boot.bin").c_str());
              tvxtest::FakeLink fake;
-             fake.status = 0;
-             fake.stsreg = 0;
+             fake.status = 0, fake.stsreg = 0;
              ASSERT_EQ(Tavirex_SetSensMduInit_Pano(here.file("unit.ini").c_str(), 1), 0);
              tvx::ModuleBooted[0] = 0;
              ASSERT_EQ(tvx::device::open_and_boot(Device, 0), 0);
          },
+         {},
          {{"logCMD_WRITE.txt", " SYSRST,0x,27f00004,0x,0\n STSREG,0x,27f0000e,0x,1\n"},
-          {"fpgaprog.csv", "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,\n16,17,18,19,"},
-          {"readdata.bin", program}}},
+          {"fpgaprog.csv", "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,\n16,17,18,19,"}, {"readdata.bin", program}}},
         // Set-up, readout and the processing banners; the CCD upload logged with its first table word.
         {"picture set-up, readout and processing",
          [](const tvxtest::TempDir& here) {
@@ -121,54 +98,67 @@ TEST_F(DiagnosticsTest, TextsUnderTheDebugSwitches) {
              ASSERT_EQ(Tavirex_SetParamforPictEx(here.file("speed.txt").c_str(), 1, 10, 0x10064), 0);
              EXPECT_EQ(Device.SegmentStart[0], 2);
              ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
-             Device.ProcessFlags[tvx::kCorrImgSize] = Device.ProcessFlags[tvx::kDelNoise] = 1;
-             Device.ProcessFlags[tvx::kSecondCorrBriScale] = 1;
+             for (auto step : {tvx::kCorrImgSize, tvx::kDelNoise, tvx::kSecondCorrBriScale}) Device.ProcessFlags[step] = 1;
              std::uint32_t w = 0, h = 0;
              ASSERT_EQ(Tavirex_ImageProcessingEx(here.file("out.raw").c_str(), &w, &h), 0);
              EXPECT_EQ(tvx::DebugFlags.DebugProcess, 1);
          },
-         {{nullptr, "NUM of CCD CNTL DATA for PICT[ 834]\n"}, {nullptr, "TIMELAG   [100]\n"},
-          {nullptr, "dWaitHNum [2500.000000]\n"}, {nullptr, "Num of Cutted Pxl at Left Side[   4]\n"},
+         {"NUM of CCD CNTL DATA for PICT[ 834]\n", "TIMELAG   [100]\n", "dWaitHNum [2500.000000]\n",
+          "Num of Cutted Pxl at Left Side[   4]\n",
           // "CCDCntlData write, attempt 1" and "read-back check OK" in code page 932
-          {nullptr, "CCDCntlData\x8F\x91\x82\xAB\x8D\x9E\x82\xDD" "1\x89\xF1\x96\xDA\n"},
-          {nullptr, "CCDCntlData\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x6D\x94\x46OK\n"},
+          "CCDCntlData\x8F\x91\x82\xAB\x8D\x9E\x82\xDD" "1\x89\xF1\x96\xDA\n",
+          "CCDCntlData\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x6D\x94\x46OK\n",
           // "data read start" and "data read end" stamps
-          {nullptr, "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x4A\x8E\x6E["},
-          {nullptr, "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8F\x49\x97\xB9["},
-          {nullptr, "ImageProcessing  START["}, {nullptr, "  6.CORRIMGSIZE["}, {nullptr, "  7.DELNOISE["},
-          {nullptr, " 11.2ndCORRBRISCALE["}, {nullptr, "ImageProcessing  END  ["},
-          {"logCMD_WRITE.txt", " WaitRAM,0x,27f02000,0x,3ff\n"}}},
+          "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x4A\x8E\x6E[",
+          "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8F\x49\x97\xB9[",
+          "ImageProcessing  START[", "  6.CORRIMGSIZE[", "  7.DELNOISE[", " 11.2ndCORRBRISCALE[", "ImageProcessing  END  ["},
+         {{"logCMD_WRITE.txt", " WaitRAM,0x,27f02000,0x,3ff\n"}}},
         {"brightness scale fractions, even for selector 0",
          [&](const tvxtest::TempDir&) {
              tvx::DebugFlags.DebugParam = 1;
-             proc::correct_brightness_scale(0, tvx::core::ImageView{block.data(), 64, 900}, 0.001, 0.005);
+             proc::correct_brightness_scale(0, ImageView{block.data(), 64, 900}, 0.001, 0.005);
          },
-         {{nullptr, "Xray Many Side PRECENTAGE[0.001000]\nXray Few  Side PRECENTAGE[0.005000]\n"}}},
+         {"Xray Many Side PRECENTAGE[0.001000]\nXray Few  Side PRECENTAGE[0.005000]\n"}, {}},
         // The table as read, and after a content error the message, "Reading the settings file failed."
         // in code page 932, with the band fields.
         {"injection line table",
          [](const tvxtest::TempDir& here) {
              tvx::DebugFlags.DebugProcess = tvx::DebugFlags.DebugParam = 1;
              std::uint16_t px[4] = {1, 2, 3, 4};
-             tvxtest::write_words(here.file("t.dat"), {2, 2, 3, 1, static_cast<std::uint16_t>(-4)});
-             EXPECT_EQ(proc::correct_injection_lines(tvx::core::ImageView{px, 1, 4}, here.file("t.dat").c_str(), false), 0);
-             tvxtest::write_file(here.file("t.dat"), std::string("\x01\x00\x02", 3));
-             EXPECT_EQ(proc::correct_injection_lines(tvx::core::ImageView{px, 1, 4}, here.file("t.dat").c_str(), false),
-                       TAVIREX_E_DATA_CONTENT);
+             for (const std::string& table : {tvxtest::bytes_of({2, 2, 3, 1, 0xFFFC}), std::string("\x01\x00\x02", 3)}) {
+                 tvxtest::write_file(here.file("t.dat"), table);
+                 EXPECT_EQ(proc::correct_injection_lines(ImageView{px, 1, 4}, here.file("t.dat").c_str(), false),
+                           table.size() == 3 ? TAVIREX_E_DATA_CONTENT : 0);
+             }
          },
-         {{nullptr, "ch1  Num;  2  Pos;   2   3\n              Hei;   1  -4\n"},
-          {nullptr, "setup.dat[NoiseLine]\x90\xDD\x92\xE8"}, {nullptr, "\x82\xBD\x81" "B4\n"}}},
-        {"joint smoothing out of memory", out_of_memory(joint, 1), {{nullptr, "Cannot Allocate for orgsum\n"}}},
-        {"joint smoothing out of memory", out_of_memory(joint, 2), {{nullptr, "Cannot Allocate for chgsum\n"}}},
-        {"joint smoothing out of memory", out_of_memory(joint, 3), {{nullptr, "Cannot Allocate for id_info\n"}}},
-        {"contrast emphasis out of memory", out_of_memory(contrast, 1), {{nullptr, "Err:Cannot malloc for xave.\n"}}},
-        {"contrast emphasis out of memory", out_of_memory(contrast, 2), {{nullptr, "Err:Cannot malloc for xvarp.\n"}}},
-        {"contrast emphasis out of memory", out_of_memory(contrast, 3), {{nullptr, "Err:Cannot malloc for yave.\n"}}},
-        {"contrast emphasis out of memory", out_of_memory(contrast, 4), {{nullptr, "Err:Cannot malloc for yvarp.\n"}}},
-        {"contrast emphasis out of memory", out_of_memory(contrast, 5), {{nullptr, "Err in Smooth_Ave(yave).\n"}}},
-        {"contrast emphasis out of memory", out_of_memory(contrast, 6), {{nullptr, "Err in Smooth_Ave(xave).\n"}}},
+         {"ch1  Num;  2  Pos;   2   3\n              Hei;   1  -4\n", "setup.dat[NoiseLine]\x90\xDD\x92\xE8",
+          "\x82\xBD\x81" "B4\n"},
+         {}},
+        {"joint smoothing out of memory", out_of_memory([](ImageView v) { return proc::smooth_joint_brightness(v, {}); }, 3),
+         {"Cannot Allocate for orgsum\n", "Cannot Allocate for chgsum\n", "Cannot Allocate for id_info\n"}, {}},
+        {"contrast emphasis out of memory", out_of_memory([](ImageView v) { return proc::emphasise_contrast(v, 1.5, 200); }, 6),
+         {"Err:Cannot malloc for xave.\n", "Err:Cannot malloc for xvarp.\n", "Err:Cannot malloc for yave.\n",
+          "Err:Cannot malloc for yvarp.\n", "Err in Smooth_Ave(yave).\n", "Err in Smooth_Ave(xave).\n"},
+         {}},
     };
-    for (const Row& r : rows) check(r);
+    for (const Row& r : rows) {
+        tvxtest::reset_library();
+        tvxtest::TempDir here;
+        std::string text;
+        {
+            tvxtest::InDirectory in(here.path());
+            tvxtest::CaptureStderr err;
+            r.run(here);
+            text = err.text();
+        }
+        std::size_t at = 0;
+        for (const std::string& expected : r.err) {
+            EXPECT_NE(at = text.find(expected, at), std::string::npos) << r.what << ": " << expected << "\nin\n" << text;
+            if (at == std::string::npos) break;
+        }
+        for (const auto& [file, expected] : r.files)
+            EXPECT_EQ(tvxtest::read_text_file(here.file(file)), expected) << r.what << ": " << file;
+    }
     EXPECT_EQ(tvx::core::test_blocks_held(), 0);
 }
 
