@@ -2,14 +2,24 @@
 // bitmap bytes, and an in-process link that records register traffic.
 #pragma once
 
+// The headers every test file uses come with it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/alloc.h"
+#include "link/link.h"
+#include "tavirex.h"
 #include "tavirex_link.h"
 #include "tvxsim_control.h"
 

@@ -1,21 +1,14 @@
 // The library as a host loads it: every export by name, the link library
 // loaded, freed and refused, the path forms a Windows host uses, and the
 // register primitives and boot against the simulated module.
-#include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <string>
-#include <vector>
 
 #include "api/context.h"
 #include "device/registers.h"
-#include "link/link.h"
 #include "platform/system.h"
 #include "support/support.h"
-#include "tavirex.h"
 
 namespace {
 

@@ -2,13 +2,9 @@
 // simulated module (acquisition, readout, processing with the calibration the
 // command-line host made from the sensor model, the marked bitmap), and the
 // command-line host run as a separate program.
-#include <gtest/gtest.h>
-
-#include <string>
 
 #include "api/context.h"
 #include "support/support.h"
-#include "tavirex.h"
 
 namespace {
 

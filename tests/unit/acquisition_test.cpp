@@ -1,19 +1,10 @@
 // Sensor initialisation, picture set-up, arming, status, readout and reset
 // through the C exports, against an in-process module that echoes the CCD
 // control RAM and serves a known picture memory.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "api/context.h"
-#include "core/alloc.h"
 #include "device/front_end.h"
-#include "link/link.h"
 #include "support/support.h"
-#include "tavirex.h"
 
 using tvx::Device;
 using tvxtest::FakeLink;

@@ -1,16 +1,10 @@
 // The configuration file: defaults, key reading and limits, and the profile
 // reader under it (sections, keys, numbers and text as a Windows host writes them).
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
 
 #include "api/context.h"
 #include "config/device_config.h"
 #include "platform/profile.h"
 #include "support/support.h"
-#include "tavirex.h"
 
 using tvx::Device;
 using tvx::platform::profile_int;

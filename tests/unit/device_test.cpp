@@ -1,23 +1,14 @@
 // Opening the link, booting the module and loading the FPGA configuration
 // (register traffic, Intel HEX reading, every failure reaching the caller),
 // and the line clock table built from the speed profile.
-#include <gtest/gtest.h>
 
-#include <cstdio>
-#include <functional>
 #include <limits>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "api/context.h"
-#include "core/alloc.h"
 #include "device/boot.h"
 #include "device/fpga.h"
 #include "device/line_clock.h"
-#include "link/link.h"
 #include "support/support.h"
-#include "tavirex.h"
 
 using tvx::Device;
 using tvxtest::FakeLink;

@@ -1,18 +1,10 @@
 // What the library reports under its DEBUG switches: texts on standard error
 // and the log and dump files it writes into the current folder.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <functional>
-#include <string>
-#include <vector>
 
 #include "api/context.h"
-#include "core/alloc.h"
 #include "device/boot.h"
 #include "processing/steps.h"
 #include "support/support.h"
-#include "tavirex.h"
 
 using tvx::Device;
 

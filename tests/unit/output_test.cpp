@@ -1,23 +1,17 @@
 // The image file exports and edits: bitmap bytes, grey mappings, the display
 // and automatic windows, the enhancement filter, raw files, adjustment and side
 // markers, and every export under failed writes and allocations.
-#include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <functional>
 #if !defined(_WIN32)
 #include <csignal>
 #include <sys/resource.h>
 #endif
 
 #include "api/context.h"
-#include "core/alloc.h"
 #include "output/enhance.h"
 #include "output/window.h"
 #include "support/support.h"
-#include "tavirex.h"
 
 using tvxtest::le;
 using tvxtest::make_bitmap;

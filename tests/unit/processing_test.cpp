@@ -1,23 +1,11 @@
-// The processing steps on hand-made images and blocks, the fast forms of the
-// steps against straightforward transcriptions of their formulas, and the
-// three processing exports: validation, display order, separator bands, the
-// raw file, failure codes and allocation failures.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <array>
+// The processing steps on hand-made images and blocks, and the three
+// processing exports: validation, display order, separator bands, the raw
+// file, failure codes and allocation failures.
 #include <cmath>
-#include <cstring>
-#include <functional>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "api/context.h"
-#include "core/alloc.h"
 #include "processing/steps.h"
 #include "support/support.h"
-#include "tavirex.h"
 
 namespace {
 
