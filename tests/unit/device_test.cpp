@@ -70,38 +70,36 @@ TEST_F(BootTest, LinkTrafficOfAFreshBootAndOfASkippedOne) {
 }
 
 TEST_F(BootTest, FailuresAndRefusalsLeaveNoMarkAndNoBlock) {
+    const auto held = tvx::core::test_blocks_held();
     {
         FakeLink fake;
         fake.init_result = -5;
-        EXPECT_EQ(tvx::device::open_and_boot(Device, 0), -5);
+        const auto boot = [&fake](std::uint32_t command, std::int32_t fail_with) {
+            fake.on_command = [=](const LinkCall& c) { return c.command == command ? fail_with : 0; };
+            return tvx::device::open_and_boot(Device, 0);
+        };
+        EXPECT_EQ(boot(0, 0), -5);
         EXPECT_EQ(tvx::link::Link.EtherReady, 0u);
         fake.init_result = 0;
-        fake.on_command = [](const LinkCall& c) { return c.command == 1 ? 77 : 0; };
-        EXPECT_EQ(tvx::device::open_and_boot(Device, 0), 77);
-        EXPECT_EQ(tvx::ModuleBooted[0], 0u);  // a failed load leaves no mark
-        fake.on_command = [](const LinkCall& c) { return c.command == 259 ? -3 : 0; };
-        EXPECT_EQ(tvx::device::open_and_boot(Device, 0), -3);
+        EXPECT_EQ(std::vector<std::int32_t>({boot(1, 77), boot(259, -3)}), std::vector<std::int32_t>({77, -3}));
     }
+    // Refused before anything is loaded: module index 2, boot flag 2.
     EXPECT_EQ(tvx::device::comm_init(Device, 2), 3);
     Device.BootLoad = 2;
     EXPECT_EQ(tvx::device::comm_init(Device, 0), 3);
-    EXPECT_FALSE(tvx::link::loaded());  // refused before anything is loaded
+    EXPECT_FALSE(tvx::link::loaded());
     Device.BootLoad = 1;
-    const auto held = tvx::core::test_blocks_held();
     {
         tvxtest::FailAllocation fail(1);
         EXPECT_EQ(tvx::device::comm_init(Device, 0), 5);
     }
-    EXPECT_EQ(tvx::ModuleBooted[0], 0u);
-    EXPECT_EQ(tvx::core::test_blocks_held(), held);
     std::snprintf(Device.BootPath, sizeof Device.BootPath, "%s", dir.file("absent.bin").c_str());
     EXPECT_EQ(tvx::device::comm_init(Device, 0), 6);
-    EXPECT_EQ(tvx::ModuleBooted[0], 0u);
-    // A boot of the simulated module releases the program block too.
+    // A failed load leaves no mark and no block; a boot of the simulated module releases the program block too.
+    EXPECT_EQ(std::make_pair(tvx::ModuleBooted[0], tvx::core::test_blocks_held()), std::make_pair(0u, held));
     std::snprintf(Device.BootPath, sizeof Device.BootPath, "%s", dir.file("boot.bin").c_str());
     EXPECT_EQ(tvx::device::comm_init(Device, 0), 0);
-    EXPECT_EQ(tvx::ModuleBooted[0], 1u);
-    EXPECT_EQ(tvx::core::test_blocks_held(), held);
+    EXPECT_EQ(std::make_pair(tvx::ModuleBooted[0], tvx::core::test_blocks_held()), std::make_pair(1u, held));
 }
 
 TEST_F(BootTest, IntelHexReadingRules) {
@@ -183,8 +181,7 @@ TEST_F(BootTest, FpgaFailuresReachTheCallerAndLeakNothing) {
     fake.calls.clear();
     tvxtest::FailAllocation fail(1);
     EXPECT_EQ(tvx::device::load_fpga(Device), 5);
-    EXPECT_TRUE(fake.of(512).empty());
-    EXPECT_EQ(tvx::core::test_blocks_held(), held);
+    EXPECT_TRUE(fake.of(512).empty() && tvx::core::test_blocks_held() == held);
 }
 
 // Read in text mode: CR LF and LF line ends must give the same program bytes and speed samples.
@@ -200,10 +197,9 @@ TEST_F(BootTest, FpgaConfigurationAndSpeedProfileWithCrLfOrLf) {
         }
         std::size_t size = 0, n = 0;
         ASSERT_EQ(tvx::device::read_fpga_hex(dir.file("fpga_pano.hex").c_str(), nullptr, 0, &size), 0);
-        programs[v].resize(size);
-        ASSERT_EQ(tvx::device::read_fpga_hex(dir.file("fpga_pano.hex").c_str(), programs[v].data(), size, &size), 0);
-        speeds[v].resize(3000);
-        ASSERT_EQ(tvx::device::read_speed_profile(dir.file("speed_pano.txt").c_str(), speeds[v].data(), 3000, &n), 0);
+        programs[v].resize(size), speeds[v].resize(3000);
+        ASSERT_EQ(tvx::device::read_fpga_hex(dir.file("fpga_pano.hex").c_str(), programs[v].data(), size, &size) +
+                      tvx::device::read_speed_profile(dir.file("speed_pano.txt").c_str(), speeds[v].data(), 3000, &n), 0);
         speeds[v].resize(n);
     }
     EXPECT_TRUE(programs[0].size() == 2048 && speeds[0].size() > 100);
