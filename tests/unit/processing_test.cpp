@@ -484,17 +484,14 @@ TEST_F(PipelineTest, Ex2RestoresItsFlagsAndKeepsTheSeparatorSettings) {
     for (const std::uint8_t contrast : {1, 0}) {
         picture(2, 2);
         d.ProcessFlags[tvx::kCorrBriScale] = 1, d.ProcessFlags[tvx::kEmphasisContrast] = contrast;
-        if (contrast) {
-            ASSERT_EQ(Tavirex_ImageProcessingEx2(out.c_str(), &w, &h), 0);
-            EXPECT_EQ(w, 4096u);  // no bands: the ExOption keys were not read
-            EXPECT_EQ(read_words(out)[0], 2048);  // pass 1 first, unscaled
-        } else {
-            d.ProcessFlags[tvx::kDelShadw] = 1;  // and then a failure
-            std::strcpy(d.CalibDataPath, dir.file("missing.bin").c_str());
-            EXPECT_EQ(Tavirex_ImageProcessingEx2(out.c_str(), &w, &h), TAVIREX_E_DATA_FILE);
-        }
-        EXPECT_EQ(d.ProcessFlags[tvx::kCorrBriScale], 1);
-        EXPECT_EQ(d.ProcessFlags[tvx::kEmphasisContrast], contrast);
+        // Then a failure: the shading table is missing.
+        d.ProcessFlags[tvx::kDelShadw] = !contrast;
+        std::strcpy(d.CalibDataPath, dir.file("missing.bin").c_str());
+        EXPECT_EQ(Tavirex_ImageProcessingEx2(out.c_str(), &w, &h), contrast ? 0 : TAVIREX_E_DATA_FILE);
+        // No bands (the ExOption keys are not read); pass 1 first, unscaled.
+        EXPECT_TRUE(!contrast || (w == 4096 && read_words(out)[0] == 2048)) << w;
+        EXPECT_EQ(std::make_pair(d.ProcessFlags[tvx::kCorrBriScale], d.ProcessFlags[tvx::kEmphasisContrast]),
+                  std::make_pair(std::uint8_t{1}, contrast));
     }
 }
 
@@ -525,27 +522,19 @@ TEST_F(PipelineTest, DummyInsertsBandsIntoARawFile) {
     tvx::SeparatorLineList.Width = 4, tvx::SeparatorLineList.Color = 1;
     w = 11, h = 2;
     ASSERT_EQ(Tavirex_ImageProcessingExDummy(in.c_str(), out.c_str(), &w, &h), 0);
-    EXPECT_EQ(w, 11u);  // only read
-    EXPECT_EQ(tvx::TomoImageActive, 0u);
-    const Pixels got = read_words(out);
-    ASSERT_EQ(got.size(), 30u);
-    const Pixels first_row = {1, 2, 3, 4, 5, 0x0F0F, 0x0F0F, 0x0F0F, 0x0F0F, 6, 7, 8, 9, 10, 11};
-    EXPECT_EQ(Pixels(got.begin(), got.begin() + 15), first_row);
-    EXPECT_EQ(got[15], 12);
+    EXPECT_EQ(std::make_pair(w, tvx::TomoImageActive), std::make_pair(11u, 0u));  // the width only read
+    Pixels two_rows = {1, 2, 3, 4, 5, 0x0F0F, 0x0F0F, 0x0F0F, 0x0F0F, 6, 7, 8, 9, 10, 11};
+    for (int i = 0; i < 15; ++i) two_rows.push_back(two_rows[i] > 11 ? two_rows[i] : two_rows[i] + 11);
+    EXPECT_EQ(read_words(out), two_rows);
     EXPECT_EQ(std::make_pair(tvx::SeparatorLineList.Count, tvx::SeparatorLineList.Position[0]), std::make_pair(1u, 5u));
-
-    h = 3;  // the file holds two rows only
-    EXPECT_EQ(Tavirex_ImageProcessingExDummy(in.c_str(), out.c_str(), &w, &h), TAVIREX_E_DATA_FILE);
-    h = 2;
-    EXPECT_EQ(Tavirex_ImageProcessingExDummy(dir.file("none.raw").c_str(), out.c_str(), &w, &h), TAVIREX_E_DATA_FILE);
-    {
-        tvxtest::FailAllocation fail(1);
-        EXPECT_EQ(Tavirex_ImageProcessingExDummy(in.c_str(), out.c_str(), &w, &h), TAVIREX_E_NO_MEMORY);
-    }
-    EXPECT_EQ(Tavirex_ImageProcessingExDummy(in.c_str(), bad.c_str(), &w, &h), TAVIREX_E_PROCESS_OUTPUT);
+    // Three rows from a file of two; no input; the output not creatable (and not left); width 0.
+    const auto dummy = [&](const std::string& from, const std::string& to, std::uint32_t width, std::uint32_t height) {
+        w = width, h = height;
+        return Tavirex_ImageProcessingExDummy(from.c_str(), to.c_str(), &w, &h);
+    };
+    EXPECT_EQ(std::vector<std::int32_t>({dummy(in, out, 11, 3), dummy(dir.file("none.raw"), out, 11, 2), dummy(in, bad, 11, 2), dummy(in, out, 0, 2)}),
+              std::vector<std::int32_t>({TAVIREX_E_DATA_FILE, TAVIREX_E_DATA_FILE, TAVIREX_E_PROCESS_OUTPUT, TAVIREX_E_RANGE}));
     EXPECT_FALSE(tvxtest::file_exists(bad));
-    w = 0;
-    EXPECT_EQ(Tavirex_ImageProcessingExDummy(in.c_str(), out.c_str(), &w, &h), TAVIREX_E_RANGE);
     EXPECT_EQ(tvx::core::test_blocks_held(), 0);
 }
 
@@ -567,8 +556,7 @@ TEST_F(PipelineTest, EveryAllocationFailureOfTheExports) {
         std::uint64_t n = 1;
         for (; n < 200; ++n) {
             picture(2, 2, 4096, 768);
-            for (std::size_t i = 0; i < image.size(); ++i)
-                image[i] = static_cast<std::uint16_t>((i * 2654435761u >> 7) & 0xFFF);
+            for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint16_t>((i * 2654435761u >> 7) & 0xFFF);
             for (auto& f : tvx::Device.ProcessFlags) f = 1;
             tvx::Device.ProcessFlags[tvx::kCorrImgSize] = 0;
             std::strcpy(tvx::Device.CalibDataPath, dir.file("calib.bin").c_str());
@@ -588,9 +576,7 @@ TEST_F(PipelineTest, EveryAllocationFailureOfTheExports) {
             EXPECT_FALSE(tvxtest::file_exists(out)) << which << " " << n;
         }
         // The steps report 5; the crop and separator buffers -96 (the dummy's input buffer 5).
-        EXPECT_TRUE(step_memory && output_memory) << which;
-        EXPECT_GT(n, which == 2 ? 2u : 10u) << which;
-        EXPECT_LT(n, 200u);
+        EXPECT_TRUE(step_memory && output_memory && n > (which == 2 ? 2u : 10u) && n < 200) << which << " " << n;
         EXPECT_TRUE(tvxtest::file_exists(out));
         std::remove(out.c_str());
     }
