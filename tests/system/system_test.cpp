@@ -149,13 +149,7 @@ TEST_F(CliTest, EveryCommandOnce) {
     const std::string raw = at("in.raw"), bmp = at("out.bmp"), inv = at("inv.raw"), size = " --width 300 --height 200";
     const std::string acquire = "acquire pano --quiet --passes 2 --config" + at("tavirex.ini") + " --profile ";
     const std::string pano = TVX_SOURCE_DIR "/data/speed_pano.txt";
-    const struct {
-        std::string args;
-        int status;
-        const char* says;
-        const char* file;
-        std::size_t bytes;
-    } rows[] = {
+    const struct { std::string args; int status; const char* says; const char* file; std::size_t bytes; } rows[] = {
         {"demo --out" + at("demo"), 0, "Tavirex_SetCommInit", "demo/ceph.raw", 16128000},
         {acquire + pano + " --out" + at("pano.raw"), 0, "Tavirex_GetImageDataEx", "pano.raw", 12582912},
         // The recorded readout played back by the module comes out unchanged (compared below).
@@ -167,13 +161,11 @@ TEST_F(CliTest, EveryCommandOnce) {
         {"rawfile" + raw + inv + size + " --distance 2 --gain 50", 0, "", "inv.raw", 300 * 200 * 2},
         {"mirror" + inv + inv + size, 0, "", nullptr, 0},
         {"adjust" + bmp + " --gamma 0.8 --contrast 1.1 --brightness 5", 0, "", nullptr, 0},
-        {"mark" + bmp + " --side 0", 0, "", nullptr, 0},
         {"mark" + bmp + " --kind tomo --side 1", 0, "", "out.bmp", 1078 + 300 * 200},
         {"adjust" + bmp + " --gamma 9", 1, "", nullptr, 0},
         {"window" + at("none.raw") + size, 1, "", nullptr, 0},
         {"bitmap" + raw + bmp + " --width x --height 2", 2, "", nullptr, 0},
         {"mark" + bmp + " --kind ceph", 2, "", nullptr, 0},
-        {"acquire tomo --config a --profile b", 2, "", nullptr, 0},
         {"acquire pano --config a --profile b --passes two", 2, "", nullptr, 0},
         {"acquire pano --config a --profile b --replay r --sim-mode flat", 2, "", nullptr, 0},
         {"calibrate pano --dark d --shading s --lines l", 2, "", nullptr, 0},
@@ -183,10 +175,8 @@ TEST_F(CliTest, EveryCommandOnce) {
     for (const auto& r : rows) {
         EXPECT_EQ(cli(r.args), r.status) << r.args << "\n" << log();
         EXPECT_NE(log().find(r.says), std::string::npos) << r.args << "\n" << log();
-        if (r.file) {
-            EXPECT_EQ(tvxtest::read_file(dir.file(r.file)).size(), r.bytes) << r.args;
-            EXPECT_EQ(tvxtest::file_exists(dir.file(r.file)), r.bytes > 0) << r.args;
-        }
+        EXPECT_TRUE(!r.file || (tvxtest::read_file(dir.file(r.file)).size() == r.bytes &&
+                                tvxtest::file_exists(dir.file(r.file)) == (r.bytes > 0))) << r.args;
     }
     EXPECT_EQ(tvxtest::read_file(dir.file("again.raw")), tvxtest::read_file(dir.file("pano.raw")));
 }
