@@ -9,6 +9,7 @@
 using tvx::Device;
 using tvxtest::FakeLink;
 using tvxtest::LinkCall;
+using tvxtest::vals;
 
 namespace {
 
@@ -70,7 +71,7 @@ TEST(ConverterWordsTest, SwitchesGainsAndClampInTheFiveWords) {
 
 TEST_F(AcquisitionTest, SensorInitialisationSetsTheModeAndLoadsOnlyWhenAsked) {
     // CephMode, FpgaLoad, BRISMOOTH from the mode's key, FewSideCutRatio.
-    const auto record = [] { return tvxtest::vals(Device.CephMode, Device.FpgaLoad, Device.ProcessFlags[tvx::kBriSmooth], Device.FewSideCutRatio); };
+    const auto record = [] { return vals(Device.CephMode, Device.FpgaLoad, Device.ProcessFlags[tvx::kBriSmooth], Device.FewSideCutRatio); };
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     EXPECT_TRUE(m->calls.empty());
     EXPECT_EQ(record(), std::vector<double>({0, 0, 1, 0.001}));
@@ -228,8 +229,7 @@ TEST_F(AcquisitionTest, ReadoutMasksTheTopFourBitsAndPacksCephalometricRows) {
 TEST_F(AcquisitionTest, ReadoutIsRefusedWithoutAPictureBlockThatFits) {
     const auto refused = [this](const char* what) {
         m->calls.clear();
-        EXPECT_EQ(Tavirex_GetImageDataEx(1), 3) << what;
-        EXPECT_TRUE(m->calls.empty()) << what;
+        EXPECT_TRUE(Tavirex_GetImageDataEx(1) == 3 && m->calls.empty()) << what;
     };
     refused("no set-up");
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
@@ -267,18 +267,15 @@ TEST_F(AcquisitionTest, PictureBlocksAreReplacedAndKeptAfterAnAllocationFailure)
     // Picture blocks 1..4 give -98 and keep those taken; the fine buffer of each pass gives 5.
     for (std::uint32_t passes : {1u, 2u}) {
         for (std::uint64_t n = 1;; ++n) {
-            std::int32_t rc;
-            {
-                tvxtest::FailAllocation fail(n);
-                rc = Tavirex_SetParamforPictEx(profile.c_str(), passes, 10, 0);
-            }
+            std::optional<tvxtest::FailAllocation> fail(n);
+            const std::int32_t rc = Tavirex_SetParamforPictEx(profile.c_str(), passes, 10, 0);
+            fail.reset();
             if (rc == 0) {
                 EXPECT_EQ(n, 5u + passes);
                 break;
             }
-            EXPECT_EQ(rc, n <= 4 ? -98 : 5) << n;
-            EXPECT_EQ(tvx::core::test_blocks_held(), base + static_cast<std::int64_t>(n <= 4 ? n - 1 : 4)) << n;
-            EXPECT_EQ(Device.ImageBuffer, nullptr);
+            EXPECT_EQ(vals(rc, tvx::core::test_blocks_held(), Device.ImageBuffer == nullptr),
+                      vals(n <= 4 ? -98 : 5, base + static_cast<std::int64_t>(n <= 4 ? n - 1 : 4), true)) << n;
             ASSERT_LT(n, 10u);
         }
     }
