@@ -85,7 +85,7 @@ TEST_P(CycleTest, AcquireProcessAndWriteTheMarkedBitmap) {
                     column_mean(d.ImageBuffer, iw, first - 1) < 1000 && column_mean(d.ImageBuffer, iw, end) < 1000)
             << "pass " << k << ": columns " << first << ".." << end - 1;
     }
-    ASSERT_EQ(Tavirex_ResetAll() + Tavirex_SetDeviceFree(), 0);
+    ASSERT_EQ(std::vector<std::int32_t>({Tavirex_ResetAll(), Tavirex_SetDeviceFree()}), std::vector<std::int32_t>(2, 0));
 
     const std::string raw = dir.file("processed.raw");
     uint32_t width = 0, height = 0;

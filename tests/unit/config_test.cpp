@@ -135,14 +135,13 @@ TEST_F(InitTest, ProfileTextIsTrimmedUnquotedAndCutToTheBuffer) {
         {"P", "", 64, "C:\\dir\\file.bin"}, {"Q", "", 64, "  quoted  "}, {"R", "", 64, "\"half"},
         {"T", "", 8, "abcdefg"},            {"none", "0123456789", 8, "0123456"},
     };
+    char buf[64];
     for (const auto& r : rows) {
-        char buf[64];
-        EXPECT_EQ(profile_string("S", r.key, r.dflt, buf, r.size, path.c_str()), std::strlen(r.expected)) << r.key;
-        EXPECT_STREQ(buf, r.expected) << r.key;
+        const std::size_t n = profile_string("S", r.key, r.dflt, buf, r.size, path.c_str());
+        EXPECT_EQ(std::make_pair(n, std::string(buf)), std::make_pair(std::strlen(r.expected), std::string(r.expected))) << r.key;
     }
-    char buf[16];
-    EXPECT_EQ(profile_string("A", "B", "dflt", buf, sizeof buf, dir.file("absent.ini").c_str()), 4u);
-    EXPECT_STREQ(buf, "dflt");
+    const std::size_t n = profile_string("A", "B", "dflt", buf, sizeof buf, dir.file("absent.ini").c_str());
+    EXPECT_EQ(std::make_pair(n, std::string(buf)), std::make_pair(std::size_t{4}, std::string("dflt")));
 }
 
 }  // namespace

@@ -263,8 +263,7 @@ TEST_F(LineClockTest, PictureEntries) {
 TEST_F(LineClockTest, TimeLagEntries) {
     struct Case { std::uint16_t timelag; std::uint32_t k, limit; std::int32_t rc; std::vector<std::uint16_t> lag; };
     std::vector<std::uint16_t> rem0_odd(24, 1023);
-    rem0_odd.push_back(511);
-    rem0_odd.push_back(512);
+    rem0_odd.insert(rem0_odd.end(), {511, 512});
     const Case cases[] = {
         {0, 2, 6250, 0, {}},
         {100, 2, 6250, 0, {1023, 1023, 227, 227}},  // 2500 = 2 x 1023 + 454, q 3 -> 4
@@ -284,8 +283,7 @@ TEST_F(LineClockTest, TimeLagEntries) {
         if (c.rc != 0) continue;
         ASSERT_EQ(q, c.lag.size()) << c.timelag;
         EXPECT_EQ(std::vector<std::uint16_t>(fine.begin(), fine.begin() + q), c.lag) << c.timelag;
-        EXPECT_EQ(fine[q], 30);
-        EXPECT_EQ(fine[q + 1], 31);
+        EXPECT_TRUE(fine[q] == 30 && fine[q + 1] == 31) << c.timelag;  // the picture entries follow intact
     }
 }
 
