@@ -14,18 +14,10 @@
 #include "output/window.h"
 
 #if defined(_WIN32)
-#include <io.h>
-#define tvx_dup _dup
-#define tvx_dup2 _dup2
-#define tvx_close _close
-#define tvx_fileno _fileno
+#include <io.h>  // dup, dup2, close under their POSIX names
 #else
 #include <sys/wait.h>
 #include <unistd.h>
-#define tvx_dup dup
-#define tvx_dup2 dup2
-#define tvx_close close
-#define tvx_fileno fileno
 #endif
 
 namespace fs = std::filesystem;
@@ -117,12 +109,9 @@ void reset_library() {
     tvx::SeparatorLineList = tvx::SeparatorLines{};
     tvx::ConfigPath[0] = '\0';
     tvx::SerialPassThrough = 1;
-    for (auto& b : tvx::SerialReplyBuffer) b = 0;
-    tvx::PassCount = 0;
-    tvx::ReadSegments = 0;
-    tvx::TomoImageActive = 0;
-    tvx::ModuleBooted[0] = tvx::ModuleBooted[1] = 0;
-    tvx::CurrentModule = 0;
+    std::fill(std::begin(tvx::SerialReplyBuffer), std::end(tvx::SerialReplyBuffer), 0);
+    tvx::PassCount = tvx::ReadSegments = tvx::TomoImageActive = 0;
+    tvx::ModuleBooted[0] = tvx::ModuleBooted[1] = tvx::CurrentModule = 0;
     tvx::output::Window = tvx::output::DisplayWindow{};
     TvxSim_Reset();
 }
@@ -138,23 +127,20 @@ InDirectory::~InDirectory() {
 
 CaptureStderr::CaptureStderr() : path_(unique_temp("tavirex-stderr-")) {
     std::fflush(stderr);
-    saved_fd_ = tvx_dup(tvx_fileno(stderr));
+    saved_fd_ = dup(fileno(stderr));
     if (std::freopen(path_.c_str(), "w", stderr) == nullptr) done_ = true;
 }
 
 std::string CaptureStderr::text() {
     if (!done_) {
         std::fflush(stderr);
-        tvx_dup2(saved_fd_, tvx_fileno(stderr));
-        tvx_close(saved_fd_);
+        dup2(saved_fd_, fileno(stderr));
+        close(saved_fd_);
         done_ = true;
     }
-    std::string t = read_file(path_);
+    const std::string t = read_text_file(path_);  // standard error is a text stream
     std::error_code ec;
     fs::remove(path_, ec);
-#if defined(_WIN32)
-    t = crlf_to_lf(t);  // standard error is a text stream on Windows
-#endif
     return t;
 }
 
