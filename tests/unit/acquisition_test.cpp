@@ -201,12 +201,10 @@ TEST_F(AcquisitionTest, ArmingAndStatus) {
 }
 
 TEST_F(AcquisitionTest, ReadoutMasksTheTopFourBitsAndPacksCephalometricRows) {
-    ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
-    ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 4, 10, 0), 0);
+    ASSERT_EQ(std::vector<std::int32_t>({Tavirex_SetSensMduInit_Pano(config.c_str(), 0), Tavirex_SetParamforPictEx(profile.c_str(), 4, 10, 0)}), std::vector<std::int32_t>(2, 0));
     m->calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(2), 0);
-    EXPECT_EQ(Device.SegmentCount, 2);
-    EXPECT_EQ(m->traffic(), "W 27F00010 0000, R 26000000 #12582912, S");
+    EXPECT_EQ(std::make_pair(int{Device.SegmentCount}, m->traffic()), std::make_pair(2, std::string("W 27F00010 0000, R 26000000 #12582912, S")));
     const std::uint16_t* image = Device.ImageBuffer;
     for (std::size_t i = 0; i < 4096u * 1536u; ++i) ASSERT_EQ(image[i], i % 4001) << i;
     m->picture = [](std::size_t) -> std::uint16_t { return 0xF123; };
@@ -215,8 +213,7 @@ TEST_F(AcquisitionTest, ReadoutMasksTheTopFourBitsAndPacksCephalometricRows) {
               std::vector<std::uint32_t>({2, 0x102, 0x0123, 0x0123}));
 
     m->picture = FakeLink::known_sample;
-    ASSERT_EQ(Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0), 0);
-    ASSERT_EQ(Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0), 0);
+    ASSERT_EQ(std::vector<std::int32_t>({Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0), Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0)}), std::vector<std::int32_t>(2, 0));
     m->calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
     EXPECT_EQ(m->traffic(), "W 27F00010 0000, R 26000000 #16777216, R 27000000 #2097152, S");
