@@ -138,17 +138,15 @@ namespace dev = tvx::device;
 // link library is freed and loaded again. (How the library meets each link fault: the acquisition tests.)
 TEST_F(LinkTest, RegisterPrimitivesAndBootAgainstTheSimulatedModule) {
     tvxtest::write_file(dir.file("sim.ini"), "[DLL]\nFILENAME=" TVX_SIM_PATH "\n[LOADPROG]\nBOOT=" TVX_SOURCE_DIR "/data/boot.bin\n");
-    ASSERT_EQ(Tavirex_Init(dir.file("sim.ini").c_str(), 1), 0);
-    ASSERT_EQ(Tavirex_SetCommInit(), 0);
+    ASSERT_EQ(std::vector<std::int32_t>({Tavirex_Init(dir.file("sim.ini").c_str(), 1), Tavirex_SetCommInit()}), std::vector<std::int32_t>(2, 0));
     // FPGA configuration, then SYSRST and STSREG as the FPGA loading sends them.
     unsigned char bytes[16] = {0x54, 0x56, 0x58};
     ASSERT_EQ(tvx::link::Link.EtherComm(TAVIREX_LINK_FPGA_PROGRAM, 0, sizeof bytes, bytes), 0);
     EXPECT_EQ(dev::ready_check(1, 5), TAVIREX_E_NOT_READY) << "not ready before the reset";
-    ASSERT_EQ(dev::write_register("SYSRST", dev::reg::SYSRST, 0), 0);
-    ASSERT_EQ(dev::write_register("STSREG", dev::reg::STSREG, 1), 0);
-    EXPECT_EQ(dev::ready_check(1, 5), 0);
-    ASSERT_EQ(dev::write_register("DASDAT", dev::reg::DASDAT, 0x1096), 0);
-    EXPECT_EQ(dev::check_ad_status(), 0);
+    // Reset, ready value, ready; a converter word, busy for three reads.
+    EXPECT_EQ(std::vector<std::int32_t>({dev::write_register("SYSRST", dev::reg::SYSRST, 0), dev::write_register("STSREG", dev::reg::STSREG, 1),
+                                         dev::ready_check(1, 5), dev::write_register("DASDAT", dev::reg::DASDAT, 0x1096), dev::check_ad_status()}),
+              std::vector<std::int32_t>(5, 0));
     EXPECT_EQ(tvxtest::sim_stats().status_reads, 5u + 1u + 4u) << "five before the reset, one after, three busy, one idle";
     EXPECT_EQ(tvxtest::sim_stats().boot_size, 1024u);
     std::vector<uint16_t> table(4096, 30);
@@ -166,13 +164,11 @@ TEST_F(LinkTest, RegisterPrimitivesAndBootAgainstTheSimulatedModule) {
     ASSERT_EQ(Tavirex_SetDeviceFree_Tomo() + Tavirex_SetDeviceFree(), 0);
     EXPECT_FALSE(tvx::link::loaded() || tvx::link::Link.EtherReady);
     ASSERT_EQ(Tavirex_SetCommInit(), 0);
-    EXPECT_EQ(tvxtest::sim_stats().boot_loads, 1u);
-    EXPECT_EQ(dev::ready_check(1, 1), 0) << "FPGA still configured";
+    EXPECT_EQ(std::make_pair(tvxtest::sim_stats().boot_loads, dev::ready_check(1, 1)), std::make_pair(1u, 0)) << "FPGA still configured";
     // A power cycle of the module makes the library boot it again.
     TvxSim_Reset();
     ASSERT_EQ(Tavirex_SetCommInit(), 0);
-    EXPECT_EQ(tvxtest::sim_stats().boot_loads, 1u);
-    EXPECT_EQ(dev::ready_check(1, 1), TAVIREX_E_NOT_READY);
+    EXPECT_EQ(std::make_pair(tvxtest::sim_stats().boot_loads, dev::ready_check(1, 1)), std::make_pair(1u, std::int32_t{TAVIREX_E_NOT_READY}));
 }
 
 }  // namespace
