@@ -26,6 +26,8 @@
 namespace tvxtest {
 
 using Words = std::vector<std::uint16_t>;
+// Result codes of several calls, compared in one go.
+using Codes = std::vector<std::int32_t>;
 
 // A fresh folder under the system's temporary folder, removed with its files at the end.
 class TempDir {

@@ -12,6 +12,8 @@
 
 namespace {
 
+using tvxtest::Codes;
+
 std::vector<std::string> export_names() {
     std::ifstream in(std::string(TVX_SOURCE_DIR) + "/tools/exports.txt");
     std::vector<std::string> names;
@@ -32,7 +34,7 @@ TEST(AbiTest, SharedLibraryExportsAllFortyThreeNames) {
     auto init = reinterpret_cast<int32_t (*)(const char*, uint32_t)>(tvx::platform::find_symbol(lib, "Tavirex_Init"));
     auto centre = reinterpret_cast<int32_t (*)()>(tvx::platform::find_symbol(lib, "Tavirex_GetWindowCenter"));
     tvxtest::TempDir dir;
-    EXPECT_EQ(std::vector<int32_t>({init(dir.file("none.ini").c_str(), 1), centre()}), std::vector<int32_t>({0, 2048}));
+    EXPECT_EQ(Codes({init(dir.file("none.ini").c_str(), 1), centre()}), Codes({0, 2048}));
     tvx::platform::unload_library(lib);
 }
 
@@ -79,12 +81,12 @@ TEST_F(LinkTest, SerialPassThrough) {
     // Serial mode 0: the library itself answers a complete frame once with ACK.
     ASSERT_EQ(Tavirex_Init(dir.file("none.ini").c_str(), 0), 0);
     EXPECT_EQ(Tavirex_Ether232Recv(nullptr), TAVIREX_E_RANGE);
-    EXPECT_EQ(std::vector<std::int32_t>({Tavirex_Ether232Send(not_a_frame, 2), Tavirex_Ether232Recv(reply), reply[0]}),
-              std::vector<std::int32_t>(3, 0));
+    EXPECT_EQ(Codes({Tavirex_Ether232Send(not_a_frame, 2), Tavirex_Ether232Recv(reply), reply[0]}),
+              Codes(3, 0));
     // A frame is answered once; only the low 16 bits of the length count: 0x10003 bytes is a 3-byte frame.
-    EXPECT_EQ(std::vector<std::int32_t>({Tavirex_Ether232Send(frame, 3), Tavirex_Ether232Recv(reply), reply[0] + (reply[1] << 8),
+    EXPECT_EQ(Codes({Tavirex_Ether232Send(frame, 3), Tavirex_Ether232Recv(reply), reply[0] + (reply[1] << 8),
                                          Tavirex_Ether232Recv(reply), Tavirex_Ether232Send(frame, 0x10003), Tavirex_Ether232Recv(reply)}),
-              std::vector<std::int32_t>({0, 1, 0x06, 0, 0, 1}));
+              Codes({0, 1, 0x06, 0, 0, 1}));
 }
 
 TEST(InfoDataTest, ParsesANameAndUpToSixNumbers) {
@@ -95,7 +97,7 @@ TEST(InfoDataTest, ParsesANameAndUpToSixNumbers) {
     };
     EXPECT_EQ(info("UNIT 1 2 3", name), 0);
     EXPECT_STREQ(name, "UNIT");
-    EXPECT_EQ(std::vector<std::int32_t>(v, v + 6), (std::vector<std::int32_t>{1, 2, 3, 0, 0, 0}));
+    EXPECT_EQ(Codes(v, v + 6), (Codes{1, 2, 3, 0, 0, 0}));
     // A name cut to 255 characters; an empty source; no buffer.
     EXPECT_EQ(info(std::string(400, 'n').c_str(), name), 0);
     EXPECT_EQ(std::string(name), std::string(255, 'n'));
@@ -138,15 +140,15 @@ namespace dev = tvx::device;
 // link library is freed and loaded again. (How the library meets each link fault: the acquisition tests.)
 TEST_F(LinkTest, RegisterPrimitivesAndBootAgainstTheSimulatedModule) {
     tvxtest::write_file(dir.file("sim.ini"), "[DLL]\nFILENAME=" TVX_SIM_PATH "\n[LOADPROG]\nBOOT=" TVX_SOURCE_DIR "/data/boot.bin\n");
-    ASSERT_EQ(std::vector<std::int32_t>({Tavirex_Init(dir.file("sim.ini").c_str(), 1), Tavirex_SetCommInit()}), std::vector<std::int32_t>(2, 0));
+    ASSERT_EQ(Codes({Tavirex_Init(dir.file("sim.ini").c_str(), 1), Tavirex_SetCommInit()}), Codes(2, 0));
     // FPGA configuration, then SYSRST and STSREG as the FPGA loading sends them.
     unsigned char bytes[16] = {0x54, 0x56, 0x58};
     ASSERT_EQ(tvx::link::Link.EtherComm(TAVIREX_LINK_FPGA_PROGRAM, 0, sizeof bytes, bytes), 0);
     EXPECT_EQ(dev::ready_check(1, 5), TAVIREX_E_NOT_READY) << "not ready before the reset";
     // Reset, ready value, ready; a converter word, busy for three reads.
-    EXPECT_EQ(std::vector<std::int32_t>({dev::write_register("SYSRST", dev::reg::SYSRST, 0), dev::write_register("STSREG", dev::reg::STSREG, 1),
+    EXPECT_EQ(Codes({dev::write_register("SYSRST", dev::reg::SYSRST, 0), dev::write_register("STSREG", dev::reg::STSREG, 1),
                                          dev::ready_check(1, 5), dev::write_register("DASDAT", dev::reg::DASDAT, 0x1096), dev::check_ad_status()}),
-              std::vector<std::int32_t>(5, 0));
+              Codes(5, 0));
     EXPECT_EQ(tvxtest::sim_stats().status_reads, 5u + 1u + 4u) << "five before the reset, one after, three busy, one idle";
     EXPECT_EQ(tvxtest::sim_stats().boot_size, 1024u);
     std::vector<uint16_t> table(4096, 30);

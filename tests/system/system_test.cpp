@@ -8,6 +8,8 @@
 
 namespace {
 
+using tvxtest::Codes;
+
 struct Picture {
     bool ceph, lateral;
     uint32_t passes, segments;
@@ -60,14 +62,14 @@ TEST_P(CycleTest, AcquireProcessAndWriteTheMarkedBitmap) {
                                     "\r\n[ExOption]\r\nPictLineNum=2\r\nPictLineColor=0\r\n");
     const std::string profile = std::string(TVX_SOURCE_DIR "/data/") + p.profile;
     // Init, link and boot, sensor initialisation with the FPGA loaded, picture set-up, module mode, arming.
-    ASSERT_EQ(std::vector<std::int32_t>({Tavirex_Init(config.c_str(), 1), Tavirex_SetCommInit(),
+    ASSERT_EQ(Codes({Tavirex_Init(config.c_str(), 1), Tavirex_SetCommInit(),
                                          p.ceph ? Tavirex_SetSensMduInit_Ceph(config.c_str(), p.lateral ? 1 : 0, 1)
                                                 : Tavirex_SetSensMduInit_Pano(config.c_str(), 1),
                                          static_cast<std::int32_t>(tvxtest::sim_stats().fpga_loads),
                                          p.ceph ? Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 100)
                                                 : Tavirex_SetParamforPictEx(profile.c_str(), p.passes, 10, 100),
                                          TvxSim_SetMode(p.mode, nullptr), Tavirex_SetWaitXExpose()}),
-              std::vector<std::int32_t>({0, 0, 0, 1, 0, 0, 0}));
+              Codes({0, 0, 0, 1, 0, 0, 0}));
     uint8_t picture = 0;
     for (int polls = 0; picture == 0 && polls < 50; ++polls) ASSERT_EQ(Tavirex_CheckPictStatus(&picture), 0);
     ASSERT_EQ(picture, 1);
@@ -85,7 +87,7 @@ TEST_P(CycleTest, AcquireProcessAndWriteTheMarkedBitmap) {
                     column_mean(d.ImageBuffer, iw, first - 1) < 1000 && column_mean(d.ImageBuffer, iw, end) < 1000)
             << "pass " << k << ": columns " << first << ".." << end - 1;
     }
-    ASSERT_EQ(std::vector<std::int32_t>({Tavirex_ResetAll(), Tavirex_SetDeviceFree()}), std::vector<std::int32_t>(2, 0));
+    ASSERT_EQ(Codes({Tavirex_ResetAll(), Tavirex_SetDeviceFree()}), Codes(2, 0));
 
     const std::string raw = dir.file("processed.raw");
     uint32_t width = 0, height = 0;
@@ -102,10 +104,10 @@ TEST_P(CycleTest, AcquireProcessAndWriteTheMarkedBitmap) {
 
     const std::string bmp = dir.file("picture.bmp");
     const auto w = static_cast<int32_t>(width), h = static_cast<int32_t>(height);
-    ASSERT_EQ(std::vector<std::int32_t>({Tavirex_SetWindowPosAuto(raw.c_str(), w, h),
+    ASSERT_EQ(Codes({Tavirex_SetWindowPosAuto(raw.c_str(), w, h),
                                          Tavirex_SaveBitmapWindow(raw.c_str(), w, h, 8, 60, bmp.c_str()),
                                          Tavirex_MarkingInBitmap(bmp.c_str(), 1)}),
-              std::vector<std::int32_t>(3, 0));
+              Codes(3, 0));
     const std::string file = tvxtest::read_file(bmp);
     ASSERT_EQ(file.size(), 1078u + tvxtest::stride(w) * height);
     // White separator columns (colour 0) in every row; the white L at stored rows 44..109, columns 133..141.

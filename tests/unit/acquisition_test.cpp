@@ -13,6 +13,8 @@ using tvxtest::vals;
 
 namespace {
 
+using tvxtest::Codes;
+
 // Converter group: the select, then each word between two idle checks.
 std::string group(int select, std::initializer_list<std::uint16_t> words) {
     std::string s = "W 27F00028 000" + std::to_string(select);
@@ -201,7 +203,7 @@ TEST_F(AcquisitionTest, ArmingAndStatus) {
 }
 
 TEST_F(AcquisitionTest, ReadoutMasksTheTopFourBitsAndPacksCephalometricRows) {
-    ASSERT_EQ(std::vector<std::int32_t>({Tavirex_SetSensMduInit_Pano(config.c_str(), 0), Tavirex_SetParamforPictEx(profile.c_str(), 4, 10, 0)}), std::vector<std::int32_t>(2, 0));
+    ASSERT_EQ(Codes({Tavirex_SetSensMduInit_Pano(config.c_str(), 0), Tavirex_SetParamforPictEx(profile.c_str(), 4, 10, 0)}), Codes(2, 0));
     m->calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(2), 0);
     EXPECT_EQ(std::make_pair(int{Device.SegmentCount}, m->traffic()), std::make_pair(2, std::string("W 27F00010 0000, R 26000000 #12582912, S")));
@@ -213,7 +215,7 @@ TEST_F(AcquisitionTest, ReadoutMasksTheTopFourBitsAndPacksCephalometricRows) {
               std::vector<std::uint32_t>({2, 0x102, 0x0123, 0x0123}));
 
     m->picture = FakeLink::known_sample;
-    ASSERT_EQ(std::vector<std::int32_t>({Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0), Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0)}), std::vector<std::int32_t>(2, 0));
+    ASSERT_EQ(Codes({Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0), Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0)}), Codes(2, 0));
     m->calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
     EXPECT_EQ(m->traffic(), "W 27F00010 0000, R 26000000 #16777216, R 27000000 #2097152, S");
@@ -248,10 +250,10 @@ TEST_F(AcquisitionTest, ResetAndWithoutALinkLibraryEveryModuleCallGives19) {
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
     tvx::link::Link = tvx::link::LinkState{};
     std::uint8_t picture = 7;
-    EXPECT_EQ(std::vector<std::int32_t>({Tavirex_SetSensMduInit_Pano(config.c_str(), 1),
+    EXPECT_EQ(Codes({Tavirex_SetSensMduInit_Pano(config.c_str(), 1),
                                          Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), Tavirex_SetWaitXExpose(),
                                          Tavirex_CheckPictStatus(&picture), Tavirex_GetImageDataEx(1), Tavirex_ResetAll()}),
-              std::vector<std::int32_t>(6, 19));
+              Codes(6, 19));
     EXPECT_EQ(picture, 7);
 }
 

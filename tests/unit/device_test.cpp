@@ -17,6 +17,8 @@ using namespace tvx::device;
 
 namespace {
 
+using tvxtest::Codes;
+
 // First line skipped; 4 bytes; 2 bytes at FFF0 whose following segment line is
 // skipped; 3 bytes; end record; a line after the end that is never read.
 const char* const kHex = ":020000040000FA\n:0400000001020304F2\n:02FFF000AABB00\n:02000004000AF0\n:03000000C0FFEE00\n"
@@ -81,7 +83,7 @@ TEST_F(BootTest, FailuresAndRefusalsLeaveNoMarkAndNoBlock) {
         EXPECT_EQ(boot(0, 0), -5);
         EXPECT_EQ(tvx::link::Link.EtherReady, 0u);
         fake.init_result = 0;
-        EXPECT_EQ(std::vector<std::int32_t>({boot(1, 77), boot(259, -3)}), std::vector<std::int32_t>({77, -3}));
+        EXPECT_EQ(Codes({boot(1, 77), boot(259, -3)}), Codes({77, -3}));
     }
     // Refused before anything is loaded: module index 2, boot flag 2.
     EXPECT_EQ(tvx::device::comm_init(Device, 2), 3);
@@ -146,8 +148,8 @@ TEST_F(BootTest, FpgaRunningUnbootedModuleAndFlags) {
         EXPECT_EQ(fake.traffic(), "S");
         fake.calls.clear();
         // Not asked to load; not booted; then the range checks, which come before the boot test.
-        EXPECT_EQ(std::vector<std::int32_t>({load(0, 1, 1), load(0, 0, 1), load(1, 0, 1), load(2, 0, 1), load(1, 0, 0), load(1, 0, 256)}),
-                  std::vector<std::int32_t>({0, 0, 9, 3, 3, 3}));
+        EXPECT_EQ(Codes({load(0, 1, 1), load(0, 0, 1), load(1, 0, 1), load(2, 0, 1), load(1, 0, 0), load(1, 0, 256)}),
+                  Codes({0, 0, 9, 3, 3, 3}));
         EXPECT_TRUE(fake.calls.empty());
     }
     EXPECT_EQ(load(1, 1, 1), 19);  // booted, but no link library loaded: 19 without a call

@@ -21,6 +21,8 @@ using tvxtest::Words;
 
 namespace {
 
+using tvxtest::Codes;
+
 using Save = std::function<std::int32_t(const char* raw, std::int32_t w, std::int32_t h, const char* bmp)>;
 Save plain(int d = 0, int g = 0) {
     return [=](auto r, auto w, auto h, auto b) { return Tavirex_SaveBitmap(r, w, h, d, g, b); };
@@ -220,7 +222,7 @@ TEST_F(OutputTest, EveryExportUnderAllocationFailure) {
     const std::string bitmap = tvxtest::make_bitmap(640, 200, 90, 1);
     constexpr std::int32_t M = TAVIREX_E_OUTPUT_MEMORY, N = TAVIREX_E_NO_MEMORY, W = TAVIREX_E_MARKER;
     // {what, edits the bitmap at `out` instead of writing a new file, call, the failure codes in turn}
-    const struct { const char* what; bool inPlace; std::function<std::int32_t()> call; std::vector<std::int32_t> codes; } rows[] = {
+    const struct { const char* what; bool inPlace; std::function<std::int32_t()> call; Codes codes; } rows[] = {
         // Work buffers (raw, enhanced, image, table), then the gain table: -95; then the separator band: 5.
         {"SaveBitmap filtered", false, [&] { return Tavirex_SaveBitmap(raw, 20, 12, 2, 100, out); }, {M, M, M, M, M}},
         {"SaveBitmap", false, [&] { return Tavirex_SaveBitmap(raw, 20, 12, 0, 0, out); }, {M, M, M}},
@@ -238,7 +240,7 @@ TEST_F(OutputTest, EveryExportUnderAllocationFailure) {
         {"MarkingInBitmap_Tomo", true, [&] { return Tavirex_MarkingInBitmap_Tomo(out, 0); }, {M}},
     };
     for (const auto& r : rows) {
-        std::vector<std::int32_t> codes;
+        Codes codes;
         Tavirex_SetWindowPos(2048, 4096);
         for (std::uint64_t n = 1;; ++n) {
             ASSERT_LT(n, 50u) << r.what << " never succeeded";

@@ -9,6 +9,8 @@
 
 namespace {
 
+using tvxtest::Codes;
+
 using tvx::core::ImageView;
 using tvxtest::bytes_of;
 using tvxtest::read_words;
@@ -66,9 +68,9 @@ TEST_F(CorrectionTest, DarkLevelIsFittedAgainstTheClockSumAndSubtracted) {
     // A picture wider than the block (the sample count would be negative and counts as 0); a table shorter
     // than the block; no table; an image narrower than the table.
     const std::uint16_t wide[4] = {4096, 0, 0, 0};
-    EXPECT_EQ(std::vector<std::int32_t>({run({clock.data(), 4096, 0, 1, start, wide}), run({clock.data(), 4000, 0, 1, start, width}),
+    EXPECT_EQ(Codes({run({clock.data(), 4096, 0, 1, start, wide}), run({clock.data(), 4000, 0, 1, start, width}),
                                          run({nullptr, 4096, 0, 1, start, width}), run(dark(), 4000)}),
-              std::vector<std::int32_t>({0, TAVIREX_E_RANGE, TAVIREX_E_RANGE, TAVIREX_E_RANGE}));
+              Codes({0, TAVIREX_E_RANGE, TAVIREX_E_RANGE, TAVIREX_E_RANGE}));
     EXPECT_EQ(px, before);
 }
 
@@ -86,8 +88,8 @@ TEST_F(CorrectionTest, ShadingLooksUpEachRowsTableOrRefusesTheFile) {
     tvxtest::write_file(dir.file("ok.bin"), exact);
     std::uint16_t two[2] = {10, 20};
     const auto shade = [&two, this](const char* file) { return proc::correct_shading(ImageView{two, 1, 2}, dir.file(file).c_str()); };
-    EXPECT_EQ(std::vector<std::int32_t>({shade("long.bin"), shade("short.bin"), shade("none.bin"), two[0], two[1]}),
-              std::vector<std::int32_t>({TAVIREX_E_DATA_SIZE, TAVIREX_E_DATA_SIZE, TAVIREX_E_DATA_FILE, 10, 20}));
+    EXPECT_EQ(Codes({shade("long.bin"), shade("short.bin"), shade("none.bin"), two[0], two[1]}),
+              Codes({TAVIREX_E_DATA_SIZE, TAVIREX_E_DATA_SIZE, TAVIREX_E_DATA_FILE, 10, 20}));
     EXPECT_EQ(shade("ok.bin"), 0);
     EXPECT_EQ(two[0], 0x0101);
 }
@@ -191,10 +193,10 @@ TEST_F(GeometryTest, OpeningsAreInterpolatedOverTheCutRowsOrRefused) {
     cuts.v[tvx::kCcdGap] = cuts.v[tvx::kLowerCut01] = 0, cuts.v[tvx::kUpperCut01] = 3;
     Pixels tiny = {1, 2, 3, 4, 5, 6};
     const auto ceph_before = ceph;
-    EXPECT_EQ(std::vector<std::int32_t>({proc::fill_opening_pano(ImageView{tiny.data(), 1, 6}, gap.v),
+    EXPECT_EQ(Codes({proc::fill_opening_pano(ImageView{tiny.data(), 1, 6}, gap.v),
                                          proc::fill_opening_pano(ImageView{tiny.data(), 1, 6}, cuts.v),
                                          proc::fill_opening_ceph(ImageView{ceph.data(), 1, 2303}, joint.v)}),
-              std::vector<std::int32_t>(3, TAVIREX_E_RANGE));
+              Codes(3, TAVIREX_E_RANGE));
     EXPECT_TRUE(tiny == (Pixels{1, 2, 3, 4, 5, 6}) && ceph == ceph_before);
 }
 
@@ -503,8 +505,8 @@ TEST_F(PipelineTest, DummyInsertsBandsIntoARawFile) {
         w = width, h = height;
         return Tavirex_ImageProcessingExDummy(from.c_str(), to.c_str(), &w, &h);
     };
-    EXPECT_EQ(std::vector<std::int32_t>({dummy(in, out, 11, 3), dummy(dir.file("none.raw"), out, 11, 2), dummy(in, bad, 11, 2), dummy(in, out, 0, 2)}),
-              std::vector<std::int32_t>({TAVIREX_E_DATA_FILE, TAVIREX_E_DATA_FILE, TAVIREX_E_PROCESS_OUTPUT, TAVIREX_E_RANGE}));
+    EXPECT_EQ(Codes({dummy(in, out, 11, 3), dummy(dir.file("none.raw"), out, 11, 2), dummy(in, bad, 11, 2), dummy(in, out, 0, 2)}),
+              Codes({TAVIREX_E_DATA_FILE, TAVIREX_E_DATA_FILE, TAVIREX_E_PROCESS_OUTPUT, TAVIREX_E_RANGE}));
     EXPECT_FALSE(tvxtest::file_exists(bad));
     EXPECT_EQ(tvx::core::test_blocks_held(), 0);
 }
