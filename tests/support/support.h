@@ -166,3 +166,5 @@ public:
 TvxSimStats sim_stats();
 
 }  // namespace tvxtest
+
+using tvxtest::Codes;

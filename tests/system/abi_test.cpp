@@ -12,8 +12,6 @@
 
 namespace {
 
-using tvxtest::Codes;
-
 std::vector<std::string> export_names() {
     std::ifstream in(std::string(TVX_SOURCE_DIR) + "/tools/exports.txt");
     std::vector<std::string> names;

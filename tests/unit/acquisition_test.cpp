@@ -13,8 +13,6 @@ using tvxtest::vals;
 
 namespace {
 
-using tvxtest::Codes;
-
 // Converter group: the select, then each word between two idle checks.
 std::string group(int select, std::initializer_list<std::uint16_t> words) {
     std::string s = "W 27F00028 000" + std::to_string(select);

@@ -17,8 +17,6 @@ using namespace tvx::device;
 
 namespace {
 
-using tvxtest::Codes;
-
 // First line skipped; 4 bytes; 2 bytes at FFF0 whose following segment line is
 // skipped; 3 bytes; end record; a line after the end that is never read.
 const char* const kHex = ":020000040000FA\n:0400000001020304F2\n:02FFF000AABB00\n:02000004000AF0\n:03000000C0FFEE00\n"

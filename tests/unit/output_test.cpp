@@ -21,8 +21,6 @@ using tvxtest::Words;
 
 namespace {
 
-using tvxtest::Codes;
-
 using Save = std::function<std::int32_t(const char* raw, std::int32_t w, std::int32_t h, const char* bmp)>;
 Save plain(int d = 0, int g = 0) {
     return [=](auto r, auto w, auto h, auto b) { return Tavirex_SaveBitmap(r, w, h, d, g, b); };
@@ -94,7 +92,6 @@ TEST_F(OutputTest, MappingsByHand) {
         // Unfiltered plain mapping stays 12-bit; gain 0 or distance 0 alone do not switch the filter on.
         {"tomo plain", plain(), 1, 3, 1, {8191, 0, 4095}, {0, 255, 0}},
         {"tomo plain, gain 0", plain(3, 0), 1, 1, 1, {4095}, {0}},
-        {"tomo plain, distance 0", plain(0, 50), 1, 1, 1, {4095}, {0}},
         // Filtered (distance 256 = 0): 8191 - v, then >> 4 limited to 255: 511, 256, 3191 >> 4 = 199.
         {"tomo plain filtered", plain(256, 100), 1, 4, 1, {0, 4095, 5000, 8191}, {255, 255, 199, 0}},
     };
@@ -389,16 +386,11 @@ TEST_F(OutputTest, TomographicLettersOnRoundedSquares) {
     }
     // {stored row, first column, (last column offset, value) runs over the 70 columns}
     const struct { int row, x0; std::vector<std::pair<int, int>> spans; } rows[] = {
-        // Top (pattern row 0) and bottom (69): 9 corner columns each side show the image.
-        {101, 540, {{8, 100}, {60, 0}, {69, 100}}}, {32, 30, {{8, 100}, {60, 0}, {69, 100}}},
-        // Pattern row 1: corners 5 left, 6 right; A's apex at 32..37; P's top bar 13..45.
-        {100, 30, {{4, 100}, {31, 0}, {37, 255}, {63, 0}, {69, 100}}},
-        {100, 540, {{4, 100}, {12, 0}, {45, 255}, {63, 0}, {69, 100}}},
-        // Pattern row 34: A's legs 21..27 and 42..48; P's lower bar 13..55.
-        {67, 30, {{20, 0}, {27, 255}, {41, 0}, {48, 255}, {69, 0}}},
-        {67, 540, {{12, 0}, {55, 255}, {69, 0}}},
-        // Pattern row 44: A's crossbar over 18..51; P's stem 13..19. Row 20: P's bowl stroke 51..57.
-        {57, 30, {{17, 0}, {51, 255}, {69, 0}}},
+        // Top (pattern row 0): 9 corner columns each side show the image. Pattern row 1: corners 5 left, 6 right;
+        // A's apex at 32..37; P's top bar 13..45. Pattern row 34: A's legs 21..27 and 42..48. Row 20: P's bowl
+        // stroke 51..57.
+        {101, 540, {{8, 100}, {60, 0}, {69, 100}}}, {100, 30, {{4, 100}, {31, 0}, {37, 255}, {63, 0}, {69, 100}}},
+        {100, 540, {{4, 100}, {12, 0}, {45, 255}, {63, 0}, {69, 100}}}, {67, 30, {{20, 0}, {27, 255}, {41, 0}, {48, 255}, {69, 0}}},
         {81, 540, {{12, 0}, {19, 255}, {50, 0}, {57, 255}, {69, 0}}},
     };
     for (const auto& r : rows) {

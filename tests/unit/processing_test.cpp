@@ -9,8 +9,6 @@
 
 namespace {
 
-using tvxtest::Codes;
-
 using tvx::core::ImageView;
 using tvxtest::bytes_of;
 using tvxtest::read_words;
