@@ -145,7 +145,7 @@ TEST_F(LinkTest, RegisterPrimitivesAndBootAgainstTheSimulatedModule) {
     EXPECT_EQ(dev::ready_check(1, 5), TAVIREX_E_NOT_READY) << "not ready before the reset";
     // Reset, ready value, ready; a converter word, busy for three reads.
     EXPECT_EQ(Codes({dev::write_register("SYSRST", dev::reg::SYSRST, 0), dev::write_register("STSREG", dev::reg::STSREG, 1),
-                                         dev::ready_check(1, 5), dev::write_register("DASDAT", dev::reg::DASDAT, 0x1096), dev::check_ad_status()}),
+                     dev::ready_check(1, 5), dev::write_register("DASDAT", dev::reg::DASDAT, 0x1096), dev::check_ad_status()}),
               Codes(5, 0));
     EXPECT_EQ(tvxtest::sim_stats().status_reads, 5u + 1u + 4u) << "five before the reset, one after, three busy, one idle";
     EXPECT_EQ(tvxtest::sim_stats().boot_size, 1024u);
@@ -168,7 +168,8 @@ TEST_F(LinkTest, RegisterPrimitivesAndBootAgainstTheSimulatedModule) {
     // A power cycle of the module makes the library boot it again.
     TvxSim_Reset();
     ASSERT_EQ(Tavirex_SetCommInit(), 0);
-    EXPECT_EQ(std::make_pair(tvxtest::sim_stats().boot_loads, dev::ready_check(1, 1)), std::make_pair(1u, std::int32_t{TAVIREX_E_NOT_READY}));
+    EXPECT_EQ(std::make_pair(tvxtest::sim_stats().boot_loads, dev::ready_check(1, 1)),
+              std::make_pair(1u, std::int32_t{TAVIREX_E_NOT_READY}));
 }
 
 }  // namespace

@@ -30,9 +30,9 @@ protected:
         LibraryTest::SetUp();
         config = dir.file("unit.ini");
         tvxtest::write_file(dir.file("fpga.hex"), ":020000040000FA\n:0400000001020304F2\n:00000001FF\n");
-        tvxtest::write_file(config,
-                            "[LOADPROG]\nFPGA=" + dir.file("fpga.hex") + "\n[AD1SET]\nACTION_D0=1\nACTION_D5=1\nCONTROL_D7=1\nCONTROL_D8=1\n"
-                            "[PROCESS]\nBRISMOOTH=0\nBRISMOOTH_PANO=1\nBRISMOOTH_CEPH=0\n");
+        tvxtest::write_file(config, "[LOADPROG]\nFPGA=" + dir.file("fpga.hex") +
+                                        "\n[AD1SET]\nACTION_D0=1\nACTION_D5=1\nCONTROL_D7=1\nCONTROL_D8=1\n"
+                                        "[PROCESS]\nBRISMOOTH=0\nBRISMOOTH_PANO=1\nBRISMOOTH_CEPH=0\n");
         std::string forty;
         for (int i = 0; i < 100; ++i) forty += "40\n";
         profile = dir.file("speed.txt");
@@ -96,7 +96,9 @@ TEST_F(AcquisitionTest, PictureSetUpTrafficTableAndRecord) {
     };
     // start: 0 for the configured start signal; record: ClockMode, ImageWidth, ImageHeight, ClockTableLength,
     // and SegmentCount, SegmentStart, SegmentWidth of the last pass, PassCount.
-    const struct Row { bool ceph; std::uint32_t passes; std::uint8_t start; std::uint16_t timelag; std::string traffic; std::vector<int> record; } rows[] = {
+    const struct Row {
+        bool ceph; std::uint32_t passes; std::uint8_t start; std::uint16_t timelag; std::string traffic; std::vector<int> record;
+    } rows[] = {
         // 10 converter words, then the ready check.
         {false, 1, 0, 100, set_up("0040", 8192, 2, 0x1096) + ", S", {0, 4096, 1536, 4096, 1, 2, 417, 1}},
         // Four passes and start signal 3: MODREG = 16 x (12 + 3).
@@ -132,7 +134,9 @@ TEST_F(AcquisitionTest, SetUpArgumentAndSettingChecksComeBeforeAnyLinkCall) {
     tvxtest::write_file(dir.file("empty.txt"), "");
     tvxtest::write_file(dir.file("fast.txt"), "200\n200\n200\n");
     // {what, profile, passes, TIMELAG, cephalometric, a change to the configured record, result}
-    const struct Row { const char* what; const char* file; std::uint32_t passes; std::uint16_t timelag; bool ceph; void (*prepare)(); std::int32_t rc; } rows[] = {
+    const struct Row {
+        const char *what, *file; std::uint32_t passes; std::uint16_t timelag; bool ceph; void (*prepare)(); std::int32_t rc;
+    } rows[] = {
         {"no pass", "speed.txt", 0, 0, false, nullptr, -97},
         {"five passes", "speed.txt", 5, 0, false, nullptr, -97},
         {"two cephalometric passes", "speed.txt", 2, 0, true, nullptr, -97},
@@ -204,7 +208,8 @@ TEST_F(AcquisitionTest, ReadoutMasksTheTopFourBitsAndPacksCephalometricRows) {
     ASSERT_EQ(Codes({Tavirex_SetSensMduInit_Pano(config.c_str(), 0), Tavirex_SetParamforPictEx(profile.c_str(), 4, 10, 0)}), Codes(2, 0));
     m->calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(2), 0);
-    EXPECT_EQ(std::make_pair(int{Device.SegmentCount}, m->traffic()), std::make_pair(2, std::string("W 27F00010 0000, R 26000000 #12582912, S")));
+    EXPECT_EQ(std::make_pair(int{Device.SegmentCount}, m->traffic()),
+              std::make_pair(2, std::string("W 27F00010 0000, R 26000000 #12582912, S")));
     const std::uint16_t* image = Device.ImageBuffer;
     for (std::size_t i = 0; i < 4096u * 1536u; ++i) ASSERT_EQ(image[i], i % 4001) << i;
     m->picture = [](std::size_t) -> std::uint16_t { return 0xF123; };
@@ -213,7 +218,8 @@ TEST_F(AcquisitionTest, ReadoutMasksTheTopFourBitsAndPacksCephalometricRows) {
               std::vector<std::uint32_t>({2, 0x102, 0x0123, 0x0123}));
 
     m->picture = FakeLink::known_sample;
-    ASSERT_EQ(Codes({Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0), Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0)}), Codes(2, 0));
+    ASSERT_EQ(Codes({Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0), Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0)}),
+              Codes(2, 0));
     m->calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
     EXPECT_EQ(m->traffic(), "W 27F00010 0000, R 26000000 #16777216, R 27000000 #2097152, S");

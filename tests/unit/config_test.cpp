@@ -72,7 +72,8 @@ TEST_F(InitTest, ValuesAreCutToTheirFieldWidthAndScaled) {
 TEST_F(InitTest, OverlongOrMissingPathIsRefusedAndChangesNothing) {
     ASSERT_EQ(Tavirex_Init(dir.file("a.ini").c_str(), 1), 0);
     const std::string before = tvx::ConfigPath;
-    EXPECT_TRUE(Tavirex_Init(std::string(tvx::kConfigPathSize, 'x').c_str(), 0) == TAVIREX_E_RANGE && Tavirex_Init(nullptr, 0) == TAVIREX_E_RANGE);
+    EXPECT_EQ(Codes({Tavirex_Init(std::string(tvx::kConfigPathSize, 'x').c_str(), 0), Tavirex_Init(nullptr, 0)}),
+              Codes(2, TAVIREX_E_RANGE));
     EXPECT_EQ(std::make_pair(before, tvx::SerialPassThrough), std::make_pair(std::string(tvx::ConfigPath), 1u));
     // A path longer than the 260 characters of a classic Windows path is kept whole.
     const std::string deep = dir.path() + "/" + std::string(300, 'p') + ".ini";

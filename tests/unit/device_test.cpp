@@ -219,7 +219,9 @@ std::vector<float> runs(std::initializer_list<std::pair<float, int>> parts) {
 TEST_F(LineClockTest, PictureEntries) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     // {what, speeds, limit, result, entry count, the value of every entry or 0}
-    struct Row { const char* what; std::vector<float> speeds; std::uint32_t limit; std::int32_t rc; std::size_t count; std::uint16_t every; };
+    struct Row {
+        const char* what; std::vector<float> speeds; std::uint32_t limit; std::int32_t rc; std::size_t count; std::uint16_t every;
+    };
     const Row rows[] = {
         // 0.048 / 40 s = 1.2 ms = 30 counts; 100 samples of 10 ms hold 833 whole steps.
         {"constant speed, padded to an even count", runs({{40, 100}}), 6250, 0, 834, 30},

@@ -164,7 +164,8 @@ TEST_F(OutputTest, FailuresLeaveFilesAndWindowAlone) {
         EXPECT_EQ(save(raw_.c_str(), 3, 2, bmp_.c_str()), TAVIREX_E_INPUT_FILE);
         EXPECT_EQ(save(missing.c_str(), 3, 2, bmp_.c_str()), TAVIREX_E_INPUT_FILE);
         for (const auto& s : badSizes)
-            EXPECT_EQ(save(missing.c_str(), s[0], s[1], bmp_.c_str()), e < std::size_t(s[2]) ? TAVIREX_E_OUTPUT_MEMORY : TAVIREX_E_INPUT_FILE)
+            EXPECT_EQ(save(missing.c_str(), s[0], s[1], bmp_.c_str()),
+                      e < std::size_t(s[2]) ? TAVIREX_E_OUTPUT_MEMORY : TAVIREX_E_INPUT_FILE)
                 << e << ": " << s[0] << "x" << s[1];
     }
     EXPECT_EQ(tvxtest::read_file(bmp_), "previous");

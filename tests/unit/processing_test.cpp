@@ -141,7 +141,9 @@ int src(int x, int y) { return 16 * y + x; }
 
 TEST_F(GeometryTest, JoiningTurnsTheImageUpsideDownShiftsTheThirdChipOrRefuses) {
     // {w, h, XPOS2, YPOS2, UPPER_YPOS2, result, joined w, h, cells {x, y, value}}
-    const struct Row { std::uint32_t w, h; std::uint16_t xpos2, ypos2, upper; int code; std::uint32_t out_w, out_h; std::vector<std::array<int, 3>> at; } rows[] = {
+    const struct Row {
+        std::uint32_t w, h; std::uint16_t xpos2, ypos2, upper; int code; std::uint32_t out_w, out_h; std::vector<std::array<int, 3>> at;
+    } rows[] = {
         // Panoramic: upside down, width trimmed to a multiple of 4.
         {7, 1536, 0, 767, 0, 0, 4, 1536, {{0, 0, src(0, 1535)}, {3, 0, src(3, 1535)}, {3, 1535, src(3, 0)}}},
         // Cephalometric: the third chip starts one row early.
@@ -471,7 +473,8 @@ TEST_F(PipelineTest, StepAndWriteFailuresEndTheRunWithoutAFile) {
     tvxtest::write_file(dir.file("calib.bin"), std::string(2 * 4096 * 2 + 2, '\0'));
     tvxtest::write_file(dir.file("lines.dat"), std::string("\x01\x00\x05", 3));
     std::strcpy(d.CorrLineDataPath, dir.file("lines.dat").c_str());
-    const struct { std::size_t flag; const char* calib; const char* output; int code; } rows[] = {{tvx::kDelShadw, "missing.bin", "out.raw", TAVIREX_E_DATA_FILE},
+    const struct { std::size_t flag; const char *calib, *output; int code; } rows[] = {
+                {tvx::kDelShadw, "missing.bin", "out.raw", TAVIREX_E_DATA_FILE},
                 {tvx::kDelShadw, "calib.bin", "out.raw", TAVIREX_E_DATA_SIZE},
                 {tvx::kCorrInjLine, "", "out.raw", TAVIREX_E_DATA_CONTENT},
                 {tvx::kDelDc, "", "no/such/folder/out.raw", TAVIREX_E_PROCESS_OUTPUT}};  // after a step that ran
