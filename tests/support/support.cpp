@@ -116,8 +116,12 @@ void reset_library() {
     TvxSim_Reset();
 }
 
-FailAllocation::FailAllocation(std::uint64_t nth) { tvx::core::test_fail_allocation(nth); }
-FailAllocation::~FailAllocation() { tvx::core::test_fail_allocation(0); }
+std::int32_t with_failed_allocation(std::uint64_t nth, const std::function<std::int32_t()>& call) {
+    tvx::core::test_fail_allocation(nth);
+    const std::int32_t rc = call();
+    tvx::core::test_fail_allocation(0);
+    return rc;
+}
 
 InDirectory::InDirectory(const std::string& dir) : previous_(fs::current_path().string()) { fs::current_path(dir); }
 InDirectory::~InDirectory() {

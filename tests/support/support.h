@@ -71,12 +71,8 @@ protected:
     TempDir dir;
 };
 
-// Makes every allocation from the Nth on fail while alive.
-class FailAllocation {
-public:
-    explicit FailAllocation(std::uint64_t nth);
-    ~FailAllocation();
-};
+// The result of `call` run with every allocation from the Nth on failing.
+std::int32_t with_failed_allocation(std::uint64_t nth, const std::function<std::int32_t()>& call);
 
 // Runs from the folder while alive (the library writes its logs into the current folder).
 class InDirectory {

@@ -93,10 +93,9 @@ TEST(InfoDataTest, ParsesANameAndUpToSixNumbers) {
     const auto info = [&](const char* source, char* into) {
         return Tavirex_GetInfoData(source, into, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
     };
+    // A name and numbers; a name cut to 255 characters; an empty source; no buffer.
     EXPECT_EQ(info("UNIT 1 2 3", name), 0);
-    EXPECT_STREQ(name, "UNIT");
-    EXPECT_EQ(Codes(v, v + 6), (Codes{1, 2, 3, 0, 0, 0}));
-    // A name cut to 255 characters; an empty source; no buffer.
+    EXPECT_EQ(std::make_pair(std::string(name), Codes(v, v + 6)), std::make_pair(std::string("UNIT"), Codes{1, 2, 3, 0, 0, 0}));
     EXPECT_EQ(info(std::string(400, 'n').c_str(), name), 0);
     EXPECT_EQ(std::string(name), std::string(255, 'n'));
     EXPECT_EQ(info("", name), 0);

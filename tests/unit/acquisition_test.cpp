@@ -270,9 +270,8 @@ TEST_F(AcquisitionTest, PictureBlocksAreReplacedAndKeptAfterAnAllocationFailure)
     // Picture blocks 1..4 give -98 and keep those taken; the fine buffer of each pass gives 5.
     for (std::uint32_t passes : {1u, 2u}) {
         for (std::uint64_t n = 1;; ++n) {
-            std::optional<tvxtest::FailAllocation> fail(n);
-            const std::int32_t rc = Tavirex_SetParamforPictEx(profile.c_str(), passes, 10, 0);
-            fail.reset();
+            const std::int32_t rc =
+                tvxtest::with_failed_allocation(n, [&] { return Tavirex_SetParamforPictEx(profile.c_str(), passes, 10, 0); });
             if (rc == 0) {
                 EXPECT_EQ(n, 5u + passes);
                 break;
@@ -283,10 +282,7 @@ TEST_F(AcquisitionTest, PictureBlocksAreReplacedAndKeptAfterAnAllocationFailure)
         }
     }
     // The readout's two buffers; its link failures are swept with the whole cycle below.
-    for (std::uint64_t n = 1; n <= 2; ++n) {
-        tvxtest::FailAllocation fail(n);
-        EXPECT_EQ(Tavirex_GetImageDataEx(1), 5);
-    }
+    for (std::uint64_t n = 1; n <= 2; ++n) EXPECT_EQ(tvxtest::with_failed_allocation(n, [] { return Tavirex_GetImageDataEx(1); }), 5);
     tvx::release_picture_blocks();
     EXPECT_EQ(tvx::core::test_blocks_held(), base);
 }

@@ -89,10 +89,7 @@ TEST_F(BootTest, FailuresAndRefusalsLeaveNoMarkAndNoBlock) {
     EXPECT_EQ(tvx::device::comm_init(Device, 0), 3);
     EXPECT_FALSE(tvx::link::loaded());
     Device.BootLoad = 1;
-    {
-        tvxtest::FailAllocation fail(1);
-        EXPECT_EQ(tvx::device::comm_init(Device, 0), 5);
-    }
+    EXPECT_EQ(tvxtest::with_failed_allocation(1, [] { return tvx::device::comm_init(Device, 0); }), 5);
     std::snprintf(Device.BootPath, sizeof Device.BootPath, "%s", dir.file("absent.bin").c_str());
     EXPECT_EQ(tvx::device::comm_init(Device, 0), 6);
     // A failed load leaves no mark and no block; a boot of the simulated module releases the program block too.
@@ -179,8 +176,7 @@ TEST_F(BootTest, FpgaFailuresReachTheCallerAndLeakNothing) {
     fpga_not_running(fake);
     tvxtest::write_file(dir.file("fpga.hex"), kHex);
     fake.calls.clear();
-    tvxtest::FailAllocation fail(1);
-    EXPECT_EQ(tvx::device::load_fpga(Device), 5);
+    EXPECT_EQ(tvxtest::with_failed_allocation(1, [] { return tvx::device::load_fpga(Device); }), 5);
     EXPECT_TRUE(fake.of(512).empty() && tvx::core::test_blocks_held() == held);
 }
 
@@ -315,8 +311,7 @@ TEST_F(LineClockTest, SpeedProfileFile) {
     v.resize(n);
     EXPECT_EQ(v, (std::vector<float>{40.5f, 12.0f, 0.0f, 5.0f, 7.25f}));
     // At most the capacity is read.
-    tvxtest::write_file(dir.file("many.txt"), "1\n1\n1\n1\n1\n1\n");
-    ASSERT_EQ(read_speed_profile(dir.file("many.txt").c_str(), v.data(), 4, &n), 0);
+    ASSERT_EQ(read_speed_profile(dir.file("p.txt").c_str(), v.data(), 4, &n), 0);
     EXPECT_EQ(n, 4u);
 }
 

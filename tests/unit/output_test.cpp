@@ -211,8 +211,7 @@ TEST_F(OutputTest, ShortWriteLeavesNoFile) {
 // code, leaks nothing, leaves no partial or changed file and keeps the display window.
 TEST_F(OutputTest, EveryExportUnderAllocationFailure) {
     const std::string outPath = dir.file("out.file");
-    const char* raw = raw_.c_str();
-    const char* out = outPath.c_str();
+    const char *raw = raw_.c_str(), *out = outPath.c_str();
     Words px(20 * 12);
     for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<std::uint16_t>(i * 17);
     tvxtest::write_words(raw_, px);
@@ -245,11 +244,7 @@ TEST_F(OutputTest, EveryExportUnderAllocationFailure) {
             if (r.inPlace) tvxtest::write_file(outPath, bitmap);
             else std::remove(out);
             const std::int64_t held = tvx::core::test_blocks_held();
-            std::int32_t rc;
-            {
-                tvxtest::FailAllocation fail(n);
-                rc = r.call();
-            }
+            const std::int32_t rc = tvxtest::with_failed_allocation(n, r.call);
             EXPECT_EQ(tvx::core::test_blocks_held(), held) << r.what << " allocation " << n;
             if (rc == 0) break;
             codes.push_back(rc);

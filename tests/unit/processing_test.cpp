@@ -536,12 +536,8 @@ TEST_F(PipelineTest, EveryAllocationFailureOfTheExports) {
             std::strcpy(tvx::Device.CalibDataPath, dir.file("calib.bin").c_str());
             std::strcpy(tvx::Device.CorrLineDataPath, dir.file("lines.dat").c_str());
             const std::int64_t held = tvx::core::test_blocks_held();
-            std::int32_t rc;
             w = 64, h = 4;
-            {
-                tvxtest::FailAllocation fail(n);
-                rc = exports[which]();
-            }
+            const std::int32_t rc = tvxtest::with_failed_allocation(n, exports[which]);
             EXPECT_EQ(tvx::core::test_blocks_held(), held) << which << " " << n;
             if (rc == 0) break;
             EXPECT_TRUE(rc == TAVIREX_E_NO_MEMORY || rc == TAVIREX_E_PROCESS_OUTPUT) << which << " " << n << " " << rc;
