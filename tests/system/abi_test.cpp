@@ -148,6 +148,9 @@ TEST_F(LinkTest, RegisterPrimitivesAndBootAgainstTheSimulatedModule) {
               Codes(5, 0));
     EXPECT_EQ(tvxtest::sim_stats().status_reads, 5u + 1u + 4u) << "five before the reset, one after, three busy, one idle";
     EXPECT_EQ(tvxtest::sim_stats().boot_size, 1024u);
+    // The module's settings files take comment lines.
+    tvxtest::write_file(dir.file("faults.txt"), "# no faults\nmode = flat\n");
+    EXPECT_EQ(TvxSim_LoadSettings(dir.file("faults.txt").c_str()), 0);
     std::vector<uint16_t> table(4096, 30);
     EXPECT_EQ(dev::write_ccd_control_data(false, table.data(), 8192, 5), 0);
     // A CCD read-back the module corrupts once is read again.

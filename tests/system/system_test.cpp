@@ -138,6 +138,13 @@ TEST_F(CliTest, EveryCommandOnce) {
     tvxtest::Words px(300 * 200);
     for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<std::uint16_t>(i % 4096);
     tvxtest::write_words(dir.file("in.raw"), px);
+    tvxtest::write_file(dir.file("zero.raw"), std::string(4096u * 1536 * 2, '\0'));
+    // Every processing step off except the separators: two passes, 4-column bands.
+    std::string off = "[PROCESS]\n";
+    for (const char* key : {"DELDC", "DELSHADW", "CORRINJLINE", "PXIMG", "FILLOPENING", "CORRIMGSIZE", "DELNOISE",
+                            "BRISMOOTH_PANO", "CORRBRISCALE", "EMPHASISCONTRAST", "2ndCORRBRISCALE"})
+        off += std::string(key) + "=0\n";
+    tvxtest::write_file(dir.file("off.ini"), off + "[ExOption]\nPictLineNum=1\n");
     tvxtest::write_file(dir.file("tavirex.ini"),
                         "[DLL]\r\nFILENAME=" TVX_SIM_PATH "\r\n[LOADPROG]\r\nFLG_BOOT=1\r\nBOOT=" TVX_SOURCE_DIR
                         "/data/boot.bin\r\nFPGA=" TVX_SOURCE_DIR "/data/fpga_pano.hex\r\n");
@@ -150,6 +157,9 @@ TEST_F(CliTest, EveryCommandOnce) {
         // The recorded readout played back by the module comes out unchanged (compared below).
         {acquire + pano + " --replay" + at("pano.raw") + " --out" + at("again.raw"), 0, "", "again.raw", 12582912},
         {acquire + dir.file("none.txt") + " --out" + at("bad.raw"), 1, "-99 (the speed profile is missing", "bad.raw", 0},
+        // The readout's blocks of 2048 columns joined with a band of 4.
+        {"process --config" + at("off.ini") + " --raw" + at("zero.raw") + " --passes 2 --out" + at("p.raw"), 0,
+         "4100 x 1536", "p.raw", (2u * 2048 + 4) * 1536 * 2},
         {"bitmap" + raw + bmp + size + " --mapping window --distance 2 --gain 50", 0, "", "out.bmp", 1078 + 300 * 200},
         {"bitmap" + raw + bmp + size + " --mapping gamma3 --distance 2 --gain 50", 0, "", nullptr, 0},
         {"window" + raw + size, 0, "", nullptr, 0},

@@ -22,16 +22,12 @@ using tvxtest::Words;
 namespace {
 
 using Save = std::function<std::int32_t(const char* raw, std::int32_t w, std::int32_t h, const char* bmp)>;
-Save plain(int d = 0, int g = 0) {
-    return [=](auto r, auto w, auto h, auto b) { return Tavirex_SaveBitmap(r, w, h, d, g, b); };
-}
+Save plain(int d = 0, int g = 0) { return [=](auto r, auto w, auto h, auto b) { return Tavirex_SaveBitmap(r, w, h, d, g, b); }; }
 Save gamma2(double gamma = 1, double offset = 0, double slope = 1, int d = 0, int g = 0) {
     return [=](auto r, auto w, auto h, auto b) { return Tavirex_SaveBitmap2(r, w, h, d, g, gamma, offset, slope, b); };
 }
 Save gamma3() { return [](auto r, auto w, auto h, auto b) { return Tavirex_SaveBitmap3(r, w, h, 0, 0, 1, 0, 1, b); }; }
-Save windowed(int d = 0, int g = 0) {
-    return [=](auto r, auto w, auto h, auto b) { return Tavirex_SaveBitmapWindow(r, w, h, d, g, b); };
-}
+Save windowed(int d = 0, int g = 0) { return [=](auto r, auto w, auto h, auto b) { return Tavirex_SaveBitmapWindow(r, w, h, d, g, b); }; }
 
 class OutputTest : public tvxtest::LibraryTest {
 protected:
