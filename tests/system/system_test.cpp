@@ -180,7 +180,7 @@ TEST_F(CliTest, EveryCommandOnce) {
         EXPECT_TRUE(!r.file || (tvxtest::read_file(dir.file(r.file)).size() == r.bytes &&
                                 tvxtest::file_exists(dir.file(r.file)) == (r.bytes > 0))) << r.args;
     }
-    EXPECT_EQ(tvxtest::read_file(dir.file("again.raw")), tvxtest::read_file(dir.file("pano.raw")));
+    EXPECT_TRUE(tvxtest::read_file(dir.file("again.raw")) == tvxtest::read_file(dir.file("pano.raw"))) << "replay differs";
 }
 
 TEST_F(CliTest, CalibrateFromDarkAndFlatReadouts) {
