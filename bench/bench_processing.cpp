@@ -77,7 +77,7 @@ struct Scene {
         std::strcpy(tvx::ConfigPath, config.c_str());
         tvx::PassCount = 2;
         tvx::ReadSegments = 2;
-        tvx::ImageReadOut = 1;  // stands for the readout that filled the image
+        tvx::PictureStage = tvx::kPictureReadOut;  // stands for the readout that filled the image
     }
 };
 

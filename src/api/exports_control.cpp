@@ -25,7 +25,7 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_Init(const char* configPath, uint32_t s
     config::read_init_keys(Device, configPath);
     std::memcpy(ConfigPath, configPath, length + 1);
     TomoImageActive = 0;
-    ImageReadOut = 0;
+    PictureStage = kPictureNone;
     const auto center = static_cast<int32_t>(platform::profile_int("INIT_WINDOW", "WINDOW_CENTER", 2048, configPath));
     const auto width = static_cast<int32_t>(platform::profile_int("INIT_WINDOW", "WINDOW_WIDTH", 4096, configPath));
     Tavirex_SetWindowPos(center, width);

@@ -76,9 +76,9 @@ std::int32_t set_param_for_pict(DeviceContext& record, const char* speed_profile
     if (ceph ? passes != 1 : (passes < 1 || passes > core::kMaxPasses)) return TAVIREX_E_PASS_COUNT;
 
     // Releasing the blocks also clears ClockTable and ImageBuffer in the record, so
-    // nothing can reach the old blocks if this set-up stops half way; the image
-    // counts as read only after a readout of this set-up.
-    ImageReadOut = 0;
+    // nothing can reach the old blocks if this set-up stops half way; only a
+    // readout after this set-up succeeds makes a picture to process.
+    PictureStage = kPictureNone;
     release_picture_blocks();
     if (!allocate_picture_blocks(ceph)) return TAVIREX_E_PICTURE_BUFFER;
 
@@ -104,8 +104,7 @@ std::int32_t set_param_for_pict(DeviceContext& record, const char* speed_profile
 
     const DeviceContext snapshot = record;
     rc = picture_setup(snapshot);
-    // A set-up the module did not take leaves no image to read or process.
-    if (rc != TAVIREX_OK) record.ImageBuffer = nullptr;
+    if (rc == TAVIREX_OK) PictureStage = kPictureSetUp;
     return rc;
 }
 

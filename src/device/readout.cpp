@@ -111,7 +111,7 @@ std::int32_t read_image(DeviceContext& r, std::uint32_t segments) noexcept {
 
     copy_readout(raw.data(), r.ImageHeight, samples_per_row(r), r.ImageBuffer);
     rc = ready_check(r.InitValue, r.LanRetry);
-    if (rc == TAVIREX_OK) ImageReadOut = 1;
+    if (rc == TAVIREX_OK && PictureStage == kPictureSetUp) PictureStage = kPictureReadOut;
     return rc;
 }
 

@@ -18,7 +18,7 @@ core::ImageView image_of(DeviceContext& d) { return core::ImageView{d.ImageBuffe
 // The image must exist and the pass bookkeeping must describe it.
 bool image_ready() {
     const DeviceContext& d = Device;
-    if (ImageReadOut == 0) return false;
+    if (PictureStage != kPictureReadOut) return false;
     if (d.ImageBuffer == nullptr || d.ImageWidth == 0 || d.ImageHeight == 0) return false;
     if (PassCount < 1 || PassCount > core::kMaxPasses) return false;
     return ReadSegments >= 1 && ReadSegments <= PassCount;

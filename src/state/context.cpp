@@ -13,7 +13,7 @@ std::uint8_t SerialReplyBuffer[kSerialReplySize]{};
 std::uint16_t* PassTable = nullptr;
 float* SpeedProfile = nullptr;
 std::uint32_t PassCount = 0;
-std::uint32_t ImageReadOut = 0;
+std::uint32_t PictureStage = kPictureNone;
 std::uint32_t ReadSegments = 0;
 std::uint32_t TomoImageActive = 0;
 std::uint32_t ModuleBooted[2]{};

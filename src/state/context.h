@@ -40,9 +40,13 @@ extern std::size_t ImageBufferStorageBytes;
 extern std::uint16_t* PassTable;
 extern float* SpeedProfile;
 extern std::uint32_t PassCount;
-// 1 from a readout that filled the image until the next picture set-up or
-// Tavirex_Init: the processing exports work only on an image that was read.
-extern std::uint32_t ImageReadOut;
+// Where the picture of the last set-up stands. Tavirex_Init and a set-up that
+// fails leave kPictureNone, a set-up that succeeds kPictureSetUp, a readout after
+// it kPictureReadOut. The processing exports work only on a picture read out.
+constexpr std::uint32_t kPictureNone = 0;
+constexpr std::uint32_t kPictureSetUp = 1;
+constexpr std::uint32_t kPictureReadOut = 2;
+extern std::uint32_t PictureStage;
 extern std::uint32_t ReadSegments;
 extern std::uint32_t TomoImageActive;
 extern std::uint32_t ModuleBooted[2];

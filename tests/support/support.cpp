@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -9,37 +10,50 @@
 #include "state/context.h"
 #include "core/alloc.h"
 #include "link/link.h"
+#include "output/bitmap.h"
 #include "output/window.h"
 
 #if defined(_WIN32)
-#include <io.h>
-#define tvx_dup _dup
-#define tvx_dup2 _dup2
-#define tvx_close _close
-#define tvx_fileno _fileno
+#include <io.h>  // dup, dup2, close under their POSIX names
 #else
+#include <sys/wait.h>
 #include <unistd.h>
-#define tvx_dup dup
-#define tvx_dup2 dup2
-#define tvx_close close
-#define tvx_fileno fileno
 #endif
 
 namespace fs = std::filesystem;
 
 namespace tvxtest {
 
+namespace {
+unsigned g_counter = 0;
+
+std::string unique_temp(const char* prefix) {
+    return (fs::temp_directory_path() / (prefix + std::to_string(std::rand()) + "-" + std::to_string(++g_counter)))
+        .string();
+}
+
+[[maybe_unused]] std::string crlf_to_lf(const std::string& t) {
+    std::string lf;
+    for (std::size_t i = 0; i < t.size(); ++i)
+        if (!(t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n')) lf.push_back(t[i]);
+    return lf;
+}
+
+// A command line for std::system: cmd.exe drops the outermost pair of quotes of a /c line.
+int shell(const std::string& cmd) {
+#if defined(_WIN32)
+    return std::system(("\"" + cmd + "\"").c_str());
+#else
+    const int s = std::system(cmd.c_str());
+    return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+#endif
+}
+}  // namespace
+
 TempDir::TempDir() {
-    static unsigned counter = 0;
-    for (;;) {
-        fs::path p = fs::temp_directory_path() /
-                     ("tavirex-test-" + std::to_string(std::rand()) + "-" + std::to_string(++counter));
-        std::error_code ec;
-        if (fs::create_directory(p, ec)) {
-            path_ = p.string();
-            return;
-        }
-    }
+    std::error_code ec;
+    do path_ = unique_temp("tavirex-test-");
+    while (!fs::create_directory(path_, ec));
 }
 
 TempDir::~TempDir() {
@@ -50,8 +64,7 @@ TempDir::~TempDir() {
 std::string TempDir::file(const std::string& name) const { return (fs::path(path_) / name).string(); }
 
 void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 bool file_exists(const std::string& path) {
@@ -66,21 +79,25 @@ std::string read_file(const std::string& path) {
     return s.str();
 }
 
-namespace {
-[[maybe_unused]] std::string crlf_to_lf(const std::string& t) {
-    std::string lf;
-    for (std::size_t i = 0; i < t.size(); ++i)
-        if (!(t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n')) lf.push_back(t[i]);
-    return lf;
-}
-}  // namespace
-
 std::string read_text_file(const std::string& path) {
 #if defined(_WIN32)
     return crlf_to_lf(read_file(path));
 #else
     return read_file(path);
 #endif
+}
+
+std::string bytes_of(const Words& words) {
+    std::string s;
+    for (std::uint16_t w : words) s += {static_cast<char>(w & 0xFF), static_cast<char>(w >> 8)};
+    return s;
+}
+
+Words words_of(const std::string& b) {
+    Words w(b.size() / 2);
+    for (std::size_t i = 0; i < w.size(); ++i)
+        w[i] = static_cast<std::uint16_t>(static_cast<std::uint8_t>(b[2 * i]) | static_cast<std::uint8_t>(b[2 * i + 1]) << 8);
+    return w;
 }
 
 void reset_library() {
@@ -92,17 +109,19 @@ void reset_library() {
     tvx::SeparatorLineList = tvx::SeparatorLines{};
     tvx::ConfigPath[0] = '\0';
     tvx::SerialPassThrough = 1;
-    for (auto& b : tvx::SerialReplyBuffer) b = 0;
-    tvx::PassCount = 0;
-    tvx::ReadSegments = 0;
-    tvx::TomoImageActive = 0;
-    tvx::ModuleBooted[0] = tvx::ModuleBooted[1] = 0;
-    tvx::CurrentModule = 0;
+    std::fill(std::begin(tvx::SerialReplyBuffer), std::end(tvx::SerialReplyBuffer), 0);
+    tvx::PassCount = tvx::ReadSegments = tvx::TomoImageActive = 0;
+    tvx::ModuleBooted[0] = tvx::ModuleBooted[1] = tvx::CurrentModule = 0;
     tvx::output::Window = tvx::output::DisplayWindow{};
+    TvxSim_Reset();
 }
 
-FailAllocation::FailAllocation(std::uint64_t nth, bool sticky) { tvx::core::test_fail_allocation(nth, sticky); }
-FailAllocation::~FailAllocation() { tvx::core::test_fail_allocation(0); }
+std::int32_t with_failed_allocation(std::uint64_t nth, const std::function<std::int32_t()>& call) {
+    tvx::core::test_fail_allocation(nth);
+    const std::int32_t rc = call();
+    tvx::core::test_fail_allocation(0);
+    return rc;
+}
 
 InDirectory::InDirectory(const std::string& dir) : previous_(fs::current_path().string()) { fs::current_path(dir); }
 InDirectory::~InDirectory() {
@@ -110,31 +129,128 @@ InDirectory::~InDirectory() {
     fs::current_path(previous_, ec);
 }
 
-CaptureStderr::CaptureStderr() {
-    static unsigned counter = 0;
-    path_ = (fs::temp_directory_path() / ("tavirex-stderr-" + std::to_string(++counter) + ".txt")).string();
+CaptureStderr::CaptureStderr() : path_(unique_temp("tavirex-stderr-")) {
     std::fflush(stderr);
-    saved_fd_ = tvx_dup(tvx_fileno(stderr));
+    saved_fd_ = dup(fileno(stderr));
     if (std::freopen(path_.c_str(), "w", stderr) == nullptr) done_ = true;
 }
 
 std::string CaptureStderr::text() {
     if (!done_) {
         std::fflush(stderr);
-        tvx_dup2(saved_fd_, tvx_fileno(stderr));
-        tvx_close(saved_fd_);
+        dup2(saved_fd_, fileno(stderr));
+        close(saved_fd_);
         done_ = true;
     }
-    std::string t = read_file(path_);
+    const std::string t = read_text_file(path_);  // standard error is a text stream
     std::error_code ec;
     fs::remove(path_, ec);
-#if defined(_WIN32)
-    // Standard error is a text stream on Windows: each line end reaches the file as CR LF.
-    t = crlf_to_lf(t);
-#endif
     return t;
 }
 
 CaptureStderr::~CaptureStderr() { (void)text(); }
+
+int run_cli(const std::string& args, const std::string& log) {
+    return shell("\"" TVX_CLI_PATH "\" " + args + " > \"" + log + "\" 2>&1");
+}
+
+std::uint32_t le(const std::string& s, std::size_t at, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(s[at + static_cast<std::size_t>(i)]);
+    return v;
+}
+
+std::string make_bitmap(std::int32_t width, std::int32_t height, std::uint8_t grey, std::uint8_t pad) {
+    std::string file(tvx::output::kBitmapHeaderBytes, '\0');
+    tvx::output::build_bitmap_header(reinterpret_cast<std::uint8_t*>(file.data()), width, height,
+                                     tvx::output::kBitmapResolution);
+    std::string row(stride(width), static_cast<char>(pad));
+    row.replace(0, static_cast<std::size_t>(width), static_cast<std::size_t>(width), static_cast<char>(grey));
+    for (std::int32_t y = 0; y < height; ++y) file += row;
+    return file;
+}
+
+std::vector<int> pixels(const std::string& file, std::int32_t width, std::int32_t height) {
+    std::vector<int> out;
+    for (std::int32_t y = 0; y < height; ++y)
+        for (std::int32_t x = 0; x < width; ++x) out.push_back(pixel(file, width, y, x));
+    return out;
+}
+
+// ---- in-process link ------------------------------------------------------
+
+FakeLink* FakeLink::current = nullptr;
+
+namespace {
+int g_module_token;
+
+int32_t fake_init(const char*, uint32_t, uint32_t) {
+    ++FakeLink::current->init_calls;
+    return FakeLink::current->init_result;
+}
+
+int32_t fake_comm(uint32_t command, uint32_t address, uint32_t count, void* buffer) {
+    FakeLink& f = *FakeLink::current;
+    f.calls.push_back(LinkCall{command, address, count, {}});
+    if (f.calls.size() == f.fail_call) return f.fail_code;
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    if (command == TAVIREX_LINK_READ) {
+        if (f.on_read) return f.on_read(address, count, bytes);
+        const bool pict = address == 0x26000000 || address == 0x27000000;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint16_t w = pict ? f.picture((address == 0x27000000 ? 8388608 : 0) + i / 2) : f.status;
+            bytes[i] = address == 0x27F02000 ? (i < f.ccd.size() ? f.ccd[i] : 0) : std::uint8_t(i % 2 ? w >> 8 : w);
+        }
+        return static_cast<std::int32_t>(count);
+    }
+    LinkCall& c = f.calls.back();
+    if (bytes != nullptr) c.data.assign(bytes, bytes + count);
+    if (command == TAVIREX_LINK_WRITE && address == 0x27F02000 && f.ccd_memory) f.ccd = c.data;
+    if (command == TAVIREX_LINK_WRITE && address == 0x27F0000E && f.stsreg >= 0) f.status = c.value() | f.stsreg;
+    return f.on_command ? f.on_command(c) : 0;
+}
+
+int32_t fake_send(const uint8_t*, uint32_t) { return 0; }
+int32_t fake_recv(uint8_t*) { return 0; }
+int32_t fake_check() { return 0; }
+}  // namespace
+
+FakeLink::FakeLink() {
+    current = this;
+    tvx::link::Link = tvx::link::LinkState{&g_module_token, 0, fake_init, fake_comm, fake_send, fake_recv, fake_check};
+}
+
+FakeLink::~FakeLink() {
+    tvx::link::Link = tvx::link::LinkState{};
+    current = nullptr;
+}
+
+std::vector<LinkCall> FakeLink::of(std::uint32_t command) const {
+    std::vector<LinkCall> out;
+    for (const auto& c : calls)
+        if (c.command == command) out.push_back(c);
+    return out;
+}
+
+std::string FakeLink::traffic() const {
+    std::string out;
+    for (const auto& c : calls) {
+        char b[48];
+        const unsigned a = c.address, n = c.count;
+        if (c.command == TAVIREX_LINK_WRITE && n == 2) std::snprintf(b, sizeof b, "W %X %04X", a, unsigned{c.value()});
+        else if (c.command == TAVIREX_LINK_WRITE) std::snprintf(b, sizeof b, "W %X #%u", a, n);
+        else if (c.command == TAVIREX_LINK_READ && a == 0x27F00002 && n == 2) std::snprintf(b, sizeof b, "S");
+        else if (c.command == TAVIREX_LINK_READ) std::snprintf(b, sizeof b, "R %X #%u", a, n);
+        else std::snprintf(b, sizeof b, "C %u #%u", unsigned{c.command}, n);
+        out += (out.empty() ? "" : ", ") + std::string(b);
+    }
+    return out;
+}
+
+TvxSimStats sim_stats() {
+    TvxSimStats s{};
+    TvxSim_GetStats(&s);
+    return s;
+}
 
 }  // namespace tvxtest

@@ -1,11 +1,33 @@
-// Helpers shared by the unit and system tests.
+// Helpers shared by every test: files, library state, the command-line host,
+// bitmap bytes, and an in-process link that records register traffic.
 #pragma once
 
+// The headers every test file uses come with it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/alloc.h"
+#include "link/link.h"
+#include "tavirex.h"
+#include "tavirex_link.h"
+#include "tvxsim_control.h"
+
 namespace tvxtest {
+
+using Words = std::vector<std::uint16_t>;
+// Result codes of several calls, compared in one go.
+using Codes = std::vector<std::int32_t>;
 
 // A fresh folder under the system's temporary folder, removed with its files at the end.
 class TempDir {
@@ -15,30 +37,42 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
-    // Path of a file inside the folder.
     std::string file(const std::string& name) const;
 
 private:
     std::string path_;
 };
 
+// Record fields of any arithmetic type as one list, to compare with the values expected.
+template <typename... T>
+std::vector<double> vals(T... v) { return {static_cast<double>(v)...}; }
+
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
 std::string read_file(const std::string& path);
-// A text file the library wrote in text mode (logs, dumps): on Windows its line
-// ends are CR LF on disk; this gives them back as LF so one expectation serves both.
+// A text file the library wrote in text mode: CR LF line ends on Windows come back as LF.
 std::string read_text_file(const std::string& path);
+// Raw images, calibration and line tables: little-endian 16-bit words without a header.
+std::string bytes_of(const Words& words);
+Words words_of(const std::string& bytes);
+inline void write_words(const std::string& path, const Words& w) { write_file(path, bytes_of(w)); }
+inline Words read_words(const std::string& path) { return words_of(read_file(path)); }
 
-// Puts the library back into its load-time state: link unloaded, picture
-// blocks released, globals cleared, allocation failures off.
+// Puts the library back into its load-time state (link unloaded, picture
+// blocks released, globals cleared, allocation failures off) and power-cycles
+// the simulated module.
 void reset_library();
 
-// Makes every allocation from the Nth on fail while alive; restores normal allocation at the end.
-class FailAllocation {
-public:
-    explicit FailAllocation(std::uint64_t nth, bool sticky = false);
-    ~FailAllocation();
+// The library reset before and after each test, and a folder for its files.
+class LibraryTest : public ::testing::Test {
+protected:
+    void SetUp() override { reset_library(); }
+    void TearDown() override { reset_library(); }
+    TempDir dir;
 };
+
+// The result of `call` run with every allocation from the Nth on failing.
+std::int32_t with_failed_allocation(std::uint64_t nth, const std::function<std::int32_t()>& call);
 
 // Runs from the folder while alive (the library writes its logs into the current folder).
 class InDirectory {
@@ -63,4 +97,70 @@ private:
     bool done_ = false;
 };
 
+// Runs the command-line host with `args`, its output into the file `log`; its exit status.
+int run_cli(const std::string& args, const std::string& log);
+
+// ---- 8-bit bitmaps --------------------------------------------------------
+
+// Little-endian field of `bytes` bytes at `at`.
+std::uint32_t le(const std::string& s, std::size_t at, int bytes);
+inline std::size_t stride(std::int32_t width) { return (static_cast<std::size_t>(width) + 3) / 4 * 4; }
+// A bitmap file whose every pixel is `grey` and whose padding bytes are `pad`.
+std::string make_bitmap(std::int32_t width, std::int32_t height, std::uint8_t grey, std::uint8_t pad = 0);
+// Pixel at stored row `row` (0 = lowest) and column `col`.
+inline int pixel(const std::string& file, std::int32_t width, std::int32_t row, std::int32_t col) {
+    return static_cast<std::uint8_t>(file[1078 + static_cast<std::size_t>(row) * stride(width) +
+                                          static_cast<std::size_t>(col)]);
+}
+// All pixels, lowest stored row first, padding left out.
+std::vector<int> pixels(const std::string& file, std::int32_t width, std::int32_t height);
+
+// ---- in-process link ------------------------------------------------------
+
+struct LinkCall {
+    std::uint32_t command, address, count;
+    std::vector<std::uint8_t> data;  // bytes written
+    std::uint16_t value() const { return data.size() >= 2 ? static_cast<std::uint16_t>(data[0] | data[1] << 8) : 0; }
+};
+
+// The module behind an in-process link: installs its entry points as the loaded
+// link library, records every call and answers as the module does: a status
+// register, a CCD control RAM that reads back what was written, and a picture
+// memory of known samples. Tests change the model or replace the answers.
+class FakeLink {
+public:
+    FakeLink();
+    ~FakeLink();
+    FakeLink(const FakeLink&) = delete;
+    FakeLink& operator=(const FakeLink&) = delete;
+
+    std::vector<LinkCall> calls;
+    std::int32_t init_result = 0;
+    int init_calls = 0;
+    std::uint16_t status = 0x0001;  // every read outside the CCD control RAM and the picture memory
+    int stsreg = -1;                // >= 0: a STSREG write sets the status to its value | stsreg
+    bool ccd_memory = true;         // false: the CCD control RAM reads back zeros
+    std::vector<std::uint8_t> ccd;
+    // Picture memory sample s, counted over both 16 MiB windows: junk in the top nibble.
+    static std::uint16_t known_sample(std::size_t s) { return static_cast<std::uint16_t>(0xA000 | s % 4001); }
+    std::uint16_t (*picture)(std::size_t sample) = known_sample;
+    std::size_t fail_call = 0;  // the Nth call (EtherInit aside) returns fail_code
+    std::int32_t fail_code = 0;
+    std::function<std::int32_t(const LinkCall&)> on_command;  // replaces the answer to writes and commands
+    std::function<std::int32_t(std::uint32_t address, std::uint32_t count, std::uint8_t* into)> on_read;
+
+    std::vector<LinkCall> of(std::uint32_t command) const;
+    // The calls as one line: "W addr value" (register write), "W addr #count" (block
+    // write), "S" (status read), "R addr #count" (other read), "C command #count".
+    std::string traffic() const;
+
+    static FakeLink* current;
+};
+
+// The simulated module's counters. The tests link the module, so they share the
+// one module state with the library, which loads the same shared object.
+TvxSimStats sim_stats();
+
 }  // namespace tvxtest
+
+using tvxtest::Codes;

@@ -1,62 +1,17 @@
 // Sensor initialisation, picture set-up, arming, status, readout and reset
 // through the C exports, against an in-process module that echoes the CCD
 // control RAM and serves a known picture memory.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <string>
-#include <vector>
 
 #include "state/context.h"
-#include "core/alloc.h"
 #include "device/front_end.h"
 #include "support/support.h"
-#include "tavirex.h"
-#include "unit/link_traffic.h"
 
 using tvx::Device;
+using tvxtest::FakeLink;
 using tvxtest::LinkCall;
-using tvxtest::traffic;
+using tvxtest::vals;
 
 namespace {
-
-constexpr std::uint32_t kCcd = 0x27F02000;
-constexpr std::uint32_t kWindow2 = 0x27000000;
-
-// Picture memory sample s (counted over both 16 MiB windows): junk in the top nibble.
-std::uint16_t raw_sample(std::size_t s) { return static_cast<std::uint16_t>(0xA000 | (s % 4001)); }
-
-// The module as the library sees it through the link: status register, CCD
-// control RAM with read-back, picture memory; optionally the Nth call fails.
-struct Module {
-    tvxtest::FakeLink fake;
-    std::uint16_t status = 0x0001;
-    std::vector<std::uint8_t> ccd;
-    std::uint16_t (*picture)(std::size_t) = raw_sample;
-    int fail_call = 0;
-    std::int32_t fail_code = 0;
-    int seen = 0;
-    // An FPGA that starts when STSREG is written: the status then reports the value and the picture bit.
-    bool start_on_stsreg = false;
-
-    Module() {
-        fake.on_command = [this](const LinkCall& c) -> std::int32_t {
-            if (++seen == fail_call) return fail_code;
-            if (c.command == 513 && c.address == kCcd) ccd = c.data;
-            if (start_on_stsreg && c.command == 513 && c.address == 0x27F0000E) status = 0x0100 | c.value();
-            return 0;
-        };
-        fake.on_read = [this](std::uint32_t a, std::uint32_t count, std::uint8_t* into) -> std::int32_t {
-            if (++seen == fail_call) return fail_code;
-            const bool pict = a == 0x26000000 || a == kWindow2;
-            for (std::uint32_t i = 0; i < count; ++i) {
-                const std::uint16_t w = pict ? picture((a == kWindow2 ? 8388608 : 0) + i / 2) : status;
-                into[i] = a == kCcd ? (i < ccd.size() ? ccd[i] : 0) : static_cast<std::uint8_t>(i % 2 ? w >> 8 : w);
-            }
-            return static_cast<std::int32_t>(count);
-        };
-    }
-};
 
 // Converter group: the select, then each word between two idle checks.
 std::string group(int select, std::initializer_list<std::uint16_t> words) {
@@ -69,27 +24,32 @@ std::string group(int select, std::initializer_list<std::uint16_t> words) {
     return s;
 }
 
-class AcquisitionTest : public ::testing::Test {
+class AcquisitionTest : public tvxtest::LibraryTest {
 protected:
     void SetUp() override {
-        tvxtest::reset_library();
+        LibraryTest::SetUp();
         config = dir.file("unit.ini");
         tvxtest::write_file(dir.file("fpga.hex"), ":020000040000FA\n:0400000001020304F2\n:00000001FF\n");
-        tvxtest::write_file(config,
-                            "[LOADPROG]\nFPGA=" + dir.file("fpga.hex") + "\n[AD1SET]\nACTION_D0=1\nACTION_D5=1\nCONTROL_D7=1\nCONTROL_D8=1\n"
-                            "[PROCESS]\nBRISMOOTH=0\nBRISMOOTH_PANO=1\nBRISMOOTH_CEPH=0\n");
+        tvxtest::write_file(config, "[LOADPROG]\nFPGA=" + dir.file("fpga.hex") +
+                                        "\n[AD1SET]\nACTION_D0=1\nACTION_D5=1\nCONTROL_D7=1\nCONTROL_D8=1\n"
+                                        "[PROCESS]\nBRISMOOTH=0\nBRISMOOTH_PANO=1\nBRISMOOTH_CEPH=0\n");
         std::string forty;
         for (int i = 0; i < 100; ++i) forty += "40\n";
         profile = dir.file("speed.txt");
         tvxtest::write_file(profile, forty);
         ASSERT_EQ(Tavirex_Init(config.c_str(), 1), 0);
         tvx::ModuleBooted[0] = 1;
+        fresh();
     }
-    void TearDown() override { tvxtest::reset_library(); }
-
-    tvxtest::TempDir dir;
-    std::string config;
-    std::string profile;
+    // A new module behind the link (installed after the library reset, which unloads any link).
+    FakeLink& fresh() {
+        link_.reset();
+        link_ = std::make_unique<FakeLink>();
+        return *(m = link_.get());
+    }
+    std::unique_ptr<FakeLink> link_;
+    FakeLink* m = nullptr;
+    std::string config, profile;
 };
 
 TEST(ConverterWordsTest, SwitchesGainsAndClampInTheFiveWords) {
@@ -97,9 +57,10 @@ TEST(ConverterWordsTest, SwitchesGainsAndClampInTheFiveWords) {
     struct Row { tvx::AdSetGroup g; std::vector<std::uint16_t> words; };
     const Row rows[] = {
         {{{1, 0, 0, 0, 0, 1}, 150, 0, {0, 0, 0, 1, 0, 0, 0, 1, 1, 0}, 32}, {0x00A1, 0x1096, 0x2000, 0x3008, 0x4020}},
-        // Only the lowest bit of each switch counts; Control[9] goes to bit 9; large values carry.
-        {{{1, 2, 3, 0, 0, 1}, 485, 0x1005, {0, 0, 0, 1, 0, 0, 0, 1, 1, 1}, 0xC000},
-         {0x00A5, 0x11E5, 0x3005, 0x3208, 0x0000}},
+        // Only the lowest bit of each switch counts; Control[0..6] go to bits 0..6, Control[9] to bit 9,
+        // Control[7] and [8] nowhere; large values carry.
+        {{{1, 2, 3, 0, 0, 1}, 485, 0x1005, {0, 0, 0, 1, 0, 0, 3, 1, 1, 1}, 0xC000},
+         {0x00A5, 0x11E5, 0x3005, 0x3248, 0x0000}},
     };
     for (const auto& row : rows) {
         std::uint16_t w[5];
@@ -109,20 +70,17 @@ TEST(ConverterWordsTest, SwitchesGainsAndClampInTheFiveWords) {
 }
 
 TEST_F(AcquisitionTest, SensorInitialisationSetsTheModeAndLoadsOnlyWhenAsked) {
-    Module m;
+    // CephMode, FpgaLoad, BRISMOOTH from the mode's key, FewSideCutRatio.
+    const auto record = [] { return vals(Device.CephMode, Device.FpgaLoad, Device.ProcessFlags[tvx::kBriSmooth], Device.FewSideCutRatio); };
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
-    EXPECT_TRUE(m.fake.calls.empty());
-    EXPECT_EQ(Device.CephMode, 0);
-    EXPECT_EQ(Device.FpgaLoad, 0);
-    EXPECT_EQ(Device.ProcessFlags[tvx::kBriSmooth], 1);
+    EXPECT_TRUE(m->calls.empty());
+    EXPECT_EQ(record(), std::vector<double>({0, 0, 1, 0.001}));
     ASSERT_EQ(Tavirex_SetSensMduInit_Ceph(config.c_str(), 1, 0), 0);
-    EXPECT_EQ(Device.CephMode, 1);
-    EXPECT_EQ(Device.ProcessFlags[tvx::kBriSmooth], 0);
-    EXPECT_DOUBLE_EQ(Device.FewSideCutRatio, 0.005);
+    EXPECT_EQ(record(), std::vector<double>({1, 0, 0, 0.005}));
     // Loading requested: the FPGA already runs (status reports InitValue), one read.
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 7), 0);
     EXPECT_EQ(Device.FpgaLoad, 1);
-    EXPECT_EQ(traffic(m.fake), "S");
+    EXPECT_EQ(m->traffic(), "S");
     tvx::ModuleBooted[0] = 0;
     EXPECT_EQ(Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 1), 9);
     EXPECT_EQ(Tavirex_SetSensMduInit_Pano(nullptr, 0), 3);
@@ -138,15 +96,9 @@ TEST_F(AcquisitionTest, PictureSetUpTrafficTableAndRecord) {
     };
     // start: 0 for the configured start signal; record: ClockMode, ImageWidth, ImageHeight, ClockTableLength,
     // and SegmentCount, SegmentStart, SegmentWidth of the last pass, PassCount.
-    struct Row {
-        bool ceph;
-        std::uint32_t passes;
-        std::uint8_t start;
-        std::uint16_t timelag;
-        std::string traffic;
-        std::vector<int> record;
-    };
-    const Row rows[] = {
+    const struct Row {
+        bool ceph; std::uint32_t passes; std::uint8_t start; std::uint16_t timelag; std::string traffic; std::vector<int> record;
+    } rows[] = {
         // 10 converter words, then the ready check.
         {false, 1, 0, 100, set_up("0040", 8192, 2, 0x1096) + ", S", {0, 4096, 1536, 4096, 1, 2, 417, 1}},
         // Four passes and start signal 3: MODREG = 16 x (12 + 3).
@@ -156,44 +108,35 @@ TEST_F(AcquisitionTest, PictureSetUpTrafficTableAndRecord) {
     };
     const std::uint8_t configured = Device.StartSignal;
     for (const auto& row : rows) {
-        Module m;
+        fresh();
         const auto set_up_pict = row.ceph ? Tavirex_SetParamforPictEx_Ceph : Tavirex_SetParamforPictEx;
         ASSERT_EQ(row.ceph ? Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0)
                            : Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
         Device.StartSignal = row.start ? row.start : configured;
         ASSERT_EQ(set_up_pict(profile.c_str(), row.passes, 10, row.timelag), 0);
-        EXPECT_EQ(traffic(m.fake), row.traffic) << row.passes;
+        EXPECT_EQ(m->traffic(), row.traffic) << row.passes;
         EXPECT_EQ(std::vector<int>({Device.ClockMode, Device.ImageWidth, Device.ImageHeight, Device.ClockTableLength,
                                     Device.SegmentCount, Device.SegmentStart[row.passes - 1],
                                     Device.SegmentWidth[row.passes - 1], static_cast<int>(tvx::PassCount)}),
                   row.record) << row.passes;
-        EXPECT_EQ(Device.ClockTable, tvx::ClockTableStorage);
-        EXPECT_EQ(Device.ImageBuffer, tvx::ImageBufferStorage);
+        EXPECT_TRUE(Device.ClockTable == tvx::ClockTableStorage && Device.ImageBuffer == tvx::ImageBufferStorage);
         if (row.timelag == 0) continue;
         // The table sent for TIMELAG 100: lag 1023, 227 after merging, then 30 to the end of the ramp.
         std::vector<int> table(4096, 30), sent;
-        table[0] = 1023;
-        table[1] = 227;
-        for (std::size_t i = 0; i + 1 < m.ccd.size(); i += 2) sent.push_back(m.ccd[i] | (m.ccd[i + 1] << 8));
+        table[0] = 1023, table[1] = 227;
+        for (std::size_t i = 0; i + 1 < m->ccd.size(); i += 2) sent.push_back(m->ccd[i] | (m->ccd[i + 1] << 8));
         EXPECT_EQ(sent, table);
     }
 }
 
 TEST_F(AcquisitionTest, SetUpArgumentAndSettingChecksComeBeforeAnyLinkCall) {
-    Module m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     tvxtest::write_file(dir.file("empty.txt"), "");
     tvxtest::write_file(dir.file("fast.txt"), "200\n200\n200\n");
-    struct Row {
-        const char* what;
-        const char* file;
-        std::uint32_t passes;
-        std::uint16_t timelag;
-        bool ceph;
-        void (*prepare)();  // changes one setting of the configured record
-        std::int32_t rc;
-    };
-    const Row rows[] = {
+    // {what, profile, passes, TIMELAG, cephalometric, a change to the configured record, result}
+    const struct Row {
+        const char *what, *file; std::uint32_t passes; std::uint16_t timelag; bool ceph; void (*prepare)(); std::int32_t rc;
+    } rows[] = {
         {"no pass", "speed.txt", 0, 0, false, nullptr, -97},
         {"five passes", "speed.txt", 5, 0, false, nullptr, -97},
         {"two cephalometric passes", "speed.txt", 2, 0, true, nullptr, -97},
@@ -214,106 +157,88 @@ TEST_F(AcquisitionTest, SetUpArgumentAndSettingChecksComeBeforeAnyLinkCall) {
         const std::string path = row.file ? dir.file(row.file) : std::string();
         const auto set_up = row.ceph ? Tavirex_SetParamforPictEx_Ceph : Tavirex_SetParamforPictEx;
         EXPECT_EQ(set_up(row.file ? path.c_str() : nullptr, row.passes, 10, row.timelag), row.rc) << row.what;
-        EXPECT_TRUE(m.fake.calls.empty()) << row.what;
+        EXPECT_TRUE(m->calls.empty()) << row.what;
         Device = configured;
     }
     EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
 }
 
 TEST_F(AcquisitionTest, SetUpVerificationAndConverterFailures) {
-    Module m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     // Read-back never matches (the module keeps no CCD data): 4 after LanRetry attempts of write, read, read.
-    m.fake.on_command = [](const LinkCall&) { return 0; };
+    m->ccd_memory = false;
     EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 4);
-    EXPECT_EQ(m.fake.of(514).size(), 10u);
+    EXPECT_EQ(m->of(514).size(), 10u);
     // Converter stays busy.
-    Module busy;
-    busy.status = 0x0201;
+    fresh().status = 0x0201;
     EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 2);
 }
 
 TEST_F(AcquisitionTest, ArmingAndStatus) {
-    Module m;
-    const auto arm = [&m](std::uint16_t table_length, std::uint8_t pattern) {
-        m.fake.calls.clear();
-        Device.ClockTableLength = table_length;
-        Device.PictPattern = pattern;
-        return Tavirex_SetWaitXExpose();
-    };
-    ASSERT_EQ(arm(4096, 0), 0);
-    EXPECT_EQ(traffic(m.fake), "W 27F00034 0000, W 27F00008 0002, W 27F00010 0001, W 27F00012 0001, "
-                               "W 27F00008 0001, S");
-    ASSERT_EQ(arm(3500, 1), 0);
-    EXPECT_EQ(traffic(m.fake), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001, W 27F00012 0000, "
-                               "W 27F00008 0011, S");
-    EXPECT_EQ(arm(1000, 1), 3);
-    EXPECT_EQ(traffic(m.fake), "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001");
-    EXPECT_EQ(arm(1000, 2), 3);
-    EXPECT_EQ(traffic(m.fake), "");
+    // {clock table length, picture pattern, result, traffic}: a table of neither length stops before SETLIN.
+    const struct { std::uint16_t length; std::uint8_t pattern; std::int32_t rc; const char* traffic; } arming[] = {
+        {4096, 0, 0, "W 27F00034 0000, W 27F00008 0002, W 27F00010 0001, W 27F00012 0001, W 27F00008 0001, S"},
+        {3500, 1, 0, "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001, W 27F00012 0000, W 27F00008 0011, S"},
+        {1000, 1, 3, "W 27F00034 0000, W 27F00008 0012, W 27F00010 0001"}, {1000, 2, 3, ""}};
+    for (const auto& a : arming) {
+        m->calls.clear();
+        Device.ClockTableLength = a.length, Device.PictPattern = a.pattern;
+        EXPECT_EQ(Tavirex_SetWaitXExpose(), a.rc) << a.length;
+        EXPECT_EQ(m->traffic(), a.traffic) << a.length;
+    }
 
     // The picture bit, then the ready check: one read, or LanRetry reads of a module that is not ready.
     struct Row { std::uint16_t status; std::int32_t rc; std::uint8_t picture; const char* traffic; };
     for (const Row& row :
          {Row{0x0101, 0, 1, "S, S"}, Row{0x0001, 0, 0, "S, S"}, Row{0x0100, 1, 1, "S, S, S, S, S, S"}}) {
-        m.fake.calls.clear();
-        m.status = row.status;
+        m->calls.clear();
+        m->status = row.status;
         std::uint8_t picture = 7;
         EXPECT_EQ(Tavirex_CheckPictStatus(&picture), row.rc) << row.status;
-        EXPECT_EQ(picture, row.picture) << row.status;
-        EXPECT_EQ(traffic(m.fake), row.traffic) << row.status;
+        EXPECT_EQ(std::make_pair(int{picture}, m->traffic()), std::make_pair(int{row.picture}, std::string(row.traffic)));
     }
     EXPECT_EQ(Tavirex_CheckPictStatus(nullptr), 3);
     std::uint8_t picture = 7;
-    m.fake.on_read = [](std::uint32_t, std::uint32_t, std::uint8_t*) { return 1; };
+    m->on_read = [](std::uint32_t, std::uint32_t, std::uint8_t*) { return 1; };
     EXPECT_EQ(Tavirex_CheckPictStatus(&picture), 18);
     EXPECT_EQ(picture, 7);
 }
 
-TEST_F(AcquisitionTest, PanoramicReadoutMasksTheTopFourBits) {
-    Module m;
-    ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
-    ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 4, 10, 0), 0);
-    m.fake.calls.clear();
+TEST_F(AcquisitionTest, ReadoutMasksTheTopFourBitsAndPacksCephalometricRows) {
+    ASSERT_EQ(Codes({Tavirex_SetSensMduInit_Pano(config.c_str(), 0), Tavirex_SetParamforPictEx(profile.c_str(), 4, 10, 0)}), Codes(2, 0));
+    m->calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(2), 0);
-    EXPECT_EQ(Device.SegmentCount, 2);
-    EXPECT_EQ(traffic(m.fake), "W 27F00010 0000, R 26000000 #12582912, S");
+    EXPECT_EQ(std::make_pair(int{Device.SegmentCount}, m->traffic()),
+              std::make_pair(2, std::string("W 27F00010 0000, R 26000000 #12582912, S")));
     const std::uint16_t* image = Device.ImageBuffer;
     for (std::size_t i = 0; i < 4096u * 1536u; ++i) ASSERT_EQ(image[i], i % 4001) << i;
-    m.picture = [](std::size_t) -> std::uint16_t { return 0xF123; };
+    m->picture = [](std::size_t) -> std::uint16_t { return 0xF123; };
     ASSERT_EQ(Tavirex_GetImageDataEx(0x102), 0);
-    EXPECT_EQ(Device.SegmentCount, 2);
-    EXPECT_EQ(tvx::ReadSegments, 0x102u);
-    EXPECT_EQ(image[0], 0x0123);
-    EXPECT_EQ(image[4096u * 1536u - 1], 0x0123);
-}
+    EXPECT_EQ(std::vector<std::uint32_t>({Device.SegmentCount, tvx::ReadSegments, image[0], image[4096u * 1536u - 1]}),
+              std::vector<std::uint32_t>({2, 0x102, 0x0123, 0x0123}));
 
-TEST_F(AcquisitionTest, CephalometricReadoutPacksRows) {
-    Module m;
-    ASSERT_EQ(Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0), 0);
-    ASSERT_EQ(Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0), 0);
-    m.fake.calls.clear();
+    m->picture = FakeLink::known_sample;
+    ASSERT_EQ(Codes({Tavirex_SetSensMduInit_Ceph(config.c_str(), 0, 0), Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0)}),
+              Codes(2, 0));
+    m->calls.clear();
     ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
-    EXPECT_EQ(traffic(m.fake), "W 27F00010 0000, R 26000000 #16777216, R 27000000 #2097152, S");
+    EXPECT_EQ(m->traffic(), "W 27F00010 0000, R 26000000 #16777216, R 27000000 #2097152, S");
     // Rows of 4096 raw samples keep their first 3500; row 2048 starts the second window.
-    const std::uint16_t* image = Device.ImageBuffer;
+    image = Device.ImageBuffer;
     for (std::size_t row = 0; row < 2304; ++row)
         for (std::size_t x = 0; x < 3500; ++x) ASSERT_EQ(image[row * 3500 + x], (row * 4096 + x) % 4001) << row;
 }
 
 TEST_F(AcquisitionTest, ReadoutIsRefusedWithoutAPictureBlockThatFits) {
-    Module m;
-    const auto refused = [&m](const char* what) {
-        m.fake.calls.clear();
-        EXPECT_EQ(Tavirex_GetImageDataEx(1), 3) << what;
-        EXPECT_TRUE(m.fake.calls.empty()) << what;
+    const auto refused = [this](const char* what) {
+        m->calls.clear();
+        EXPECT_TRUE(Tavirex_GetImageDataEx(1) == 3 && m->calls.empty()) << what;
     };
     refused("no set-up");
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx(dir.file("absent.txt").c_str(), 1, 10, 0), -99);
-    EXPECT_EQ(Device.ImageBuffer, nullptr);
-    EXPECT_EQ(Device.ClockTable, nullptr);
+    EXPECT_TRUE(Device.ImageBuffer == nullptr && Device.ClockTable == nullptr);
     refused("a set-up that failed after releasing the previous blocks");
     EXPECT_EQ(Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 0), 3);
     ASSERT_NE(Device.ImageBuffer, nullptr);
@@ -322,75 +247,21 @@ TEST_F(AcquisitionTest, ReadoutIsRefusedWithoutAPictureBlockThatFits) {
     refused("Tavirex_Init forgets the blocks");
 }
 
-TEST_F(AcquisitionTest, ReadoutAllocationFailuresGive5) {
-    Module m;
+TEST_F(AcquisitionTest, ResetAndWithoutALinkLibraryEveryModuleCallGives19) {
+    ASSERT_EQ(Tavirex_ResetAll(), 0);
+    EXPECT_EQ(m->traffic(), "W 27F00004 0000, W 27F00010 0000");
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
-    const auto held = tvx::core::test_blocks_held();
-    for (std::uint64_t n = 1; n <= 2; ++n) {
-        tvxtest::FailAllocation fail(n);
-        EXPECT_EQ(Tavirex_GetImageDataEx(1), 5);
-    }
-    EXPECT_EQ(tvx::core::test_blocks_held(), held);
-    // Link failures of the readout are swept with the whole cycle below.
-}
-
-TEST_F(AcquisitionTest, TracesOfSetUpAndReadout) {
-    Module m;
-    Device.DebugProcess = 1;
-    Device.DebugParam = 1;
-    std::string text;
-    {
-        tvxtest::InDirectory in(dir.path());
-        tvxtest::CaptureStderr err;
-        ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);  // takes the DEBUG switches
-        // Only the low 16 bits of the time lag count: 0x10064 is 100 ms.
-        ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0x10064), 0);
-        ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
-        text = err.text();
-    }
-    EXPECT_EQ(Device.SegmentStart[0], 2);
-    for (const char* expected : {"NUM of CCD CNTL DATA for PICT[ 834]\n", "TIMELAG   [100]\n",
-                                 "dWaitHNum [2500.000000]\n", "Num of Cutted Pxl at Left Side[   4]\n",
-                                 // "CCDCntlData write, attempt 1" and "read-back check OK" in code page 932
-                                 "CCDCntlData\x8F\x91\x82\xAB\x8D\x9E\x82\xDD" "1\x89\xF1\x96\xDA\n",
-                                 "CCDCntlData\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x6D\x94\x46OK\n",
-                                 // "data read start" and "data read end" stamps
-                                 "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x4A\x8E\x6E[",
-                                 "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8F\x49\x97\xB9["})
-        EXPECT_NE(text.find(expected), std::string::npos) << expected;
-    // The CCD upload is logged under the trace switch, with the first table word.
-    EXPECT_EQ(tvxtest::read_text_file(dir.file("logCMD_WRITE.txt")), " WaitRAM,0x,27f02000,0x,3ff\n");
-}
-
-TEST_F(AcquisitionTest, ResetAll) {
-    Module m;
-    ASSERT_EQ(Tavirex_ResetAll(), 0);
-    EXPECT_EQ(traffic(m.fake), "W 27F00004 0000, W 27F00010 0000");
-    m.fake.calls.clear();
-    m.fake.on_command = [](const LinkCall&) { return 77; };
-    EXPECT_EQ(Tavirex_ResetAll(), 77);
-    EXPECT_EQ(m.fake.calls.size(), 1u);
-}
-
-TEST_F(AcquisitionTest, WithoutALinkLibraryEveryModuleCallGives19) {
-    {
-        Module m;
-        ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
-        ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
-    }
+    tvx::link::Link = tvx::link::LinkState{};
     std::uint8_t picture = 7;
-    EXPECT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 1), 19);
-    EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 19);
-    EXPECT_EQ(Tavirex_SetWaitXExpose(), 19);
-    EXPECT_EQ(Tavirex_CheckPictStatus(&picture), 19);
+    EXPECT_EQ(Codes({Tavirex_SetSensMduInit_Pano(config.c_str(), 1),
+                                         Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), Tavirex_SetWaitXExpose(),
+                                         Tavirex_CheckPictStatus(&picture), Tavirex_GetImageDataEx(1), Tavirex_ResetAll()}),
+              Codes(6, 19));
     EXPECT_EQ(picture, 7);
-    EXPECT_EQ(Tavirex_GetImageDataEx(1), 19);
-    EXPECT_EQ(Tavirex_ResetAll(), 19);
 }
 
 TEST_F(AcquisitionTest, PictureBlocksAreReplacedAndKeptAfterAnAllocationFailure) {
-    Module m;
     ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
     const auto base = tvx::core::test_blocks_held();
     ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
@@ -399,21 +270,19 @@ TEST_F(AcquisitionTest, PictureBlocksAreReplacedAndKeptAfterAnAllocationFailure)
     // Picture blocks 1..4 give -98 and keep those taken; the fine buffer of each pass gives 5.
     for (std::uint32_t passes : {1u, 2u}) {
         for (std::uint64_t n = 1;; ++n) {
-            std::int32_t rc;
-            {
-                tvxtest::FailAllocation fail(n);
-                rc = Tavirex_SetParamforPictEx(profile.c_str(), passes, 10, 0);
-            }
+            const std::int32_t rc =
+                tvxtest::with_failed_allocation(n, [&] { return Tavirex_SetParamforPictEx(profile.c_str(), passes, 10, 0); });
             if (rc == 0) {
                 EXPECT_EQ(n, 5u + passes);
                 break;
             }
-            EXPECT_EQ(rc, n <= 4 ? -98 : 5) << n;
-            EXPECT_EQ(tvx::core::test_blocks_held(), base + static_cast<std::int64_t>(n <= 4 ? n - 1 : 4)) << n;
-            EXPECT_EQ(Device.ImageBuffer, nullptr);
+            EXPECT_EQ(vals(rc, tvx::core::test_blocks_held(), Device.ImageBuffer == nullptr),
+                      vals(n <= 4 ? -98 : 5, base + static_cast<std::int64_t>(n <= 4 ? n - 1 : 4), true)) << n;
             ASSERT_LT(n, 10u);
         }
     }
+    // The readout's two buffers; its link failures are swept with the whole cycle below.
+    for (std::uint64_t n = 1; n <= 2; ++n) EXPECT_EQ(tvxtest::with_failed_allocation(n, [] { return Tavirex_GetImageDataEx(1); }), 5);
     tvx::release_picture_blocks();
     EXPECT_EQ(tvx::core::test_blocks_held(), base);
 }
@@ -430,38 +299,28 @@ std::int32_t cycle(const std::string& config, const std::string& profile) {
     return rc;
 }
 
-TEST_F(AcquisitionTest, WholeCycleLoadsTheFpgaOnce) {
-    Module m;
-    m.status = 0x0000;
-    m.start_on_stsreg = true;
+TEST_F(AcquisitionTest, WholeCycleLoadsTheFpgaOnceAndEachLinkCallFailingInTurnReachesTheHost) {
+    m->status = 0x0000;
+    m->stsreg = 0x0100;  // the FPGA starts when STSREG is written
     ASSERT_EQ(cycle(config, profile), 0);
-    EXPECT_EQ(m.fake.of(512).size(), 1u);
-    m.fake.calls.clear();
+    EXPECT_EQ(m->of(512).size(), 1u);
+    m->calls.clear();
+    // Now the FPGA runs (its loading failures are swept in the FPGA tests, each load waits
+    // 50 ms): sensor initialisation makes one status read.
     ASSERT_EQ(cycle(config, profile), 0);
-    EXPECT_TRUE(m.fake.of(512).empty());
-}
-
-TEST_F(AcquisitionTest, EachLinkCallOfACycleFailingInTurnReachesTheHost) {
-    // The FPGA already runs (its loading failures are swept in the FPGA tests, each
-    // load waits 50 ms): sensor initialisation makes one status read.
-    int total = 0;
-    {
-        Module m;
-        m.status = 0x0101;
-        ASSERT_EQ(cycle(config, profile), 0);
-        total = m.seen;
-    }
+    EXPECT_TRUE(m->of(512).empty());
+    const int total = static_cast<int>(m->calls.size());
     ASSERT_GT(total, 60);
     tvx::release_picture_blocks();
     const auto base = tvx::core::test_blocks_held();
     for (const std::int32_t code : {-5, 77}) {
         for (int n = 1; n <= total; ++n) {
-            Module m;
-            m.status = 0x0101;
-            m.fail_call = n;
-            m.fail_code = code;
+            fresh();
+            m->status = 0x0101;
+            m->fail_call = static_cast<std::size_t>(n);
+            m->fail_code = code;
             const std::int32_t rc = cycle(config, profile);
-            const bool read = m.fake.calls[n - 1].command == 514;
+            const bool read = m->calls[n - 1].command == 514;
             EXPECT_EQ(rc, read && code > 0 ? 18 : code) << "call " << n;
             tvx::release_picture_blocks();
             EXPECT_EQ(tvx::core::test_blocks_held(), base) << "call " << n;

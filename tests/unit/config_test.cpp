@@ -1,45 +1,34 @@
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
+// The configuration file: defaults, key reading and limits, and the profile
+// reader under it (sections, keys, numbers and text as a Windows host writes them).
 
 #include "state/context.h"
 #include "config/device_config.h"
+#include "platform/profile.h"
 #include "support/support.h"
-#include "tavirex.h"
 
 using tvx::Device;
+using tvx::platform::profile_int;
+using tvx::platform::profile_string;
 
 namespace {
 
-class InitTest : public ::testing::Test {
-protected:
-    void SetUp() override { tvxtest::reset_library(); }
-    void TearDown() override { tvxtest::reset_library(); }
-    tvxtest::TempDir dir;
-};
+using InitTest = tvxtest::LibraryTest;
 
 using Values = std::vector<double>;
-template <typename... T>
-Values vals(T... v) {
-    return {static_cast<double>(v)...};
-}
+using tvxtest::vals;
 
 TEST_F(InitTest, MissingFileGivesEveryDefault) {
     const std::string path = dir.file("missing.ini");
     std::memset(&Device, 0xA5, sizeof Device);  // stale values must not survive
     ASSERT_EQ(Tavirex_Init(path.c_str(), 0), 0);
 
-    for (const char* text : {Device.LinkLibraryPath, Device.BootPath, Device.FpgaPath, Device.CalibDataPath,
-                             Device.CorrLineDataPath, Device.IpAddress})
-        EXPECT_STREQ(text, "");
+    EXPECT_EQ(std::string(Device.LinkLibraryPath) + Device.BootPath + Device.FpgaPath + Device.CalibDataPath +
+                  Device.CorrLineDataPath + Device.IpAddress, "");
     // Debug flags; link and module; set-up fields dropped by every Init.
-    EXPECT_EQ(vals(Device.DebugProcess, Device.DebugParam, Device.DebugCheckState, Device.DebugDebug4, Device.DebugOutput),
-              Values(5, 0));
-    EXPECT_EQ(vals(Device.BootLoad, Device.FpgaLoad, Device.LanTimeout, Device.LanRetry,
-                      Device.InitValue, Device.StartSignal, Device.PictPattern, Device.CephMode, Device.ImageWidth),
-              Values({1, 0, 5000, 5, 1, 1, 0, 0, 0}));
+    EXPECT_EQ(vals(Device.DebugProcess, Device.DebugParam, Device.DebugCheckState, Device.DebugDebug4, Device.DebugOutput,
+                   Device.BootLoad, Device.FpgaLoad, Device.LanTimeout, Device.LanRetry, Device.InitValue,
+                   Device.StartSignal, Device.PictPattern, Device.CephMode, Device.ImageWidth),
+              Values({0, 0, 0, 0, 0, 1, 0, 5000, 5, 1, 1, 0, 0, 0}));
     EXPECT_EQ(vals(Device.DefaultOffset, Device.SideCutWidth, Device.AveRange, Device.AveRangeLow, Device.ChgSumRange,
                       Device.SimaRange, Device.SmoothRange, Device.ManySideCutRatio),
               Values({0, 0, 80, 80, 30, 1.5, 200, 0}));
@@ -52,12 +41,9 @@ TEST_F(InitTest, MissingFileGivesEveryDefault) {
     }
     EXPECT_EQ(std::vector<uint16_t>(Device.XyCorr, Device.XyCorr + tvx::kXyCorrCount),
               std::vector<uint16_t>({0, 0, 768, 767, 0, 0, 2, 3, 1, 0, 1, 1}));
-    EXPECT_EQ(Device.ImageBuffer, nullptr);
-    EXPECT_EQ(Device.ClockTable, nullptr);
-    EXPECT_EQ(tvx::SerialPassThrough, 0u);
+    EXPECT_TRUE(Device.ImageBuffer == nullptr && Device.ClockTable == nullptr);
     EXPECT_STREQ(tvx::ConfigPath, path.c_str());
-    EXPECT_EQ(Tavirex_GetWindowCenter(), 2048);
-    EXPECT_EQ(Tavirex_GetWindowWidth(), 4096);
+    EXPECT_EQ(vals(tvx::SerialPassThrough, Tavirex_GetWindowCenter(), Tavirex_GetWindowWidth()), Values({0, 2048, 4096}));
 }
 
 TEST_F(InitTest, ValuesAreCutToTheirFieldWidthAndScaled) {
@@ -70,18 +56,14 @@ TEST_F(InitTest, ValuesAreCutToTheirFieldWidthAndScaled) {
                             "[INIT_WINDOW]\r\nWINDOW_CENTER=1000\r\nWINDOW_WIDTH=201\r\n"
                             "[DLL]\r\nFILENAME=\"" + std::string(600, 'd') + "\"\r\n");
     ASSERT_EQ(Tavirex_Init(path.c_str(), 1), 0);
-    EXPECT_EQ(Device.LanRetry, 44);    // 300 keeps its low 8 bits
-    EXPECT_EQ(Device.InitValue, 256);  // fits 16 bits; refused later by FPGA loading
-    EXPECT_EQ(Device.LanTimeout, 0xFFFFFFFFu);
+    // LANRETRY 300 keeps its low 8 bits, PxGAGain 70000 its low 16; INITVALUE 256 fits 16 bits (refused
+    // later by FPGA loading); SIMARANGE is in tenths.
     EXPECT_DOUBLE_EQ(Device.SimaRange, 1.2);
-    EXPECT_EQ(vals(Device.AdSet[1].Action[5], Device.AdSet[1].Control[3], Device.AdSet[0].Control[3],
-                      Device.AdSet[1].PxgaGain),
-              Values({1, 0, 1, 4464}));  // 70000 keeps its low 16 bits
-    EXPECT_EQ(Device.XyCorr[tvx::kCcdGap2], 9);
-    EXPECT_EQ(Device.ProcessFlags[tvx::kDelNoise], 0);
-    EXPECT_EQ(Device.ProcessFlags[tvx::kGammaCorrForCephalo], 1);
-    EXPECT_EQ(Tavirex_GetWindowCenter(), 1000);
-    EXPECT_EQ(Tavirex_GetWindowWidth(), 201);
+    EXPECT_EQ(vals(Device.LanRetry, Device.InitValue, Device.LanTimeout, Device.AdSet[1].Action[5],
+                   Device.AdSet[1].Control[3], Device.AdSet[0].Control[3], Device.AdSet[1].PxgaGain,
+                   Device.XyCorr[tvx::kCcdGap2], Device.ProcessFlags[tvx::kDelNoise],
+                   Device.ProcessFlags[tvx::kGammaCorrForCephalo], Tavirex_GetWindowCenter(), Tavirex_GetWindowWidth()),
+              Values({44, 256, 0xFFFFFFFFu, 1, 0, 1, 4464, 9, 0, 1, 1000, 201}));
     // Text cut to its buffer, terminating zero included.
     EXPECT_EQ(std::string(Device.IpAddress), std::string(31, '7'));
     EXPECT_EQ(std::string(Device.LinkLibraryPath), std::string(511, 'd'));
@@ -90,10 +72,9 @@ TEST_F(InitTest, ValuesAreCutToTheirFieldWidthAndScaled) {
 TEST_F(InitTest, OverlongOrMissingPathIsRefusedAndChangesNothing) {
     ASSERT_EQ(Tavirex_Init(dir.file("a.ini").c_str(), 1), 0);
     const std::string before = tvx::ConfigPath;
-    EXPECT_EQ(Tavirex_Init(std::string(tvx::kConfigPathSize, 'x').c_str(), 0), TAVIREX_E_RANGE);
-    EXPECT_EQ(Tavirex_Init(nullptr, 0), TAVIREX_E_RANGE);
-    EXPECT_EQ(before, tvx::ConfigPath);
-    EXPECT_EQ(tvx::SerialPassThrough, 1u);
+    EXPECT_EQ(Codes({Tavirex_Init(std::string(tvx::kConfigPathSize, 'x').c_str(), 0), Tavirex_Init(nullptr, 0)}),
+              Codes(2, TAVIREX_E_RANGE));
+    EXPECT_EQ(std::make_pair(before, tvx::SerialPassThrough), std::make_pair(std::string(tvx::ConfigPath), 1u));
     // A path longer than the 260 characters of a classic Windows path is kept whole.
     const std::string deep = dir.path() + "/" + std::string(300, 'p') + ".ini";
     EXPECT_EQ(Tavirex_Init(deep.c_str(), 1), 0);
@@ -109,15 +90,57 @@ TEST_F(InitTest, SensorKeysComeFromTheirOwnFile) {
                         "[AD3SET]\nVGAGain=300\n");
     ASSERT_EQ(Tavirex_Init(first.c_str(), 1), 0);
     tvx::config::read_pano_keys(Device, second.c_str());
-    EXPECT_EQ(Device.LanRetry, 7);
     EXPECT_STREQ(Device.FpgaPath, "second.hex");
-    EXPECT_DOUBLE_EQ(Device.ManySideCutRatio, 0.025);
-    EXPECT_DOUBLE_EQ(Device.FewSideCutRatio, 0.001);
-    EXPECT_EQ(Device.AdSet[2].VgaGain, 300);
+    EXPECT_EQ(vals(Device.LanRetry, Device.ManySideCutRatio, Device.FewSideCutRatio, Device.AdSet[2].VgaGain),
+              Values({7, 0.025, 0.001, 300}));
     tvx::config::read_ceph_keys(Device, second.c_str(), true);
     EXPECT_STREQ(Device.FpgaPath, "ceph.hex");
-    EXPECT_DOUBLE_EQ(Device.ManySideCutRatio, 0.04);  // one key serves both ratios
-    EXPECT_DOUBLE_EQ(Device.FewSideCutRatio, 0.04);
+    EXPECT_EQ(vals(Device.ManySideCutRatio, Device.FewSideCutRatio), Values({0.04, 0.04}));  // one key serves both
+}
+
+// CR LF lines first, LF lines from [S] on.
+const char kFile[] =
+    "[pictcntl]\r\n; comment = 5\r\n  LanRetry = 9 \r\nLANRETRY=10\r\n[OTHER]\r\nlanretry=11\r\n"
+    "[PICTCNTL]\r\nLANRETRY=12\r\nINITVALUE=3\r\n"
+    "[S]\nA=300\nB=-12x\nC=+7\nD=abc\nE=\nF=12 34\nG=0x10\nH=4294967297\n"
+    "P=  C:\\dir\\file.bin  \nQ=\"  quoted  \"\nR=\"half\nT=abcdefghij\n";
+
+TEST_F(InitTest, ProfileIntegers) {
+    const std::string path = dir.file("settings.ini");
+    tvxtest::write_file(path, kFile);
+    const struct { const char* section; const char* key; int32_t dflt, expected; } rows[] = {
+        {"PICTCNTL", "LANRETRY", 0, 9},   // names case-insensitive, the first match wins
+        {"PictCntl", "initvalue", 0, 3},  // a key missing from the first section of a name is found in a later one
+        {"PICTCNTL", "; comment", 1, 1},  // comment lines are no keys
+        {"NONE", "A", 7, 7},              // missing section
+        {"S", "Y", -3, -3},               // missing key
+        {"S", "A", 0, 300},      {"S", "B", 0, -12}, {"S", "C", 0, 7},  {"S", "F", 0, 12},
+        {"S", "D", 5, 0},  // present but not a number
+        {"S", "E", 5, 0},        {"S", "G", 0, 0},   {"S", "H", 0, 1},  // wraps at 32 bits
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(static_cast<int32_t>(profile_int(r.section, r.key, r.dflt, path.c_str())), r.expected)
+            << r.section << "/" << r.key;
+    EXPECT_EQ(profile_int("A", "B", 42, dir.file("absent.ini").c_str()), 42u);
+    // Byte order mark, last line without a line end.
+    tvxtest::write_file(path, "\xEF\xBB\xBF[S]\r\nK=5");
+    EXPECT_EQ(profile_int("S", "K", 0, path.c_str()), 5u);
+}
+
+TEST_F(InitTest, ProfileTextIsTrimmedUnquotedAndCutToTheBuffer) {
+    const std::string path = dir.file("settings.ini");
+    tvxtest::write_file(path, kFile);
+    const struct { const char* key; const char* dflt; std::size_t size; const char* expected; } rows[] = {
+        {"P", "", 64, "C:\\dir\\file.bin"}, {"Q", "", 64, "  quoted  "}, {"R", "", 64, "\"half"},
+        {"T", "", 8, "abcdefg"},            {"none", "0123456789", 8, "0123456"},
+    };
+    char buf[64];
+    for (const auto& r : rows) {
+        const std::size_t n = profile_string("S", r.key, r.dflt, buf, r.size, path.c_str());
+        EXPECT_EQ(std::make_pair(n, std::string(buf)), std::make_pair(std::strlen(r.expected), std::string(r.expected))) << r.key;
+    }
+    const std::size_t n = profile_string("A", "B", "dflt", buf, sizeof buf, dir.file("absent.ini").c_str());
+    EXPECT_EQ(std::make_pair(n, std::string(buf)), std::make_pair(std::size_t{4}, std::string("dflt")));
 }
 
 }  // namespace

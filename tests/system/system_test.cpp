@@ -1,0 +1,212 @@
+// Whole cycles as the host runs them, through the C interface against the
+// simulated module (acquisition, readout, processing with the calibration the
+// command-line host made from the sensor model, the marked bitmap), and the
+// command-line host run as a separate program.
+
+#include "state/context.h"
+#include "support/support.h"
+
+namespace {
+
+struct Picture {
+    bool ceph, lateral;
+    uint32_t passes, segments;
+    const char* profile;
+    int mode;  // flat field: each pass's picture columns must be exposed and no others
+};
+
+// The shading calibration files and line tables are large: made once for the suite.
+const tvxtest::TempDir& calibration() {
+    static tvxtest::TempDir files;
+    static bool made = false;
+    for (const std::string mode : {"pano", "ceph"}) {
+        if (made) break;
+        EXPECT_EQ(tvxtest::run_cli("calibrate " + mode + " --model --sim \"" TVX_SIM_PATH "\" --shading \"" +
+                                       files.file("shading_" + mode + ".bin") + "\" --lines \"" +
+                                       files.file("lines_" + mode + ".bin") + "\"",
+                                   files.file("calibrate.log")),
+                  0)
+            << tvxtest::read_file(files.file("calibrate.log"));
+        // Full shading tables, and the sample line tables of the data folder.
+        EXPECT_EQ(tvxtest::read_file(files.file("shading_" + mode + ".bin")).size(), mode == "ceph" ? 18874368u : 12582912u);
+        const std::string lines = tvxtest::read_file(files.file("lines_" + mode + ".bin"));
+        EXPECT_EQ(tvxtest::words_of(lines), mode == "ceph" ? tvxtest::Words({3, 600, 1402, 2050, 1, 3, 2})
+                                                           : tvxtest::Words({2, 1180, 1958, 2, 1}));
+        EXPECT_EQ(lines, tvxtest::read_file(TVX_SOURCE_DIR "/data/lines_" + mode + ".bin"));
+    }
+    made = true;
+    return files;
+}
+
+class CycleTest : public tvxtest::LibraryTest, public ::testing::WithParamInterface<Picture> {};
+
+double column_mean(const uint16_t* image, int width, int column) {
+    double sum = 0;
+    for (int r = 100; r < 700; ++r) sum += image[static_cast<std::size_t>(r) * width + column];
+    return sum / 600;
+}
+
+TEST_P(CycleTest, AcquireProcessAndWriteTheMarkedBitmap) {
+    const Picture p = GetParam();
+    const tvxtest::TempDir& files = calibration();
+    const std::string mode = p.ceph ? "ceph" : "pano", config = dir.file("tavirex.ini");
+    tvxtest::write_file(config, "[DLL]\r\nFILENAME=" TVX_SIM_PATH "\r\n[LOADPROG]\r\nFLG_BOOT=1\r\nBOOT=" TVX_SOURCE_DIR
+                                "/data/boot.bin\r\nFPGA=" TVX_SOURCE_DIR "/data/fpga_pano.hex\r\nFPGA_CEPH=" TVX_SOURCE_DIR
+                                "/data/fpga_ceph.hex\r\n[PICTCNTL]\r\nIPADDRESS=192.168.10.20\r\nLANRETRY=5\r\n"
+                                "INITVALUE=1\r\nSTARTSIGNAL=1\r\nPICTPATTERN=0\r\n[DELSHADW]\r\nCALIBDATA=" +
+                                    files.file("shading_pano.bin") + "\r\nCALIBDATA_CEPH=" +
+                                    files.file("shading_ceph.bin") + "\r\n[CORRINJLINE]\r\nCORRLINEDATA=" +
+                                    files.file("lines_" + mode + ".bin") +
+                                    "\r\n[ExOption]\r\nPictLineNum=2\r\nPictLineColor=0\r\n");
+    const std::string profile = std::string(TVX_SOURCE_DIR "/data/") + p.profile;
+    // Init, link and boot, sensor initialisation with the FPGA loaded, picture set-up, module mode, arming.
+    ASSERT_EQ(Codes({Tavirex_Init(config.c_str(), 1), Tavirex_SetCommInit(),
+                                         p.ceph ? Tavirex_SetSensMduInit_Ceph(config.c_str(), p.lateral ? 1 : 0, 1)
+                                                : Tavirex_SetSensMduInit_Pano(config.c_str(), 1),
+                                         static_cast<std::int32_t>(tvxtest::sim_stats().fpga_loads),
+                                         p.ceph ? Tavirex_SetParamforPictEx_Ceph(profile.c_str(), 1, 10, 100)
+                                                : Tavirex_SetParamforPictEx(profile.c_str(), p.passes, 10, 100),
+                                         TvxSim_SetMode(p.mode, nullptr), Tavirex_SetWaitXExpose()}),
+              Codes({0, 0, 0, 1, 0, 0, 0}));
+    uint8_t picture = 0;
+    for (int polls = 0; picture == 0 && polls < 50; ++polls) ASSERT_EQ(Tavirex_CheckPictStatus(&picture), 0);
+    ASSERT_EQ(picture, 1);
+    ASSERT_EQ(Tavirex_GetImageDataEx(p.segments), 0);
+
+    const tvx::DeviceContext& d = tvx::Device;
+    const int iw = d.ImageWidth, ih = d.ImageHeight;
+    ASSERT_EQ(std::make_pair(iw, ih), p.ceph ? std::make_pair(3500, 2304) : std::make_pair(4096, 1536));
+    for (std::size_t i = 0; i < static_cast<std::size_t>(iw) * ih; ++i) ASSERT_LE(d.ImageBuffer[i], 4095) << i;
+    const int block = p.ceph ? 3500 : (p.passes == 3 ? 1364 : 4096 / static_cast<int>(p.passes));
+    for (uint32_t k = 0; k < p.passes && p.mode == TVXSIM_MODE_FLAT; ++k) {
+        const int first = static_cast<int>(k) * block + d.SegmentStart[k], end = first + d.SegmentWidth[k];
+        ASSERT_GT(d.SegmentWidth[k], 100);
+        EXPECT_TRUE(column_mean(d.ImageBuffer, iw, first) > 1500 && column_mean(d.ImageBuffer, iw, end - 1) > 1500 &&
+                    column_mean(d.ImageBuffer, iw, first - 1) < 1000 && column_mean(d.ImageBuffer, iw, end) < 1000)
+            << "pass " << k << ": columns " << first << ".." << end - 1;
+    }
+    ASSERT_EQ(Codes({Tavirex_ResetAll(), Tavirex_SetDeviceFree()}), Codes(2, 0));
+
+    const std::string raw = dir.file("processed.raw");
+    uint32_t width = 0, height = 0;
+    ASSERT_EQ(Tavirex_ImageProcessingEx(raw.c_str(), &width, &height), 0);
+    EXPECT_TRUE(width > 0 && height == (p.ceph ? 2303u : 1536u)) << width << " x " << height;
+    const tvxtest::Words pixels = tvxtest::read_words(raw);
+    ASSERT_EQ(pixels.size(), std::size_t{width} * height);
+    for (std::size_t i = 0; i < pixels.size(); ++i) ASSERT_LE(pixels[i], 4095) << i;
+    // Separator bands of 8 columns between the segments, at B, 2B + 8, 3B + 16.
+    const tvx::SeparatorLines& bands = tvx::SeparatorLineList;
+    ASSERT_EQ(bands.Count, p.segments - 1);
+    const uint32_t segment = (width - 8 * (p.segments - 1)) / p.segments;
+    for (uint32_t i = 0; i < bands.Count; ++i) EXPECT_EQ(bands.Position[i], (i + 1) * segment + 8 * i) << i;
+
+    const std::string bmp = dir.file("picture.bmp");
+    const auto w = static_cast<int32_t>(width), h = static_cast<int32_t>(height);
+    ASSERT_EQ(Codes({Tavirex_SetWindowPosAuto(raw.c_str(), w, h),
+                                         Tavirex_SaveBitmapWindow(raw.c_str(), w, h, 8, 60, bmp.c_str()),
+                                         Tavirex_MarkingInBitmap(bmp.c_str(), 1)}),
+              Codes(3, 0));
+    const std::string file = tvxtest::read_file(bmp);
+    ASSERT_EQ(file.size(), 1078u + tvxtest::stride(w) * height);
+    // White separator columns (colour 0) in every row; the white L at stored rows 44..109, columns 133..141.
+    for (std::int32_t y = 0; y < h; y += 37)
+        for (uint32_t i = 0; i < bands.Count; ++i) EXPECT_EQ(tvxtest::pixel(file, w, y, bands.Position[i] + 7), 255) << y;
+    for (std::int32_t y = 44; y <= 109; ++y) EXPECT_EQ(tvxtest::pixel(file, w, y, 137), 255) << y;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, CycleTest,
+    ::testing::Values(Picture{false, false, 1, 1, "speed_pano.txt", TVXSIM_MODE_FLAT},
+                      Picture{false, false, 2, 1, "speed_pano.txt", TVXSIM_MODE_PHANTOM},
+                      Picture{false, false, 2, 2, "speed_pano.txt", TVXSIM_MODE_FLAT},
+                      Picture{false, false, 3, 2, "speed_pano_4pass.txt", TVXSIM_MODE_PHANTOM},
+                      Picture{false, false, 3, 3, "speed_pano_4pass.txt", TVXSIM_MODE_FLAT},
+                      Picture{false, false, 4, 4, "speed_pano_4pass.txt", TVXSIM_MODE_FLAT},
+                      Picture{true, false, 1, 1, "speed_ceph.txt", TVXSIM_MODE_FLAT},
+                      Picture{true, true, 1, 1, "speed_ceph.txt", TVXSIM_MODE_PHANTOM}));
+
+class CliTest : public tvxtest::LibraryTest {
+protected:
+    int cli(const std::string& args) { return tvxtest::run_cli(args, dir.file("log.txt")); }
+    std::string log() { return tvxtest::read_file(dir.file("log.txt")); }
+    std::string at(const char* name) { return " " + dir.file(name); }
+};
+
+// (arguments, exit status, text the output holds, a file and its size, 0: the file must not exist).
+// A failure the library reports gives 1, a usage error 2.
+TEST_F(CliTest, EveryCommandOnce) {
+    tvxtest::Words px(300 * 200);
+    for (std::size_t i = 0; i < px.size(); ++i) px[i] = static_cast<std::uint16_t>(i % 4096);
+    tvxtest::write_words(dir.file("in.raw"), px);
+    tvxtest::write_file(dir.file("zero.raw"), std::string(4096u * 1536 * 2, '\0'));
+    // Every processing step off except the separators: two passes, 4-column bands.
+    std::string off = "[PROCESS]\n";
+    for (const char* key : {"DELDC", "DELSHADW", "CORRINJLINE", "PXIMG", "FILLOPENING", "CORRIMGSIZE", "DELNOISE",
+                            "BRISMOOTH_PANO", "CORRBRISCALE", "EMPHASISCONTRAST", "2ndCORRBRISCALE"})
+        off += std::string(key) + "=0\n";
+    const std::string module = "[DLL]\r\nFILENAME=" TVX_SIM_PATH "\r\n[LOADPROG]\r\nFLG_BOOT=1\r\nBOOT=" TVX_SOURCE_DIR
+                               "/data/boot.bin\r\nFPGA=" TVX_SOURCE_DIR "/data/fpga_pano.hex\r\n";
+    tvxtest::write_file(dir.file("off.ini"), module + off + "[ExOption]\nPictLineNum=1\n");
+    tvxtest::write_file(dir.file("tavirex.ini"), module);
+    const std::string raw = at("in.raw"), bmp = at("out.bmp"), inv = at("inv.raw"), size = " --width 300 --height 200";
+    const std::string acquire = "acquire pano --quiet --passes 2 --config" + at("tavirex.ini") + " --profile ";
+    const std::string pano = TVX_SOURCE_DIR "/data/speed_pano.txt";
+    const struct { std::string args; int status; const char* says; const char* file; std::size_t bytes; } rows[] = {
+        {"demo --out" + at("demo"), 0, "Tavirex_SetCommInit", "demo/ceph.raw", 16128000},
+        {acquire + pano + " --out" + at("pano.raw"), 0, "Tavirex_GetImageDataEx", "pano.raw", 12582912},
+        // The recorded readout played back by the module comes out unchanged (compared below).
+        {acquire + pano + " --replay" + at("pano.raw") + " --out" + at("again.raw"), 0, "", "again.raw", 12582912},
+        {acquire + dir.file("none.txt") + " --out" + at("bad.raw"), 1, "-99 (the speed profile is missing", "bad.raw", 0},
+        // A recorded readout replayed by the module: its blocks of 2048 columns joined with a band of 4.
+        {"process --quiet --config" + at("off.ini") + " --profile " + pano + " --raw" + at("zero.raw") +
+             " --passes 2 --out" + at("p.raw"), 0,
+         "4100 x 1536", "p.raw", (2u * 2048 + 4) * 1536 * 2},
+        {"bitmap" + raw + bmp + size + " --mapping window --distance 2 --gain 50", 0, "", "out.bmp", 1078 + 300 * 200},
+        {"bitmap" + raw + bmp + size + " --mapping gamma3 --distance 2 --gain 50", 0, "", nullptr, 0},
+        {"window" + raw + size, 0, "", nullptr, 0},
+        {"rawfile" + raw + inv + size + " --distance 2 --gain 50", 0, "", "inv.raw", 300 * 200 * 2},
+        {"mirror" + inv + inv + size, 0, "", nullptr, 0},
+        {"adjust" + bmp + " --gamma 0.8 --contrast 1.1 --brightness 5", 0, "", nullptr, 0},
+        {"mark" + bmp + " --kind tomo --side 1", 0, "", "out.bmp", 1078 + 300 * 200},
+        {"adjust" + bmp + " --gamma 9", 1, "", nullptr, 0},
+        {"bitmap" + raw + bmp + " --width x --height 2", 2, "", nullptr, 0},
+        {"mark" + bmp + " --kind ceph", 2, "", nullptr, 0},
+        {"acquire pano --config a --profile b --passes two", 2, "", nullptr, 0},
+        {"acquire pano --config a --profile b --replay r --sim-mode flat", 2, "", nullptr, 0},
+        {"calibrate pano --dark d --shading s --lines l", 2, "", nullptr, 0},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(cli(r.args), r.status) << r.args << "\n" << log();
+        EXPECT_NE(log().find(r.says), std::string::npos) << r.args << "\n" << log();
+        EXPECT_TRUE(!r.file || (tvxtest::read_file(dir.file(r.file)).size() == r.bytes &&
+                                tvxtest::file_exists(dir.file(r.file)) == (r.bytes > 0))) << r.args;
+    }
+    EXPECT_TRUE(tvxtest::read_file(dir.file("again.raw")) == tvxtest::read_file(dir.file("pano.raw"))) << "replay differs";
+}
+
+TEST_F(CliTest, CalibrateFromDarkAndFlatReadouts) {
+    const int w = 4096, h = 1536;
+    tvxtest::Words dark(static_cast<std::size_t>(w) * h, 100), flat = dark;
+    // Exposed columns 100..999: level 2000; row 500 half as sensitive, rows 1000 and 1535 nearly dead.
+    for (int r = 0; r < h; ++r)
+        for (int c = 100; c < 1000; ++c)
+            flat[static_cast<std::size_t>(r) * w + c] += r == 500 ? 1000 : (r == 1000 || r == 1535) ? 400 : 2000;
+    tvxtest::write_words(dir.file("dark.raw"), dark);
+    tvxtest::write_words(dir.file("flat.raw"), flat);
+    ASSERT_EQ(cli("calibrate pano --dark" + at("dark.raw") + " --flat" + at("flat.raw") + " --shading" + at("shading.bin") +
+                  " --lines" + at("lines.bin")), 0) << log();
+    const tvxtest::Words table = tvxtest::read_words(dir.file("shading.bin"));
+    ASSERT_EQ(table.size(), static_cast<std::size_t>(w) * h);
+    EXPECT_EQ(table[1234], 1234) << "row 0 at the median level keeps its values";
+    EXPECT_EQ(table[500 * w + 100], 200) << "half-sensitive row doubled";
+    EXPECT_EQ(table[500 * w + 3000], 4095) << "limited to 12 bits";
+    EXPECT_EQ(table[1000 * w + 700], 700) << "a defective row is left to the line table";
+    // One band listed at 1000 + 768; the band on the last row has no row below it.
+    EXPECT_EQ(tvxtest::read_words(dir.file("lines.bin")), tvxtest::Words({1, 1768, 1}));
+    // No exposed columns: refused, nothing written.
+    EXPECT_NE(cli("calibrate pano --dark" + at("dark.raw") + " --flat" + at("dark.raw") + " --shading" + at("s2.bin") +
+                  " --lines" + at("l2.bin")), 0);
+    EXPECT_FALSE(tvxtest::file_exists(dir.file("s2.bin")) || tvxtest::file_exists(dir.file("l2.bin")));
+}
+
+}  // namespace
