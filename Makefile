@@ -6,7 +6,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test demo asan win32 win32-check win64-test bench clean
+.PHONY: all build test demo asan clang win32 win32-check win64-test bench clean
 
 all: build
 
@@ -27,6 +27,11 @@ demo: build
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DTAVIREX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
 
+# The library, the simulated module and the CLI built with clang, warnings as errors.
+clang:
+	CC=clang CXX=clang++ cmake -S . -B build-clang -DTAVIREX_TESTS=OFF
+	cmake --build build-clang -j $(JOBS)
+
 # Production target: 32-bit Windows DLL, cross-built with MinGW-w64.
 win32:
 	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTAVIREX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
@@ -45,4 +50,4 @@ bench:
 	for b in build-bench/bin/bench_*; do $$b; done
 
 clean:
-	rm -rf build build-asan build-win32 build-win64 build-bench
+	rm -rf build build-asan build-clang build-win32 build-win64 build-bench

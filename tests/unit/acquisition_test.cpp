@@ -247,6 +247,36 @@ TEST_F(AcquisitionTest, ReadoutIsRefusedWithoutAPictureBlockThatFits) {
     refused("Tavirex_Init forgets the blocks");
 }
 
+// Processing takes only a picture read out after a set-up that succeeded; a set-up that
+// cannot give picture lines (no time between speed samples, a scan that never moves) is refused.
+TEST_F(AcquisitionTest, OnlyAReadOutPictureIsProcessedAndOnlyAMovingScanIsSetUp) {
+    const std::string out = dir.file("out.raw"), still = dir.file("still.txt");
+    std::uint32_t w = 0, h = 0;
+    const auto process = [&] { return Tavirex_ImageProcessingEx(out.c_str(), &w, &h); };
+    tvxtest::reset_library();  // a fresh process: no Init, no sensor initialisation
+    EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), TAVIREX_E_RANGE);
+    EXPECT_EQ(process(), TAVIREX_E_RANGE);
+    EXPECT_EQ(Tavirex_ImageProcessingEx2(out.c_str(), &w, &h), TAVIREX_E_RANGE);
+    ASSERT_EQ(Tavirex_Init(config.c_str(), 1), 0);
+    tvx::ModuleBooted[0] = 1;
+    fresh();
+    ASSERT_EQ(Tavirex_SetSensMduInit_Pano(config.c_str(), 0), 0);
+    ASSERT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), 0);
+    EXPECT_EQ(process(), TAVIREX_E_RANGE);  // set up, not read
+    ASSERT_EQ(Tavirex_GetImageDataEx(1), 0);
+    link_.reset();  // the link goes: the next set-up fails after taking new blocks
+    EXPECT_EQ(Tavirex_SetParamforPictEx(profile.c_str(), 1, 10, 0), TAVIREX_E_LINK_LIBRARY);
+    EXPECT_EQ(process(), TAVIREX_E_RANGE);
+    EXPECT_FALSE(tvxtest::file_exists(out));
+    fresh();
+    tvxtest::write_file(still, "0\n0\n0\n");
+    for (const auto& [path, interval] : {std::pair{profile, 0u}, std::pair{still, 10u}}) {
+        m->calls.clear();
+        EXPECT_EQ(Tavirex_SetParamforPictEx(path.c_str(), 1, interval, 0), TAVIREX_E_RANGE) << path << " " << interval;
+        EXPECT_TRUE(Device.ClockTable == nullptr && m->calls.empty()) << path;
+    }
+}
+
 TEST_F(AcquisitionTest, ResetAndWithoutALinkLibraryEveryModuleCallGives19) {
     ASSERT_EQ(Tavirex_ResetAll(), 0);
     EXPECT_EQ(m->traffic(), "W 27F00004 0000, W 27F00010 0000");

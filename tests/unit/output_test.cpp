@@ -176,7 +176,9 @@ TEST_F(OutputTest, FailuresLeaveFilesAndWindowAlone) {
     tvx::core::test_fail_allocation(0);
     EXPECT_EQ(std::make_pair(Tavirex_GetWindowCenter(), Tavirex_GetWindowWidth()), std::make_pair(2048, 4096));
     tvxtest::write_words(raw_, Words(6, 1));
-    std::vector<std::string> outputs = {nowhere, dir.path()};
+    const std::string folder = dir.file("folder");  // an empty folder: the writers must not remove it
+    std::filesystem::create_directory(folder);
+    std::vector<std::string> outputs = {nowhere, folder};
 #if defined(_WIN32)
     outputs.push_back(dir.path() + "\\missing\\out.bmp");  // on Linux a backslash is part of the name
 #endif

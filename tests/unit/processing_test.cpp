@@ -336,6 +336,7 @@ protected:
         d.SecondBriScaleSelect = 7, d.SmoothRange = 200;
         for (auto& w : d.SegmentWidth) w = static_cast<std::uint16_t>(4096 / passes - 72);
         tvx::PassCount = passes, tvx::ReadSegments = segments;
+        tvx::PictureStage = tvx::kPictureReadOut;  // as a readout after a set-up leaves it
     }
     void config(const std::string& text) {
         tvxtest::write_file(dir.file("tavirex.ini"), text);
