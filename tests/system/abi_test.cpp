@@ -85,6 +85,10 @@ TEST_F(LinkTest, SerialPassThrough) {
     EXPECT_EQ(Codes({Tavirex_Ether232Send(frame, 3), Tavirex_Ether232Recv(reply), reply[0] + (reply[1] << 8),
                                          Tavirex_Ether232Recv(reply), Tavirex_Ether232Send(frame, 0x10003), Tavirex_Ether232Recv(reply)}),
               Codes({0, 1, 0x06, 0, 0, 1}));
+    // Serial mode 1: the module's line; a send returns once no check reports it pending.
+    init_with(TVX_SIM_PATH);
+    ASSERT_EQ(Tavirex_SetCommInit(), 0);
+    EXPECT_EQ(Codes({Tavirex_Ether232Send(frame, 3), Tavirex_Ether232Recv(reply), reply[0]}), Codes({0, 1, 0x06}));
 }
 
 TEST(InfoDataTest, ParsesANameAndUpToSixNumbers) {

@@ -31,7 +31,7 @@ protected:
         config = dir.file("unit.ini");
         tvxtest::write_file(dir.file("fpga.hex"), ":020000040000FA\n:0400000001020304F2\n:00000001FF\n");
         tvxtest::write_file(config, "[LOADPROG]\nFPGA=" + dir.file("fpga.hex") +
-                                        "\n[AD1SET]\nACTION_D0=1\nACTION_D5=1\nCONTROL_D7=1\nCONTROL_D8=1\n"
+                                        "\n[AD1SET]\nACTION_D0=1\nACTION_D5=1\nCONTROL_D7=1\nCONTROL_D8=1\n[AD3SET]\nACTION_D2=1\n"
                                         "[PROCESS]\nBRISMOOTH=0\nBRISMOOTH_PANO=1\nBRISMOOTH_CEPH=0\n");
         std::string forty;
         for (int i = 0; i < 100; ++i) forty += "40\n";
@@ -91,7 +91,8 @@ TEST_F(AcquisitionTest, PictureSetUpTrafficTableAndRecord) {
         const std::string n = std::to_string(ccd_bytes);
         std::string s = std::string("W 27F00006 ") + modreg + ", W 27F00032 0001, W 27F02000 #" + n + ", R 27F02000 #" +
                         n + ", W 27F00032 0000, S, " + group(0, {0x00A1, gain_word, 0x2000, 0x3008, 0x4020});
-        for (int g = 1; g < groups; ++g) s += ", S, " + group(g, {0x0080, gain_word, 0x2000, 0x3008, 0x4020});
+        // The third (cephalometric) converter has its own ACTION_D2.
+        for (int g = 1; g < groups; ++g) s += ", S, " + group(g, {static_cast<std::uint16_t>(g == 2 ? 0x0084 : 0x0080), gain_word, 0x2000, 0x3008, 0x4020});
         return s + ", S";
     };
     // start: 0 for the configured start signal; record: ClockMode, ImageWidth, ImageHeight, ClockTableLength,

@@ -231,6 +231,7 @@ TEST_F(LineClockTest, PictureEntries) {
         {"400 samples in two passes", runs({{40, 400}}), 3126, 11, 0, 0},
         {"376 samples in two passes", runs({{40, 376}}), 3126, 11, 0, 0},
         {"374 samples in two passes", runs({{40, 374}}), 3126, 0, 3116, 30},
+        {"833 steps for 832 entries", runs({{40, 100}}), 832, 11, 0, 0},
         {"a stopped start", runs({{0, 1}, {40, 19}}), 6250, 0, 0, 0},
         // 83 steps fit the first 100 ms; the 84th cannot end in the trailing standstill or
         // the slow last sample, so the pass ends there without reading past the profile.
@@ -256,6 +257,10 @@ TEST_F(LineClockTest, PictureEntries) {
     ASSERT_EQ(line_clock_entries(change, 2, 10, 6250, out.data(), &k), 0);
     out.resize(k);
     EXPECT_EQ(out, (std::vector<std::uint16_t>{30, 30, 30, 30, 30, 30, 30, 30, 50, 60, 60, 60}));
+    // 0.048 / 39.3 s is 30.53 counts: rounded to 31; 61.07 to 61, 91.60 to 92.
+    const float slower[] = {39.3f};
+    ASSERT_EQ(line_clock_entries(slower, 1, 10, 6250, out.data(), &k), 0);
+    EXPECT_EQ(std::vector<std::uint16_t>(out.begin(), out.begin() + 3), (std::vector<std::uint16_t>{31, 30, 31}));
 }
 
 TEST_F(LineClockTest, TimeLagEntries) {
@@ -267,6 +272,7 @@ TEST_F(LineClockTest, TimeLagEntries) {
         {100, 2, 6250, 0, {1023, 1023, 227, 227}},  // 2500 = 2 x 1023 + 454, q 3 -> 4
         {82, 2, 6250, 0, {1023, 1023, 2, 2}},       // 2050 = 2 x 1023 + 4
         {50, 2, 6250, 0, {625, 625}},               // 1250 = 1023 + 227, q 2: even-adjusted
+        {41, 2, 6250, 0, {512, 513}},               // 1025 = 1023 + 2: the smaller half first
         {1, 2, 6250, 0, {12, 13}},                  // 25, q 1 -> 2
         {1023, 2, 6250, 0, rem0_odd},               // 25575 = 25 x 1023
         {2046, 2, 6250, 0, std::vector<std::uint16_t>(50, 1023)},  // 51150 = 50 x 1023

@@ -170,13 +170,14 @@ TEST_F(GeometryTest, JoiningTurnsTheImageUpsideDownShiftsTheThirdChipOrRefuses) 
 
 TEST_F(GeometryTest, OpeningsAreInterpolatedOverTheCutRowsOrRefused) {
     // Panoramic: row 0 moves out at the top, the cut rows 767 and 768 are replaced,
-    // row 1535 moves down by one; row 766 is 4/5 of row 765 and 1/5 of row 770.
+    // row 1535 moves down by one; row 766 is 4/5 of row 765 and 1/5 of row 770,
+    // 80 + 120.6 truncated to 200; row 768 is 40 + 361.8, 401.
     Pixels pano(1536);
-    for (std::uint32_t y = 0; y < 1536; ++y) pano[y] = y < 768 ? 100 : 600;
+    for (std::uint32_t y = 0; y < 1536; ++y) pano[y] = y < 768 ? 100 : 603;
     pano[0] = 7, pano[767] = pano[768] = 4000, pano[1535] = 9;
     ASSERT_EQ(proc::fill_opening_pano(ImageView{pano.data(), 1, 1536}, kXy.v), 0);
-    for (const auto& r : {std::array<int, 2>{0, 100}, {765, 100}, {766, 200}, {767, 300}, {768, 400}, {769, 500},
-                          {770, 600}, {1534, 600}, {1535, 600}})
+    for (const auto& r : {std::array<int, 2>{0, 100}, {765, 100}, {766, 200}, {767, 301}, {768, 401}, {769, 502},
+                          {770, 603}, {1534, 603}, {1535, 603}})
         EXPECT_EQ(pano[r[0]], r[1]) << r[0];
     // Cephalometric on a ramp of 10 per row.
     Pixels ceph(2303);
@@ -408,6 +409,13 @@ TEST_F(PipelineTest, DisplayOrderAndSeparatorBands) {
         // The record keeps the reordered image without bands.
         EXPECT_EQ(std::make_pair(int{tvx::Device.ImageWidth}, int{image[0]}), std::make_pair(static_cast<int>(n * b), 1000 * order[0]));
     }
+
+    // Cephalometric: the second brightness scale takes the configured selector; 0 changes nothing.
+    picture(1, 1, 3500, 2, true);
+    tvx::Device.ProcessFlags[tvx::kSecondCorrBriScale] = 1, tvx::Device.SecondBriScaleSelect = 0;
+    const Pixels ceph = image;
+    ASSERT_EQ(ex(), 0);
+    EXPECT_EQ(read_words(out), ceph);
 
     // Two passes, 4-column bands; a colour other than 0 and 1 counts as 0.
     picture(2, 2);
