@@ -186,7 +186,7 @@ TEST_F(OutputTest, FailuresLeaveFilesAndWindowAlone) {
         for (const Save& save : all) {
             EXPECT_EQ(save(raw_.c_str(), 3, 2, out.c_str()), TAVIREX_E_MARKER) << out;
             EXPECT_EQ(save(raw_.c_str(), 3, 2, nullptr), TAVIREX_E_MARKER);
-            EXPECT_TRUE(out == nowhere ? !tvxtest::file_exists(out) : std::filesystem::is_directory(out)) << out;
+            EXPECT_TRUE(out == folder ? std::filesystem::is_directory(out) : !tvxtest::file_exists(out)) << out;
         }
     EXPECT_EQ(tvx::core::test_blocks_held(), 0);
 }
