@@ -11,10 +11,6 @@
 namespace tvx::device {
 namespace {
 
-constexpr std::uint16_t kLinesPano = core::kPanoLines;
-constexpr std::uint16_t kLinesCeph = core::kCephLines;
-constexpr std::uint16_t kPixelsPano = core::kPanoRows;
-constexpr std::uint16_t kPixelsCeph = core::kCephRows;
 constexpr std::uint8_t kMaxCut = 3;
 
 // Allocates the four picture blocks in their fixed order; false at the first
@@ -88,7 +84,7 @@ std::int32_t set_param_for_pict(DeviceContext& record, const char* speed_profile
     if (rc != 0) return rc;
 
     const std::uint32_t code = ceph ? kClockCodeCeph : passes - 1;
-    const std::uint16_t lines = ceph ? kLinesCeph : kLinesPano;
+    const auto lines = static_cast<std::uint16_t>(ceph ? core::kCephLines : core::kPanoLines);
     rc = build_clock_table(code, passes, SpeedProfile, samples, core::low16(interval_ms), core::low16(timelag_ms),
                            ClockTableStorage, lines, PassTable, record.SegmentStart, record.SegmentWidth);
     if (rc != 0) return rc;
@@ -97,7 +93,7 @@ std::int32_t set_param_for_pict(DeviceContext& record, const char* speed_profile
     record.ClockTable = ClockTableStorage;
     record.ImageBuffer = ImageBufferStorage;
     record.ImageWidth = lines;
-    record.ImageHeight = ceph ? kPixelsCeph : kPixelsPano;
+    record.ImageHeight = static_cast<std::uint16_t>(ceph ? core::kCephRows : core::kPanoRows);
     record.SegmentCount = static_cast<std::uint8_t>(passes);
     record.ClockTableLength = lines;
     PassCount = passes;

@@ -17,9 +17,6 @@ constexpr char kStampReadStart[] = "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D
 // "Data read end" in code page 932.
 constexpr char kStampReadEnd[] = "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8F\x49\x97\xB9";
 
-constexpr std::uint16_t kLinesCeph = core::kCephLines;
-constexpr std::uint16_t kLinesPano = core::kPanoLines;
-
 // Samples per row that the copy takes: whole rows in panoramic mode, the first
 // ImageWidth samples in cephalometric mode.
 std::size_t samples_per_row(const DeviceContext& r) noexcept {
@@ -47,9 +44,9 @@ std::int32_t arm(const DeviceContext& r) noexcept {
     rc = write_register("POWSET", reg::POWSET, 1);
     if (rc != 0) return rc;
     std::uint16_t lines;
-    if (r.ClockTableLength == kLinesCeph)
+    if (r.ClockTableLength == core::kCephLines)
         lines = 0;
-    else if (r.ClockTableLength == kLinesPano)
+    else if (r.ClockTableLength == core::kPanoLines)
         lines = 1;
     else
         return TAVIREX_E_RANGE;
