@@ -17,6 +17,10 @@ std::uint32_t PictureStage = kPictureNone;
 std::uint32_t ReadSegments = 0;
 std::uint32_t TomoImageActive = 0;
 std::uint32_t ModuleBooted[2]{};
+TomoContext Tomo{};
+char TomoConfigPath[kConfigPathSize]{};
+std::uint16_t ExposeToDarkWait = 0;
+std::uint16_t DarkToExposeWait = 0;
 std::uint32_t CurrentModule = 0;
 
 std::uint16_t* ClockTableStorage = nullptr;
@@ -29,6 +33,23 @@ void take_debug_flags(const DeviceContext& record) noexcept {
     DebugFlags.DebugCheckState = record.DebugCheckState;
     DebugFlags.DebugDebug4 = record.DebugDebug4;
     DebugFlags.DebugOutput = record.DebugOutput;
+}
+
+void take_debug_flags(const TomoContext& record) noexcept {
+    DebugFlags.DebugProcess = record.DebugProcess;
+    DebugFlags.DebugParam = record.DebugParam;
+    DebugFlags.DebugCheckState = record.DebugCheckState;
+    DebugFlags.DebugDebug4 = record.DebugDebug4;
+    DebugFlags.DebugOutput = record.DebugOutput;
+}
+
+void release_tomo_frames() noexcept {
+    for (std::uint16_t*& frame : Tomo.FrameList) {
+        core::release(frame);
+        frame = nullptr;
+    }
+    // The image only ever points into a frame; it owns nothing of its own.
+    Tomo.Image = nullptr;
 }
 
 void release_picture_blocks() noexcept {

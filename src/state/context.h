@@ -49,11 +49,22 @@ constexpr std::uint32_t kPictureReadOut = 2;
 extern std::uint32_t PictureStage;
 extern std::uint32_t ReadSegments;
 extern std::uint32_t TomoImageActive;
+// The tomographic record, its configuration path and the two waits between
+// exposure and dark pictures, in milliseconds; filled by Tavirex_Init_Tomo.
+extern TomoContext Tomo;
+extern char TomoConfigPath[kConfigPathSize];
+extern std::uint16_t ExposeToDarkWait;
+extern std::uint16_t DarkToExposeWait;
 extern std::uint32_t ModuleBooted[2];
 extern std::uint32_t CurrentModule;
 
 // Copies the DEBUG switches of the record into DebugFlags.
 void take_debug_flags(const DeviceContext& record) noexcept;
+void take_debug_flags(const TomoContext& record) noexcept;
+
+// Releases every frame buffer of the tomographic frame list and empties its entries
+// and the record's image pointer.
+void release_tomo_frames() noexcept;
 
 // Releases the four picture blocks and sets each pointer, and the record's two, back to null.
 void release_picture_blocks() noexcept;
