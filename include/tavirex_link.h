@@ -45,6 +45,22 @@ enum {
     TAVIREX_SAMPLE_MAX = 4095          /* largest 12-bit sample */
 };
 
+/* The tomographic strip sensor. Each picture is one block of the picture memory
+   from TAVIREX_TOMO_MEMORY on, block k at TAVIREX_TOMO_MEMORY + k x
+   TAVIREX_TOMO_BLOCK_BYTES in capture order: 128 rows (sensor columns) of 2304
+   samples (sensor rows), low byte first, of which the low 13 bits are data. A
+   frame is 2 x (strips + 1) pictures: each strip's exposure and dark picture,
+   then a calibration pair. */
+enum {
+    TAVIREX_TOMO_COLUMNS = 128,          /* columns of a strip picture */
+    TAVIREX_TOMO_ROWS = 2304,            /* rows of a strip picture: three chips of 768 */
+    TAVIREX_TOMO_STRIPS = 8,             /* exposure pictures (strips) of a frame */
+    TAVIREX_TOMO_BLOCK_BYTES = 0x90000,  /* one picture: 128 x 2304 samples */
+    TAVIREX_TOMO_MAX_BLOCKS = 56,        /* pictures the library reads back at most */
+    TAVIREX_TOMO_SAMPLE_MASK = 0x1FFF    /* data bits of a tomographic sample */
+};
+#define TAVIREX_TOMO_MEMORY 0x26000000u
+
 /* Lines of each pass of a panoramic picture of `passes` passes: the line buffer
    divided evenly, rounded down to a multiple of 4 (4096, 2048, 1364, 1024). */
 #define TAVIREX_PANO_PASS_LINES(passes) ((TAVIREX_PANO_LINES / (passes)) & ~3)

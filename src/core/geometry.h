@@ -23,6 +23,14 @@ constexpr std::uint32_t kSampleLevels = kSampleMax + 1u;  // entries of a table 
 
 constexpr std::uint8_t kClockCodeCeph = 4;
 
+constexpr std::uint16_t kTomoColumns = TAVIREX_TOMO_COLUMNS;
+constexpr std::uint16_t kTomoRows = TAVIREX_TOMO_ROWS;
+constexpr std::uint16_t kTomoStrips = TAVIREX_TOMO_STRIPS;
+constexpr std::uint32_t kTomoBlockBytes = TAVIREX_TOMO_BLOCK_BYTES;
+constexpr std::uint32_t kTomoMemory = TAVIREX_TOMO_MEMORY;
+constexpr std::uint16_t kTomoSampleMask = TAVIREX_TOMO_SAMPLE_MASK;
+constexpr std::uint16_t kTomoBitDepth = 13;
+
 // Lines per pass (the nominal block width of the processing) by line clock code.
 constexpr std::uint32_t kLinesPerPass[5] = {TAVIREX_PANO_PASS_LINES(1), TAVIREX_PANO_PASS_LINES(2),
                                             TAVIREX_PANO_PASS_LINES(3), TAVIREX_PANO_PASS_LINES(4), kCephLines};

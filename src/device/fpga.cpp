@@ -17,7 +17,6 @@ namespace {
 // Lines are read at most 99 characters at a time; the rest of a longer line reads as the next line.
 constexpr int kLineBuffer = 100;
 constexpr std::uint32_t kSegmentRecordAddress = 0xFFF0;
-constexpr std::uint32_t kResetWaitMs = 50;
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -78,6 +77,32 @@ std::int32_t read_fpga_hex(const char* path, std::uint8_t* out, std::size_t capa
     return rc;
 }
 
+std::int32_t download_fpga(const char* path, bool log_download) noexcept {
+    std::size_t size = 0;
+    std::int32_t rc = read_fpga_hex(path, nullptr, 0, &size);
+    if (rc != 0) return rc;
+    if (DebugFlags.DebugProcess) std::fprintf(stderr, "lulFpgaProgSize [%ld]\n", static_cast<long>(size));
+
+    core::Buffer<std::uint8_t> program;
+    if (size > UINT32_MAX || !program.reset(size)) {
+        if (DebugFlags.DebugProcess) std::fputs("CANNOT ALLCATE MEMORY FOR lulFpgaProgData.\n", stderr);
+        return TAVIREX_E_NO_MEMORY;
+    }
+    std::size_t again = 0;
+    rc = read_fpga_hex(path, program.data(), size, &again);
+    if (rc != 0) return rc;
+    // The file changed between the two passes: what was counted is not what would be sent.
+    if (again != size) return TAVIREX_E_FPGA_FILE;
+
+    if (DebugFlags.DebugOutput) diag::dump_program_bytes(program.data(), size);
+    if (DebugFlags.DebugProcess) diag::print_stamp("###CMD_FPGA START");
+    const std::int32_t sent = link::Link.EtherComm(TAVIREX_LINK_FPGA_PROGRAM, 0, static_cast<std::uint32_t>(size), program.data());
+    if (log_download && DebugFlags.DebugOutput) diag::log_register_access("f", "CMD_FPGA", 0, 0, DebugFlags.DebugDebug4 != 0);
+    if (sent != 0) return sent;
+    if (DebugFlags.DebugProcess) diag::print_stamp("###CMD_FPGA END");
+    return TAVIREX_OK;
+}
+
 std::int32_t load_fpga(const DeviceContext& record) noexcept {
     take_debug_flags(record);
     if (record.FpgaLoad > 1) return TAVIREX_E_RANGE;
@@ -90,29 +115,9 @@ std::int32_t load_fpga(const DeviceContext& record) noexcept {
     if (running == 0) return TAVIREX_OK;
     if (running != 1) return running;
 
-    std::size_t size = 0;
-    std::int32_t rc = read_fpga_hex(record.FpgaPath, nullptr, 0, &size);
+    std::int32_t rc = download_fpga(record.FpgaPath, false);
     if (rc != 0) return rc;
-    if (DebugFlags.DebugProcess) std::fprintf(stderr, "lulFpgaProgSize [%ld]\n", static_cast<long>(size));
-
-    core::Buffer<std::uint8_t> program;
-    if (size > UINT32_MAX || !program.reset(size)) {
-        if (DebugFlags.DebugProcess) std::fputs("CANNOT ALLCATE MEMORY FOR lulFpgaProgData.\n", stderr);
-        return TAVIREX_E_NO_MEMORY;
-    }
-    std::size_t again = 0;
-    rc = read_fpga_hex(record.FpgaPath, program.data(), size, &again);
-    if (rc != 0) return rc;
-    // The file changed between the two passes: what was counted is not what would be sent.
-    if (again != size) return TAVIREX_E_FPGA_FILE;
-
-    if (DebugFlags.DebugOutput) diag::dump_program_bytes(program.data(), size);
-    if (DebugFlags.DebugProcess) diag::print_stamp("###CMD_FPGA START");
-    const std::int32_t sent = link::Link.EtherComm(TAVIREX_LINK_FPGA_PROGRAM, 0, static_cast<std::uint32_t>(size), program.data());
-    if (sent != 0) return sent;
-    if (DebugFlags.DebugProcess) diag::print_stamp("###CMD_FPGA END");
-    program = core::Buffer<std::uint8_t>();
-    platform::sleep_ms(kResetWaitMs);
+    platform::sleep_ms(kFpgaResetWaitMs);
 
     rc = write_register("SYSRST", reg::SYSRST, 0);
     if (rc != 0) return rc;

@@ -44,23 +44,23 @@ std::int32_t read_status(std::uint16_t* status) noexcept {
     return TAVIREX_OK;
 }
 
-std::int32_t ready_check(std::uint16_t expected, std::uint32_t tries) noexcept {
+std::int32_t ready_check(std::uint16_t expected, std::uint32_t tries, StatusReader read) noexcept {
     if (tries == 0) return expected != 0 ? TAVIREX_E_NOT_READY : TAVIREX_OK;
     for (std::uint32_t i = 0; i < tries; ++i) {
         std::uint16_t status = 0;
-        const std::int32_t rc = read_status(&status);
+        const std::int32_t rc = read(&status);
         if (rc != 0) return rc;
         if ((status & 0xFF) == expected) return TAVIREX_OK;
     }
     return TAVIREX_E_NOT_READY;
 }
 
-std::int32_t check_ad_status() noexcept {
+std::int32_t check_ad_status(StatusReader read) noexcept {
     if (DebugFlags.DebugProcess) diag::print_stamp("CheckADStatus Start");
     std::uint32_t reads = 0;
     std::uint16_t status = 0;
     do {
-        const std::int32_t rc = read_status(&status);
+        const std::int32_t rc = read(&status);
         if (rc != 0) return rc;
         ++reads;
     } while ((status & kConverterBusyBit) != 0 && reads < kConverterBusyReads);

@@ -34,12 +34,15 @@ std::int32_t write_register(const char* name, std::uint32_t address, std::uint16
 // Reads the status register into *status: 0, 18 for another byte count, or a negative link error.
 std::int32_t read_status(std::uint16_t* status) noexcept;
 
+// A module's status read; the tomographic module has its own (other address, logged).
+using StatusReader = std::int32_t (*)(std::uint16_t* status) noexcept;
+
 // Waits without pause for the status low byte to equal `expected`, at most `tries` reads:
 // 0 ready, 1 not ready, 18 or a negative link error.
-std::int32_t ready_check(std::uint16_t expected, std::uint32_t tries) noexcept;
+std::int32_t ready_check(std::uint16_t expected, std::uint32_t tries, StatusReader read = read_status) noexcept;
 
 // Waits until the converter busy bit is clear: 0, 2 after 4096 busy reads, 18 or a negative link error.
-std::int32_t check_ad_status() noexcept;
+std::int32_t check_ad_status(StatusReader read = read_status) noexcept;
 
 // Writes the CCD control data and verifies it by reading it back, at most `tries` attempts:
 // 0, 4 when never verified (or tries is 0), 18, a nonzero write result or a negative read result.

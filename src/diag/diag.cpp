@@ -37,6 +37,30 @@ void log_register_write(const char* name, std::uint32_t address, std::uint32_t v
     (void)std::getchar();
 }
 
+void log_register_access(const char* op, const char* name, std::uint32_t address, std::uint32_t value,
+                         bool prompt) noexcept {
+    const unsigned addr = address;
+    const unsigned low = value & 0xFFFFu;
+    std::FILE* f = std::fopen("logCMD_WRITE.txt", "a");
+    if (f != nullptr) {
+        std::fprintf(f, " %s,%s,0x,%x,0x,%x\n", op, name, addr, low);
+        std::fclose(f);
+    } else {
+        std::fputs(" ***miss write*** \n", stderr);
+    }
+    if (prompt) {
+        char text[160];
+        std::snprintf(text, sizeof text, " ***%s,%s [0x%x] (0x%x) >>>", op, name, addr, low);
+        step_prompt(text);
+    }
+}
+
+void step_prompt(const char* text) noexcept {
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+    (void)std::getchar();
+}
+
 void dump_program_bytes(const std::uint8_t* data, std::size_t size) noexcept {
     std::FILE* f = std::fopen("fpgaprog.csv", "w");
     if (f == nullptr) return;

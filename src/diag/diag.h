@@ -36,6 +36,17 @@ struct Trace {
 // error and waits for one character from standard input.
 void log_register_write(const char* name, std::uint32_t address, std::uint32_t value) noexcept;
 
+// Tomographic register log: appends " <op>,<name>,0x,<address>,0x,<low 16 bits>\n"
+// to "logCMD_WRITE.txt" (op "w" write, "r" read, "f" FPGA download), or shows
+// " ***miss write*** " when the log cannot be opened; then, with `prompt` set (the
+// DEBUG4 switch), shows the access and waits for one character.
+void log_register_access(const char* op, const char* name, std::uint32_t address, std::uint32_t value,
+                         bool prompt) noexcept;
+
+// Writes `text` to standard error without a line end and waits for one character
+// from standard input (the service engineer's step through the sequence).
+void step_prompt(const char* text) noexcept;
+
 // Replaces "fpgaprog.csv" with the bytes as "%d," values, 16 per line, no final line end.
 void dump_program_bytes(const std::uint8_t* data, std::size_t size) noexcept;
 

@@ -35,6 +35,8 @@ void unload_library(LibraryHandle library) noexcept {
 
 void sleep_ms(std::uint32_t milliseconds) noexcept { Sleep(milliseconds); }
 
+char path_separator() noexcept { return '\\'; }
+
 bool remove_file(const char* path) noexcept {
     if (path == nullptr) return false;
     const DWORD attributes = GetFileAttributesA(path);
@@ -106,6 +108,8 @@ void* find_symbol(LibraryHandle library, const char* name) noexcept {
 void unload_library(LibraryHandle library) noexcept {
     if (library != nullptr) dlclose(library);
 }
+
+char path_separator() noexcept { return '/'; }
 
 void sleep_ms(std::uint32_t milliseconds) noexcept {
     timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};

@@ -19,6 +19,9 @@ void unload_library(LibraryHandle library) noexcept;
 
 void sleep_ms(std::uint32_t milliseconds) noexcept;
 
+// The separator a folder path gets appended: '\\' on Windows, '/' elsewhere.
+char path_separator() noexcept;
+
 // Deletes a regular file; true when no file is at the path afterwards (also when
 // none was). A path that names a folder, a device, a pipe or anything else but a
 // regular file is left alone and gives false, so an output path can never

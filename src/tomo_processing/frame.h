@@ -7,16 +7,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/geometry.h"
 #include "core/image.h"
 
 namespace tvx::tomo {
 
 // Fixed geometry of the strip sensor as captured: 2(n+1) blocks of 2304 rows by
 // 128 columns, three chips of 768 rows.
-constexpr std::uint16_t kStripWidth = 128;
-constexpr std::uint16_t kStripHeight = 2304;
-constexpr std::uint16_t kStripCount = 8;
-constexpr std::uint32_t kChipRows = 768;
+constexpr std::uint16_t kStripWidth = core::kTomoColumns;
+constexpr std::uint16_t kStripHeight = core::kTomoRows;
+constexpr std::uint16_t kStripCount = core::kTomoStrips;
+constexpr std::uint32_t kChipRows = core::kChipRows;
 
 struct TomoFrame {
     std::uint16_t* data = nullptr;  // the frame buffer; the image always starts here
