@@ -7,7 +7,7 @@ namespace tvx::platform {
 
 void on_library_unload() noexcept {
     release_picture_blocks();
-    release_tomo_frames();
+    release_tomo_frames(Tomo);
 }
 
 }  // namespace tvx::platform

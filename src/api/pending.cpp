@@ -7,16 +7,6 @@ extern "C" {
 #define TVX_PENDING return TAVIREX_E_NOT_AVAILABLE
 
 
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_Init_Tomo(const char*, uint32_t) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetSensMdulInit_Tomo(uint32_t, uint32_t) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetParamforPictEx_Tomo(void) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_ResetAll_Tomo(void) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetWaitXExpose_Tomo(void) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetTIMERandMODREG_Tomo(uint32_t) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_CheckPictStatus_Tomo(uint8_t*) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetEXTIMEandECTIME_Tomo(uint32_t) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetImageDataEx_Tomo(void) { TVX_PENDING; }
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_PictStartbyCommand_Tomo(void) { TVX_PENDING; }
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingEx_Tomo(const char*, int32_t*, int32_t*, int32_t) {
     TVX_PENDING;
 }

@@ -12,10 +12,6 @@
 namespace tvx::device {
 namespace {
 
-// "Data read start" in code page 932.
-constexpr char kStampReadStart[] = "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x4A\x8E\x6E";
-// "Data read end" in code page 932.
-constexpr char kStampReadEnd[] = "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8F\x49\x97\xB9";
 
 // Samples per row that the copy takes: whole rows in panoramic mode, the first
 // ImageWidth samples in cephalometric mode.

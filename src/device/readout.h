@@ -12,6 +12,9 @@ namespace tvx::device {
 constexpr std::uint32_t kPictureWindow1 = 0x26000000;
 constexpr std::uint32_t kPictureWindow2 = 0x27000000;
 constexpr std::size_t kPictureWindowBytes = 16777216;  // also the most one read moves
+// "Data read start" and "Data read end" in code page 932: the stamps around every readout.
+constexpr char kStampReadStart[] = "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x4A\x8E\x6E";
+constexpr char kStampReadEnd[] = "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8F\x49\x97\xB9";
 using core::kModuleRowBytes;
 using core::kModuleRowSamples;
 using core::kSampleMask;

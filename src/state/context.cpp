@@ -43,13 +43,13 @@ void take_debug_flags(const TomoContext& record) noexcept {
     DebugFlags.DebugOutput = record.DebugOutput;
 }
 
-void release_tomo_frames() noexcept {
-    for (std::uint16_t*& frame : Tomo.FrameList) {
+void release_tomo_frames(TomoContext& record) noexcept {
+    for (std::uint16_t*& frame : record.FrameList) {
         core::release(frame);
         frame = nullptr;
     }
     // The image only ever points into a frame; it owns nothing of its own.
-    Tomo.Image = nullptr;
+    record.Image = nullptr;
 }
 
 void release_picture_blocks() noexcept {

@@ -62,9 +62,9 @@ extern std::uint32_t CurrentModule;
 void take_debug_flags(const DeviceContext& record) noexcept;
 void take_debug_flags(const TomoContext& record) noexcept;
 
-// Releases every frame buffer of the tomographic frame list and empties its entries
-// and the record's image pointer.
-void release_tomo_frames() noexcept;
+// Releases every frame buffer of the record's frame list and empties its entries
+// and its image pointer.
+void release_tomo_frames(TomoContext& record) noexcept;
 
 // Releases the four picture blocks and sets each pointer, and the record's two, back to null.
 void release_picture_blocks() noexcept;

@@ -104,6 +104,10 @@ void reset_library() {
     tvx::core::test_fail_allocation(0);
     tvx::link::unload();
     tvx::release_picture_blocks();
+    tvx::release_tomo_frames(tvx::Tomo);
+    tvx::Tomo = tvx::TomoContext{};
+    tvx::TomoConfigPath[0] = '\0';
+    tvx::ExposeToDarkWait = tvx::DarkToExposeWait = 0;
     tvx::Device = tvx::DeviceContext{};
     tvx::DebugFlags = tvx::DebugFlagSet{};
     tvx::SeparatorLineList = tvx::SeparatorLines{};
@@ -206,7 +210,8 @@ int32_t fake_comm(uint32_t command, uint32_t address, uint32_t count, void* buff
     LinkCall& c = f.calls.back();
     if (bytes != nullptr) c.data.assign(bytes, bytes + count);
     if (command == TAVIREX_LINK_WRITE && address == 0x27F02000 && f.ccd_memory) f.ccd = c.data;
-    if (command == TAVIREX_LINK_WRITE && address == 0x27F0000E && f.stsreg >= 0) f.status = c.value() | f.stsreg;
+    // STSREG of the panoramic or the tomographic window.
+    if (command == TAVIREX_LINK_WRITE && (address | 0xF0000) == 0x27FF000E && f.stsreg >= 0) f.status = c.value() | f.stsreg;
     return f.on_command ? f.on_command(c) : 0;
 }
 
@@ -239,7 +244,7 @@ std::string FakeLink::traffic() const {
         const unsigned a = c.address, n = c.count;
         if (c.command == TAVIREX_LINK_WRITE && n == 2) std::snprintf(b, sizeof b, "W %X %04X", a, unsigned{c.value()});
         else if (c.command == TAVIREX_LINK_WRITE) std::snprintf(b, sizeof b, "W %X #%u", a, n);
-        else if (c.command == TAVIREX_LINK_READ && a == 0x27F00002 && n == 2) std::snprintf(b, sizeof b, "S");
+        else if (c.command == TAVIREX_LINK_READ && (a | 0xF0000) == 0x27FF0002 && n == 2) std::snprintf(b, sizeof b, "S");
         else if (c.command == TAVIREX_LINK_READ) std::snprintf(b, sizeof b, "R %X #%u", a, n);
         else std::snprintf(b, sizeof b, "C %u #%u", unsigned{c.command}, n);
         out += (out.empty() ? "" : ", ") + std::string(b);

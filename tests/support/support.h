@@ -151,7 +151,7 @@ public:
 
     std::vector<LinkCall> of(std::uint32_t command) const;
     // The calls as one line: "W addr value" (register write), "W addr #count" (block
-    // write), "S" (status read), "R addr #count" (other read), "C command #count".
+    // write), "S" (status read of either module), "R addr #count" (other read), "C command #count".
     std::string traffic() const;
 
     static FakeLink* current;
