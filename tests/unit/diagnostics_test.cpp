@@ -92,6 +92,34 @@ TEST_F(DiagnosticsTest, TextsUnderTheDebugSwitches) {
           "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8F\x49\x97\xB9[",
           "ImageProcessing  START[", "  6.CORRIMGSIZE[", "  7.DELNOISE[", " 11.2ndCORRBRISCALE[", "ImageProcessing  END  ["},
          {{"logCMD_WRITE.txt", " WaitRAM,0x,27f02000,0x,3ff\n"}}},
+        // Every tomographic access logged with its letter: the FPGA download, a picture, a readout of two blocks.
+        {"tomographic register log",
+         [](const tvxtest::TempDir& here) {
+             tvxtest::write_file(here.file("fpga.hex"), ":x\n:0400000001020304F2\n:00000001FF\n");
+             tvxtest::write_file(here.file("tomo.ini"), "[DEBUG]\nOUTPUT=1\nCHECKSTATE=1\nPROCESS=1\n[WAITTIME]\n"
+                                                        "DC2EXPOS=0\n[LOADPROG]\nFPGA=" + here.file("fpga.hex") + "\n");
+             ASSERT_EQ(Tavirex_Init_Tomo(here.file("tomo.ini").c_str(), 1), 0);
+             tvx::ModuleBooted[0] = 1;
+             tvxtest::FakeLink fake;
+             fake.status = 0, fake.stsreg = 0;
+             ASSERT_EQ(Tavirex_SetSensMdulInit_Tomo(0, 0), 0);
+             ASSERT_EQ(Tavirex_SetTIMERandMODREG_Tomo(1), 0);
+             ASSERT_EQ(Tavirex_PictStartbyCommand_Tomo(), 0);
+             ASSERT_EQ(Tavirex_GetEXTIMEandECTIME_Tomo(1), 0);
+             tvx::Tomo.FrameCount = 1, tvx::Tomo.StripCount = 0;
+             ASSERT_EQ(Tavirex_GetImageDataEx_Tomo(), 0);
+         },
+         {"lulFpgaProgSize [4]\n", "###CMD_FPGA START[", "###CMD_FPGA END[", " ECTIME 27ff001a :    34\n",
+          " EXTIME 27ff0018 :    34\n", "\x83\x66\x81\x5B\x83\x5E\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x8A\x4A\x8E\x6E["},
+         {{"logCMD_WRITE.txt",
+           " r,STATUS,0x,27ff0002,0x,0\n r,STATUS,0x,27ff0002,0x,0\n r,STATUS,0x,27ff0002,0x,0\n"
+           " r,STATUS,0x,27ff0002,0x,0\n r,STATUS,0x,27ff0002,0x,0\n"
+               " f,CMD_FPGA,0x,0,0x,0\n w,SYSRST,0x,27ff0004,0x,0\n w,STSREG,0x,27ff000e,0x,22\n"
+               " r,STATUS,0x,27ff0002,0x,22\n w,TIMER,0x,27ff000c,0x,64\n w,MODREG,0x,27ff0006,0x,1\n"
+               " w,START ,0x,27ff000a,0x,1\n r,ECTIME,0x,27ff001a,0x,22\n r,EXTIME,0x,27ff0018,0x,22\n"
+               " r,STATUS,0x,27ff0002,0x,22\n w,ECTCLR,0x,27ff0016,0x,0\n w,EXTCLR,0x,27ff0014,0x,0\n"
+               " r,SDRAM,0x,26000000,0x,a000\n r,SDRAM,0x,26090000,0x,22\n r,STATUS,0x,27ff0002,0x,22\n"},
+          {"fpgaprog.csv", "1,2,3,4,"}}},
         {"brightness scale fractions, even for selector 0",
          [&](const tvxtest::TempDir&) {
              tvx::diag::Trace trace;
