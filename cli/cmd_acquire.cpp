@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "acquire.h"
+#include "acquire_tomo.h"
 #include "common.h"
 #include "tavirex.h"
 #include "tvxsim_control.h"
@@ -141,14 +142,57 @@ std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
     return finish("", 0);
 }
 
+namespace {
+
+int acquire_tomo_command(const Args& args) {
+    TomoAcquireOptions o;
+    if (!args.has("config")) {
+        std::fprintf(stderr, "tavirex acquire tomo: --config FILE is required\n");
+        return 2;
+    }
+    for (const char* panoramic : {"profile", "passes", "interval", "lag", "replay", "lateral"}) {
+        if (args.has(panoramic)) {
+            std::fprintf(stderr, "tavirex acquire tomo: --%s applies to pano and ceph only\n", panoramic);
+            return 2;
+        }
+    }
+    o.config = args.get("config");
+    o.output_prefix = args.get("out", "tomo-frame");
+    o.sim_mode = args.get("sim-mode");
+    o.progress = !args.has("quiet");
+    std::uint32_t limit = 20000;
+    if ((args.has("frames") && (!parse_u32(args.get("frames"), &o.frames) || o.frames < 1 || o.frames > 3)) ||
+        (args.has("poll-limit") && (!parse_u32(args.get("poll-limit"), &limit) || limit == 0))) {
+        std::fprintf(stderr, "tavirex acquire tomo: --frames takes 1, 2 or 3, --poll-limit a positive number\n");
+        return 2;
+    }
+    o.poll_limit = static_cast<long>(limit);
+    std::printf("acquire tomographic, %u frame%s\n", o.frames, o.frames == 1 ? "" : "s");
+    TomoAcquireResult result;
+    const std::int32_t rc = acquire_tomo(o, &result);
+    if (rc != 0) {
+        std::printf("acquisition failed at %s: %ld (%s)\n", result.failed_stage.c_str(), static_cast<long>(rc),
+                    rc == kNoExposure ? "the picture status bit never showed the end of a picture"
+                    : rc == kNoSimMode ? "the simulated module's controls are not available"
+                    : rc == kOutputFailed ? "a raw frame file could not be written"
+                                          : explain(rc));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int cmd_acquire(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"config", "profile", "passes", "interval", "lag", "out", "sim-mode", "replay", "poll-limit"},
+    if (!parse_args(argc, argv, 2,
+                    {"config", "profile", "passes", "interval", "lag", "out", "sim-mode", "replay", "poll-limit", "frames"},
                     {"lateral", "quiet"}, &args))
         return 2;
     if (args.help) {
         std::printf(
-            "usage: tavirex acquire pano|ceph --config FILE --profile FILE [options]\n\n"
+            "usage: tavirex acquire pano|ceph --config FILE --profile FILE [options]\n"
+            "       tavirex acquire tomo --config FILE [--frames 1..3] [--out PREFIX] [--quiet]\n\n"
             "Takes one picture in the host's call order: Tavirex_Init, Tavirex_SetCommInit,\n"
             "Tavirex_SetSensMduInit_Pano/_Ceph, Tavirex_SetParamforPictEx(_Ceph), Tavirex_SetWaitXExpose,\n"
             "Tavirex_CheckPictStatus until the picture bit shows, Tavirex_GetImageDataEx, Tavirex_ResetAll,\n"
@@ -166,12 +210,27 @@ int cmd_acquire(int argc, char** argv) {
             "  --replay FILE      simulated module only: deliver this recorded readout (a file written\n"
             "                     by acquire, or 2304 module rows of 8192 bytes)\n"
             "  --poll-limit N     status polls before giving up (default 200000)\n"
-            "  --quiet            no progress indicator\n");
+            "  --quiet            no progress indicator\n\n"
+            "tomo takes the frames of a tomographic scan in the host's call order: Tavirex_Init and\n"
+            "Tavirex_SetCommInit (link, boot), Tavirex_Init_Tomo, Tavirex_SetSensMdulInit_Tomo,\n"
+            "Tavirex_SetParamforPictEx_Tomo, Tavirex_SetWaitXExpose_Tomo, then 18 pictures per frame (each\n"
+            "strip's exposure and dark picture, the calibration pair), each with Tavirex_SetTIMERandMODREG_Tomo,\n"
+            "Tavirex_PictStartbyCommand_Tomo, Tavirex_CheckPictStatus_Tomo until the picture status bit shows,\n"
+            "Tavirex_GetEXTIMEandECTIME_Tomo; then Tavirex_GetImageDataEx_Tomo, Tavirex_ResetAll_Tomo and\n"
+            "Tavirex_SetDeviceFree_Tomo. Frame k is written to PREFIXk.raw (default tomo-frame0.raw ...):\n"
+            "its 18 pictures of 128 x 2304 samples side by side, 2304 x 2304 16-bit little-endian samples\n"
+            "of 13 bits.\n"
+            "  --frames N         frames 1..3 (default 1)\n");
         return 0;
     }
     AcquireOptions o;
+    if (args.positional.size() == 1 && args.positional[0] == "tomo") return acquire_tomo_command(args);
     if (args.positional.size() != 1 || (args.positional[0] != "pano" && args.positional[0] != "ceph")) {
-        std::fprintf(stderr, "tavirex acquire: say pano or ceph (see --help)\n");
+        std::fprintf(stderr, "tavirex acquire: say pano, ceph or tomo (see --help)\n");
+        return 2;
+    }
+    if (args.has("frames")) {
+        std::fprintf(stderr, "tavirex acquire: --frames applies to tomo only\n");
         return 2;
     }
     o.ceph = args.positional[0] == "ceph";

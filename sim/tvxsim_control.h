@@ -112,6 +112,7 @@ typedef uint16_t (*TvxSimPeekRegisterFn)(uint32_t);
 typedef double (*TvxSimRowGainFn)(int32_t, int32_t);
 typedef int32_t (*TvxSimDefectBandsFn)(int32_t, int32_t*, int32_t*, int32_t);
 typedef int32_t (*TvxSimGetPictureFn)(uint16_t*, uint32_t, int32_t*, int32_t*);
+typedef int32_t (*TvxSimGetTomoBlockFn)(uint32_t, uint16_t*, uint32_t);
 
 #ifdef __cplusplus
 }

@@ -7,6 +7,7 @@
 
 #if defined(_WIN32)
 #include <direct.h>
+#include <io.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -70,6 +71,8 @@ bool seek_to(std::FILE* f, std::uint64_t offset) noexcept {
 bool local_time(std::time_t when, std::tm* out) noexcept { return localtime_s(out, &when) == 0; }
 
 bool make_directory(const char* path) noexcept { return _mkdir(path) == 0 || errno == EEXIST; }
+
+bool is_terminal(std::FILE* stream) noexcept { return _isatty(_fileno(stream)) != 0; }
 
 std::size_t executable_path(char* out, std::size_t capacity) noexcept {
     if (capacity == 0) return 0;
@@ -148,6 +151,8 @@ bool seek_to(std::FILE* f, std::uint64_t offset) noexcept {
 bool local_time(std::time_t when, std::tm* out) noexcept { return localtime_r(&when, out) != nullptr; }
 
 bool make_directory(const char* path) noexcept { return mkdir(path, 0777) == 0 || errno == EEXIST; }
+
+bool is_terminal(std::FILE* stream) noexcept { return isatty(fileno(stream)) != 0; }
 
 std::size_t executable_path(char* out, std::size_t capacity) noexcept {
     if (capacity == 0) return 0;

@@ -40,6 +40,9 @@ bool seek_to(std::FILE* f, std::uint64_t offset) noexcept;
 // Broken-down local time; false when the clock cannot be converted.
 bool local_time(std::time_t when, std::tm* out) noexcept;
 
+// True when the stream is an interactive terminal (progress lines go only there).
+bool is_terminal(std::FILE* stream) noexcept;
+
 // Creates a folder; true when it exists afterwards.
 bool make_directory(const char* path) noexcept;
 

@@ -1,0 +1,139 @@
+// tavirex acquire tomo: the frames of a tomographic scan, 18 pictures each.
+#include "acquire_tomo.h"
+
+#include <cstdio>
+
+#include "acquire.h"
+#include "common.h"
+#include "platform/system.h"
+#include "tavirex.h"
+#include "tvxsim_control.h"
+
+namespace cli {
+namespace {
+
+// The pictures of one frame, in the order the counters admit: each strip's
+// exposure and its dark picture, then the calibration picture and the closing dark one.
+constexpr std::uint32_t kFrameKinds[18] = {1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 3, 4};
+const char* const kKindNames[5] = {"", "exposure", "dark", "calibration", "closing dark"};
+
+// One picture: prepare, start, wait for the picture status bit, read and check its times.
+std::int32_t take_picture(std::uint32_t kind, long poll_limit, const char** failed) {
+    std::int32_t rc = Tavirex_SetTIMERandMODREG_Tomo(kind);
+    if (rc != 0) return *failed = "Tavirex_SetTIMERandMODREG_Tomo", rc;
+    rc = Tavirex_PictStartbyCommand_Tomo();
+    if (rc != 0) return *failed = "Tavirex_PictStartbyCommand_Tomo", rc;
+    std::uint8_t done = 0;
+    long polls = 0;
+    while (done == 0) {
+        if (++polls > poll_limit) return *failed = "Tavirex_CheckPictStatus_Tomo", kNoExposure;
+        rc = Tavirex_CheckPictStatus_Tomo(&done);
+        if (rc != 0) return *failed = "Tavirex_CheckPictStatus_Tomo", rc;
+    }
+    rc = Tavirex_GetEXTIMEandECTIME_Tomo(kind);
+    if (rc != 0) return *failed = "Tavirex_GetEXTIMEandECTIME_Tomo", rc;
+    return 0;
+}
+
+std::int32_t take_frames(const TomoAcquireOptions& o) {
+    const bool progress = o.progress && tvx::platform::is_terminal(stdout);
+    const char* failed = "";
+    for (std::uint32_t f = 0; f < o.frames; ++f) {
+        for (std::uint32_t p = 0; p < 18; ++p) {
+            if (progress) {
+                std::printf("\r  frame %u of %u, picture %2u of 18 (%s)      ", f + 1, o.frames, p + 1, kKindNames[kFrameKinds[p]]);
+                std::fflush(stdout);
+            }
+            const std::int32_t rc = take_picture(kFrameKinds[p], o.poll_limit, &failed);
+            if (rc != 0) {
+                if (progress) std::printf("\n");
+                std::fprintf(stderr, "  frame %u, picture %u (%s): %s %s\n", f + 1, p + 1, kKindNames[kFrameKinds[p]],
+                             failed, rc == kNoExposure ? "saw no picture status bit" : "failed");
+                return rc;
+            }
+        }
+    }
+    if (progress) std::printf("\r%60s\r", "");
+    return 0;
+}
+
+// Copies frame k from the simulated module, as the library read it, blocks side by side.
+bool copy_frame(const SimControl& sim, std::uint32_t k, std::vector<std::uint16_t>* out) {
+    auto block = reinterpret_cast<TvxSimGetTomoBlockFn>(sim.find("TvxSim_GetTomoBlock"));
+    if (block == nullptr) return false;
+    out->assign(static_cast<std::size_t>(kTomoFrameWidth) * kTomoFrameHeight, 0);
+    std::vector<std::uint16_t> one(128u * 2304u);
+    for (std::uint32_t b = 0; b < 18; ++b) {
+        if (block(k * 18 + b, one.data(), static_cast<std::uint32_t>(one.size())) != 0) return false;
+        for (std::size_t r = 0; r < 2304; ++r)
+            for (std::size_t c = 0; c < 128; ++c) (*out)[r * kTomoFrameWidth + b * 128 + c] = one[r * 128 + c];
+    }
+    return true;
+}
+
+}  // namespace
+
+std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
+    auto fail = [&](const char* stage_name, std::int32_t code) {
+        r->code = code;
+        r->failed_stage = stage_name;
+        return code;
+    };
+    std::int32_t rc = stage("Tavirex_Init", [&] { return Tavirex_Init(o.config.c_str(), 1); });
+    if (rc != 0) return fail("Tavirex_Init", rc);
+    rc = stage("Tavirex_SetCommInit (link, boot)", [] { return Tavirex_SetCommInit(); });
+    if (rc != 0) {
+        stage("Tavirex_SetDeviceFree_Tomo", [] { return Tavirex_SetDeviceFree_Tomo(); });
+        return fail("Tavirex_SetCommInit", rc);
+    }
+    bool initialised = false;
+    auto finish = [&](const char* stage_name, std::int32_t code) {
+        if (initialised) stage("Tavirex_ResetAll_Tomo", [] { return Tavirex_ResetAll_Tomo(); });
+        stage("Tavirex_SetDeviceFree_Tomo", [] { return Tavirex_SetDeviceFree_Tomo(); });
+        return code == 0 ? 0 : fail(stage_name, code);
+    };
+    const SimControl sim(o.config);
+    if (!o.sim_mode.empty()) {
+        auto fn = reinterpret_cast<TvxSimSetModeByNameFn>(sim.find("TvxSim_SetModeByName"));
+        if (fn == nullptr || fn(o.sim_mode.c_str(), nullptr) != 0) {
+            std::fprintf(stderr, "  the image mode %s is not available\n", o.sim_mode.c_str());
+            return finish("image mode", kNoSimMode);
+        }
+    }
+    rc = stage("Tavirex_Init_Tomo", [&] { return Tavirex_Init_Tomo(o.config.c_str(), 1); });
+    if (rc != 0) return finish("Tavirex_Init_Tomo", rc);
+    initialised = true;
+    rc = stage("Tavirex_SetSensMdulInit_Tomo (FPGA)", [] { return Tavirex_SetSensMdulInit_Tomo(0, 0); });
+    if (rc != 0) return finish("Tavirex_SetSensMdulInit_Tomo", rc);
+    rc = stage("Tavirex_SetParamforPictEx_Tomo (front end)", [] { return Tavirex_SetParamforPictEx_Tomo(); });
+    if (rc != 0) return finish("Tavirex_SetParamforPictEx_Tomo", rc);
+    rc = stage("Tavirex_SetWaitXExpose_Tomo (arm)", [] { return Tavirex_SetWaitXExpose_Tomo(); });
+    if (rc != 0) return finish("Tavirex_SetWaitXExpose_Tomo", rc);
+    char label[64];
+    std::snprintf(label, sizeof label, "%u frame%s of 18 pictures", o.frames, o.frames == 1 ? "" : "s");
+    rc = stage(label, [&] { return take_frames(o); });
+    if (rc != 0) return finish("pictures", rc);
+    rc = stage("Tavirex_GetImageDataEx_Tomo (readout)", [] { return Tavirex_GetImageDataEx_Tomo(); });
+    if (rc != 0) return finish("Tavirex_GetImageDataEx_Tomo", rc);
+
+    if (o.keep_frames || !o.output_prefix.empty()) {
+        r->frames.resize(o.frames);
+        for (std::uint32_t k = 0; k < o.frames; ++k) {
+            if (!copy_frame(sim, k, &r->frames[k])) {
+                std::fprintf(stderr, "  the link library is not the simulated module: the frames cannot be copied out\n");
+                return finish("copy of the frames", kNoSimMode);
+            }
+            if (o.output_prefix.empty()) continue;
+            const std::string path = o.output_prefix + std::to_string(k) + ".raw";
+            if (!write_raw_file(path, r->frames[k].data(), r->frames[k].size())) {
+                std::fprintf(stderr, "  cannot write %s\n", path.c_str());
+                return finish("write raw frames", kOutputFailed);
+            }
+            std::printf("  frame %u: %d x %d samples (18 pictures of 128 x 2304 side by side) -> %s\n", k,
+                        kTomoFrameWidth, kTomoFrameHeight, path.c_str());
+        }
+    }
+    return finish("", 0);
+}
+
+}  // namespace cli

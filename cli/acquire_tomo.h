@@ -1,0 +1,35 @@
+// One tomographic acquisition in the host's call order, shared by
+// `tavirex acquire tomo`, `tavirex calibrate tomo` and `tavirex demo`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct TomoAcquireOptions {
+    std::string config;          // read by Tavirex_Init (link, boot) and Tavirex_Init_Tomo (the rest)
+    std::uint32_t frames = 1;    // 1..3
+    std::string output_prefix;   // "<prefix><k>.raw" per frame; empty: none written
+    std::string sim_mode;        // image mode of the simulated module ("" keeps it)
+    long poll_limit = 20000;     // status polls per picture before giving up
+    bool keep_frames = false;    // copy the frames into the result
+    bool progress = true;        // progress line, only when standard output is a terminal
+};
+
+struct TomoAcquireResult {
+    std::int32_t code = 0;
+    std::string failed_stage;
+    // Frame k as the library received it: the 18 blocks of 2304 rows by 128
+    // columns side by side, 2304 x 2304 samples.
+    std::vector<std::vector<std::uint16_t>> frames;
+};
+
+// Width of a frame laid out for inspection (its blocks side by side) and its height.
+constexpr int kTomoFrameWidth = 18 * 128;
+constexpr int kTomoFrameHeight = 2304;
+
+std::int32_t acquire_tomo(const TomoAcquireOptions& options, TomoAcquireResult* result);
+
+}  // namespace cli
