@@ -17,6 +17,11 @@
 #endif
 
 namespace tvx::platform {
+namespace {
+bool sleeps_skipped = false;
+}  // namespace
+
+void test_skip_sleeps(bool skip) noexcept { sleeps_skipped = skip; }
 
 #if defined(_WIN32)
 
@@ -34,7 +39,9 @@ void unload_library(LibraryHandle library) noexcept {
     if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
 
-void sleep_ms(std::uint32_t milliseconds) noexcept { Sleep(milliseconds); }
+void sleep_ms(std::uint32_t milliseconds) noexcept {
+    if (!sleeps_skipped) Sleep(milliseconds);
+}
 
 char path_separator() noexcept { return '\\'; }
 
@@ -115,6 +122,7 @@ void unload_library(LibraryHandle library) noexcept {
 char path_separator() noexcept { return '/'; }
 
 void sleep_ms(std::uint32_t milliseconds) noexcept {
+    if (sleeps_skipped) return;
     timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }

@@ -18,6 +18,9 @@ void* find_symbol(LibraryHandle library, const char* name) noexcept;
 void unload_library(LibraryHandle library) noexcept;
 
 void sleep_ms(std::uint32_t milliseconds) noexcept;
+// Test-only switch: while set, sleep_ms returns at once (fault sweeps repeat whole
+// sequences hundreds of times; their waits prove nothing).
+void test_skip_sleeps(bool skip) noexcept;
 
 // The separator a folder path gets appended: '\\' on Windows, '/' elsewhere.
 char path_separator() noexcept;

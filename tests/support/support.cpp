@@ -12,6 +12,7 @@
 #include "link/link.h"
 #include "output/bitmap.h"
 #include "output/window.h"
+#include "platform/system.h"
 
 #if defined(_WIN32)
 #include <io.h>  // dup, dup2, close under their POSIX names
@@ -102,6 +103,7 @@ Words words_of(const std::string& b) {
 
 void reset_library() {
     tvx::core::test_fail_allocation(0);
+    tvx::platform::test_skip_sleeps(false);
     tvx::link::unload();
     tvx::release_picture_blocks();
     tvx::release_tomo_frames(tvx::Tomo);

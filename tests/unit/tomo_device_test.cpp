@@ -30,6 +30,7 @@ protected:
                                                       dir.file("fpga.hex") + "\n" + ini);
         ASSERT_EQ(Tavirex_Init_Tomo(dir.file("tomo.ini").c_str(), 1), 0);
         tvx::ModuleBooted[0] = 1;
+        tvx::platform::test_skip_sleeps(true);
     }
     // A module that echoes INITVALUE 34 and answers ECTIME and EXTIME from `regs`.
     void answer(FakeLink& fake) {
@@ -224,6 +225,52 @@ TEST_F(TomoTest, ReadoutMasksAndTransposesEveryBlock) {
     EXPECT_EQ(got, (Codes{5, 5, 5, -7, 1, TAVIREX_E_RANGE}));
     EXPECT_EQ(tvx::core::test_blocks_held(), 0);
     EXPECT_EQ(Tomo.FrameList[0], nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// A one-strip frame (exposure, dark, calibration pair) on a module that always shows
+// the picture bit and answers every time register with TIMERSET_DC: the first failure.
+std::int32_t tomo_cycle() {
+    std::uint8_t bit = 0;
+    for (std::int32_t rc : {Tavirex_SetSensMdulInit_Tomo(0, 0), Tavirex_SetParamforPictEx_Tomo(), Tavirex_SetWaitXExpose_Tomo()})
+        if (rc != 0) return rc;
+    Tomo.StripCount = 1;
+    for (std::uint32_t kind : {1u, 2u, 3u, 4u})
+        for (std::int32_t rc : {Tavirex_SetTIMERandMODREG_Tomo(kind), Tavirex_PictStartbyCommand_Tomo(),
+                                Tavirex_CheckPictStatus_Tomo(&bit), Tavirex_GetEXTIMEandECTIME_Tomo(kind)})
+            if (rc != 0) return rc;
+    const std::int32_t rc = Tavirex_GetImageDataEx_Tomo();
+    return rc != 0 ? rc : Tavirex_ResetAll_Tomo();
+}
+
+TEST_F(TomoTest, EachLinkCallFailingInTurnReachesTheHostAndKeepsNoFrame) {
+    init("[PICTCNTL]\nTIMERSET_DC=290\n");
+    FakeLink fake;
+    fake.status = 0x0122;
+    ASSERT_EQ(tomo_cycle(), 0);
+    ASSERT_NE(Tomo.FrameList[0], nullptr);
+    const std::size_t total = fake.calls.size();
+    for (const std::int32_t code : {-5, 77}) {
+        for (std::size_t n = 1; n <= total; ++n) {
+            fake.calls.clear();
+            fake.fail_call = n, fake.fail_code = code;
+            const std::int32_t rc = tomo_cycle();
+            EXPECT_EQ(rc, fake.calls[n - 1].command == TAVIREX_LINK_READ && code > 0 ? 18 : code) << n;
+            // Only a failing reset, after a readout that succeeded, leaves the frame for processing.
+            EXPECT_EQ(tvx::core::test_blocks_held(), n > total - 2 ? 1 : 0) << n;
+        }
+    }
+    // Without a link library every module call gives 19 and changes nothing.
+    tvx::link::Link = tvx::link::LinkState{};
+    std::uint8_t bit = 7;
+    EXPECT_EQ((Codes{Tavirex_SetSensMdulInit_Tomo(0, 0), Tavirex_SetParamforPictEx_Tomo(), Tavirex_SetWaitXExpose_Tomo(),
+                     Tavirex_SetTIMERandMODREG_Tomo(1), Tavirex_PictStartbyCommand_Tomo(), Tavirex_CheckPictStatus_Tomo(&bit),
+                     Tavirex_GetEXTIMEandECTIME_Tomo(2), Tavirex_GetImageDataEx_Tomo(), Tavirex_ResetAll_Tomo()}),
+              Codes(9, TAVIREX_E_LINK_LIBRARY));
+    EXPECT_EQ(bit, 7);
 }
 
 }  // namespace
