@@ -165,4 +165,66 @@ TEST_F(TomoCorrectionTest, ChipGapsAreClosedAndFilledOrRefused) {
     EXPECT_EQ(short_strip.px, Pixels(2 * 1539, 5));
 }
 
+TEST_F(TomoCorrectionTest, StripsAreShiftedThenJoinedEdgeToEdge) {
+    // Strip s pixel (c, r) = 100 s + 10 r + c. Shift sums 1 and 1 - 3: strip 0 up one row, strip 1 down two.
+    tomo::StripJoinParams p;
+    p.overlay = 0, p.up_down[0] = 1, p.up_down[1] = 0xFFFD;
+    const auto join = [&](const tomo::StripJoinParams& q, std::size_t capacity = 48) {
+        Frame fr(3, 4, 2, 4);
+        for (int s = 0; s < 2; ++s)
+            for (int r = 0; r < 4; ++r)
+                for (int c = 0; c < 3; ++c) fr.at(s, c, r) = static_cast<std::uint16_t>(100 * s + 10 * r + c);
+        const Pixels before = fr.px;
+        fr.f.capacity = capacity;
+        const std::int32_t rc = tomo::join_strips(fr.f, q);
+        EXPECT_TRUE(rc == 0 || fr.px == before);
+        return rc ? Pixels{static_cast<std::uint16_t>(rc)} : Pixels(fr.px.begin(), fr.px.begin() + fr.f.width * 4);
+    };
+    const Pixels shifted = {10, 11, 12, 100, 101, 102, 0, 0, 20, 21, 22, 100, 101, 102, 0, 0,
+                            30, 31, 32, 100, 101, 102, 0, 0, 30, 31, 32, 110, 111, 112, 0, 0};
+    EXPECT_EQ(join(p), shifted);
+    EXPECT_EQ(join(p), shifted);  // the same shifts for the next frame
+    tomo::StripJoinParams off = p;
+    off.use_cuts = false, off.overlay = 3, off.left_cut[0] = 2;  // ignored
+    EXPECT_EQ(join(off), (Pixels{0, 1, 2, 100, 101, 102, 0, 0, 10, 11, 12, 110, 111, 112, 0, 0,
+                                 20, 21, 22, 120, 121, 122, 0, 0, 30, 31, 32, 130, 131, 132, 0, 0}));
+    // Refused: shift sums reaching the height (4, 2 + 2, -4), cuts below the overlay, cuts filling the
+    // strip, no strips, a joined image (8 x 4) larger than the buffer; no memory for the work image.
+    std::vector<tomo::StripJoinParams> bad(5, p);
+    bad[0].up_down[0] = 4, bad[1].up_down[0] = 2, bad[1].up_down[1] = 2, bad[2].up_down[0] = 0xFFFC, bad[3].overlay = 1;
+    bad[4].left_cut[1] = 1, bad[4].right_cut[1] = 2;
+    Frame none(3, 4, 0, 4);
+    EXPECT_EQ(Codes({join(bad[0])[0], join(bad[1])[0], join(bad[2])[0], join(bad[3])[0], join(bad[4])[0],
+                     tomo::join_strips(none.f, p), join(p, 24)[0],
+                     tvxtest::with_failed_allocation(2, [&] { return static_cast<std::int32_t>(join(p, 32)[0]); })}),
+              Codes({3, 3, 3, 3, 3, 3, 3, 5}));
+}
+
+TEST_F(TomoCorrectionTest, OverlapIsScaledByTheAveragedRowRatioAndCrossFaded) {
+    // Overlay 2, cuts 2: strip 0 keeps all 8 columns, strip 1 overlaps its last 4. Single-row ratios
+    // 2, 4, 1, 4; averaged over one row either side within rows 0-1: 3, 3, 4 (row 1 alone), 0 (none).
+    Frame fr(8, 4, 2, 6);
+    const Pixels strips = {1,  2,  3,  4,  40, 41, 41, 42, 1,  2,  3,  4,  39, 39, 39, 39,  // strip 0
+                           1,  2,  3,  4,  5,  5,  5,  5,  1,  2,  3,  4,  7,  7,  7,  7,
+                           19, 20, 20, 21, 30, 31, 32, 33, 9,  9,  9,  9,  10, 11, 12, 13,  // strip 1
+                           5,  5,  5,  5,  6,  6,  6,  6,  1,  1,  1,  1,  1,  1,  1,  1};
+    std::copy(strips.begin(), strips.end(), fr.px.begin());
+    fr.f.max_value = 100;
+    tomo::StripJoinParams p;
+    p.overlay = 2, p.average = 1, p.bottom_offset = 2, p.write_profiles = true;
+    for (int s = 0; s < 2; ++s) p.left_cut[s] = p.right_cut[s] = 2;
+    tvxtest::InDirectory in(dir.path());
+    const std::string log = traced(dir.file("t"), [&](const auto& t) { EXPECT_EQ(tomo::join_strips(fr.f, p, t), 0); });
+    EXPECT_EQ(log, "[PUTIMAGES] AVERAGE= 1\n\x8D\x87\x90\xAC\x89\xE6\x91\x9C\x83T\x83" "C\x83Y[  12 x    4]\n");
+    // Fade weights 1/4, 1/2, 1/2, 3/4 for the new strip; row 0: 3 (p + 1) - 1 against 40, 41, 41, 42, the last above M.
+    EXPECT_EQ(tvxtest::vals(fr.f.width, fr.f.strips), tvxtest::vals(12, 1));
+    EXPECT_EQ(Pixels(fr.px.begin(), fr.px.begin() + 48),
+              (Pixels{1, 2, 3, 4, 44, 51, 51, 59, 92, 95, 98, 100, 1, 2, 3, 4, 36, 34, 34, 31, 32, 35, 38, 41,
+                      1, 2, 3, 4, 9, 14, 14, 18, 27, 27, 27, 27, 1, 2, 3, 4, 5, 3, 3, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(tvxtest::read_text_file(dir.file("profile_0R1L.csv")),
+              ",profile,profile,ratio,ratio\n,left,right,signle,average\n0,41.000000,20.000000,2.000000,3.000000\n"
+              "1,39.000000,9.000000,4.000000,3.000000\n2,5.000000,5.000000,1.000000,4.000000\n"
+              "3,7.000000,1.000000,4.000000,0.000000\n");
+}
+
 }  // namespace
