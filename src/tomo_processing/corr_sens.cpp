@@ -1,0 +1,98 @@
+// Per-pixel gain and offset correction from the two tables of the sensor in
+// the reference folder. Both tables are checked against the sensor identifier
+// and their type letter before any pixel changes; the same pair applies to
+// every strip.
+#include <cstdio>
+#include <cstring>
+
+#include "core/endian.h"
+#include "core/intmath.h"
+#include "tavirex.h"
+#include "tomo_processing/corrections.h"
+
+namespace tvx::tomo {
+namespace {
+
+constexpr std::size_t kMaxFolder = 512;
+constexpr std::size_t kMaxSensorId = 10;
+
+// Closes its file on every path.
+struct File {
+    std::FILE* f = nullptr;
+    ~File() {
+        if (f != nullptr) std::fclose(f);
+    }
+};
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool same_text_any_case(const char* a, const char* b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+bool read_floats(std::FILE* f, float* out, std::size_t count) {
+    if (std::fread(out, sizeof(float), count, f) != count) return false;
+    if (!core::host_is_little_endian()) {
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint8_t b[4];
+            std::memcpy(b, &out[i], 4);
+            const std::uint8_t swapped[4] = {b[3], b[2], b[1], b[0]};
+            std::memcpy(&out[i], swapped, 4);
+        }
+    }
+    return true;
+}
+
+bool has_more(std::FILE* f) {
+    std::uint8_t b;
+    return std::fread(&b, 1, 1, f) == 1;
+}
+
+}  // namespace
+
+std::int32_t correct_sensitivity(TomoFrame& fr, const char* folder, const char* sensor_id) noexcept {
+    if (folder == nullptr || sensor_id == nullptr || std::strlen(folder) > kMaxFolder ||
+        std::strlen(sensor_id) > kMaxSensorId || !holds_blocks(fr, fr.strips))
+        return TAVIREX_E_RANGE;
+    const std::size_t id_length = std::strlen(sensor_id);
+    char path[kMaxFolder + kMaxSensorId + 8];
+    File gain_file, offset_file;
+    std::snprintf(path, sizeof path, "%s%sa.tbl", folder, sensor_id);
+    gain_file.f = std::fopen(path, "rb");
+    std::snprintf(path, sizeof path, "%s%sb.tbl", folder, sensor_id);
+    offset_file.f = std::fopen(path, "rb");
+    if (gain_file.f == nullptr || offset_file.f == nullptr) return TAVIREX_E_TOMO_TABLE_FILE;
+
+    char gain_id[kMaxSensorId + 1], offset_id[kMaxSensorId + 1];
+    if (std::fread(gain_id, 1, id_length, gain_file.f) != id_length ||
+        std::fread(offset_id, 1, id_length, offset_file.f) != id_length)
+        return TAVIREX_E_TOMO_TABLE_FILE;
+    if (!same_text_any_case(gain_id, sensor_id, id_length) || !same_text_any_case(offset_id, sensor_id, id_length))
+        return TAVIREX_E_TOMO_SENSOR_ID;
+    char gain_type, offset_type;
+    if (std::fread(&gain_type, 1, 1, gain_file.f) != 1 || std::fread(&offset_type, 1, 1, offset_file.f) != 1)
+        return TAVIREX_E_TOMO_TABLE_FILE;
+    if (lower(gain_type) != 'a' || lower(offset_type) != 'b') return TAVIREX_E_TOMO_TABLE_TYPE;
+
+    const std::size_t size = block_pixels(fr, 1);
+    core::Buffer<float> gain(size), offset(size);
+    if (!gain.ok() || !offset.ok()) return TAVIREX_E_NO_MEMORY;
+    if (!read_floats(gain_file.f, gain.data(), size) || !read_floats(offset_file.f, offset.data(), size) ||
+        has_more(gain_file.f) || has_more(offset_file.f))
+        return TAVIREX_E_TOMO_TABLE_FILE;
+
+    const float max = fr.max_value;
+    for (std::uint32_t t = 0; t < fr.strips; ++t) {
+        std::uint16_t* px = fr.block(t).data;
+        for (std::size_t i = 0; i < size; ++i) {
+            const float q = static_cast<float>(px[i]) * gain[i] + offset[i];
+            // A table value that is not a number gives 0, as a negative result does.
+            px[i] = !(q >= 0) ? 0 : (q > max ? fr.max_value : static_cast<std::uint16_t>(q));
+        }
+    }
+    return TAVIREX_OK;
+}
+
+}  // namespace tvx::tomo

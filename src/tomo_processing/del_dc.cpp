@@ -1,0 +1,100 @@
+// Dark offset removal. Each X-ray strip is read with a dark block right after
+// it; the dark level of a pixel in the X strip is predicted from its dark pixel
+// by a straight line fitted, chip by chip, over the calibration pair at the end
+// of the frame. The X strips are then packed to the start of the buffer.
+#include <cstring>
+
+#include "core/intmath.h"
+#include "tavirex.h"
+#include "tomo_processing/corrections.h"
+
+namespace tvx::tomo {
+namespace {
+
+constexpr std::uint32_t kChips = 3;
+constexpr std::size_t kDarkValues = 65536;
+
+struct Line {
+    double a = 0;  // slope
+    double b = 0;  // intercept
+};
+
+// Least-squares line X = a x dark + b over the sample grid of one chip: rows
+// first + 1, first + 6, ... below first + 767, columns 12, 22, ... below width - 12.
+Line fit_chip(const TomoFrame& f, std::uint32_t chip) {
+    const std::uint32_t n = f.strips;
+    const core::ImageView x = f.block(2 * n);
+    const core::ImageView dark = f.block(2 * n + 1);
+    const std::uint32_t first = chip * kChipRows;
+    std::uint64_t count = 0, su = 0, sv = 0, suu = 0, suv = 0;
+    for (std::uint32_t r = first + 1; r < first + kChipRows - 1; r += 5) {
+        for (std::uint32_t c = 12; c + 12 < f.width; c += 10) {
+            const std::uint64_t u = dark.at(c, r);
+            const std::uint64_t v = x.at(c, r);
+            ++count, su += u, sv += v, suu += u * u, suv += u * v;
+        }
+    }
+    const double N = static_cast<double>(count), Su = static_cast<double>(su), Sv = static_cast<double>(sv);
+    const double Suu = static_cast<double>(suu), Suv = static_cast<double>(suv);
+    Line line;
+    const double d = N * Suu - Su * Su;
+    if (d == 0) {
+        // Without samples nothing is subtracted.
+        line.b = count == 0 ? 0 : Sv / N;
+        return line;
+    }
+    line.b = (Suu * Sv - Su * Suv) / d;
+    line.a = (Suv - line.b * Su) / Suu;
+    return line;
+}
+
+// The offset predicted for dark value d: 0..max, rounded half up.
+std::uint16_t predicted_offset(std::uint32_t d, const Line& line, std::uint16_t max) {
+    const double p = static_cast<double>(d) * line.a + line.b;
+    if (p < 0) return 0;
+    if (p > max) return max;
+    const double whole = static_cast<double>(core::trunc_to_int(p));
+    return static_cast<std::uint16_t>(whole + (p - whole >= 0.5 ? 1 : 0));
+}
+
+}  // namespace
+
+std::int32_t subtract_dark_offset(TomoFrame& f) noexcept {
+    if (f.height != kChips * kChipRows || !holds_blocks(f, 2 * static_cast<std::size_t>(f.strips) + 2))
+        return TAVIREX_E_RANGE;
+    // The offset is a function of the dark value alone: tabulated once per chip.
+    core::Buffer<std::uint16_t> offset(kDarkValues);
+    if (!offset.ok()) return TAVIREX_E_NO_MEMORY;
+    Line lines[kChips];
+    for (std::uint32_t z = 0; z < kChips; ++z) lines[z] = fit_chip(f, z);
+
+    const std::int32_t max = f.max_value;
+    for (std::uint32_t z = 0; z < kChips; ++z) {
+        for (std::uint32_t d = 0; d < kDarkValues; ++d) offset[d] = predicted_offset(d, lines[z], f.max_value);
+        // Strip t is written to block t after blocks 2t and 2t + 1 were read: the
+        // blocks of later strips and the calibration pair lie beyond it.
+        for (std::uint32_t t = 0; t < f.strips; ++t) {
+            const core::ImageView x = f.block(2 * t), dark = f.block(2 * t + 1), out = f.block(t);
+            for (std::uint32_t r = z * kChipRows; r < (z + 1) * kChipRows; ++r) {
+                const std::uint16_t* xr = x.row(r);
+                const std::uint16_t* dr = dark.row(r);
+                std::uint16_t* o = out.row(r);
+                for (std::uint32_t c = 0; c < f.width; ++c) {
+                    const std::int32_t diff = core::as_s16(static_cast<std::uint32_t>(xr[c] - offset[dr[c]]));
+                    o[c] = static_cast<std::uint16_t>(diff < 0 ? 0 : (diff > max ? max : diff));
+                }
+            }
+        }
+    }
+    return TAVIREX_OK;
+}
+
+std::int32_t drop_dark_blocks(TomoFrame& f) noexcept {
+    if (!holds_blocks(f, 2 * static_cast<std::size_t>(f.strips))) return TAVIREX_E_RANGE;
+    const std::size_t size = block_pixels(f, 1);
+    for (std::uint32_t t = 1; t < f.strips; ++t)
+        std::memcpy(f.block(t).data, f.block(2 * t).data, size * sizeof(std::uint16_t));
+    return TAVIREX_OK;
+}
+
+}  // namespace tvx::tomo

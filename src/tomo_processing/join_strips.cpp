@@ -1,0 +1,148 @@
+// Strip joining. The strips are first aligned vertically by their configured
+// shifts, then laid left to right: each new strip overlaps the joined part by
+// twice the overlay, is scaled row by row so that its overlap matches the joined
+// part's brightness (the ratio averaged over neighbouring rows), and is
+// cross-faded into it.
+#include <cstdio>
+#include <cstring>
+
+#include "core/intmath.h"
+#include "tavirex.h"
+#include "tomo_processing/corrections.h"
+
+namespace tvx::tomo {
+namespace {
+
+// "Joined image size" (code page 932)
+const char kJoinedSize[] = "\x8D\x87\x90\xAC\x89\xE6\x91\x9C\x83T\x83" "C\x83Y[%4d x %4d]\n";
+
+// Rows of strip `strip` move up by `shift` (down when negative); the rows left
+// uncovered repeat the strip's last (first) row.
+void shift_rows(const core::ImageView& strip, std::int32_t shift) {
+    if (shift == 0) return;
+    const std::size_t row_bytes = sizeof(std::uint16_t) * strip.width;
+    const std::uint32_t h = strip.height;
+    if (shift > 0) {
+        const std::uint32_t s = static_cast<std::uint32_t>(shift);
+        std::memmove(strip.row(0), strip.row(s), row_bytes * (h - s));
+        for (std::uint32_t r = h - s; r < h; ++r) std::memcpy(strip.row(r), strip.row(h - s - 1), row_bytes);
+    } else {
+        const std::uint32_t s = static_cast<std::uint32_t>(-shift);
+        std::memmove(strip.row(s), strip.row(0), row_bytes * (h - s));
+        for (std::uint32_t r = 1; r < s; ++r) std::memcpy(strip.row(r), strip.row(0), row_bytes);
+    }
+}
+
+struct RowArrays {
+    double* left;     // mean of the joined part's overlap columns
+    double* right;    // mean of the new strip's overlap columns
+    double* single;   // (left + 1) / (right + 1)
+    double* average;  // single ratio averaged over the neighbouring rows in the band
+};
+
+void write_profile(std::uint32_t s, const RowArrays& a, std::uint32_t h) {
+    char name[48];
+    std::snprintf(name, sizeof name, "profile_%dR%dL.csv", static_cast<int>(s - 1), static_cast<int>(s));
+    std::FILE* file = std::fopen(name, "w");
+    if (file == nullptr) return;  // a profile is a service aid; joining goes on without it
+    std::fputs(",profile,profile,ratio,ratio\n", file);
+    std::fputs(",left,right,signle,average\n", file);
+    for (std::uint32_t r = 0; r < h; ++r)
+        std::fprintf(file, "%d,%lf,%lf,%lf,%lf\n", static_cast<int>(r), a.left[r], a.right[r], a.single[r],
+                     a.average[r]);
+    std::fclose(file);
+}
+
+}  // namespace
+
+std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Trace& trace) noexcept {
+    const std::uint32_t n = f.strips, w = f.width, h = f.height;
+    if (n == 0 || n > kTomoListSize) return TAVIREX_E_RANGE;
+    const auto cut = [&](const std::uint16_t* list, std::uint32_t s) -> std::uint32_t { return p.use_cuts ? list[s] : 0; };
+    const std::uint32_t ov = p.use_cuts ? p.overlay : 0;
+
+    // Shifts are running sums of the configured values, taken afresh for every frame.
+    std::int32_t shift[kTomoListSize];
+    std::int32_t sum = 0;
+    for (std::uint32_t s = 0; s < n; ++s) {
+        sum += p.use_cuts ? core::as_s16(p.up_down[s]) : 0;
+        if (sum != 0 && static_cast<std::uint32_t>(sum < 0 ? -sum : sum) >= h) return TAVIREX_E_RANGE;
+        shift[s] = sum;
+    }
+
+    trace.print(trace.param, "[PUTIMAGES] AVERAGE= %d\n", static_cast<int>(p.average));
+    std::uint64_t joined = 2 * static_cast<std::uint64_t>(ov);
+    for (std::uint32_t s = 0; s < n; ++s) {
+        const std::uint32_t l = cut(p.left_cut, s), r = cut(p.right_cut, s);
+        if (l < ov || r < ov || l + r >= w) return TAVIREX_E_RANGE;
+        joined += w - l - r;
+    }
+    const std::uint64_t out_w = (joined + 3) / 4 * 4;
+    if (out_w > 0xFFFFu || out_w * h > f.capacity || !holds_blocks(f, n)) return TAVIREX_E_RANGE;
+
+    const std::size_t out_pixels = static_cast<std::size_t>(out_w) * h;
+    core::Buffer<std::uint16_t> own;
+    core::Buffer<double> rows(4 * static_cast<std::size_t>(h));
+    std::uint16_t* out = scratch_space(f, block_pixels(f, n), out_pixels, own);
+    if (out == nullptr || !rows.ok()) return TAVIREX_E_NO_MEMORY;
+    const RowArrays a{rows.data(), rows.data() + h, rows.data() + 2 * h, rows.data() + 3 * h};
+
+    for (std::uint32_t s = 0; s < n; ++s) shift_rows(f.block(s), shift[s]);
+    std::memset(out, 0, out_pixels * sizeof(std::uint16_t));
+    const auto out_row = [&](std::uint32_t r) { return out + static_cast<std::size_t>(r) * out_w; };
+
+    // Strip 0 as it stands, overlap columns on both sides included.
+    const std::uint32_t l0 = cut(p.left_cut, 0), r0 = cut(p.right_cut, 0);
+    std::uint32_t x = w - r0 - l0 + 2 * ov;
+    for (std::uint32_t r = 0; r < h; ++r)
+        std::memcpy(out_row(r), f.block(0).row(r) + (l0 - ov), sizeof(std::uint16_t) * x);
+
+    const double fade = ov == 0 ? 0 : 0.5 / ov;
+    const std::int64_t band_top = p.top_offset, band_end = static_cast<std::int64_t>(h) - p.bottom_offset;
+    const std::int32_t max = f.max_value;
+    for (std::uint32_t s = 1; s < n; ++s) {
+        const core::ImageView strip = f.block(s);
+        const std::uint32_t ls = cut(p.left_cut, s), rs = cut(p.right_cut, s);
+        const std::uint32_t first = x - 2 * ov;  // output column of the strip's first shown column
+        for (std::uint32_t r = 0; r < h; ++r) {
+            std::uint64_t left = 0, right = 0;
+            for (std::uint32_t k = 0; k < 2 * ov; ++k) left += out_row(r)[first + k], right += strip.row(r)[ls - ov + k];
+            a.left[r] = ov == 0 ? 0 : static_cast<double>(left) / (2 * ov);
+            a.right[r] = ov == 0 ? 0 : static_cast<double>(right) / (2 * ov);
+            a.single[r] = (a.left[r] + 1) / (a.right[r] + 1);
+        }
+        for (std::int64_t r = 0; r < h; ++r) {
+            const std::int64_t from = r - p.average < band_top ? band_top : r - p.average;
+            const std::int64_t to = r + p.average + 1 > band_end ? band_end : r + p.average + 1;
+            double total = 0;
+            for (std::int64_t i = from; i < to; ++i) total += a.single[i];
+            a.average[r] = from < to ? total / static_cast<double>(to - from) : 0;
+        }
+        if (p.write_profiles) write_profile(s, a, h);
+
+        const std::uint32_t count = w - rs + ov - (ls - ov);
+        for (std::uint32_t r = 0; r < h; ++r) {
+            const std::uint16_t* in = strip.row(r) + (ls - ov);
+            std::uint16_t* o = out_row(r) + first;
+            const double ratio = a.average[r];
+            for (std::uint32_t k = 0; k < count; ++k) {
+                const double scaled = static_cast<double>(in[k] + 1) * ratio - 1;
+                double v = scaled;
+                if (k < 2 * ov) {
+                    const double t = static_cast<double>(k < ov ? k + 1 : k) * fade;
+                    v = scaled * t + (1 - t) * static_cast<double>(o[k]);
+                }
+                o[k] = static_cast<std::uint16_t>(v < 0 ? 0 : (v > max ? max : core::trunc_to_int(v)));
+            }
+        }
+        x += w - rs - ls;
+    }
+
+    std::memmove(f.data, out, out_pixels * sizeof(std::uint16_t));
+    f.width = static_cast<std::uint16_t>(out_w);
+    f.strips = 1;
+    trace.print(trace.param, kJoinedSize, static_cast<int>(f.width), static_cast<int>(h));
+    return TAVIREX_OK;
+}
+
+}  // namespace tvx::tomo
