@@ -14,6 +14,10 @@
 //   converter_busy = 0|1       the converter never becomes idle
 //   never_ready = 0|1          the status never shows the ready value
 //   ccd_corrupt = N            the next N CCD control read-backs are corrupted (0: all)
+//   tomo_overlap = N           sensor columns neighbouring tomographic strips share (0..127)
+//   tomo_up_down = N           rows each tomographic strip lies lower than the one before (-64..64)
+//   ectime_drift = N           tomographic exposure strip t reports ECTIME = TIMER + N t
+//   dark_mismatch = N          tomographic dark pictures report ECTIME = TIMER + N
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -83,6 +87,10 @@ bool apply_setting(const std::string& key, const std::string& value) {
     else if (key == "converter_busy" && !two) m.faults.converter_busy = a != 0;
     else if (key == "never_ready" && !two) m.faults.never_ready = a != 0;
     else if (key == "ccd_corrupt" && !two) m.faults.ccd_corrupt = a < 0 ? -1 : static_cast<std::int32_t>(a);
+    else if (key == "tomo_overlap" && !two) return TvxSim_SetTomoGeometry(static_cast<std::int32_t>(a), m.tomo_up_down) == 0;
+    else if (key == "tomo_up_down" && !two) return TvxSim_SetTomoGeometry(m.tomo_overlap, static_cast<std::int32_t>(a)) == 0;
+    else if (key == "ectime_drift" && !two) m.faults.ectime_drift = static_cast<std::int32_t>(a);
+    else if (key == "dark_mismatch" && !two) m.faults.dark_mismatch = static_cast<std::int32_t>(a);
     else return false;
     return true;
 }
@@ -125,6 +133,12 @@ TVXSIM_EXPORT int32_t TvxSim_SetFault(int32_t kind, int32_t n, int32_t code) {
             return 0;
         case TVXSIM_FAULT_CCD_CORRUPT:
             m.faults.ccd_corrupt = n < 0 ? -1 : n;
+            return 0;
+        case TVXSIM_FAULT_ECTIME_DRIFT:
+            m.faults.ectime_drift = n;
+            return 0;
+        case TVXSIM_FAULT_DARK_MISMATCH:
+            m.faults.dark_mismatch = n;
             return 0;
         default:
             return -1;
@@ -198,6 +212,8 @@ TVXSIM_EXPORT void TvxSim_GetStats(TvxSimStats* out) {
 }
 
 TVXSIM_EXPORT uint16_t TvxSim_PeekRegister(uint32_t address) {
+    if (tvxsim::is_tomo_register(address))
+        return address == tvxsim::kTomoStatus ? tvxsim::tomo_status_value() : tvxsim::tomo_reg(address);
     if (!tvxsim::is_register(address)) return 0;
     return address == tvxsim::kStatus ? tvxsim::status_value() : tvxsim::reg(address);
 }
@@ -214,6 +230,19 @@ TVXSIM_EXPORT double TvxSim_RowGain(int32_t ceph, int32_t row) { return tvxsim::
 
 TVXSIM_EXPORT int32_t TvxSim_DefectBands(int32_t ceph, int32_t* rows, int32_t* heights, int32_t max) {
     return tvxsim::defect_bands(ceph != 0, rows, heights, max);
+}
+
+TVXSIM_EXPORT double TvxSim_TomoPixelGain(int32_t row, int32_t column) { return tvxsim::tomo_pixel_gain(row, column); }
+TVXSIM_EXPORT double TvxSim_TomoPixelOffset(int32_t row, int32_t column) { return tvxsim::tomo_pixel_offset(row, column); }
+TVXSIM_EXPORT int32_t TvxSim_TomoNoiseRows(int32_t* rows, int32_t* heights, int32_t max) {
+    return tvxsim::tomo_noise_rows(rows, heights, max);
+}
+
+TVXSIM_EXPORT int32_t TvxSim_SetTomoGeometry(int32_t overlap, int32_t up_down) {
+    if (overlap < 0 || overlap >= tvxsim::kTomoColumns || up_down < -64 || up_down > 64) return -1;
+    module().tomo_overlap = overlap;
+    module().tomo_up_down = up_down;
+    return 0;
 }
 
 }  // extern "C"

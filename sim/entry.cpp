@@ -104,40 +104,17 @@ std::uint16_t read_status(Module& m) {
     return value;
 }
 
-// Window offset of a picture memory address, or -1.
-std::int64_t picture_offset(std::uint32_t address, std::uint32_t count) {
-    std::uint32_t base;
-    std::int64_t window_start;
-    if (address >= kWindow1 && address - kWindow1 < kWindowSize) {
-        base = kWindow1;
-        window_start = 0;
-    } else if (address >= kWindow2 && address - kWindow2 < kWindowSize) {
-        base = kWindow2;
-        window_start = kWindowSize;
-    } else {
-        return -1;
-    }
-    if (count == 0 || count > kWindowSize - (address - base)) return -1;
-    return window_start + (address - base);
-}
-
-void read_picture(const Module& m, std::int64_t offset, std::uint32_t count, std::uint8_t* out) {
-    const std::int64_t have = static_cast<std::int64_t>(m.picture.size()) * 2;
-    std::int64_t n = 0;
-    if (offset < have) {
-        n = have - offset < count ? have - offset : count;
-        std::memcpy(out, reinterpret_cast<const std::uint8_t*>(m.picture.data()) + offset, static_cast<std::size_t>(n));
-    }
-    // Memory that no exposure has written reads as zeros.
-    if (n < count) std::memset(out + n, 0, static_cast<std::size_t>(count - n));
-}
-
 std::int32_t do_write(Module& m, std::uint32_t address, std::uint32_t count, const std::uint8_t* bytes) {
     if (bytes == nullptr) return kBadRequest;
     if (!m.booted) return kNotLoaded;
     if (is_register(address)) {
         if (count != 2 || address == kStatus) return kBadRequest;
         write_register(m, address, static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
+        return 0;
+    }
+    if (is_tomo_register(address)) {
+        if (count != 2 || address == kTomoStatus || address == kTomoExtime || address == kTomoEctime) return kBadRequest;
+        tomo_write_register(m, address, static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
         return 0;
     }
     if (address >= kCcdRam && address - kCcdRam < kCcdRamSize) {
@@ -164,9 +141,11 @@ std::int32_t do_read(Module& m, std::uint32_t address, std::uint32_t count, std:
         delivered = wanted >= 0 && static_cast<std::uint32_t>(wanted) < count ? wanted
                                                                               : static_cast<std::int32_t>(count) - 1;
     }
-    if (is_register(address)) {
+    if (is_register(address) || is_tomo_register(address)) {
         if (count != 2) return kBadRequest;
-        const std::uint16_t value = address == kStatus ? read_status(m) : reg(address);
+        const std::uint16_t value = is_tomo_register(address) ? tomo_read_register(m, address)
+                                    : address == kStatus      ? read_status(m)
+                                                              : reg(address);
         const std::uint8_t two[2] = {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
         std::memcpy(bytes, two, static_cast<std::size_t>(delivered));
         return delivered;
@@ -183,10 +162,10 @@ std::int32_t do_read(Module& m, std::uint32_t address, std::uint32_t count, std:
         }
         return delivered;
     }
-    const std::int64_t offset = picture_offset(address, count);
+    const std::int64_t offset = memory_offset(address, count);
     if (offset < 0) return kBadRequest;
     ++m.stats.picture_reads;
-    read_picture(m, offset, static_cast<std::uint32_t>(delivered), bytes);
+    read_memory(m, offset, static_cast<std::uint32_t>(delivered), bytes);
     m.stats.picture_bytes += static_cast<std::uint32_t>(delivered);
     return delivered;
 }
@@ -234,6 +213,8 @@ TAVIREX_LINK_EXPORT int32_t EtherComm(uint32_t command, uint32_t address, uint32
             m.boot_prepared = false;
             m.booted = true;
             std::memset(m.registers, 0, sizeof m.registers);
+            std::memset(m.tomo.registers, 0, sizeof m.tomo.registers);
+            tvxsim::tomo_reset_pictures(m);
             ++m.stats.boot_loads;
             m.stats.boot_size = count;
             return 0;
@@ -248,6 +229,10 @@ TAVIREX_LINK_EXPORT int32_t EtherComm(uint32_t command, uint32_t address, uint32
             std::memset(m.registers, 0, sizeof m.registers);
             m.armed = m.picture_ready = m.palson_primed = false;
             m.busy_left = 0;
+            // The tomographic window likewise: a new acquisition starts at the first block.
+            m.tomo.reset_after_fpga = false;
+            std::memset(m.tomo.registers, 0, sizeof m.tomo.registers);
+            tvxsim::tomo_reset_pictures(m);
             ++m.stats.fpga_loads;
             m.stats.fpga_size = count;
             return 0;

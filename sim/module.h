@@ -1,7 +1,8 @@
 // State of the simulated sensor module: registers, loaded programs, the CCD
 // control RAM, the picture memory, the image mode and the injected faults.
 // entry.cpp drives it through the link entry points, control.cpp through the
-// test controls, render.cpp fills the picture memory at an exposure.
+// test controls, render.cpp fills the picture memory at an exposure; tomo.cpp
+// is the tomographic register window and tomo_render.cpp its pictures.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +32,47 @@ constexpr std::uint32_t kRegisterLast = 0x27F00034;
 constexpr std::uint32_t kCcdRam = 0x27F02000;
 constexpr std::uint32_t kCcdRamSize = 8192;
 constexpr std::uint32_t kWindow1 = 0x26000000;
-constexpr std::uint32_t kWindow2 = 0x27000000;
-constexpr std::uint32_t kWindowSize = 16777216;
+constexpr std::uint32_t kWindowSize = 16777216;  // most bytes one read moves
+
+// Tomographic register window.
+constexpr std::uint32_t kTomoStatus = 0x27FF0002;
+constexpr std::uint32_t kTomoSysrst = 0x27FF0004;
+constexpr std::uint32_t kTomoModreg = 0x27FF0006;
+constexpr std::uint32_t kTomoPalson = 0x27FF0008;
+constexpr std::uint32_t kTomoStart = 0x27FF000A;
+constexpr std::uint32_t kTomoTimer = 0x27FF000C;
+constexpr std::uint32_t kTomoStsreg = 0x27FF000E;
+constexpr std::uint32_t kTomoPower = 0x27FF0010;
+constexpr std::uint32_t kTomoExtclr = 0x27FF0014;
+constexpr std::uint32_t kTomoEctclr = 0x27FF0016;
+constexpr std::uint32_t kTomoExtime = 0x27FF0018;
+constexpr std::uint32_t kTomoEctime = 0x27FF001A;
+constexpr std::uint32_t kTomoDasdat = 0x27FF0020;
+constexpr std::uint32_t kTomoRegisterFirst = 0x27FF0002;
+constexpr std::uint32_t kTomoRegisterLast = 0x27FF002A;
+
+// Picture memory: one memory from 0x26000000 up to the register area. Both
+// sides write into it: a panoramic or cephalometric picture its rows of 4096
+// samples from the start, tomographic picture i (counted since the last SYSRST
+// of the tomographic window or FPGA load) its block at i x 0x90000. A read
+// returns at every address what the latest picture wrote there, and zeros
+// where no picture wrote. A read must lie inside the memory and move at most
+// 16 MiB; it may cross from the first 16 MiB window into the second. The
+// 56th tomographic block runs into the register area: only its first 64 KiB
+// can be read.
+constexpr std::uint32_t kMemoryEnd = 0x27F00000;
+constexpr std::uint32_t kMemoryBytes = kMemoryEnd - kWindow1;
+
+// Tomographic pictures: 128 sensor columns of 2304 rows, stored column after
+// column (module row j = sensor column j), 13 data bits.
+constexpr int kTomoColumns = 128;
+constexpr int kTomoRows = 2304;
+constexpr int kTomoSamples = kTomoColumns * kTomoRows;
+constexpr std::uint32_t kTomoBlockBytes = 0x90000;
+constexpr int kTomoBlocks = 56;
+constexpr int kTomoStrips = 8;
+constexpr int kTomoSampleMask = 0x1FFF;
+constexpr int kTomoSampleMax = 8191;
 
 constexpr int kRowBytes = TAVIREX_MODULE_ROW_BYTES;
 constexpr int kRowSamples = TAVIREX_MODULE_ROW_SAMPLES;
@@ -56,6 +96,43 @@ struct Faults {
     bool converter_busy = false;
     bool never_ready = false;
     std::int32_t ccd_corrupt = -1;  // read-backs left to corrupt; 0: all; < 0: off
+    std::int32_t ectime_drift = 0;   // exposure strip t reports ECTIME = TIMER + n t
+    std::int32_t dark_mismatch = 0;  // dark pictures report ECTIME = TIMER + n
+};
+
+// What a tomographic picture needs to be rendered again, bit for bit: the
+// picture memory keeps these and renders a block when it is read.
+struct TomoShot {
+    std::uint32_t generation = 0;  // memory write order (0: block never written)
+    std::uint32_t number = 0;      // picture number since SYSRST or FPGA load
+    std::uint16_t timer = 0;
+    bool xray = false;             // MODREG 1: the X-ray source is on
+    bool pattern = false;          // PALSON bit 4: the module's test pattern instead of the sensor
+    std::int32_t mode = TVXSIM_MODE_PHANTOM;
+    std::int32_t strip = 0;        // exposure strip t in its frame
+    std::int32_t frame = 0;        // frame of the exposure since arming
+    std::uint32_t seed = 1;
+    std::int32_t overlap = 16;     // sensor columns neighbouring strips share
+    std::int32_t up_down = 0;      // rows each strip lies lower than the one before
+};
+
+struct TomoSide {
+    std::uint16_t registers[(kTomoRegisterLast - kTomoRegisterFirst) / 2 + 1] = {};
+    bool reset_after_fpga = false;  // SYSRST written in this window since the FPGA configuration was loaded
+    std::int32_t busy_left = 0;
+    bool timer_written = false;     // TIMER written since the last picture was prepared
+    bool prepared = false;          // TIMER and MODREG written: waiting for START or the trigger
+    std::int32_t trigger_left = 0;  // status reads until the generator's trigger
+    bool running = false;
+    std::int32_t done_left = 0;     // status reads until the running picture ends
+    TomoShot next, current;         // the prepared and the running picture
+    bool picture_ready = false;     // picture status bit
+    std::uint32_t pictures = 0;     // since SYSRST or FPGA load: the memory write index
+    std::uint32_t exposures = 0;    // X-ray pictures since arming: strip and frame
+    TomoShot blocks[kTomoBlocks];
+    std::vector<std::uint16_t> cache;  // the block last rendered for a read
+    int cache_block = -1;
+    std::uint32_t cache_generation = 0;
 };
 
 struct Module {
@@ -65,6 +142,8 @@ struct Module {
     std::int32_t exposure_reads = 5;
     std::int32_t busy_reads = 3;
     std::uint32_t seed = 1;
+    std::int32_t tomo_overlap = 16;
+    std::int32_t tomo_up_down = 0;
 
     bool link_open = false;
     bool boot_prepared = false;  // command 259 seen since the last boot
@@ -86,6 +165,10 @@ struct Module {
 
     std::vector<std::uint16_t> picture;  // rendered rows of 4096 samples; empty until the first exposure
     int picture_rows = 0;
+    std::uint32_t picture_generation = 0;  // memory write order of the panoramic picture
+    std::uint32_t generation = 0;          // pictures written into the memory so far
+
+    TomoSide tomo;
 
     Faults faults;
     std::int64_t calls_since_fault_set = 0;
@@ -98,6 +181,17 @@ struct Module {
 };
 
 Module& module();
+
+// Integer hash of the renderers' fixed patterns, and the same as a value in [0, 1).
+inline std::uint32_t mix(std::uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7FEB352Du;
+    x ^= x >> 15;
+    x *= 0x846CA68Bu;
+    x ^= x >> 16;
+    return x;
+}
+inline double hash01(std::uint32_t x) { return (mix(x) >> 8) * (1.0 / 16777216.0); }
 
 // Register file access by address (inside the register range, even addresses).
 bool is_register(std::uint32_t address);
@@ -113,6 +207,30 @@ void render_exposure(Module& m);
 // Sensor model shared by the renderer and the calibration helpers.
 double row_gain(bool ceph, int row);
 int defect_bands(bool ceph, int* rows, int* heights, int max);
+
+// Tomographic register window (tomo.cpp). Reads and writes of a register
+// with their side effects; STATUS without them.
+bool is_tomo_register(std::uint32_t address);
+std::uint16_t& tomo_reg(std::uint32_t address);
+std::uint16_t tomo_status_value();
+std::uint16_t tomo_read_register(Module& m, std::uint32_t address);
+void tomo_write_register(Module& m, std::uint32_t address, std::uint16_t value);
+// Picture logic and memory write index back to the start (SYSRST, FPGA load).
+void tomo_reset_pictures(Module& m);
+
+// Picture memory (tomo.cpp): offset of a read from kWindow1, or -1 when it is
+// refused; the bytes of a read.
+std::int64_t memory_offset(std::uint32_t address, std::uint32_t count);
+void read_memory(Module& m, std::int64_t offset, std::uint32_t count, std::uint8_t* out);
+
+// Renders a tomographic block in memory order (tomo_render.cpp).
+void render_tomo(const TomoShot& shot, std::uint16_t* out);
+// Sensor model of the tomographic sensor, by library row (0..2303 along the
+// sensor) and column (0..127): after the dark offset is removed an exposure
+// sample is gain x signal + offset.
+double tomo_pixel_gain(int row, int column);
+double tomo_pixel_offset(int row, int column);
+int tomo_noise_rows(int* rows, int* heights, int max);
 
 // Loads a replay file into `out` as module rows of 4096 samples; false when it is not a readout.
 bool load_replay(const std::string& path, std::vector<std::uint16_t>* out, int* rows);

@@ -19,17 +19,6 @@ constexpr double kFlatSignal = 2400.0;  // flat-field exposure
 constexpr std::uint16_t kClockFloor = 12;
 constexpr int kChipGapRows = 2;         // rows of sensor surface missing at each chip joint
 
-std::uint32_t mix(std::uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7FEB352Du;
-    x ^= x >> 15;
-    x *= 0x846CA68Bu;
-    x ^= x >> 16;
-    return x;
-}
-
-double hash01(std::uint32_t x) { return (mix(x) >> 8) * (1.0 / 16777216.0); }
-
 struct Band {
     int row, height;
 };
@@ -243,6 +232,7 @@ bool load_replay(const std::string& path, std::vector<std::uint16_t>* out, int* 
 void render_exposure(Module& m) {
     const auto t0 = std::chrono::steady_clock::now();
     ++m.stats.exposures;
+    m.picture_generation = ++m.generation;
     const Scan s = read_scan(m);
     if (m.mode == TVXSIM_MODE_REPLAY) {
         int rows = 0;

@@ -26,11 +26,17 @@ enum {
                                         0 <= code < requested, else one byte less than requested */
     TVXSIM_FAULT_CONVERTER_BUSY = 3, /* n != 0: the converter busy bit never clears */
     TVXSIM_FAULT_NEVER_READY = 4,    /* n != 0: the status low byte never shows STSREG */
-    TVXSIM_FAULT_CCD_CORRUPT = 5     /* the next n read-backs of the CCD control RAM come back with one
+    TVXSIM_FAULT_CCD_CORRUPT = 5,    /* the next n read-backs of the CCD control RAM come back with one
                                         byte flipped; n = 0: every read-back; n < 0: off */
+    TVXSIM_FAULT_ECTIME_DRIFT = 6,   /* tomographic exposure strip t of a frame reports ECTIME = TIMER + n t */
+    TVXSIM_FAULT_DARK_MISMATCH = 7   /* tomographic dark pictures (MODREG other than 1) report ECTIME = TIMER + n */
 };
 
-/* Image modes for TvxSim_SetMode. */
+/* Image modes for TvxSim_SetMode. Tomographic pictures: the phantom is a
+   section of both jaws across a molar; ramp gives sample (r, c) of a block as
+   the library transposes it = (7 r + c + 16 p) mod 8192 for picture p since
+   SYSRST (also what PALSON bit 4, the test pattern, gives); replay renders
+   the phantom. */
 enum {
     TVXSIM_MODE_PHANTOM = 0, /* dental arch (panoramic) or skull profile (cephalometric) */
     TVXSIM_MODE_FLAT = 1,    /* uniform exposure of the picture columns: shading calibration */
@@ -46,7 +52,7 @@ typedef struct TvxSimStats {
     uint32_t converter_words;  /* DASDAT writes */
     uint32_t ccd_writes;       /* CCD control RAM transfers */
     uint32_t ccd_reads;
-    uint32_t exposures;        /* pictures rendered */
+    uint32_t exposures;        /* panoramic and cephalometric pictures rendered */
     uint32_t picture_reads;    /* reads of the picture memory windows */
     uint64_t picture_bytes;    /* bytes delivered from the picture memory */
     uint32_t boot_loads;       /* boot programs accepted (command 1 after 259) */
@@ -57,6 +63,7 @@ typedef struct TvxSimStats {
     uint32_t fpga_size;        /* size of the last FPGA configuration */
     uint32_t ccd_bytes;        /* byte count of the last CCD control RAM write */
     uint32_t last_render_us;   /* duration of the last picture rendering */
+    uint32_t tomo_pictures;    /* tomographic pictures taken */
 } TvxSimStats;
 
 /* Power cycle: registers, programs, picture memory, faults, counters and
@@ -102,6 +109,27 @@ TVXSIM_EXPORT double TvxSim_RowGain(int32_t ceph, int32_t row);
 /* Defective bands (first raw row, height); returns the number of bands, writes at most max. */
 TVXSIM_EXPORT int32_t TvxSim_DefectBands(int32_t ceph, int32_t* rows, int32_t* heights, int32_t max);
 
+/* The tomographic sensor model, by row (0..2303 along the sensor) and column
+   (0..127) of a block as the library transposes it. Once the dark offset that
+   its dark picture predicts is removed, an exposure sample reads
+   gain x signal + offset (an offset of the exposure readout that dark pictures
+   do not show): gain tables of 1 / gain and offset tables of -offset / gain
+   undo them. -1 (gain) or 0 (offset) outside the sensor. The rows at the chip
+   joints (767, 768, 1535, 1536) are partly covered; the sensor surface misses
+   2 rows between chips 1 and 2 and 3 rows between chips 2 and 3 (chip 1 is
+   read 2 rows early, chip 3 3 rows late), which the gap fill closes. */
+TVXSIM_EXPORT double TvxSim_TomoPixelGain(int32_t row, int32_t column);
+TVXSIM_EXPORT double TvxSim_TomoPixelOffset(int32_t row, int32_t column);
+/* Noisy row bands (first row, height) for the noise-row table; returns the number, writes at most max. */
+TVXSIM_EXPORT int32_t TvxSim_TomoNoiseRows(int32_t* rows, int32_t* heights, int32_t max);
+/* Strip geometry: `overlap` sensor columns neighbouring strips share (0..127,
+   default 16), and `up_down` rows each strip lies lower than the one before
+   (-64..64, default 0). The joining lines the strips up when PIXEL x
+   (RIGHTCUT of a strip + LEFTCUT of the next) equals `overlap` (2 x (4 + 4) by
+   default, the least cuts OVERLAY 4 admits) and UP_DOWN1..7 equal `up_down`.
+   0, or -1 when out of range. */
+TVXSIM_EXPORT int32_t TvxSim_SetTomoGeometry(int32_t overlap, int32_t up_down);
+
 typedef void (*TvxSimResetFn)(void);
 typedef int32_t (*TvxSimSetFaultFn)(int32_t, int32_t, int32_t);
 typedef int32_t (*TvxSimSetModeFn)(int32_t, const char*);
@@ -113,6 +141,8 @@ typedef double (*TvxSimRowGainFn)(int32_t, int32_t);
 typedef int32_t (*TvxSimDefectBandsFn)(int32_t, int32_t*, int32_t*, int32_t);
 typedef int32_t (*TvxSimGetPictureFn)(uint16_t*, uint32_t, int32_t*, int32_t*);
 typedef int32_t (*TvxSimGetTomoBlockFn)(uint32_t, uint16_t*, uint32_t);
+typedef double (*TvxSimTomoPixelFn)(int32_t, int32_t);
+typedef int32_t (*TvxSimTomoNoiseRowsFn)(int32_t*, int32_t*, int32_t);
 
 #ifdef __cplusplus
 }
