@@ -162,6 +162,22 @@ TVXSIM_EXPORT int32_t TvxSim_GetPicture(uint16_t* out, uint32_t capacity, int32_
     return 0;
 }
 
+TVXSIM_EXPORT int32_t TvxSim_GetTomoBlock(uint32_t index, uint16_t* out, uint32_t capacity) {
+    tvxsim::Module& m = module();
+    if (index >= static_cast<uint32_t>(tvxsim::kTomoBlocks) || out == nullptr ||
+        capacity < static_cast<uint32_t>(tvxsim::kTomoSamples) || m.tomo.blocks[index].generation == 0)
+        return -1;
+    // The block as the picture memory holds it (128 rows of 2304), turned into 2304 rows of 128.
+    std::vector<std::uint16_t> memory(tvxsim::kTomoSamples);
+    tvxsim::read_memory(m, static_cast<std::int64_t>(index) * tvxsim::kTomoBlockBytes, tvxsim::kTomoBlockBytes,
+                        reinterpret_cast<std::uint8_t*>(memory.data()));
+    for (int j = 0; j < tvxsim::kTomoColumns; ++j)
+        for (int i = 0; i < tvxsim::kTomoRows; ++i)
+            out[static_cast<std::size_t>(i) * tvxsim::kTomoColumns + j] = static_cast<uint16_t>(
+                memory[static_cast<std::size_t>(j) * tvxsim::kTomoRows + i] & tvxsim::kTomoSampleMask);
+    return 0;
+}
+
 TVXSIM_EXPORT int32_t TvxSim_SetMode(int32_t mode, const char* replay_path) {
     tvxsim::Module& m = module();
     if (mode < TVXSIM_MODE_PHANTOM || mode > TVXSIM_MODE_REPLAY) return -1;

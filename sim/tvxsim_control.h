@@ -118,6 +118,10 @@ TVXSIM_EXPORT int32_t TvxSim_DefectBands(int32_t ceph, int32_t* rows, int32_t* h
    joints (767, 768, 1535, 1536) are partly covered; the sensor surface misses
    2 rows between chips 1 and 2 and 3 rows between chips 2 and 3 (chip 1 is
    read 2 rows early, chip 3 3 rows late), which the gap fill closes. */
+/* Tomographic picture `index` (its block in capture order) as a readout delivers it
+   to the host: 2304 rows of 128 samples, each the low 13 bits of the memory word.
+   0, or -1 when no such picture was taken or `capacity` is below 294912 samples. */
+TVXSIM_EXPORT int32_t TvxSim_GetTomoBlock(uint32_t index, uint16_t* out, uint32_t capacity);
 TVXSIM_EXPORT double TvxSim_TomoPixelGain(int32_t row, int32_t column);
 TVXSIM_EXPORT double TvxSim_TomoPixelOffset(int32_t row, int32_t column);
 /* Noisy row bands (first row, height) for the noise-row table; returns the number, writes at most max. */
