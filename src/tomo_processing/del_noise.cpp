@@ -47,7 +47,7 @@ void filter_image(const std::uint16_t* in, std::uint16_t* out, std::uint32_t w, 
 }
 
 // Centre value limited to the range of the other eight samples.
-std::uint16_t clamp_centre(const Samples& s, std::uint16_t) {
+constexpr auto clamp_centre = [](const Samples& s, std::uint16_t) {
     std::uint16_t lo = s[0], hi = s[0];
     for (std::uint32_t k = 1; k < kNeighbourhood; ++k) {
         if (k == kCentre) continue;
@@ -55,7 +55,7 @@ std::uint16_t clamp_centre(const Samples& s, std::uint16_t) {
         hi = s[k] > hi ? s[k] : hi;
     }
     return core::clamp_to(s[kCentre], lo, hi);
-}
+};
 
 }  // namespace
 
