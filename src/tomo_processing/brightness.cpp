@@ -1,0 +1,93 @@
+// Brightness of the joined image: the histogram clip and stretch to the full
+// range, and the choice between it and the tone curve (tone_curve.cpp).
+#include <algorithm>
+
+#include "core/alloc.h"
+#include "tavirex.h"
+#include "tomo_processing/finishing.h"
+
+namespace tvx::tomo {
+namespace {
+
+// "Threshold pixel count, bright [ %ld ]" and "..., dark [ %ld ]" in code page 932.
+constexpr const char kBrightCount[] = "\xE8\x87\x92l\x89\xE6\x91" "f\x90\x94\x81@\x96\xBE[ %ld ]\n";
+constexpr const char kDarkCount[] = "\xE8\x87\x92l\x89\xE6\x91" "f\x90\x94\x81@\x88\xC3[ %ld ]\n";
+
+}  // namespace
+
+void level_histogram(const TomoFrame& frame, std::uint32_t* counts) noexcept {
+    const std::uint16_t top = frame.max_value;
+    std::fill(counts, counts + top + 1, 0u);
+    const std::size_t n = static_cast<std::size_t>(frame.width) * frame.height;
+    for (std::size_t i = 0; i < n; ++i) ++counts[std::min(frame.data[i], top)];
+}
+
+std::int64_t trunc_held(double v) noexcept {
+    constexpr double kLimit = 9223372036854775808.0;  // 2^63
+    if (v != v) return 0;
+    if (v >= kLimit) return INT64_MAX;
+    if (v <= -kLimit) return INT64_MIN;
+    return static_cast<std::int64_t>(v);
+}
+
+std::int64_t percent_of_pixels(std::size_t n, double percent) noexcept {
+    return trunc_held(static_cast<double>(n) * percent * 0.01);
+}
+
+std::int32_t scale_brightness(const TomoFrame& frame, double many_side, double few_side,
+                              const diag::Trace& trace) noexcept {
+    if (!frame_fits(frame)) return TAVIREX_E_RANGE;
+    const std::size_t n = static_cast<std::size_t>(frame.width) * frame.height;
+    const std::int64_t bright = percent_of_pixels(n, many_side);
+    const std::int64_t dark = percent_of_pixels(n, few_side);
+    trace.print(trace.check_state, kBrightCount, static_cast<long>(bright));
+    trace.print(trace.check_state, kDarkCount, static_cast<long>(dark));
+
+    const std::uint32_t top = frame.max_value;
+    core::Buffer<std::uint32_t> counts(top + 1u);
+    if (!counts.ok()) return TAVIREX_E_NO_MEMORY;
+    level_histogram(frame, counts.data());
+    // Median: the lowest level at which the running count reaches half the pixels.
+    std::uint32_t m = 0;
+    std::uint64_t run = counts[0];
+    while (run < n / 2) run += counts[++m];
+    // Clip levels: the first level outward that more pixels hold than the threshold,
+    // searched from the ends of the range; beside the median when there is none.
+    std::uint32_t lo = m == 0 ? 0 : m - 1;
+    for (std::uint32_t v = 0; v < m; ++v)
+        if (std::int64_t{counts[v]} > dark) {
+            lo = v;
+            break;
+        }
+    std::uint32_t hi = top;
+    if (top > m) {
+        hi = m + 1;
+        for (std::uint32_t v = top; v > m; --v)
+            if (std::int64_t{counts[v]} > bright) {
+                hi = v;
+                break;
+            }
+    }
+    // Clip and stretch as one table over the levels, in the histogram's place.
+    // hi equals lo only when M is 0, where every level is 0.
+    const double span = hi - lo;
+    for (std::uint32_t v = 0; v <= top; ++v) {
+        const double s = hi > lo ? static_cast<double>(std::clamp(v, lo, hi) - lo) / span * top : 0.0;
+        counts[v] = s < 0.0 ? 0u : (s > top ? top : static_cast<std::uint32_t>(s));
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        frame.data[i] = static_cast<std::uint16_t>(counts[std::min<std::uint32_t>(frame.data[i], top)]);
+    return TAVIREX_OK;
+}
+
+std::int32_t correct_brightness(const TomoFrame& frame, const BrightnessParams& params,
+                                const diag::Trace& trace) noexcept {
+    if (params.select & kSelectScaling) {
+        const std::int32_t rc = scale_brightness(frame, params.many_side, params.few_side, trace);
+        if (rc != TAVIREX_OK) return rc;
+    }
+    if (params.select & kSelectToneCurve) return change_tone_curve(frame, params.target, params.percentage, trace);
+    return TAVIREX_OK;
+}
+
+}  // namespace tvx::tomo
