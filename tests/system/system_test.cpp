@@ -3,6 +3,7 @@
 // command-line host made from the sensor model, the marked bitmap), and the
 // command-line host run as a separate program.
 
+#include "platform/system.h"
 #include "state/context.h"
 #include "support/support.h"
 
@@ -125,6 +126,66 @@ INSTANTIATE_TEST_SUITE_P(
                       Picture{true, false, 1, 1, "speed_ceph.txt", TVXSIM_MODE_FLAT},
                       Picture{true, true, 1, 1, "speed_ceph.txt", TVXSIM_MODE_PHANTOM}));
 
+// Tomographic frames through the C interface from the simulated module: every
+// picture of every frame, the checks of healthy and of faulty exposures, the readout.
+using TomoCycleTest = tvxtest::LibraryTest;
+
+TEST_F(TomoCycleTest, OneTwoAndThreeFramesAndTheExposureFaults) {
+    const std::string config = dir.file("tomo.ini");
+    tvxtest::write_file(config, "[DLL]\r\nFILENAME=" TVX_SIM_PATH "\r\n[LOADPROG]\r\nBOOT=" TVX_SOURCE_DIR
+                                "/data/boot.bin\r\nFPGA=" TVX_SOURCE_DIR "/data/fpga_tomo.hex\r\n[PICTCNTL]\r\n"
+                                "INITVALUE=34\r\n[WAITTIME]\r\nEXPOS2DC=0\r\nDC2EXPOS=0\r\n");
+    const std::uint32_t kinds[18] = {1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 3, 4};
+    // The host's sequence; the first failing result and the picture it came at (-1: none).
+    auto scan = [&](std::uint32_t frames) {
+        std::uint8_t done = 0;
+        for (std::int32_t rc : {Tavirex_Init(config.c_str(), 1), Tavirex_SetCommInit(), Tavirex_Init_Tomo(config.c_str(), 1),
+                                Tavirex_SetSensMdulInit_Tomo(0, 0), Tavirex_SetParamforPictEx_Tomo(),
+                                Tavirex_SetWaitXExpose_Tomo()})
+            if (rc != 0) return std::make_pair(rc, -1);
+        for (std::uint32_t p = 0; p < 18 * frames; ++p) {
+            const std::uint32_t kind = kinds[p % 18];
+            for (std::int32_t rc : {Tavirex_SetTIMERandMODREG_Tomo(kind), Tavirex_PictStartbyCommand_Tomo(),
+                                    Tavirex_CheckPictStatus_Tomo(&done), Tavirex_GetEXTIMEandECTIME_Tomo(kind)})
+                if (rc != 0) return std::make_pair(rc, static_cast<int>(p));
+            EXPECT_EQ(done, 1) << p;
+        }
+        return std::make_pair(Tavirex_GetImageDataEx_Tomo(), -1);
+    };
+    for (std::uint32_t frames = 1; frames <= 3; ++frames) {
+        tvxtest::reset_library();
+        tvx::platform::test_skip_sleeps(true);
+        TvxSim_SetExposureReads(0);
+        ASSERT_EQ(scan(frames), std::make_pair(0, -1));
+        EXPECT_EQ(tvx::Tomo.FrameCount, frames);
+        tvxtest::Words block(128 * 2304);
+        for (std::uint32_t b = 0; b < 18 * frames; ++b) {
+            ASSERT_EQ(TvxSim_GetTomoBlock(b, block.data(), static_cast<std::uint32_t>(block.size())), 0);
+            const std::uint16_t* got = tvx::Tomo.FrameList[b / 18] + (b % 18) * block.size();
+            ASSERT_TRUE(std::equal(block.begin(), block.end(), got)) << b;
+        }
+        // Exposed strips are brighter than their dark pictures; nothing is above 13 bits.
+        const std::uint16_t* f = tvx::Tomo.FrameList[frames - 1];
+        auto mean = [&](std::uint32_t b) {
+            double sum = 0;
+            for (std::size_t i = 0; i < block.size(); ++i) sum += f[b * block.size() + i];
+            return sum / static_cast<double>(block.size());
+        };
+        EXPECT_GT(mean(6), mean(7) + 500);
+        EXPECT_LE(*std::max_element(f, f + 18 * block.size()), 8191);
+        ASSERT_EQ(Codes({Tavirex_ResetAll_Tomo(), Tavirex_SetDeviceFree_Tomo()}), Codes({0, 0}));
+    }
+    // A drifting exposure counter fails the second exposure; a dark picture at another timer, the first dark one.
+    for (const auto& [fault, expected] : {std::pair{TVXSIM_FAULT_ECTIME_DRIFT, std::make_pair(102, 2)},
+                                          std::pair{TVXSIM_FAULT_DARK_MISMATCH, std::make_pair(104, 1)}}) {
+        tvxtest::reset_library();
+        tvx::platform::test_skip_sleeps(true);
+        TvxSim_SetExposureReads(0);
+        TvxSim_SetFault(fault, 3, 0);
+        EXPECT_EQ(scan(1), expected);
+    }
+}
+
 class CliTest : public tvxtest::LibraryTest {
 protected:
     int cli(const std::string& args) { return tvxtest::run_cli(args, dir.file("log.txt")); }
@@ -148,6 +209,9 @@ TEST_F(CliTest, EveryCommandOnce) {
                                "/data/boot.bin\r\nFPGA=" TVX_SOURCE_DIR "/data/fpga_pano.hex\r\n";
     tvxtest::write_file(dir.file("off.ini"), module + off + "[ExOption]\nPictLineNum=1\n");
     tvxtest::write_file(dir.file("tavirex.ini"), module);
+    tvxtest::write_file(dir.file("tomo.ini"), "[DLL]\nFILENAME=" TVX_SIM_PATH "\n[LOADPROG]\nBOOT=" TVX_SOURCE_DIR
+                                              "/data/boot.bin\nFPGA=" TVX_SOURCE_DIR "/data/fpga_tomo.hex\n"
+                                              "[PICTCNTL]\nINITVALUE=34\n[WAITTIME]\nEXPOS2DC=0\nDC2EXPOS=0\n");
     const std::string raw = at("in.raw"), bmp = at("out.bmp"), inv = at("inv.raw"), size = " --width 300 --height 200";
     const std::string acquire = "acquire pano --quiet --passes 2 --config" + at("tavirex.ini") + " --profile ";
     const std::string pano = TVX_SOURCE_DIR "/data/speed_pano.txt";
@@ -161,6 +225,9 @@ TEST_F(CliTest, EveryCommandOnce) {
         {"process --quiet --config" + at("off.ini") + " --profile " + pano + " --raw" + at("zero.raw") +
              " --passes 2 --out" + at("p.raw"), 0,
          "4100 x 1536", "p.raw", (2u * 2048 + 4) * 1536 * 2},
+        {"acquire tomo --frames 2 --config" + at("tomo.ini") + " --out" + at("frame"), 0, "Tavirex_GetImageDataEx_Tomo",
+         "frame1.raw", 2304u * 2304 * 2},
+        {"acquire tomo --frames 4 --config" + at("tomo.ini"), 2, "", nullptr, 0},
         {"bitmap" + raw + bmp + size + " --mapping window --distance 2 --gain 50", 0, "", "out.bmp", 1078 + 300 * 200},
         {"bitmap" + raw + bmp + size + " --mapping gamma3 --distance 2 --gain 50", 0, "", nullptr, 0},
         {"window" + raw + size, 0, "", nullptr, 0},
