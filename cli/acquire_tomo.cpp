@@ -115,6 +115,13 @@ std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
     if (rc != 0) return finish("pictures", rc);
     rc = stage("Tavirex_GetImageDataEx_Tomo (readout)", [] { return Tavirex_GetImageDataEx_Tomo(); });
     if (rc != 0) return finish("Tavirex_GetImageDataEx_Tomo", rc);
+    if (o.process) {
+        rc = stage(o.reverse ? "Tavirex_ImageProcessingEx_Tomo (reverse order)" : "Tavirex_ImageProcessingEx_Tomo", [&] {
+            return Tavirex_ImageProcessingEx_Tomo(o.processed.c_str(), &r->processed_width, &r->processed_height,
+                                                  o.reverse ? 1 : 0);
+        });
+        if (rc != 0) return finish("Tavirex_ImageProcessingEx_Tomo", rc);
+    }
 
     if (o.keep_frames || !o.output_prefix.empty()) {
         r->frames.resize(o.frames);

@@ -16,6 +16,9 @@ struct TomoAcquireOptions {
     long poll_limit = 20000;     // status polls per picture before giving up
     bool keep_frames = false;    // copy the frames into the result
     bool progress = true;        // progress line, only when standard output is a terminal
+    bool process = false;        // run Tavirex_ImageProcessingEx_Tomo after the readout
+    bool reverse = false;        // ... joining the frames in reverse order
+    std::string processed;       // its output file
 };
 
 struct TomoAcquireResult {
@@ -24,6 +27,7 @@ struct TomoAcquireResult {
     // Frame k as the library received it: the 18 blocks of 2304 rows by 128
     // columns side by side, 2304 x 2304 samples.
     std::vector<std::vector<std::uint16_t>> frames;
+    std::int32_t processed_width = 0, processed_height = 0;
 };
 
 // Width of a frame laid out for inspection (its blocks side by side) and its height.

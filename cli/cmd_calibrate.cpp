@@ -90,12 +90,19 @@ int cmd_calibrate(int argc, char** argv) {
             "                     exposure (4096 x 1536 panoramic, 3500 x 2304 cephalometric)\n"
             "  --model            the simulated module's own sensor model (--sim PATH, default %s)\n\n"
             "outputs default to the configuration's DELSHADW CALIBDATA (pano) or CALIBDATA_CEPH (ceph)\n"
-            "and CORRINJLINE CORRLINEDATA.\n",
+            "and CORRINJLINE CORRLINEDATA.\n\n"
+            "usage: tavirex calibrate tomo --config FILE [--model [--sim PATH]]\n\n"
+            "Writes the tomographic gain and offset tables (<FOLDER><SENSOR_ID>a.tbl and b.tbl: the\n"
+            "identifier, the type letter, one little-endian float per pixel of 2304 rows by 128) and the\n"
+            "noise-row table (<FOLDER><SENSOR_ID>.dat) named by the configuration, measured from two dark\n"
+            "and two flat-field scans taken and dark-corrected through the library, or with --model from\n"
+            "the simulated module's sensor model.\n",
             sim_module_path().c_str());
         return 0;
     }
+    if (args.positional.size() == 1 && args.positional[0] == "tomo") return calibrate_tomo(args);
     if (args.positional.size() != 1 || (args.positional[0] != "pano" && args.positional[0] != "ceph")) {
-        std::fprintf(stderr, "tavirex calibrate: say pano or ceph (see --help)\n");
+        std::fprintf(stderr, "tavirex calibrate: say pano, ceph or tomo (see --help)\n");
         return 2;
     }
     CalibrateRequest q;

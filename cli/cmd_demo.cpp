@@ -5,6 +5,7 @@
 #include <string>
 
 #include "acquire.h"
+#include "acquire_tomo.h"
 #include "calibration.h"
 #include "common.h"
 #include "platform/system.h"
@@ -98,6 +99,58 @@ std::string configuration(const std::string& dir, const char* mode) {
            "[INIT_WINDOW]\r\nWINDOW_CENTER=2048\r\nWINDOW_WIDTH=4096\r\n";
 }
 
+// The tomographic configuration: both calls read it (Tavirex_Init the link and
+// boot keys, Tavirex_Init_Tomo the rest); strip cuts and overlay that fit the
+// simulated sensor's 16 shared columns at binning 2.
+std::string tomo_configuration(const std::string& dir) {
+    std::string cuts = "[PUTIMAGES]\r\nOVERLAY=4\r\nAVERAGE=50\r\n";
+    for (int s = 0; s < 8; ++s) cuts += "LEFTCUT" + std::to_string(s) + "=4\r\nRIGHTCUT" + std::to_string(s) + "=4\r\n";
+    return "; Tavirex demo configuration (tomo): the simulated sensor module\r\n"
+           "[DLL]\r\nFILENAME=" + sim_module_path() + "\r\n"
+           "[LOADPROG]\r\nFLG_BOOT=1\r\nBOOT=" + dir + "boot.bin\r\nFLG_FPGA=1\r\nFPGA=" + dir + "fpga_tomo.hex\r\n"
+           "[PICTCNTL]\r\nIPADDRESS=192.168.10.20\r\nLANRETRY=5\r\nINITVALUE=34\r\nTIMERSET_XRAY=100\r\n"
+           "TIMERSET_DC=450\r\n[WAITTIME]\r\nEXPOS2DC=100\r\nDC2EXPOS=100\r\n[BINNING]\r\nPIXEL=2\r\n"
+           "[REFFILE]\r\nFOLDER=" + dir + "\r\n[SENSOR_ID]\r\nSENSOR_ID=TVXSIM01\r\n" + cuts +
+           "[ExOption]\r\nPictLineNum=2\r\nPictLineColor=0\r\n";
+}
+
+// Three tomographic frames: calibration of the strip sensor, the scan, processing,
+// the display window from the data, the bitmap with the P and A markers.
+int tomo_picture(const std::string& dir) {
+    const std::string config = dir + "tavirex-tomo.ini";
+    std::printf("\n== tomographic calibration (dark and flat-field scans)\n");
+    if (run_calibrate_tomo(config, false, sim_module_path()) != 0) {
+        std::printf("measurement failed: tables from the simulated module's sensor model instead\n");
+        if (run_calibrate_tomo(config, true, sim_module_path()) != 0) return 1;
+    }
+    std::printf("\n== tomographic picture (3 frames)\n");
+    TomoAcquireOptions o;
+    o.config = config;
+    o.frames = 3;
+    o.sim_mode = "phantom";
+    o.process = true;
+    o.processed = dir + "tomo.raw";
+    TomoAcquireResult r;
+    std::int32_t rc = acquire_tomo(o, &r);
+    if (rc != 0) {
+        std::printf("tomographic picture failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
+                    rc <= kNoExposure ? "see above" : explain(rc));
+        return 1;
+    }
+    const std::int32_t w = r.processed_width, h = r.processed_height;
+    const std::string bmp = dir + "tomo.bmp";
+    std::printf("  processed image %ld x %ld -> %s\n", static_cast<long>(w), static_cast<long>(h), o.processed.c_str());
+    rc = stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(o.processed.c_str(), w, h); });
+    if (rc == 0)
+        rc = stage("Tavirex_SaveBitmapWindow", [&] {
+            return Tavirex_SaveBitmapWindow(o.processed.c_str(), w, h, kDemoFilterDistance, kDemoFilterGain, bmp.c_str());
+        });
+    if (rc == 0) rc = stage("Tavirex_MarkingInBitmap_Tomo (P, A)", [&] { return Tavirex_MarkingInBitmap_Tomo(bmp.c_str(), 1); });
+    if (rc != 0) return 1;
+    std::printf("  bitmap -> %s\n", bmp.c_str());
+    return 0;
+}
+
 // Measures the calibration through the library; falls back to the module's sensor model.
 void calibrate(const std::string& dir, bool ceph) {
     CalibrateRequest q;
@@ -157,7 +210,9 @@ int cmd_demo(int argc, char** argv) {
             "calibration and line tables from dark and flat-field pictures; then acquires a panoramic\n"
             "picture (2 passes) and a cephalometric one into DIR/pano.raw and DIR/ceph.raw; processes\n"
             "each, sets the display window from the data and writes DIR/pano.bmp and DIR/ceph.bmp with\n"
-            "the side marker.\n",
+            "the side marker. Then it calibrates the tomographic strip sensor, takes three tomographic\n"
+            "frames, processes and joins them into DIR/tomo.raw and writes DIR/tomo.bmp with the P and A\n"
+            "markers.\n",
             sim_module_path().c_str());
         return 0;
     }
@@ -170,6 +225,8 @@ int cmd_demo(int argc, char** argv) {
     const bool written = write_file(dir + "boot.bin", program_bytes("TVXBOOT1", 1024, 7)) &&
                          write_file(dir + "fpga_pano.hex", intel_hex(program_bytes("TVXFPGA pano v1", 2048, 11))) &&
                          write_file(dir + "fpga_ceph.hex", intel_hex(program_bytes("TVXFPGA ceph v1", 2048, 13))) &&
+                         write_file(dir + "fpga_tomo.hex", intel_hex(program_bytes("TVXFPGA tomo v1", 2048, 17))) &&
+                         write_file(dir + "tavirex-tomo.ini", tomo_configuration(dir)) &&
                          write_file(dir + "speed_pano.txt", speed_profile(300)) &&
                          write_file(dir + "speed_ceph.txt", speed_profile(560)) &&
                          write_file(dir + "tavirex-pano.ini", configuration(dir, "pano")) &&
@@ -204,6 +261,7 @@ int cmd_demo(int argc, char** argv) {
         }
         if (finish_picture(dir, ceph) != 0) ++failures;
     }
+    if (tomo_picture(dir) != 0) ++failures;
     return failures == 0 ? 0 : 1;
 }
 

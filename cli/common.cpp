@@ -145,6 +145,18 @@ bool write_raw_file(const std::string& path, const std::uint16_t* words, std::si
     return true;
 }
 
+bool write_text(const std::string& path, const std::string& bytes) {
+    if (!tvx::platform::remove_file(path.c_str())) return false;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (std::fclose(f) != 0 || !written) {
+        tvx::platform::remove_file(path.c_str());
+        return false;
+    }
+    return true;
+}
+
 std::string config_string(const std::string& config, const char* section, const char* key) {
     char value[1024] = "";
     tvx::platform::profile_string(section, key, "", value, sizeof value, config.c_str());

@@ -47,6 +47,9 @@ double now_ms();
 bool read_raw_file(const std::string& path, std::size_t count, std::vector<std::uint16_t>* out);
 bool write_raw_file(const std::string& path, const std::uint16_t* words, std::size_t count);
 
+// Replaces the file with `bytes`; false (and no file left) when it cannot be written whole.
+bool write_text(const std::string& path, const std::string& bytes);
+
 // A configuration value as the library reads it ("" when the key is missing).
 std::string config_string(const std::string& config, const char* section, const char* key);
 long config_int(const std::string& config, const char* section, const char* key, long fallback);
@@ -87,5 +90,9 @@ int cmd_mirror(int argc, char** argv);
 int cmd_adjust(int argc, char** argv);
 int cmd_mark(int argc, char** argv);
 int cmd_process(int argc, char** argv);
+// tavirex calibrate tomo, from cmd_calibrate's parsed arguments; and the same for
+// a configuration, measured through the library or from the module's model.
+int calibrate_tomo(const Args& args);
+int run_calibrate_tomo(const std::string& config, bool model, const std::string& sim);
 
 }  // namespace cli

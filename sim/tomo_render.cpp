@@ -5,8 +5,9 @@
 // sees the scene from column t x (128 - overlap), so neighbouring strips share
 // `overlap` columns. Strip t lies `up_down` x t rows lower than strip 0. Frame
 // k is imaged at 1 / (1.014, 1.0, 0.985)[k] of the size, which the pipeline's
-// per-frame magnification restores. The image is upside down and mirrored:
-// the pipeline turns it by half a turn.
+// per-frame magnification restores. The sensor's first row sees the top of
+// the section and its first column the right side: the pipeline turns the
+// image by half a turn, and a bitmap shows the last raw row at the top.
 //
 // A sample is: the readout's dark level (shared by a picture and the one
 // after it, so an exposure and its dark picture, and the calibration pair,
@@ -343,7 +344,9 @@ void scene_signal(const TomoShot& shot, double full, float* out) {
     r.x0 = ((width - 1) / 2.0 - shot.strip * step) * kColumnPitch * f;
     for (int i = 0; i < kTomoRows; ++i) {
         const int position = surface_row(i) - shot.strip * shot.up_down;
-        phantom_row(r, s, (position - 1151.5) * kRowPitch * f);
+        // The sensor's first row sees the top of the section: the pipeline's half turn
+        // puts it last, and a bitmap shows the last raw row at the top.
+        phantom_row(r, s, (1151.5 - position) * kRowPitch * f);
         for (int j = 0; j < kTomoColumns; ++j)
             out[static_cast<std::size_t>(j) * kTomoRows + i] = static_cast<float>(full) * transmission(r.mu[j]);
     }

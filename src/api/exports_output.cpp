@@ -18,14 +18,13 @@ namespace {
 using tvx::output::BitmapMapping;
 using tvx::output::BitmapRequest;
 
-// Bit depth of tomographic images. The tomographic record does not carry one
-// in this build; its readout delivers 13-bit data.
-constexpr std::uint32_t kTomographicBitDepth = 13;
-
-// Largest data value of the current images: 12-bit panoramic and
-// cephalometric data, or tomographic data after tomographic processing.
+// Largest data value of the current images: 12-bit panoramic and cephalometric
+// data, or tomographic data at the bit depth the tomographic processing left.
 std::uint32_t data_maximum() {
-    return tvx::TomoImageActive == 1 ? (1u << kTomographicBitDepth) - 1 : tvx::output::kMaximum12Bit;
+    if (tvx::TomoImageActive != 1) return tvx::output::kMaximum12Bit;
+    // A depth the record cannot hold (none yet, or beyond 16 bits) falls back to the readout's 13 bits.
+    const std::uint32_t bits = tvx::Tomo.BitDepth >= 1 && tvx::Tomo.BitDepth <= 16 ? tvx::Tomo.BitDepth : 13u;
+    return (1u << bits) - 1;
 }
 
 tvx::output::SeparatorBands separator_bands(bool repaint) {

@@ -1,10 +1,11 @@
-// Tomographic control exports: argument checks, then the tomographic device layer.
+// Tomographic exports: argument checks, then the tomographic device layer or pipeline.
 #include <cstring>
 
 #include "config/tomo_config.h"
 #include "state/context.h"
 #include "tavirex.h"
 #include "tomo_device/sequences.h"
+#include "tomo_processing/pipeline.h"
 
 using namespace tvx;
 
@@ -56,5 +57,10 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetEXTIMEandECTIME_Tomo(uint32_t pictur
 }
 
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetImageDataEx_Tomo(void) { return tomo_device::read_frames(Tomo); }
+
+TAVIREX_API int32_t TAVIREX_CALL Tavirex_ImageProcessingEx_Tomo(const char* outputPath, int32_t* width, int32_t* height,
+                                                                int32_t reverseOrder) {
+    return tomo::process_tomo_export(outputPath, width, height, reverseOrder != 0);
+}
 
 }  // extern "C"

@@ -1,0 +1,200 @@
+// tavirex calibrate tomo: the gain and offset tables and the noise-row table of
+// the tomographic sensor, measured from a dark and a flat-field scan taken and
+// dark-corrected through the library, or taken from the simulated module's model.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "acquire.h"
+#include "acquire_tomo.h"
+#include "common.h"
+#include "platform/system.h"
+#include "tavirex.h"
+#include "tvxsim_control.h"
+
+namespace cli {
+namespace {
+
+constexpr int kColumns = 128, kRows = 2304, kStrips = 8;
+constexpr std::size_t kPixels = static_cast<std::size_t>(kColumns) * kRows;
+
+struct TomoTables {
+    std::vector<float> gain, offset;  // one value per pixel, 2304 rows of 128
+    std::vector<int> band_row, band_height;
+};
+
+// Only the dark offset is removed and the strips are put side by side as they
+// are: the processed image is the dark-corrected sensor, strip after strip.
+const char kMeasureOverrides[] =
+    "[PROCESS]\nDELDC=1\nCORRSENS=0\nCORRINJLINE=0\nPUTIMAGES=0\nFILLIN=0\nCORRIMGSIZE=0\nDELNOISE1=0\nDELNOISE2=0\n"
+    "CORRBRISCALE=0\n[BINNING]\nPIXEL=1\n[ExOption]\nPictLineNum=0\n";
+
+// One scan in `mode` through the library; the mean over the strips of each pixel
+// of the dark-corrected sensor. The processed image is turned by half a turn.
+bool measure(const std::string& config, const char* mode, const std::string& work, int repeats, std::vector<double>* mean) {
+    mean->assign(kPixels, 0.0);
+    for (int n = 0; n < repeats; ++n) {
+        TomoAcquireOptions o;
+        o.config = config;
+        o.sim_mode = mode;
+        o.process = true;
+        o.processed = work;
+        TomoAcquireResult r;
+        std::printf("%s scan %d of %d\n", mode, n + 1, repeats);
+        const std::int32_t rc = acquire_tomo(o, &r);
+        std::vector<std::uint16_t> image;
+        if (rc != 0 || r.processed_width != kColumns * kStrips || r.processed_height != kRows ||
+            !read_raw_file(work, static_cast<std::size_t>(kColumns) * kStrips * kRows, &image)) {
+            std::printf("calibration failed: %s scan, %s: %ld (%s)\n", mode, r.failed_stage.c_str(), static_cast<long>(rc),
+                        rc == 0 ? "the processed image is not the strips side by side" : explain(rc));
+            return false;
+        }
+        const std::size_t width = static_cast<std::size_t>(kColumns) * kStrips;
+        for (std::size_t y = 0; y < kRows; ++y)
+            for (std::size_t x = 0; x < width; ++x) {
+                const std::size_t row = kRows - 1 - y, column = width - 1 - x;  // undo the half turn
+                (*mean)[row * kColumns + column % kColumns] += image[y * width + x] / double(kStrips * repeats);
+            }
+    }
+    return true;
+}
+
+// Rows whose dark readout scatters far more than a typical row's: bands of the noise-row table.
+void noisy_rows(const std::vector<double>& dark_spread, TomoTables* t) {
+    std::vector<double> sorted(dark_spread);
+    std::nth_element(sorted.begin(), sorted.begin() + kRows / 2, sorted.end());
+    const double limit = 6.0 * std::max(sorted[kRows / 2], 1.0);
+    for (int r = 0; r < kRows; ++r) {
+        if (dark_spread[r] <= limit) continue;
+        if (!t->band_row.empty() && t->band_row.back() + t->band_height.back() == r) {
+            ++t->band_height.back();
+        } else {
+            t->band_row.push_back(r);
+            t->band_height.push_back(1);
+        }
+    }
+}
+
+bool tables_from_scans(const std::string& config, const std::string& folder, TomoTables* t) {
+    const std::string work = folder + "calibrate-tomo.ini", image = folder + "calibrate-tomo.raw";
+    std::ifstream in(config, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in || !write_text(work, kMeasureOverrides + text.str())) {
+        std::fprintf(stderr, "tavirex calibrate: cannot read %s or write %s\n", config.c_str(), work.c_str());
+        return false;
+    }
+    std::vector<double> dark, flat;
+    // Dark scans also show the noisy rows: their spread across the columns, per row.
+    const bool ok = measure(work, "dark", image, 2, &dark) && measure(work, "flat", image, 2, &flat);
+    tvx::platform::remove_file(work.c_str());
+    tvx::platform::remove_file(image.c_str());
+    tvx::platform::remove_file((folder + "SegTomo00.dat").c_str());
+    if (!ok) return false;
+    std::vector<double> spread(kRows, 0.0);
+    for (int r = 0; r < kRows; ++r) {
+        for (int c = 1; c < kColumns; ++c) spread[r] += std::abs(dark[r * kColumns + c] - dark[r * kColumns + c - 1]);
+    }
+    noisy_rows(spread, t);
+    // Exposure response per pixel (flat minus dark), scaled to the sensor's mean response.
+    double mean = 0;
+    for (std::size_t k = 0; k < kPixels; ++k) mean += (flat[k] - dark[k]) / kPixels;
+    t->gain.resize(kPixels);
+    t->offset.resize(kPixels);
+    for (std::size_t k = 0; k < kPixels; ++k) {
+        const double response = std::max(flat[k] - dark[k], 0.05 * mean);
+        t->gain[k] = static_cast<float>(mean / response);
+        t->offset[k] = static_cast<float>(-dark[k] * mean / response);
+    }
+    return true;
+}
+
+bool tables_from_model(const std::string& sim_path, TomoTables* t) {
+    const auto lib = tvx::platform::load_library(sim_path.c_str());
+    auto gain = reinterpret_cast<TvxSimTomoPixelFn>(tvx::platform::find_symbol(lib, "TvxSim_TomoPixelGain"));
+    auto offset = reinterpret_cast<TvxSimTomoPixelFn>(tvx::platform::find_symbol(lib, "TvxSim_TomoPixelOffset"));
+    auto noisy = reinterpret_cast<TvxSimTomoNoiseRowsFn>(tvx::platform::find_symbol(lib, "TvxSim_TomoNoiseRows"));
+    if (gain == nullptr || offset == nullptr || noisy == nullptr) {
+        std::fprintf(stderr, "tavirex calibrate: %s is not the simulated module\n", sim_path.c_str());
+        tvx::platform::unload_library(lib);
+        return false;
+    }
+    t->gain.resize(kPixels);
+    t->offset.resize(kPixels);
+    for (int r = 0; r < kRows; ++r)
+        for (int c = 0; c < kColumns; ++c) {
+            const double g = gain(r, c);
+            t->gain[r * kColumns + c] = static_cast<float>(1.0 / g);
+            t->offset[r * kColumns + c] = static_cast<float>(-offset(r, c) / g);
+        }
+    std::int32_t rows[16], heights[16];
+    const std::int32_t n = std::min(noisy(rows, heights, 16), 16);
+    for (std::int32_t i = 0; i < n; ++i) t->band_row.push_back(rows[i]), t->band_height.push_back(heights[i]);
+    tvx::platform::unload_library(lib);
+    return true;
+}
+
+// "<sensor id><letter>" and one little-endian float per pixel.
+bool write_table(const std::string& path, const std::string& id, char letter, const std::vector<float>& values) {
+    std::string bytes = id + letter;
+    for (const float v : values) {
+        std::uint32_t u;
+        std::memcpy(&u, &v, 4);
+        for (int b = 0; b < 4; ++b) bytes += static_cast<char>((u >> (8 * b)) & 0xFF);
+    }
+    return write_text(path, bytes);
+}
+
+bool write_noise_table(const std::string& path, const TomoTables& t) {
+    std::vector<std::uint16_t> words{static_cast<std::uint16_t>(t.band_row.size())};
+    for (const int r : t.band_row) words.push_back(static_cast<std::uint16_t>(r));
+    for (const int h : t.band_height) words.push_back(static_cast<std::uint16_t>(h));
+    return write_raw_file(path, words.data(), words.size());
+}
+
+}  // namespace
+
+int run_calibrate_tomo(const std::string& config, bool model, const std::string& sim) {
+    std::string folder = config_string(config, "REFFILE", "FOLDER");
+    const std::string id = config_string(config, "SENSOR_ID", "SENSOR_ID");
+    if (id.empty() || id.size() > 10) {
+        std::fprintf(stderr, "tavirex calibrate tomo: [SENSOR_ID] SENSOR_ID in %s must hold 1 to 10 characters\n",
+                     config.c_str());
+        return 2;
+    }
+    // The library appends a separator to a folder that has none.
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += tvx::platform::path_separator();
+    TomoTables t;
+    if (model) {
+        std::printf("tomographic tables from the sensor model of %s\n", sim.c_str());
+        if (!tables_from_model(sim, &t)) return 1;
+    } else if (!tables_from_scans(config, folder, &t)) {
+        return 1;
+    }
+    const std::string base = folder + id;
+    bool ok = true;
+    for (const auto& [path, written] : {std::pair{base + "a.tbl", write_table(base + "a.tbl", id, 'a', t.gain)},
+                                        std::pair{base + "b.tbl", write_table(base + "b.tbl", id, 'b', t.offset)},
+                                        std::pair{base + ".dat", write_noise_table(base + ".dat", t)}}) {
+        std::printf("  %s%s\n", path.c_str(), written ? "" : "  FAILED");
+        ok = ok && written;
+    }
+    for (std::size_t i = 0; i < t.band_row.size(); ++i)
+        std::printf("    noisy rows %d..%d\n", t.band_row[i], t.band_row[i] + t.band_height[i] - 1);
+    return ok ? 0 : 1;
+}
+
+int calibrate_tomo(const Args& args) {
+    if (!args.has("config")) {
+        std::fprintf(stderr, "tavirex calibrate tomo: --config FILE is required (it names FOLDER and SENSOR_ID)\n");
+        return 2;
+    }
+    return run_calibrate_tomo(args.get("config"), args.has("model"), args.get("sim", sim_module_path()));
+}
+
+}  // namespace cli

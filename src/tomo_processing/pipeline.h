@@ -1,0 +1,23 @@
+// The tomographic processing driver: reads the tomographic record, runs the
+// numbered steps on each captured frame, resamples each frame by its fixed
+// magnification and joins the frames side by side in the raw output file.
+#pragma once
+
+#include <cstdint>
+
+#include "state/records.h"
+#include "tomo_processing/frame.h"
+
+namespace tvx::tomo {
+
+// Runs the steps on `frame` with the settings of `record`; the frame's geometry
+// follows each step. 0 or the first failing step's code.
+std::int32_t ImageProcessing4TomoC(const TomoContext& record, TomoFrame& frame) noexcept;
+
+// The export: every captured frame processed, dumped beside the output, scaled
+// and appended. Frame buffers are released whether it succeeds or fails.
+// 0, 3 (bad argument, more than three frames, frames not read out), 5, 8, or a step's code.
+std::int32_t process_tomo_export(const char* output_path, std::int32_t* width, std::int32_t* height,
+                                 bool reverse_order) noexcept;
+
+}  // namespace tvx::tomo
