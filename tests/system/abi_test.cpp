@@ -36,13 +36,6 @@ TEST(AbiTest, SharedLibraryExportsAllFortyThreeNames) {
     tvx::platform::unload_library(lib);
 }
 
-TEST(AbiTest, TomographicProcessingNotBuiltYetNeverReportsSuccess) {
-    tvxtest::reset_library();
-    int32_t sw = 0, sh = 0;
-    EXPECT_NE(Tavirex_ImageProcessingEx_Tomo("x.raw", &sw, &sh, 0), 0);
-    EXPECT_FALSE(tvxtest::file_exists("x.raw"));
-}
-
 class LinkTest : public tvxtest::LibraryTest {
 protected:
     // Init from a configuration naming `library` and not loading a boot program.

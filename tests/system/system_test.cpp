@@ -127,35 +127,47 @@ INSTANTIATE_TEST_SUITE_P(
                       Picture{true, true, 1, 1, "speed_ceph.txt", TVXSIM_MODE_PHANTOM}));
 
 // Tomographic frames through the C interface from the simulated module: every
-// picture of every frame, the checks of healthy and of faulty exposures, the readout.
-using TomoCycleTest = tvxtest::LibraryTest;
-
-TEST_F(TomoCycleTest, OneTwoAndThreeFramesAndTheExposureFaults) {
-    const std::string config = dir.file("tomo.ini");
-    tvxtest::write_file(config, "[DLL]\r\nFILENAME=" TVX_SIM_PATH "\r\n[LOADPROG]\r\nBOOT=" TVX_SOURCE_DIR
-                                "/data/boot.bin\r\nFPGA=" TVX_SOURCE_DIR "/data/fpga_tomo.hex\r\n[PICTCNTL]\r\n"
-                                "INITVALUE=34\r\n[WAITTIME]\r\nEXPOS2DC=0\r\nDC2EXPOS=0\r\n");
-    const std::uint32_t kinds[18] = {1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 3, 4};
-    // The host's sequence; the first failing result and the picture it came at (-1: none).
-    auto scan = [&](std::uint32_t frames) {
+// picture of every frame, the checks of healthy and of faulty exposures, the
+// readout, and the processing that joins the frames.
+class TomoCycleTest : public tvxtest::LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        // No gain or noise-row tables: the joining geometry is what these tests look at.
+        std::string cuts;
+        for (int s = 0; s < 8; ++s) cuts += "LEFTCUT" + std::to_string(s) + "=4\r\nRIGHTCUT" + std::to_string(s) + "=4\r\n";
+        tvxtest::write_file(config, base = "[DLL]\r\nFILENAME=" TVX_SIM_PATH "\r\n[LOADPROG]\r\nBOOT=" TVX_SOURCE_DIR
+                                    "/data/boot.bin\r\nFPGA=" TVX_SOURCE_DIR "/data/fpga_tomo.hex\r\n[PICTCNTL]\r\n"
+                                    "INITVALUE=34\r\n[WAITTIME]\r\nEXPOS2DC=0\r\nDC2EXPOS=0\r\n[PROCESS]\r\nCORRSENS=0\r\n"
+                                    "CORRINJLINE=0\r\n[PUTIMAGES]\r\n" + cuts);
+    }
+    // The host's sequence from a fresh library; the first failing result and the picture it came at (-1: none).
+    std::pair<std::int32_t, int> scan(std::uint32_t frames, std::int32_t fault = 0) {
+        tvxtest::reset_library();
+        tvx::platform::test_skip_sleeps(true);
+        TvxSim_SetExposureReads(0);
+        if (fault != 0) TvxSim_SetFault(fault, 3, 0);
+        static const std::uint32_t kinds[18] = {1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 1, 2, 3, 4};
         std::uint8_t done = 0;
         for (std::int32_t rc : {Tavirex_Init(config.c_str(), 1), Tavirex_SetCommInit(), Tavirex_Init_Tomo(config.c_str(), 1),
                                 Tavirex_SetSensMdulInit_Tomo(0, 0), Tavirex_SetParamforPictEx_Tomo(),
                                 Tavirex_SetWaitXExpose_Tomo()})
-            if (rc != 0) return std::make_pair(rc, -1);
+            if (rc != 0) return {rc, -1};
         for (std::uint32_t p = 0; p < 18 * frames; ++p) {
             const std::uint32_t kind = kinds[p % 18];
             for (std::int32_t rc : {Tavirex_SetTIMERandMODREG_Tomo(kind), Tavirex_PictStartbyCommand_Tomo(),
                                     Tavirex_CheckPictStatus_Tomo(&done), Tavirex_GetEXTIMEandECTIME_Tomo(kind)})
-                if (rc != 0) return std::make_pair(rc, static_cast<int>(p));
+                if (rc != 0) return {rc, static_cast<int>(p)};
             EXPECT_EQ(done, 1) << p;
         }
-        return std::make_pair(Tavirex_GetImageDataEx_Tomo(), -1);
-    };
+        return {Tavirex_GetImageDataEx_Tomo(), -1};
+    }
+    const std::string config = dir.file("tomo.ini");
+    std::string base;  // the configuration without [ExOption]
+};
+
+TEST_F(TomoCycleTest, OneTwoAndThreeFramesAndTheExposureFaults) {
     for (std::uint32_t frames = 1; frames <= 3; ++frames) {
-        tvxtest::reset_library();
-        tvx::platform::test_skip_sleeps(true);
-        TvxSim_SetExposureReads(0);
         ASSERT_EQ(scan(frames), std::make_pair(0, -1));
         EXPECT_EQ(tvx::Tomo.FrameCount, frames);
         tvxtest::Words block(128 * 2304);
@@ -176,13 +188,74 @@ TEST_F(TomoCycleTest, OneTwoAndThreeFramesAndTheExposureFaults) {
         ASSERT_EQ(Codes({Tavirex_ResetAll_Tomo(), Tavirex_SetDeviceFree_Tomo()}), Codes({0, 0}));
     }
     // A drifting exposure counter fails the second exposure; a dark picture at another timer, the first dark one.
-    for (const auto& [fault, expected] : {std::pair{TVXSIM_FAULT_ECTIME_DRIFT, std::make_pair(102, 2)},
-                                          std::pair{TVXSIM_FAULT_DARK_MISMATCH, std::make_pair(104, 1)}}) {
-        tvxtest::reset_library();
-        tvx::platform::test_skip_sleeps(true);
-        TvxSim_SetExposureReads(0);
-        TvxSim_SetFault(fault, 3, 0);
-        EXPECT_EQ(scan(1), expected);
+    EXPECT_EQ(scan(1, TVXSIM_FAULT_ECTIME_DRIFT), std::make_pair(102, 2));
+    EXPECT_EQ(scan(1, TVXSIM_FAULT_DARK_MISMATCH), std::make_pair(104, 1));
+}
+
+// Each frame's strips joined into 456 x 2304 (64 binned columns, cuts of 4, overlay 4),
+// scaled by 1.014, 1.0 and 0.985 when there are several, joined at the smallest height
+// with bands between them.
+TEST_F(TomoCycleTest, FramesJoinedInEitherOrderWithBandsAndDumps) {
+    const struct { std::uint32_t frames, reverse, lines, colour; std::int32_t w, h; std::vector<std::uint32_t> bands; } rows[] = {
+        {1, 0, 2, 0, 456, 2304, {}},
+        {2, 0, 2, 1, 462 + 8 + 456, 2304, {462}},
+        {3, 0, 2, 0, 462 + 8 + 456 + 8 + 449, 2269, {462, 926}},
+        {3, 1, 0, 0, 449 + 456 + 462, 2269, {449, 905}},
+    };
+    for (const auto& r : rows) {
+        ASSERT_EQ(scan(r.frames), std::make_pair(0, -1));
+        tvxtest::write_file(config, base + "[ExOption]\r\nPictLineNum=" + std::to_string(r.lines) +
+                                        "\r\nPictLineColor=" + std::to_string(r.colour) + "\r\n");
+        ASSERT_EQ(Tavirex_Init(config.c_str(), 1), 0);  // the bands are read from Tavirex_Init's file
+        const std::string out = dir.file("tomo.raw");
+        std::int32_t w = 0, h = 0;
+        ASSERT_EQ(Tavirex_ImageProcessingEx_Tomo(out.c_str(), &w, &h, static_cast<std::int32_t>(r.reverse)), 0);
+        EXPECT_EQ(tvxtest::vals(w, h, tvx::Tomo.StripCount, tvx::TomoImageActive), tvxtest::vals(r.w, r.h, 1, 1));
+        const tvx::SeparatorLines& s = tvx::SeparatorLineList;
+        EXPECT_EQ(std::vector<std::uint32_t>(s.Position, s.Position + s.Count), r.bands);
+        EXPECT_EQ(tvx::core::test_blocks_held(), 0);
+        const tvxtest::Words joined = tvxtest::read_words(out);
+        ASSERT_EQ(joined.size(), static_cast<std::size_t>(w) * h);
+        // The dumps hold each frame as processed, before scaling; the unscaled frame 1 appears as it is.
+        for (std::uint32_t k = 0; k < r.frames; ++k)
+            EXPECT_EQ(tvxtest::read_file(dir.file("SegTomo0" + std::to_string(k) + ".dat")).size(), 456u * 2304 * 2) << k;
+        if (r.frames >= 2) {
+            const tvxtest::Words frame1 = tvxtest::read_words(dir.file("SegTomo01.dat"));
+            const std::size_t x0 = r.reverse ? 449 : 470, top = (2304 - r.h) / 2;
+            std::size_t wrong = 0;
+            for (std::size_t y = 0; y < static_cast<std::size_t>(h); ++y)
+                for (std::size_t x = 0; x < 456; ++x) wrong += joined[y * w + x0 + x] != frame1[(y + top) * 456 + x];
+            EXPECT_EQ(wrong, 0u);
+            const std::uint16_t band = joined[100 * w + r.bands[0] + 3];
+            EXPECT_TRUE(r.lines == 0 || band == (r.colour ? tvx::Tomo.MaxPixelValue : 0)) << band;
+        }
+    }
+    // Processing consumed the frames: a second call has nothing to work on.
+    std::int32_t w = 7, h = 7;
+    EXPECT_EQ(Tavirex_ImageProcessingEx_Tomo(dir.file("again.raw").c_str(), &w, &h, 0), TAVIREX_E_RANGE);
+    EXPECT_FALSE(tvxtest::file_exists(dir.file("again.raw")));
+}
+
+// Every allocation of the export failing in turn: 5, nothing kept, no output.
+TEST_F(TomoCycleTest, EachAllocationOfTheExportFailingInTurn) {
+    ASSERT_EQ(scan(2), std::make_pair(0, -1));
+    std::vector<tvxtest::Words> frames;
+    for (int k = 0; k < 2; ++k) frames.emplace_back(tvx::Tomo.FrameList[k], tvx::Tomo.FrameList[k] + 18 * 128 * 2304);
+    tvx::release_tomo_frames(tvx::Tomo);
+    const tvx::TomoContext captured = tvx::Tomo;
+    const std::string out = dir.file("t.raw");
+    std::int32_t w = 0, h = 0;
+    for (std::uint64_t n = 1;; ++n) {
+        tvx::Tomo = captured;
+        for (int k = 0; k < 2; ++k) {
+            tvx::Tomo.FrameList[k] = static_cast<std::uint16_t*>(tvx::core::allocate(frames[k].size() * 2));
+            std::copy(frames[k].begin(), frames[k].end(), tvx::Tomo.FrameList[k]);
+        }
+        const std::int32_t rc = tvxtest::with_failed_allocation(n, [&] { return Tavirex_ImageProcessingEx_Tomo(out.c_str(), &w, &h, 0); });
+        EXPECT_EQ(tvx::core::test_blocks_held(), 0) << n;
+        if (rc == 0) break;
+        EXPECT_EQ(rc, TAVIREX_E_NO_MEMORY) << n;
+        ASSERT_LT(n, 100u);
     }
 }
 
