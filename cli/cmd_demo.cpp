@@ -109,7 +109,7 @@ std::string tomo_configuration(const std::string& dir) {
            "[DLL]\r\nFILENAME=" + sim_module_path() + "\r\n"
            "[LOADPROG]\r\nFLG_BOOT=1\r\nBOOT=" + dir + "boot.bin\r\nFLG_FPGA=1\r\nFPGA=" + dir + "fpga_tomo.hex\r\n"
            "[PICTCNTL]\r\nIPADDRESS=192.168.10.20\r\nLANRETRY=5\r\nINITVALUE=34\r\nTIMERSET_XRAY=100\r\n"
-           "TIMERSET_DC=450\r\n[WAITTIME]\r\nEXPOS2DC=100\r\nDC2EXPOS=100\r\n[BINNING]\r\nPIXEL=2\r\n"
+           "TIMERSET_DC=450\r\n[WAITTIME]\r\nEXPOS2DC=20\r\nDC2EXPOS=20\r\n[BINNING]\r\nPIXEL=2\r\n"
            "[REFFILE]\r\nFOLDER=" + dir + "\r\n[SENSOR_ID]\r\nSENSOR_ID=TVXSIM01\r\n" + cuts +
            "[ExOption]\r\nPictLineNum=2\r\nPictLineColor=0\r\n";
 }

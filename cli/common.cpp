@@ -78,6 +78,15 @@ const char* explain(std::int32_t code) {
         case TAVIREX_E_SHORT_READ: return "a link read returned another byte count than requested";
         case TAVIREX_E_LINK_LIBRARY: return "the link library is not loaded, cannot be loaded or lacks an entry point";
         case TAVIREX_E_HEX_DIGIT: return "the FPGA file holds a character that is not an upper-case hex digit";
+        case TAVIREX_E_TOMO_SENSOR_ID: return "a tomographic gain or offset table belongs to another sensor";
+        case TAVIREX_E_TOMO_NOISE_TABLE: return "the tomographic noise-row table is missing or invalid";
+        case TAVIREX_E_TOMO_MARKER: return "the tomographic markers could not be stamped";
+        case TAVIREX_E_TOMO_TABLE_FILE:
+            return "a tomographic gain or offset table is missing, short or too long (tavirex calibrate tomo makes them)";
+        case TAVIREX_E_TOMO_TABLE_TYPE: return "a tomographic table has the wrong type letter";
+        case TAVIREX_E_TOMO_ECTIME_SPREAD: return "the exposure times of a frame spread more than LIMITDIFFECTIME";
+        case TAVIREX_E_TOMO_FRAME_COUNT: return "a frame closed without its counted pictures";
+        case TAVIREX_E_TOMO_DARK_ECTIME: return "a dark picture's exposure time differs from TIMERSET_DC";
         case TAVIREX_E_NOT_AVAILABLE: return "this function is not available in this build";
         case TAVIREX_E_MARKER: return "the bitmap could not be written or stamped";
         case TAVIREX_E_INPUT_FILE: return "the input file is missing or short";

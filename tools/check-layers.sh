@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Keeps the dependency rules of the source tree:
 #  - nothing under src/ includes the export layer (src/api/);
-#  - processing steps and output functions never include the globals
-#    (state/context.h): only the pipeline driver reads the records;
+#  - processing steps (of both pipelines) and output functions never include
+#    the globals (state/context.h): only the pipeline drivers read the records;
 #  - Windows-only code lives in src/platform/;
 #  - the command-line host uses the public headers, the simulated module's
 #    control header, the platform utilities and its own files only.
@@ -15,8 +15,8 @@ while IFS= read -r hit; do report "$hit includes the export layer"; done \
   < <(grep -rn --include='*.cpp' --include='*.h' '#include "api/' src || true)
 
 while IFS= read -r hit; do report "$hit: a step or output function reaches the globals"; done \
-  < <(grep -rn --include='*.cpp' --include='*.h' '#include "state/context.h"' src/processing src/output \
-        | grep -v '^src/processing/pipeline\.' || true)
+  < <(grep -rn --include='*.cpp' --include='*.h' '#include "state/context.h"' src/processing src/tomo_processing src/output \
+        | grep -v -E '^src/(tomo_)?processing/pipeline\.' || true)
 
 while IFS= read -r hit; do report "$hit: Windows-only code outside src/platform/"; done \
   < <(grep -rn --include='*.cpp' --include='*.h' -E '#\s*if.*(_WIN32|_MSC_VER|__MINGW)' src cli \

@@ -282,9 +282,12 @@ TEST_F(CliTest, EveryCommandOnce) {
                                "/data/boot.bin\r\nFPGA=" TVX_SOURCE_DIR "/data/fpga_pano.hex\r\n";
     tvxtest::write_file(dir.file("off.ini"), module + off + "[ExOption]\nPictLineNum=1\n");
     tvxtest::write_file(dir.file("tavirex.ini"), module);
+    std::string cuts = "[PUTIMAGES]\n";
+    for (int s = 0; s < 8; ++s) cuts += "LEFTCUT" + std::to_string(s) + "=4\nRIGHTCUT" + std::to_string(s) + "=4\n";
     tvxtest::write_file(dir.file("tomo.ini"), "[DLL]\nFILENAME=" TVX_SIM_PATH "\n[LOADPROG]\nBOOT=" TVX_SOURCE_DIR
                                               "/data/boot.bin\nFPGA=" TVX_SOURCE_DIR "/data/fpga_tomo.hex\n"
-                                              "[PICTCNTL]\nINITVALUE=34\n[WAITTIME]\nEXPOS2DC=0\nDC2EXPOS=0\n");
+                                              "[PICTCNTL]\nINITVALUE=34\n[WAITTIME]\nEXPOS2DC=0\nDC2EXPOS=0\n"
+                                              "[SENSOR_ID]\nSENSOR_ID=S1\n[REFFILE]\nFOLDER=" + dir.path() + "\n" + cuts);
     const std::string raw = at("in.raw"), bmp = at("out.bmp"), inv = at("inv.raw"), size = " --width 300 --height 200";
     const std::string acquire = "acquire pano --quiet --passes 2 --config" + at("tavirex.ini") + " --profile ";
     const std::string pano = TVX_SOURCE_DIR "/data/speed_pano.txt";
@@ -301,6 +304,10 @@ TEST_F(CliTest, EveryCommandOnce) {
         {"acquire tomo --frames 2 --config" + at("tomo.ini") + " --out" + at("frame"), 0, "Tavirex_GetImageDataEx_Tomo",
          "frame1.raw", 2304u * 2304 * 2},
         {"acquire tomo --frames 4 --config" + at("tomo.ini"), 2, "", nullptr, 0},
+        {"calibrate tomo --model --sim " TVX_SIM_PATH " --config" + at("tomo.ini"), 0, "S1.dat", "S1a.tbl",
+         3 + 128u * 2304 * 4},
+        {"process tomo --config" + at("tomo.ini") + " --out" + at("tomo.raw"), 0, "wrote", "tomo.raw", 456u * 2304 * 2},
+        {"process tomo --config" + at("tomo.ini") + " --out" + at("x.raw") + " --raw" + at("in.raw"), 2, "", "x.raw", 0},
         {"bitmap" + raw + bmp + size + " --mapping window --distance 2 --gain 50", 0, "", "out.bmp", 1078 + 300 * 200},
         {"bitmap" + raw + bmp + size + " --mapping gamma3 --distance 2 --gain 50", 0, "", nullptr, 0},
         {"window" + raw + size, 0, "", nullptr, 0},
