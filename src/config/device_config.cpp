@@ -3,14 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/keys.h"
 #include "core/intmath.h"
 #include "platform/profile.h"
 
 namespace tvx::config {
 namespace {
 
-using core::low16;
-using core::low8;
 using platform::profile_int;
 using platform::profile_string;
 
@@ -26,16 +25,6 @@ const char* const kXyCorrKeys[kXyCorrCount] = {"XPOS",   "XPOS2",      "YPOS",  
                                                "LOWERCUT01", "LOWERCUT02", "UPPERCUT01", "UPPERCUT02"};
 const std::int32_t kXyCorrDefaults[kXyCorrCount] = {0, 0, 768, 767, 0, 0, 2, 3, 1, 0, 1, 1};
 
-std::uint8_t u8_key(const char* section, const char* key, std::int32_t fallback, const char* path) {
-    return low8(profile_int(section, key, fallback, path));
-}
-std::uint16_t u16_key(const char* section, const char* key, std::int32_t fallback, const char* path) {
-    return low16(profile_int(section, key, fallback, path));
-}
-// Ratio keys hold thousandths (or tenths); the stored value is signed like the Windows reader's result.
-double scaled_key(const char* section, const char* key, std::int32_t fallback, double scale, const char* path) {
-    return static_cast<double>(static_cast<std::int32_t>(profile_int(section, key, fallback, path))) * scale;
-}
 
 }  // namespace
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/intmath.h"
+#include "config/keys.h"
 #include "platform/profile.h"
 #include "platform/system.h"
 #include "core/geometry.h"
@@ -11,9 +11,6 @@
 namespace tvx::config {
 namespace {
 
-using core::low16;
-using core::low8;
-using platform::profile_int;
 using platform::profile_string;
 
 const char* const kAdSections[3] = {"AD1SET", "AD2SET", "AD3SET"};
@@ -21,17 +18,17 @@ const char* const kProcessKeys[kTomoProcessFlagCount] = {"DELDC",   "CORRSENS", 
                                                          "PUTIMAGES", "FILLIN",    "CORRIMGSIZE",
                                                          "DELNOISE1", "DELNOISE2", "CORRBRISCALE"};
 
+// The keys of one file.
 struct Reader {
     const char* path;
     std::uint8_t u8(const char* section, const char* key, std::int32_t fallback) const {
-        return low8(profile_int(section, key, fallback, path));
+        return u8_key(section, key, fallback, path);
     }
     std::uint16_t u16(const char* section, const char* key, std::int32_t fallback) const {
-        return low16(profile_int(section, key, fallback, path));
+        return u16_key(section, key, fallback, path);
     }
-    // Ratio keys hold thousandths or tenths; signed like the Windows reader's result.
     double scaled(const char* section, const char* key, std::int32_t fallback, double scale) const {
-        return static_cast<double>(static_cast<std::int32_t>(profile_int(section, key, fallback, path))) * scale;
+        return scaled_key(section, key, fallback, scale, path);
     }
 };
 

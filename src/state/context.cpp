@@ -27,7 +27,11 @@ std::uint16_t* ClockTableStorage = nullptr;
 std::uint16_t* ImageBufferStorage = nullptr;
 std::size_t ImageBufferStorageBytes = 0;
 
-void take_debug_flags(const DeviceContext& record) noexcept {
+namespace {
+
+// Both records start with the same five switches.
+template <typename Record>
+void copy_debug_flags(const Record& record) noexcept {
     DebugFlags.DebugProcess = record.DebugProcess;
     DebugFlags.DebugParam = record.DebugParam;
     DebugFlags.DebugCheckState = record.DebugCheckState;
@@ -35,13 +39,11 @@ void take_debug_flags(const DeviceContext& record) noexcept {
     DebugFlags.DebugOutput = record.DebugOutput;
 }
 
-void take_debug_flags(const TomoContext& record) noexcept {
-    DebugFlags.DebugProcess = record.DebugProcess;
-    DebugFlags.DebugParam = record.DebugParam;
-    DebugFlags.DebugCheckState = record.DebugCheckState;
-    DebugFlags.DebugDebug4 = record.DebugDebug4;
-    DebugFlags.DebugOutput = record.DebugOutput;
-}
+}  // namespace
+
+void take_debug_flags(const DeviceContext& record) noexcept { copy_debug_flags(record); }
+
+void take_debug_flags(const TomoContext& record) noexcept { copy_debug_flags(record); }
 
 void release_tomo_frames(TomoContext& record) noexcept {
     for (std::uint16_t*& frame : record.FrameList) {
