@@ -9,6 +9,9 @@
 // dark). After the dark-offset step strip t is block t. Rows 0-767, 768-1535 and
 // 1536-2303 are the three chips. M is frame.max_value.
 //
+// A `kernel` argument picks the plain or the SSE2 inner loops (kernel.h); both
+// give the same image.
+//
 // Results: 0, 3 (a value out of range for the step or a frame too small for it),
 // 5 (no memory), 26, 28, 100, 101 as listed. A step that fails with 3 or 5 has
 // not changed the image; the others may have started on it.
@@ -21,6 +24,7 @@
 #include "diag/diag.h"
 #include "state/records.h"
 #include "tomo_processing/frame.h"
+#include "tomo_processing/kernel.h"
 
 namespace tvx::tomo {
 
@@ -31,7 +35,7 @@ namespace tvx::tomo {
 // 0..M, rounded half up); the difference is limited to 0..M. A chip without samples
 // (width 24 or less) gets offset 0. Strip t moves to block t.
 // 0, 3 (height not 2304, buffer smaller than 2n + 2 blocks) or 5.
-std::int32_t subtract_dark_offset(TomoFrame& frame) noexcept;
+std::int32_t subtract_dark_offset(TomoFrame& frame, Kernel kernel = kFastestKernel) noexcept;
 
 // DELDC off: strip t moves to block t unchanged. 0 or 3 (buffer smaller than 2n blocks).
 std::int32_t drop_dark_blocks(TomoFrame& frame) noexcept;
