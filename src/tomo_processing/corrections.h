@@ -48,7 +48,8 @@ std::int32_t drop_dark_blocks(TomoFrame& frame) noexcept;
 // 0, 3 (folder above 512 or identifier above 10 characters, buffer smaller than n
 // blocks), 5, 26 (table of another sensor), 100 (table missing, short or too long)
 // or 101 (wrong type letter).
-std::int32_t correct_sensitivity(TomoFrame& frame, const char* folder, const char* sensor_id) noexcept;
+std::int32_t correct_sensitivity(TomoFrame& frame, const char* folder, const char* sensor_id,
+                                 Kernel kernel = kFastestKernel) noexcept;
 
 // ---- Binning ----------------------------------------------------------------------
 // Always run. Replaces every `pixel` adjacent columns of each strip by their sum and
@@ -56,7 +57,7 @@ std::int32_t correct_sensitivity(TomoFrame& frame, const char* folder, const cha
 // depth grows by log2(pixel) rounded up and M is multiplied by `pixel` (both sums
 // and M held at 65535 at most). `pixel` 0 changes nothing.
 // 0 or 3 (the sum could exceed 16 bits at the present bit depth, buffer smaller than n blocks).
-std::int32_t bin_columns(TomoFrame& frame, std::uint16_t pixel) noexcept;
+std::int32_t bin_columns(TomoFrame& frame, std::uint16_t pixel, Kernel kernel = kFastestKernel) noexcept;
 
 // ---- Noise rows ---------------------------------------------------------------------
 // CORRINJLINE on. Interpolates the bands of defective rows listed in the table
@@ -107,7 +108,8 @@ struct StripJoinParams {
 // 0, 3 (no strips or more than the lists hold, a cut below overlay, cuts of a strip
 // reaching its width, a shift sum reaching the height, joined image larger than the
 // buffer or than 65535 columns) or 5. Parameters and joined size under trace.param.
-std::int32_t join_strips(TomoFrame& frame, const StripJoinParams& p, const diag::Trace& trace = {}) noexcept;
+std::int32_t join_strips(TomoFrame& frame, const StripJoinParams& p, const diag::Trace& trace = {},
+                         Kernel kernel = kFastestKernel) noexcept;
 
 // ---- Shared by the steps ------------------------------------------------------------------
 // Pixels of `blocks` blocks of the present geometry.
