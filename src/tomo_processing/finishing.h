@@ -81,7 +81,7 @@ struct BrightnessParams {
 };
 
 // Runs the scaling when select bit 0 is set, then (unless it failed) the tone
-// curve when bit 1 is set. 0, 3 or 5.
+// curve when bit 1 is set; with both set, in one pass over the image. 0, 3 or 5.
 std::int32_t correct_brightness(const TomoFrame& frame, const BrightnessParams& params,
                                 const diag::Trace& trace = {}) noexcept;
 
@@ -102,6 +102,23 @@ std::int32_t change_tone_curve(const TomoFrame& frame, std::uint16_t target, dou
 
 // Counts of every level 0..M (M + 1 entries); a pixel above M counts as M.
 void level_histogram(const TomoFrame& frame, std::uint32_t* counts) noexcept;
+
+// The pieces of the two brightness steps, so that correct_brightness can run both
+// with one histogram and one pass over the image: the tone curve's histogram is
+// the scaling's with every level's count moved to the level it is scaled to.
+//
+// Maps every pixel, limited to M, through table[0..M].
+void map_levels(const TomoFrame& frame, const std::uint32_t* table) noexcept;
+// The scaling's table from the histogram `counts` of n pixels and the two pixel-count
+// thresholds; `table` may be `counts`.
+void scale_table(const std::uint32_t* counts, std::uint32_t* table, std::size_t n, std::uint32_t top,
+                 std::int64_t bright, std::int64_t dark) noexcept;
+// Prints the tone curve's parameters; false when the target is out of range.
+bool tone_target_ok(std::uint16_t target, double percentage, const diag::Trace& trace) noexcept;
+// Turns the histogram `table` of n pixels of the frame into the tone curve's table
+// and prints the levels; false, table untouched, when the attention level is the target.
+bool tone_table(std::uint32_t* table, std::size_t n, const TomoFrame& frame, std::uint16_t target, double percentage,
+                const diag::Trace& trace) noexcept;
 
 // Truncation toward zero held inside the 64-bit range (NaN gives 0), so that no
 // configured value, however large, makes the conversion undefined.
