@@ -68,6 +68,12 @@ double band_average(const double* single, std::int64_t r, std::int64_t half, std
     return from < to ? total / static_cast<double>(to - from) : 0;
 }
 
+// Weight of the new strip at overlap column k of 2 ov: rising by `fade` (1 / 2ov)
+// per column, skipping the middle step.
+inline double fade_weight(std::uint32_t k, std::uint32_t ov, double fade) {
+    return static_cast<double>(k < ov ? k + 1 : k) * fade;
+}
+
 // The joined part's pixel o with the new strip's pixel p scaled by `ratio` and, at
 // weight t (from 0 to 1 across the overlap), cross-faded into it; 0..max, truncated.
 inline std::uint16_t joined_pixel(std::uint16_t p, double ratio, double t, std::uint16_t o, bool fade,
@@ -208,16 +214,12 @@ std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Tra
             std::uint32_t k = 0;
 #if defined(__SSE2__)
             if (sse2) {
-                for (; k < 2 * ov; ++k)
-                    o[k] = joined_pixel(in[k], ratio, static_cast<double>(k < ov ? k + 1 : k) * fade, o[k], true, max);
+                for (; k < 2 * ov; ++k) o[k] = joined_pixel(in[k], ratio, fade_weight(k, ov, fade), o[k], true, max);
                 scale_row(in + k, o + k, count - k, ratio, max);
                 continue;
             }
 #endif
-            for (; k < count; ++k) {
-                const double t = static_cast<double>(k < ov ? k + 1 : k) * fade;
-                o[k] = joined_pixel(in[k], ratio, t, o[k], k < 2 * ov, max);
-            }
+            for (; k < count; ++k) o[k] = joined_pixel(in[k], ratio, fade_weight(k, ov, fade), o[k], k < 2 * ov, max);
         }
         x += w - rs - ls;
     }
