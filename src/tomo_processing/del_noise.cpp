@@ -133,10 +133,11 @@ inline Candidate first_nearest(const Candidate& a, const Candidate& b) {
 // DELNOISE2 over the inside of a row. `col` is scratch of 2w words for the 32-bit
 // sums of the three rows per column.
 //
-// The sum of nine 16-bit samples is below 2^20, so its float is exact, and so the
-// mean is the float product with 1/9 (rounded up in float) truncated: the product
-// is not below sum / 9, and with the fraction of sum / 9 at most 8/9 it stays below
-// the next integer (the excess of 1/9 in float is under 1e-9).
+// The sum of nine 16-bit samples is below 2^20, so its float is exact, and the mean
+// sum / 9 is the float product with 1/9 (which float rounds up), truncated: the
+// product is not below sum / 9, and as the fraction of sum / 9 is at most 8/9 it
+// stays below the next integer (1/9 is off by under 1e-9, the product's rounding
+// by under 2^-8). Checked for every sum up to 9 x 65535.
 void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c, std::uint16_t* o,
                  std::uint32_t w, __m128i top, std::uint16_t* col) {
     const __m128i zero = _mm_setzero_si128();

@@ -15,8 +15,8 @@
 #include <cstdint>
 
 #include "diag/diag.h"
-#include "tomo_processing/kernel.h"
 #include "tomo_processing/frame.h"
+#include "tomo_processing/kernel.h"
 
 namespace tvx::tomo {
 

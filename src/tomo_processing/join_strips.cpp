@@ -92,18 +92,19 @@ void band_averages(const double* single, double* average, std::int64_t h, std::i
     const std::int64_t inner_from = top + half > 0 ? top + half : 0;
     const std::int64_t inner_to = end - half < h ? end - half : h;
     const __m128d count = _mm_set1_pd(static_cast<double>(2 * half + 1));
-    std::int64_t r = 0;
-    for (; r < h; ++r) {
-        if (r >= inner_from && r + 8 <= inner_to) {
-            __m128d sum[4] = {_mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd()};
-            for (const double* s = single + (r - half); s <= single + (r + half); ++s)
-#pragma GCC unroll 4
-                for (int k = 0; k < 4; ++k) sum[k] = _mm_add_pd(sum[k], _mm_loadu_pd(s + 2 * k));
-            for (int k = 0; k < 4; ++k) _mm_storeu_pd(average + r + 2 * k, _mm_div_pd(sum[k], count));
-            r += 7;
+    for (std::int64_t r = 0; r < h;) {
+        if (r < inner_from || r + 8 > inner_to) {
+            average[r] = band_average(single, r, half, top, end);
+            ++r;
             continue;
         }
-        average[r] = band_average(single, r, half, top, end);
+        __m128d sum[4] = {_mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd()};
+        for (const double* s = single + (r - half); s <= single + (r + half); ++s)
+#pragma GCC unroll 4
+            for (int k = 0; k < 4; ++k) sum[k] = _mm_add_pd(sum[k], _mm_loadu_pd(s + 2 * k));
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) _mm_storeu_pd(average + r + 2 * k, _mm_div_pd(sum[k], count));
+        r += 8;
     }
 }
 
