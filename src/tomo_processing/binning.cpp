@@ -1,11 +1,44 @@
 // Column binning: adjacent columns of each strip are summed (not averaged), so
 // the bit depth and the maximum grow with the bin size.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
 
 namespace tvx::tomo {
+namespace {
 
-std::int32_t bin_columns(TomoFrame& f, std::uint16_t pixel) noexcept {
+#if defined(__SSE2__)
+// Pairs of columns of one row: out[j] = in[2j] + in[2j + 1] held at 65535, eight at
+// a time. Each store lands at or before the sixteen pixels just read, so the row can
+// be packed in place.
+void bin_pairs(const std::uint16_t* in, std::uint16_t* out, std::uint32_t nw) {
+    const __m128i low = _mm_set1_epi32(0xFFFF);
+    const auto sums = [low](__m128i v) {
+        // Even columns in the low halves, odd ones shifted there; the saturating sum
+        // leaves the high halves 0, and the shifts turn it into a signed 16-bit value
+        // that packs unchanged.
+        const __m128i s = _mm_adds_epu16(_mm_and_si128(v, low), _mm_srli_epi32(v, 16));
+        return _mm_srai_epi32(_mm_slli_epi32(s, 16), 16);
+    };
+    std::uint32_t j = 0;
+    for (; j + 8 <= nw; j += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * j));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * j + 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packs_epi32(sums(a), sums(b)));
+    }
+    for (; j < nw; ++j) {
+        const std::uint32_t sum = std::uint32_t{in[2 * j]} + in[2 * j + 1];
+        out[j] = static_cast<std::uint16_t>(sum > 0xFFFFu ? 0xFFFFu : sum);
+    }
+}
+#endif
+
+}  // namespace
+
+std::int32_t bin_columns(TomoFrame& f, std::uint16_t pixel, [[maybe_unused]] Kernel kernel) noexcept {
     if (pixel == 0) return TAVIREX_OK;
     // The sum of `pixel` values of bit_depth bits must fit in 16 bits.
     if (f.bit_depth > 16 || pixel > (1u << (16 - f.bit_depth))) return TAVIREX_E_RANGE;
@@ -17,6 +50,13 @@ std::int32_t bin_columns(TomoFrame& f, std::uint16_t pixel) noexcept {
     for (std::uint32_t t = 0; t < f.strips; ++t) {
         for (std::uint32_t r = 0; r < h; ++r) {
             const std::uint16_t* in = f.block(t).row(r);
+#if defined(__SSE2__)
+            if (pixel == 2 && use_sse2(kernel)) {
+                bin_pairs(in, out, nw);
+                out += nw;
+                continue;
+            }
+#endif
             for (std::uint32_t j = 0; j < nw; ++j) {
                 std::uint32_t sum = 0;
                 for (std::uint32_t k = 0; k < pixel; ++k) sum += in[j * pixel + k];

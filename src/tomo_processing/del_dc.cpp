@@ -4,6 +4,10 @@
 // of the frame. The X strips are then packed to the start of the buffer.
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/intmath.h"
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
@@ -57,9 +61,72 @@ std::uint16_t predicted_offset(std::uint32_t d, const Line& line, std::uint16_t 
     return static_cast<std::uint16_t>(whole + (p - whole >= 0.5 ? 1 : 0));
 }
 
+// X less the offset of its dark value, as signed 16-bit, limited to 0..max.
+inline std::uint16_t corrected(std::uint16_t x, std::uint16_t offset, std::int32_t max) {
+    const std::int32_t diff = core::as_s16(static_cast<std::uint32_t>(x - offset));
+    return static_cast<std::uint16_t>(diff < 0 ? 0 : (diff > max ? max : diff));
+}
+
+#if defined(__SSE2__)
+// The least and greatest dark value in rows `first` .. `end` - 1 of every strip.
+void dark_range(const TomoFrame& f, std::uint32_t first, std::uint32_t end, std::uint32_t* lo, std::uint32_t* hi) {
+    // Unsigned order is signed order after flipping the top bit.
+    const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+    __m128i least = _mm_set1_epi16(0x7FFF), most = _mm_set1_epi16(static_cast<short>(0x8000));
+    std::uint32_t tail_lo = 0xFFFF, tail_hi = 0;
+    for (std::uint32_t t = 0; t < f.strips; ++t) {
+        const core::ImageView dark = f.block(2 * t + 1);
+        for (std::uint32_t r = first; r < end; ++r) {
+            const std::uint16_t* d = dark.row(r);
+            std::uint32_t c = 0;
+            for (; c + 8 <= f.width; c += 8) {
+                const __m128i v = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + c)), flip);
+                least = _mm_min_epi16(least, v);
+                most = _mm_max_epi16(most, v);
+            }
+            for (; c < f.width; ++c) {
+                tail_lo = d[c] < tail_lo ? d[c] : tail_lo;
+                tail_hi = d[c] > tail_hi ? d[c] : tail_hi;
+            }
+        }
+    }
+    alignas(16) std::uint16_t l[8], h[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(l), _mm_xor_si128(least, flip));
+    _mm_store_si128(reinterpret_cast<__m128i*>(h), _mm_xor_si128(most, flip));
+    for (std::uint32_t k = 0; k < 8; ++k) {
+        tail_lo = l[k] < tail_lo ? l[k] : tail_lo;
+        tail_hi = h[k] > tail_hi ? h[k] : tail_hi;
+    }
+    *lo = tail_lo;
+    *hi = tail_hi;
+}
+
+// One row of corrected pixels, eight at a time; the offsets are fetched one by one.
+void correct_row(const std::uint16_t* x, const std::uint16_t* dark, std::uint16_t* out, std::uint32_t w,
+                 const std::uint16_t* offset, std::int32_t max) {
+    // Differences are signed 16-bit: a limit above 32767 never bites.
+    const __m128i top = _mm_set1_epi16(static_cast<short>(max > 0x7FFF ? 0x7FFF : max));
+    const __m128i zero = _mm_setzero_si128();
+    std::uint32_t c = 0;
+    for (; c + 8 <= w; c += 8) {
+        __m128i o = _mm_cvtsi32_si128(offset[dark[c]]);
+        o = _mm_insert_epi16(o, offset[dark[c + 1]], 1);
+        o = _mm_insert_epi16(o, offset[dark[c + 2]], 2);
+        o = _mm_insert_epi16(o, offset[dark[c + 3]], 3);
+        o = _mm_insert_epi16(o, offset[dark[c + 4]], 4);
+        o = _mm_insert_epi16(o, offset[dark[c + 5]], 5);
+        o = _mm_insert_epi16(o, offset[dark[c + 6]], 6);
+        o = _mm_insert_epi16(o, offset[dark[c + 7]], 7);
+        const __m128i diff = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + c)), o);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), _mm_min_epi16(_mm_max_epi16(diff, zero), top));
+    }
+    for (; c < w; ++c) out[c] = corrected(x[c], offset[dark[c]], max);
+}
+#endif
+
 }  // namespace
 
-std::int32_t subtract_dark_offset(TomoFrame& f) noexcept {
+std::int32_t subtract_dark_offset(TomoFrame& f, [[maybe_unused]] Kernel kernel) noexcept {
     if (f.height != kChips * kChipRows || !holds_blocks(f, 2 * static_cast<std::size_t>(f.strips) + 2))
         return TAVIREX_E_RANGE;
     // The offset is a function of the dark value alone: tabulated once per chip.
@@ -70,19 +137,31 @@ std::int32_t subtract_dark_offset(TomoFrame& f) noexcept {
 
     const std::int32_t max = f.max_value;
     for (std::uint32_t z = 0; z < kChips; ++z) {
+        const std::uint32_t first = z * kChipRows, end = first + kChipRows;
+#if defined(__SSE2__)
+        if (use_sse2(kernel)) {
+            // Only the dark values that occur are tabulated.
+            std::uint32_t lo = 0, hi = 0;
+            dark_range(f, first, end, &lo, &hi);
+            for (std::uint32_t d = lo; d <= hi; ++d) offset[d] = predicted_offset(d, lines[z], f.max_value);
+            for (std::uint32_t t = 0; t < f.strips; ++t) {
+                const core::ImageView x = f.block(2 * t), dark = f.block(2 * t + 1), out = f.block(t);
+                for (std::uint32_t r = first; r < end; ++r)
+                    correct_row(x.row(r), dark.row(r), out.row(r), f.width, offset.data(), max);
+            }
+            continue;
+        }
+#endif
         for (std::uint32_t d = 0; d < kDarkValues; ++d) offset[d] = predicted_offset(d, lines[z], f.max_value);
         // Strip t is written to block t after blocks 2t and 2t + 1 were read: the
         // blocks of later strips and the calibration pair lie beyond it.
         for (std::uint32_t t = 0; t < f.strips; ++t) {
             const core::ImageView x = f.block(2 * t), dark = f.block(2 * t + 1), out = f.block(t);
-            for (std::uint32_t r = z * kChipRows; r < (z + 1) * kChipRows; ++r) {
+            for (std::uint32_t r = first; r < end; ++r) {
                 const std::uint16_t* xr = x.row(r);
                 const std::uint16_t* dr = dark.row(r);
                 std::uint16_t* o = out.row(r);
-                for (std::uint32_t c = 0; c < f.width; ++c) {
-                    const std::int32_t diff = core::as_s16(static_cast<std::uint32_t>(xr[c] - offset[dr[c]]));
-                    o[c] = static_cast<std::uint16_t>(diff < 0 ? 0 : (diff > max ? max : diff));
-                }
+                for (std::uint32_t c = 0; c < f.width; ++c) o[c] = corrected(xr[c], offset[dr[c]], max);
             }
         }
     }

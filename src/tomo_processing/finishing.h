@@ -5,9 +5,10 @@
 // frame and plain values; the driver reads the record, passes the values (the
 // DEBUG switches as a diag::Trace) and copies the frame's geometry back.
 //
-// M is frame.max_value, B frame.bit_depth. Results: 0, 3 (a value out of range,
-// or a frame whose width x height does not lie inside its buffer), 5 (no memory).
-// A step that fails leaves the image as it was.
+// A `kernel` argument picks the plain or the SSE2 inner loops (kernel.h); both
+// give the same image. M is frame.max_value, B frame.bit_depth. Results: 0, 3 (a
+// value out of range, or a frame whose width x height does not lie inside its
+// buffer), 5 (no memory). A step that fails leaves the image as it was.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,7 @@
 
 #include "diag/diag.h"
 #include "tomo_processing/frame.h"
+#include "tomo_processing/kernel.h"
 
 namespace tvx::tomo {
 
@@ -59,12 +61,12 @@ void neighbourhood(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint3
 // An image narrower than 3 columns is taken as one run of values instead: each
 // value is limited to the range of the eight around the nearest position at
 // least four from either end. 0, 3 or 5.
-std::int32_t clamp_to_neighbours(const TomoFrame& frame) noexcept;
+std::int32_t clamp_to_neighbours(const TomoFrame& frame, Kernel kernel = kFastestKernel) noexcept;
 
 // DELNOISE2: every pixel becomes the first of its nine samples nearest to their
 // mean (sum / 9, integer division) that lies closer than M; with none, it keeps
 // its value. 0, 3 or 5.
-std::int32_t replace_by_nearest_to_mean(const TomoFrame& frame) noexcept;
+std::int32_t replace_by_nearest_to_mean(const TomoFrame& frame, Kernel kernel = kFastestKernel) noexcept;
 
 // ---- Brightness (CORRBRISCALE) ----------------------------------------------
 constexpr std::uint8_t kSelectScaling = 1;    // histogram clip and stretch
@@ -79,7 +81,7 @@ struct BrightnessParams {
 };
 
 // Runs the scaling when select bit 0 is set, then (unless it failed) the tone
-// curve when bit 1 is set. 0, 3 or 5.
+// curve when bit 1 is set; with both set, in one pass over the image. 0, 3 or 5.
 std::int32_t correct_brightness(const TomoFrame& frame, const BrightnessParams& params,
                                 const diag::Trace& trace = {}) noexcept;
 
@@ -100,6 +102,23 @@ std::int32_t change_tone_curve(const TomoFrame& frame, std::uint16_t target, dou
 
 // Counts of every level 0..M (M + 1 entries); a pixel above M counts as M.
 void level_histogram(const TomoFrame& frame, std::uint32_t* counts) noexcept;
+
+// The pieces of the two brightness steps, so that correct_brightness can run both
+// with one histogram and one pass over the image: the tone curve's histogram is
+// the scaling's with every level's count moved to the level it is scaled to.
+//
+// Maps every pixel, limited to M, through table[0..M].
+void map_levels(const TomoFrame& frame, const std::uint32_t* table) noexcept;
+// The scaling's table from the histogram `counts` of n pixels and the two pixel-count
+// thresholds; `table` may be `counts`.
+void scale_table(const std::uint32_t* counts, std::uint32_t* table, std::size_t n, std::uint32_t top,
+                 std::int64_t bright, std::int64_t dark) noexcept;
+// Prints the tone curve's parameters; false when the target is out of range.
+bool tone_target_ok(std::uint16_t target, double percentage, const diag::Trace& trace) noexcept;
+// Turns the histogram `table` of n pixels of the frame into the tone curve's table
+// and prints the levels; false, table untouched, when the attention level is the target.
+bool tone_table(std::uint32_t* table, std::size_t n, const TomoFrame& frame, std::uint16_t target, double percentage,
+                const diag::Trace& trace) noexcept;
 
 // Truncation toward zero held inside the 64-bit range (NaN gives 0), so that no
 // configured value, however large, makes the conversion undefined.

@@ -3,8 +3,13 @@
 // twice the overlay, is scaled row by row so that its overlap matches the joined
 // part's brightness (the ratio averaged over neighbouring rows), and is
 // cross-faded into it.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/intmath.h"
 #include "tavirex.h"
@@ -53,9 +58,86 @@ void write_profile(std::uint32_t s, const RowArrays& a, std::uint32_t h) {
     std::fclose(file);
 }
 
+// The single ratio averaged over rows r - half .. r + half inside the band
+// [top, end): summed in row order, divided by the rows summed; 0 without rows.
+double band_average(const double* single, std::int64_t r, std::int64_t half, std::int64_t top, std::int64_t end) {
+    const std::int64_t from = r - half < top ? top : r - half;
+    const std::int64_t to = r + half + 1 > end ? end : r + half + 1;
+    double total = 0;
+    for (std::int64_t i = from; i < to; ++i) total += single[i];
+    return from < to ? total / static_cast<double>(to - from) : 0;
+}
+
+// Weight of the new strip at overlap column k of 2 ov: rising by `fade` (1 / 2ov)
+// per column, skipping the middle step.
+inline double fade_weight(std::uint32_t k, std::uint32_t ov, double fade) {
+    return static_cast<double>(k < ov ? k + 1 : k) * fade;
+}
+
+// The joined part's pixel o with the new strip's pixel p scaled by `ratio` and, at
+// weight t (from 0 to 1 across the overlap), cross-faded into it; 0..max, truncated.
+inline std::uint16_t joined_pixel(std::uint16_t p, double ratio, double t, std::uint16_t o, bool fade,
+                                  std::int32_t max) {
+    const double scaled = static_cast<double>(p + 1) * ratio - 1;
+    const double v = fade ? scaled * t + (1 - t) * static_cast<double>(o) : scaled;
+    return static_cast<std::uint16_t>(v < 0 ? 0 : (v > max ? max : core::trunc_to_int(v)));
+}
+
+#if defined(__SSE2__)
+// band_average for every row whose rows r - half .. r + half all lie in the band,
+// eight rows at a time: each lane sums its own row's ratios in row order, as the
+// plain sum does, and divides by the same count. The rows left are done singly.
+void band_averages(const double* single, double* average, std::int64_t h, std::int64_t half, std::int64_t top,
+                   std::int64_t end) {
+    const std::int64_t inner_from = top + half > 0 ? top + half : 0;
+    const std::int64_t inner_to = end - half < h ? end - half : h;
+    const __m128d count = _mm_set1_pd(static_cast<double>(2 * half + 1));
+    for (std::int64_t r = 0; r < h;) {
+        if (r < inner_from || r + 8 > inner_to) {
+            average[r] = band_average(single, r, half, top, end);
+            ++r;
+            continue;
+        }
+        __m128d sum[4] = {_mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd()};
+        for (const double* s = single + (r - half); s <= single + (r + half); ++s)
+#pragma GCC unroll 4
+            for (int k = 0; k < 4; ++k) sum[k] = _mm_add_pd(sum[k], _mm_loadu_pd(s + 2 * k));
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) _mm_storeu_pd(average + r + 2 * k, _mm_div_pd(sum[k], count));
+        r += 8;
+    }
+}
+
+// One row of the new strip past the overlap: (p + 1) x ratio - 1, limited to 0..max
+// and truncated, eight pixels at a time in double precision as the plain row.
+void scale_row(const std::uint16_t* in, std::uint16_t* out, std::uint32_t n, double ratio, std::int32_t max) {
+    const __m128d r = _mm_set1_pd(ratio), one = _mm_set1_pd(1.0), zero = _mm_setzero_pd();
+    const __m128d top = _mm_set1_pd(static_cast<double>(max));
+    const __m128i bias = _mm_set1_epi32(0x8000), z = _mm_setzero_si128(), plus = _mm_set1_epi32(1);
+    // Two pixels: the limits as a maximum and a minimum; truncation is exact inside them.
+    const auto two = [&](__m128i p) {
+        const __m128d v = _mm_sub_pd(_mm_mul_pd(_mm_cvtepi32_pd(p), r), one);
+        return _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(v, zero), top));
+    };
+    const auto four = [&](__m128i p) {
+        const __m128i q = _mm_add_epi32(p, plus);
+        return _mm_sub_epi32(_mm_unpacklo_epi64(two(q), two(_mm_srli_si128(q, 8))), bias);
+    };
+    std::uint32_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k));
+        // Packed as signed values less 32768 (no saturation can occur), then shifted back.
+        const __m128i v = _mm_packs_epi32(four(_mm_unpacklo_epi16(p, z)), four(_mm_unpackhi_epi16(p, z)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_xor_si128(v, _mm_set1_epi16(static_cast<short>(0x8000))));
+    }
+    for (; k < n; ++k) out[k] = joined_pixel(in[k], ratio, 0, 0, false, max);
+}
+#endif
+
 }  // namespace
 
-std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Trace& trace) noexcept {
+std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Trace& trace,
+                         [[maybe_unused]] Kernel kernel) noexcept {
     const std::uint32_t n = f.strips, w = f.width, h = f.height;
     if (n == 0 || n > kTomoListSize) return TAVIREX_E_RANGE;
     const auto cut = [&](const std::uint16_t* list, std::uint32_t s) -> std::uint32_t { return p.use_cuts ? list[s] : 0; };
@@ -88,8 +170,14 @@ std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Tra
     const RowArrays a{rows.data(), rows.data() + h, rows.data() + 2 * h, rows.data() + 3 * h};
 
     for (std::uint32_t s = 0; s < n; ++s) shift_rows(f.block(s), shift[s]);
-    std::memset(out, 0, out_pixels * sizeof(std::uint16_t));
+    const bool sse2 = use_sse2(kernel);
     const auto out_row = [&](std::uint32_t r) { return out + static_cast<std::size_t>(r) * out_w; };
+    // The strips fill every column up to the joined width; the columns added after it are 0.
+    if (sse2) {
+        for (std::uint32_t r = 0; r < h; ++r) std::fill(out_row(r) + joined, out_row(r) + out_w, std::uint16_t{0});
+    } else {
+        std::memset(out, 0, out_pixels * sizeof(std::uint16_t));
+    }
 
     // Strip 0 as it stands, overlap columns on both sides included.
     const std::uint32_t l0 = cut(p.left_cut, 0), r0 = cut(p.right_cut, 0);
@@ -111,13 +199,12 @@ std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Tra
             a.right[r] = ov == 0 ? 0 : static_cast<double>(right) / (2 * ov);
             a.single[r] = (a.left[r] + 1) / (a.right[r] + 1);
         }
-        for (std::int64_t r = 0; r < h; ++r) {
-            const std::int64_t from = r - p.average < band_top ? band_top : r - p.average;
-            const std::int64_t to = r + p.average + 1 > band_end ? band_end : r + p.average + 1;
-            double total = 0;
-            for (std::int64_t i = from; i < to; ++i) total += a.single[i];
-            a.average[r] = from < to ? total / static_cast<double>(to - from) : 0;
-        }
+#if defined(__SSE2__)
+        if (sse2)
+            band_averages(a.single, a.average, h, p.average, band_top, band_end);
+        else
+#endif
+            for (std::int64_t r = 0; r < h; ++r) a.average[r] = band_average(a.single, r, p.average, band_top, band_end);
         if (p.write_profiles) write_profile(s, a, h);
 
         const std::uint32_t count = w - rs + ov - (ls - ov);
@@ -125,15 +212,15 @@ std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Tra
             const std::uint16_t* in = strip.row(r) + (ls - ov);
             std::uint16_t* o = out_row(r) + first;
             const double ratio = a.average[r];
-            for (std::uint32_t k = 0; k < count; ++k) {
-                const double scaled = static_cast<double>(in[k] + 1) * ratio - 1;
-                double v = scaled;
-                if (k < 2 * ov) {
-                    const double t = static_cast<double>(k < ov ? k + 1 : k) * fade;
-                    v = scaled * t + (1 - t) * static_cast<double>(o[k]);
-                }
-                o[k] = static_cast<std::uint16_t>(v < 0 ? 0 : (v > max ? max : core::trunc_to_int(v)));
+            std::uint32_t k = 0;
+#if defined(__SSE2__)
+            if (sse2) {
+                for (; k < 2 * ov; ++k) o[k] = joined_pixel(in[k], ratio, fade_weight(k, ov, fade), o[k], true, max);
+                scale_row(in + k, o + k, count - k, ratio, max);
+                continue;
             }
+#endif
+            for (; k < count; ++k) o[k] = joined_pixel(in[k], ratio, fade_weight(k, ov, fade), o[k], k < 2 * ov, max);
         }
         x += w - rs - ls;
     }

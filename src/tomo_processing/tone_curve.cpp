@@ -32,21 +32,18 @@ inline double root(double v) { return std::sqrt(v > 0.0 ? v : 0.0); }
 
 }  // namespace
 
-std::int32_t change_tone_curve(const TomoFrame& frame, std::uint16_t target, double percentage,
-                               const diag::Trace& trace) noexcept {
-    if (!frame_fits(frame)) return TAVIREX_E_RANGE;
+bool tone_target_ok(std::uint16_t target, double percentage, const diag::Trace& trace) noexcept {
     trace.print(trace.param, kShareText, percentage);
     trace.print(trace.param, kTargetText, static_cast<int>(target));
-    if (target > kMaxTarget) return TAVIREX_E_RANGE;
+    return target <= kMaxTarget;
+}
 
-    const std::size_t n = static_cast<std::size_t>(frame.width) * frame.height;
+bool tone_table(std::uint32_t* table, std::size_t n, const TomoFrame& frame, std::uint16_t target, double percentage,
+                const diag::Trace& trace) noexcept {
     const std::uint32_t top = frame.max_value;
     // The 8-bit target scaled to the data's bit depth.
     const std::int64_t t = trunc_held(std::pow(2.0, frame.bit_depth - 8.0) * target);
     const std::int64_t count = percent_of_pixels(n, percentage);
-    core::Buffer<std::uint32_t> table(top + 1u);
-    if (!table.ok()) return TAVIREX_E_NO_MEMORY;
-    level_histogram(frame, table.data());
     std::uint32_t attention = top;
     std::uint64_t run = 0;
     for (std::uint32_t v = 0; v <= top; ++v)
@@ -55,7 +52,7 @@ std::int32_t change_tone_curve(const TomoFrame& frame, std::uint16_t target, dou
             break;
         }
     trace.print(trace.check_state, "Attn[ %ld ] Target[ %ld ]\n", static_cast<long>(attention), static_cast<long>(t));
-    if (attention == t) return TAVIREX_OK;
+    if (attention == t) return false;
     trace.print(trace.check_state, "tg stay ; %ld\n", static_cast<long>(t));
 
     // Centre (a, M - a) of the circle through (0, 0), (M, M) and (A, T), in single precision.
@@ -84,8 +81,19 @@ std::int32_t change_tone_curve(const TomoFrame& frame, std::uint16_t target, dou
             table[v] = level_of(root(r * r + 2.0 * a * p - p * p) + r, top);
         }
     }
-    for (std::size_t i = 0; i < n; ++i)
-        frame.data[i] = static_cast<std::uint16_t>(table[std::min<std::uint32_t>(frame.data[i], top)]);
+    return true;
+}
+
+std::int32_t change_tone_curve(const TomoFrame& frame, std::uint16_t target, double percentage,
+                               const diag::Trace& trace) noexcept {
+    if (!frame_fits(frame)) return TAVIREX_E_RANGE;
+    if (!tone_target_ok(target, percentage, trace)) return TAVIREX_E_RANGE;
+
+    const std::size_t n = static_cast<std::size_t>(frame.width) * frame.height;
+    core::Buffer<std::uint32_t> table(frame.max_value + 1u);
+    if (!table.ok()) return TAVIREX_E_NO_MEMORY;
+    level_histogram(frame, table.data());
+    if (tone_table(table.data(), n, frame, target, percentage, trace)) map_levels(frame, table.data());
     return TAVIREX_OK;
 }
 

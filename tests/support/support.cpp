@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "state/context.h"
@@ -92,6 +93,13 @@ std::string bytes_of(const Words& words) {
     std::string s;
     for (std::uint16_t w : words) s += {static_cast<char>(w & 0xFF), static_cast<char>(w >> 8)};
     return s;
+}
+
+Words random_words(std::size_t n, std::uint32_t seed, std::uint16_t lo, std::uint16_t hi) {
+    std::mt19937 g(seed);
+    Words w(n);
+    for (auto& v : w) v = static_cast<std::uint16_t>(lo + g() % (hi - lo + 1u));
+    return w;
 }
 
 Words words_of(const std::string& b) {

@@ -56,6 +56,8 @@ std::string read_text_file(const std::string& path);
 std::string bytes_of(const Words& words);
 Words words_of(const std::string& bytes);
 inline void write_words(const std::string& path, const Words& w) { write_file(path, bytes_of(w)); }
+// `n` pseudo-random words in lo..hi, the same for a seed on every platform.
+Words random_words(std::size_t n, std::uint32_t seed, std::uint16_t lo, std::uint16_t hi);
 inline Words read_words(const std::string& path) { return words_of(read_file(path)); }
 
 // Puts the library back into its load-time state (link unloaded, picture

@@ -227,4 +227,41 @@ TEST_F(TomoCorrectionTest, OverlapIsScaledByTheAveragedRowRatioAndCrossFaded) {
               "3,7.000000,1.000000,4.000000,0.000000\n");
 }
 
+TEST_F(TomoCorrectionTest, FastPathsGiveThePlainImages) {
+    if (tomo::kFastestKernel == tomo::Kernel::plain) GTEST_SKIP() << "no SSE2 loops in this build";
+    // {width, strips, values lo..hi, M}: widths off the run of 8 (tails, an odd column left by the
+    // binning, no run at all), dark values from a narrow range or all, M above the signed range, all 0,
+    // all 65535. The gain and offset tables hold NaN, infinities and negative values.
+    const struct { std::uint16_t w, strips, lo, hi, max; } rows[] = {
+        {13, 2, 0, 65535, 8191}, {64, 3, 300, 900, 8191}, {21, 2, 0, 65535, 40000}, {3, 1, 0, 65535, 65535},
+        {16, 2, 0, 0, 8191},     {16, 2, 65535, 65535, 65535}};
+    const std::string folder = dir.file("");
+    for (const auto& r : rows) {
+        std::string table[2] = {"T1a", "T1b"};
+        const Pixels bits = tvxtest::random_words(4u * r.w * 50, r.w, 0, 65535);
+        for (std::size_t i = 0; i < 2u * r.w * 50; ++i) {
+            const float special[] = {std::nanf(""), INFINITY, -INFINITY, -0.0f, 1.0f};
+            const float v = i % 7 == 0 ? special[i / 7 % 5] : static_cast<float>(bits[2 * i] - 16384) / (4096.0f + bits[2 * i + 1]);
+            table[i % 2].append(reinterpret_cast<const char*>(&v), 4);
+        }
+        for (int t = 0; t < 2; ++t) tvxtest::write_file(folder + (t ? "T1b.tbl" : "T1a.tbl"), table[t]);
+        tomo::StripJoinParams join;
+        join.overlay = r.w >= 10 ? 4 : 0, join.average = 5, join.top_offset = 3, join.bottom_offset = 6, join.up_down[1] = 1;
+        std::fill(join.left_cut, join.left_cut + 3, join.overlay), std::fill(join.right_cut, join.right_cut + 3, join.overlay + 1);
+        // Each step on two copies of one random frame, plain and SSE2: codes, images and sizes agree.
+        const auto same = [&](std::size_t blocks, std::uint16_t h, const auto& step) {
+            Frame a(r.w, h, r.strips, blocks), b(r.w, h, r.strips, blocks);
+            const Pixels px = tvxtest::random_words(a.px.size(), r.w * r.strips, r.lo, r.hi);
+            std::copy(px.begin(), px.end(), a.px.begin()), std::copy(px.begin(), px.end(), b.px.begin());
+            a.f.max_value = b.f.max_value = r.max, a.f.bit_depth = b.f.bit_depth = 15;
+            EXPECT_EQ(Codes({step(a.f, tomo::Kernel::plain), step(b.f, tomo::Kernel::sse2)}), Codes({0, 0}));
+            EXPECT_TRUE(a.px == b.px && a.f.width == b.f.width) << r.w << " " << r.lo;
+        };
+        same(2 * r.strips + 2, 2304, [](auto& f, auto k) { return tomo::subtract_dark_offset(f, k); });
+        same(r.strips, 50, [&](auto& f, auto k) { return tomo::correct_sensitivity(f, folder.c_str(), "T1", k); });
+        same(r.strips, 50, [](auto& f, auto k) { return tomo::bin_columns(f, 2, k); });
+        same(2 * r.strips + 4, 50, [&](auto& f, auto k) { return tomo::join_strips(f, join, {}, k); });
+    }
+}
+
 }  // namespace

@@ -123,6 +123,39 @@ TEST_F(FinishingTest, BrightnessTexts) {
                               "\x96\xBE[ 1 ]\n" + count + "\x88\xC3[ 0 ]\n");
 }
 
+TEST_F(FinishingTest, FastPathsGiveThePlainImages) {
+    if (tomo::kFastestKernel == tomo::Kernel::plain) GTEST_SKIP() << "no SSE2 loops in this build";
+    // {w, h, values lo..hi, M, target}: rows off the run of 8 and at its minimum of 10, few values
+    // (ties), sums near 2^20, values above M, all 0, all 65535, narrower than a run, the run form.
+    const struct { int w, h; std::uint16_t lo, hi, top, target; } rows[] = {
+        {456, 21, 0, 16382, 16382, 128}, {17, 9, 0, 3, 3, 128},       {10, 5, 0, 65535, 65535, 200},
+        {19, 6, 60000, 65535, 8191, 0},  {24, 5, 0, 0, 8191, 128},    {24, 5, 65535, 65535, 65535, 255},
+        {9, 9, 0, 100, 100, 128},        {2, 30, 0, 8191, 8191, 300}};
+    for (const auto& r : rows) {
+        const Pixels px = tvxtest::random_words(r.w * r.h, r.w * r.h, r.lo, r.hi);
+        Pixels a = px, b = px;
+        const auto fa = frame(a, r.w, r.top, r.top > 8191 ? 15 : 13), fb = frame(b, r.w, r.top, fa.bit_depth);
+        for (const auto filter : {tomo::clamp_to_neighbours, tomo::replace_by_nearest_to_mean}) {
+            EXPECT_EQ(filter(fa, tomo::Kernel::plain), filter(fb, tomo::Kernel::sse2));
+            EXPECT_TRUE(a == b) << r.w << " x " << r.h;
+        }
+        // Scaling and tone curve in one pass against one after the other, texts included.
+        const tvx::diag::Trace trace{false, true, true};
+        std::int32_t rc[2];
+        std::string text[2];
+        {
+            tvxtest::CaptureStderr err;
+            rc[0] = tomo::correct_brightness(fa, {3, 0.5, 0.5, r.target, 50.0}, trace);
+            text[0] = err.text();
+        }
+        tvxtest::CaptureStderr err;
+        rc[1] = tomo::scale_brightness(fb, 0.5, 0.5, trace);
+        if (rc[1] == 0) rc[1] = tomo::change_tone_curve(fb, r.target, 50.0, trace);
+        text[1] = err.text();
+        EXPECT_EQ(tvxtest::vals(rc[0], text[0] == text[1], a == b), tvxtest::vals(rc[1], 1, 1)) << r.w << " x " << r.h;
+    }
+}
+
 TEST_F(FinishingTest, HalfTurnResamplingRefusalsAndFailedAllocations) {
     Pixels px = ramp(3, 2), dst(8, 7);
     ASSERT_EQ(tomo::rotate_half_turn(frame(px, 3)), 0);
