@@ -6,7 +6,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test demo asan clang win32 win32-check win64-test bench clean
+.PHONY: all build test demo asan clang win32 win32-check win32-dist install-check win64-test bench clean
 
 all: build
 
@@ -39,6 +39,18 @@ win32:
 
 win32-check: win32
 	tools/check-exports.sh build-win32/bin/Tavirex.dll
+
+# The Windows zip (build-win32/dist/): Tavirex.dll, the import library Tavirex.lib
+# for Microsoft's tools, headers, README, change log and the example host's source;
+# then the example host linked against the zip's Tavirex.lib, importing all 43 names.
+win32-dist: win32-check
+	tools/make-win32-dist.sh build-win32
+	tools/check-win32-dist.sh build-win32/dist/Tavirex-*-win32.zip
+
+# Install into a temporary prefix, run the installed demo in an unrelated folder,
+# build the example host against the installed package and run it.
+install-check: build
+	tools/check-install.sh $(BUILD)
 
 # The suite as Windows programs under Wine (64-bit MinGW-w64 build).
 win64-test:

@@ -2,12 +2,23 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
+#include "acquire.h"
 #include "tavirex.h"
+#include "tavirex_errors.h"
 
 #include "platform/profile.h"
 #include "platform/system.h"
+
+// The install's library folder relative to its program folder (the build sets it
+// from the install layout).
+#ifndef TAVIREX_SIM_LIBDIR
+#define TAVIREX_SIM_LIBDIR "../lib/"
+#endif
 
 namespace cli {
 
@@ -59,43 +70,13 @@ bool parse_args(int argc, char** argv, int first, const std::vector<std::string>
 }
 
 const char* explain(std::int32_t code) {
+    // The CLI's own outcomes lie below every code of the library and of the link
+    // library; everything else reads as any host reads it.
     switch (code) {
-        case TAVIREX_OK: return "success";
-        case TAVIREX_E_NOT_READY: return "the module's status register did not report the ready value";
-        case TAVIREX_E_CONVERTER_BUSY: return "the analogue converter stayed busy";
-        case TAVIREX_E_RANGE: return "a setting or argument is out of range";
-        case TAVIREX_E_VERIFY: return "the CCD control data could not be verified";
-        case TAVIREX_E_NO_MEMORY: return "out of memory";
-        case TAVIREX_E_BOOT_FILE: return "the boot program file is missing, unsized or short";
-        case TAVIREX_E_FPGA_FILE: return "the FPGA configuration file cannot be opened";
-        case TAVIREX_E_DATA_FILE: return "a calibration or table file cannot be opened or read";
-        case TAVIREX_E_NOT_BOOTED: return "FPGA loading was asked for before the module was booted";
-        case TAVIREX_E_CLOCK_RANGE: return "a line clock interval is outside 12..1023 counts";
-        case TAVIREX_E_CLOCK_OVERFLOW: return "the speed profile needs more clock entries than a pass allows";
-        case TAVIREX_E_TIMELAG: return "the time lag does not fit in front of the picture";
-        case TAVIREX_E_DATA_SIZE: return "a processing data file has the wrong size";
-        case TAVIREX_E_DATA_CONTENT: return "a processing data file has bad content";
-        case TAVIREX_E_SHORT_READ: return "a link read returned another byte count than requested";
-        case TAVIREX_E_LINK_LIBRARY: return "the link library is not loaded, cannot be loaded or lacks an entry point";
-        case TAVIREX_E_HEX_DIGIT: return "the FPGA file holds a character that is not an upper-case hex digit";
-        case TAVIREX_E_TOMO_SENSOR_ID: return "a tomographic gain or offset table belongs to another sensor";
-        case TAVIREX_E_TOMO_NOISE_TABLE: return "the tomographic noise-row table is missing or invalid";
-        case TAVIREX_E_TOMO_MARKER: return "the tomographic markers could not be stamped";
-        case TAVIREX_E_TOMO_TABLE_FILE:
-            return "a tomographic gain or offset table is missing, short or too long (tavirex calibrate tomo makes them)";
-        case TAVIREX_E_TOMO_TABLE_TYPE: return "a tomographic table has the wrong type letter";
-        case TAVIREX_E_TOMO_ECTIME_SPREAD: return "the exposure times of a frame spread more than LIMITDIFFECTIME";
-        case TAVIREX_E_TOMO_FRAME_COUNT: return "a frame closed without its counted pictures";
-        case TAVIREX_E_TOMO_DARK_ECTIME: return "a dark picture's exposure time differs from TIMERSET_DC";
-        case TAVIREX_E_NOT_AVAILABLE: return "this function is not available in this build";
-        case TAVIREX_E_MARKER: return "the bitmap could not be written or stamped";
-        case TAVIREX_E_INPUT_FILE: return "the input file is missing or short";
-        case TAVIREX_E_OUTPUT_MEMORY: return "no memory for the output, or a size out of range";
-        case TAVIREX_E_PROCESS_OUTPUT: return "the processed image could not be written";
-        case TAVIREX_E_PASS_COUNT: return "the pass count or an adjustment parameter is out of range";
-        case TAVIREX_E_PICTURE_BUFFER: return "a picture buffer could not be allocated";
-        case TAVIREX_E_SPEED_PROFILE: return "the speed profile is missing or holds no value";
-        default: return code < 0 ? "error reported by the link library" : "error";
+        case kNoExposure: return "the picture status bit never showed the end of a picture";
+        case kNoSimMode: return "the link library is not the simulated module, or it refused the image mode";
+        case kOutputFailed: return "the output file could not be written";
+        default: return tavirex_result_text(code);
     }
 }
 
@@ -122,7 +103,18 @@ std::string executable_dir() {
 std::string sim_module_path() {
     char name[64] = "";
     tvx::platform::shared_library_name("tvxsim", name, sizeof name);
-    return executable_dir() + name;
+    // Beside the executable (the build tree, a Windows install), then the
+    // library folder of an install, then wherever TAVIREX_SIM says.
+    const std::string beside = executable_dir() + name;
+    for (const std::string& candidate : {beside, executable_dir() + TAVIREX_SIM_LIBDIR + name}) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(candidate, ec))
+            return std::filesystem::path(candidate).lexically_normal().string();
+    }
+    const char* named = std::getenv("TAVIREX_SIM");
+    if (named != nullptr && named[0] != '\0') return named;
+    // Nothing found: the first place looked, so that a failure names a file.
+    return beside;
 }
 
 bool read_raw_file(const std::string& path, std::size_t count, std::vector<std::uint16_t>* out) {
