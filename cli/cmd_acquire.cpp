@@ -280,7 +280,7 @@ int cmd_acquire(int argc, char** argv) {
                                           : explain(rc));
         return 1;
     }
-    std::printf("processed the way it was taken by: %s\n", process_command(o).c_str());
+    std::printf("to process this readout the way it was taken: %s\n", process_command(o).c_str());
     return 0;
 }
 
