@@ -234,10 +234,13 @@ void name_configured_files(const std::string& config, std::int32_t code) {
                 files.emplace_back("[REFFILE] FOLDER, [SENSOR_ID]", base + suffix);
     }
     for (const auto& [key, path] : files) {
-        std::string state = "not set";
-        if (!path.empty())
-            state = is_regular(path) ? std::to_string(size_of(path)) + " bytes"
-                                     : std::string("missing") + (fs::path(path).is_relative() ? ", relative to the current folder" : "");
+        if (path.empty()) {
+            std::printf("  %s is not set\n", key.c_str());
+            continue;
+        }
+        const std::string state = is_regular(path) ? std::to_string(size_of(path)) + " bytes"
+                                  : fs::path(path).is_relative() ? "missing, relative to the current folder"
+                                                                 : "missing";
         std::printf("  %s names %s (%s)\n", key.c_str(), path.c_str(), state.c_str());
     }
 }

@@ -35,6 +35,10 @@ int process_tomo(const Args& args) {
         std::fprintf(stderr, "tavirex %s: --out FILE is required\n", cmd);
         return kRefused;
     }
+    if (args.has("reverse") && o.frames == 1) {
+        std::fprintf(stderr, "tavirex %s: --reverse needs --frames 2 or 3 (one frame has no order)\n", cmd);
+        return kRefused;
+    }
     o.processed = args.get("out");
     const std::vector<std::string> outputs = tomo_outputs(o.processed, o.frames);
     if (!output_files(cmd, outputs)) return kRefused;

@@ -118,6 +118,7 @@ TEST_F(CliTest, MistakesAreRefusedInWords) {
         {"process" + cfg + pano + " --interval x --out" + out, 2, "--interval", "o.raw"},
         {"process" + cfg + pano + " --mode ceph --segments 1 --out" + out, 2, "--segments", "o.raw"},
         {"process tomo" + tomo + " --out" + none, 2, "none", ""},
+        {"process tomo" + tomo + " --reverse --out" + out, 2, "--reverse", "o.raw"},
         {"process tomo" + tomo + " --out" + out + " --raw" + raw, 2, "--raw", "o.raw"},
         {"bitmap" + raw + bmp + " --width 0 --height 0", 2, "--width", "n.bmp"},
         {"bitmap" + raw + bmp + " --width x --height 2", 2, "--width", "n.bmp"},
