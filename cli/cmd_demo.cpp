@@ -327,17 +327,19 @@ int cmd_demo(int argc, char** argv) {
     }
     std::printf("demo: simulated sensor module %s, files in %s\n\n", d.sim.c_str(), d.dir.c_str());
     // What the library reads from the panoramic configuration, and the link to the module.
-    if (run_info((d.dir + "tavirex-pano.ini").c_str()) != 0) return 1;
-    calibrate(d, false);
-    calibrate(d, true);
-    int failures = picture(d, false) + picture(d, true) + tomo_picture(d);
+    int failures = run_info((d.dir + "tavirex-pano.ini").c_str()) != 0 ? 1 : 0;
+    if (failures == 0) {
+        calibrate(d, false);
+        calibrate(d, true);
+        failures = picture(d, false) + picture(d, true) + tomo_picture(d);
+    }
 
     std::printf("\n== files in %s\n", d.dir.c_str());
     for (const auto& [name, what] : d.files) {
         const std::uintmax_t bytes = std::filesystem::file_size(d.dir + name, ec);
         std::printf("  %-20s %10ju bytes  %s\n", name.c_str(), ec ? std::uintmax_t{0} : bytes, what.c_str());
     }
-    if (failures != 0) std::printf("%d picture(s) failed; their files are not kept\n", failures);
+    if (failures != 0) std::printf("%d stage(s) failed; the files of a failed picture are not kept\n", failures);
     return failures == 0 ? 0 : 1;
 }
 

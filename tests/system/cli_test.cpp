@@ -27,7 +27,7 @@ protected:
                                                   "[SENSOR_ID]\nSENSOR_ID=S1\n[REFFILE]\nFOLDER=" + dir.path() + "\n" + cuts);
     }
     int cli(const std::string& args) { return tvxtest::run_cli(args, dir.file("log.txt")); }
-    std::string log() { return tvxtest::read_file(dir.file("log.txt")); }
+    std::string log() { return tvxtest::read_text_file(dir.file("log.txt")); }
     std::string at(const char* name) { return " " + dir.file(name); }
 
     const std::string module = "[DLL]\r\nFILENAME=" TVX_SIM_PATH "\r\n[LOADPROG]\r\nFLG_BOOT=1\r\nBOOT=" TVX_SOURCE_DIR
