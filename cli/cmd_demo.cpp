@@ -25,13 +25,6 @@ namespace {
 
 bool make_dir(const std::string& dir) { return tvx::platform::make_directory(dir.c_str()); }
 
-bool write_file(const std::string& path, const std::string& content) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    return std::fclose(f) == 0 && ok;
-}
-
 // Deterministic stand-in bytes: the simulated module accepts any program.
 std::string program_bytes(const char* header, std::size_t size, unsigned seed) {
     std::string bytes = header;
@@ -319,7 +312,7 @@ int cmd_demo(int argc, char** argv) {
         {"speed_ceph.txt", speed_profile(560), "speed profile of the cephalometric picture"},
     };
     for (const auto& f : inputs) {
-        if (!write_file(d.dir + f.name, f.content)) {
+        if (!write_text(d.dir + f.name, f.content)) {
             std::fprintf(stderr, "tavirex demo: cannot write %s%s\n", d.dir.c_str(), f.name);
             return 1;
         }
