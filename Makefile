@@ -19,9 +19,9 @@ build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	@cd $(BUILD) && ctest --output-on-failure --no-tests=error 2>&1 | tee Testing/ctest-output.txt; \
+	@cd $(BUILD) && mkdir -p Testing && ctest --output-on-failure --no-tests=error 2>&1 | tee Testing/ctest-output.txt; \
 	  status=$${PIPESTATUS[0]}; \
-	  $(CURDIR)/tools/test-summary.sh Testing/ctest-output.txt Testing/Temporary/LastTest.log; exit $$status
+	  $(CURDIR)/tools/test-summary.sh Testing/ctest-output.txt Testing/Temporary/LastTest.log || status=1; exit $$status
 
 demo: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target tavirex tvxsim tavirex_cli

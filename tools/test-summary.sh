@@ -10,6 +10,10 @@ count() { names "$1" | grep -c . || true; }
 passed=$(count ' Passed ') skipped=$(count '\*\*\*Skipped')
 failed=$(sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) .*\(\*\*\*\(Failed\|Exception\|Timeout\)\|Not Run\).*/\1/p' "$out")
 nfailed=$(grep -c . <<<"$failed" || true)
+if [ $((passed + nfailed + skipped)) -eq 0 ]; then
+  echo "== tests: no results in $out" >&2
+  exit 1
+fi
 seconds=$(sed -n 's/^Total Test time (real) = *\([0-9.]*\) sec/\1/p' "$out")
 echo "== tests: $((passed + nfailed + skipped)) run, $passed passed, $nfailed failed, $skipped skipped (${seconds:-?} s)"
 if [ "$skipped" -gt 0 ]; then
