@@ -1,7 +1,9 @@
 SHELL := /bin/bash
 # Thin wrapper over CMake. The two commands of a fresh machine:
-#   make demo   build everything and run `tavirex demo` against the simulated module
-#   make test   build and run the whole test suite
+#   make demo   build the library, the simulated module and the CLI (no GoogleTest
+#               needed) and run `tavirex demo` against the simulated module
+#   make test   build and run the whole test suite, one ctest test per GoogleTest case,
+#               and end with the counts and the names of the failed and skipped tests
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
@@ -17,10 +19,12 @@ build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure
-	@grep -E '^\[(==========|  PASSED  |  SKIPPED )\] [0-9]+ test' $(BUILD)/Testing/Temporary/LastTest.log || true
+	@cd $(BUILD) && mkdir -p Testing && ctest --output-on-failure --no-tests=error 2>&1 | tee Testing/ctest-output.txt; \
+	  status=$${PIPESTATUS[0]}; \
+	  $(CURDIR)/tools/test-summary.sh Testing/ctest-output.txt Testing/Temporary/LastTest.log || status=1; exit $$status
 
-demo: build
+demo: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target tavirex tvxsim tavirex_cli
 	$(BUILD)/bin/tavirex demo --out out
 
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer.

@@ -18,6 +18,7 @@ struct AcquireOptions {
     std::uint32_t interval = 10;  // ms between speed samples
     std::uint32_t lag = 100;    // ms before the first picture line
     std::string output;         // raw readout file; empty: not written
+    std::string sim;            // the simulated module's path for its controls ("": the configuration's link library)
     std::string sim_mode;       // image mode of the simulated module ("" keeps it)
     std::string replay;         // recorded readout for sim_mode "replay"
     long poll_limit = 200000;   // status polls before giving up on the exposure
@@ -25,7 +26,7 @@ struct AcquireOptions {
     bool process = false;       // run the processing export after the readout
     bool ex2 = false;           // ... as Tavirex_ImageProcessingEx2
     std::string processed;      // its output file
-    bool progress = true;
+    bool progress = true;       // progress indicator, only when standard error is a terminal
 };
 
 struct AcquireResult {
@@ -43,6 +44,9 @@ struct AcquireResult {
 // when the link library is not the simulated module or refused the image mode,
 // kOutputFailed when the output file could not be written.
 std::int32_t acquire(const AcquireOptions& options, AcquireResult* result);
+
+// The `tavirex process` command that processes the readout `o` wrote the way it was taken.
+std::string process_command(const AcquireOptions& o);
 
 constexpr std::int32_t kNoExposure = -1000;
 constexpr std::int32_t kNoSimMode = -1001;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "acquire.h"
+#include "checks.h"
 #include "common.h"
 #include "platform/system.h"
 #include "tavirex.h"
@@ -77,6 +78,7 @@ std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
     auto fail = [&](const char* stage_name, std::int32_t code) {
         r->code = code;
         r->failed_stage = stage_name;
+        name_configured_files(o.config, code);
         return code;
     };
     std::int32_t rc = stage("Tavirex_Init", [&] { return Tavirex_Init(o.config.c_str(), 1); });
@@ -92,7 +94,7 @@ std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
         stage("Tavirex_SetDeviceFree_Tomo", [] { return Tavirex_SetDeviceFree_Tomo(); });
         return code == 0 ? 0 : fail(stage_name, code);
     };
-    const SimControl sim(o.config);
+    const SimControl sim(o.config, o.sim);
     if (!o.sim_mode.empty()) {
         auto fn = reinterpret_cast<TvxSimSetModeByNameFn>(sim.find("TvxSim_SetModeByName"));
         if (fn == nullptr || fn(o.sim_mode.c_str(), nullptr) != 0) {
@@ -125,17 +127,21 @@ std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
 
     if (o.keep_frames || !o.output_prefix.empty()) {
         r->frames.resize(o.frames);
+        std::vector<std::string> written;  // removed again when a later frame fails
         for (std::uint32_t k = 0; k < o.frames; ++k) {
             if (!copy_frame(sim, k, &r->frames[k])) {
                 std::fprintf(stderr, "  the link library is not the simulated module: the frames cannot be copied out\n");
+                remove_files(written);
                 return finish("copy of the frames", kNoSimMode);
             }
             if (o.output_prefix.empty()) continue;
             const std::string path = o.output_prefix + std::to_string(k) + ".raw";
             if (!write_raw_file(path, r->frames[k].data(), r->frames[k].size())) {
                 std::fprintf(stderr, "  cannot write %s\n", path.c_str());
+                remove_files(written);
                 return finish("write raw frames", kOutputFailed);
             }
+            written.push_back(path);
             std::printf("  frame %u: %d x %d samples (18 pictures of 128 x 2304 side by side) -> %s\n", k,
                         kTomoFrameWidth, kTomoFrameHeight, path.c_str());
         }

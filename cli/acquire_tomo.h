@@ -12,6 +12,7 @@ struct TomoAcquireOptions {
     std::string config;          // read by Tavirex_Init (link, boot) and Tavirex_Init_Tomo (the rest)
     std::uint32_t frames = 1;    // 1..3
     std::string output_prefix;   // "<prefix><k>.raw" per frame; empty: none written
+    std::string sim;             // the simulated module's path for its controls ("": the configuration's link library)
     std::string sim_mode;        // image mode of the simulated module ("" keeps it)
     long poll_limit = 20000;     // status polls per picture before giving up
     bool keep_frames = false;    // copy the frames into the result

@@ -12,6 +12,7 @@
 
 #include "acquire.h"
 #include "acquire_tomo.h"
+#include "checks.h"
 #include "common.h"
 #include "platform/system.h"
 #include "tavirex.h"
@@ -36,11 +37,13 @@ const char kMeasureOverrides[] =
 
 // One scan in `mode` through the library; the mean over the strips of each pixel
 // of the dark-corrected sensor. The processed image is turned by half a turn.
-bool measure(const std::string& config, const char* mode, const std::string& work, int repeats, std::vector<double>* mean) {
+bool measure(const std::string& config, const std::string& sim, const char* mode, const std::string& work, int repeats,
+             std::vector<double>* mean) {
     mean->assign(kPixels, 0.0);
     for (int n = 0; n < repeats; ++n) {
         TomoAcquireOptions o;
         o.config = config;
+        o.sim = sim;
         o.sim_mode = mode;
         o.process = true;
         o.processed = work;
@@ -80,7 +83,7 @@ void noisy_rows(const std::vector<double>& dark_spread, TomoTables* t) {
     }
 }
 
-bool tables_from_scans(const std::string& config, const std::string& folder, TomoTables* t) {
+bool tables_from_scans(const std::string& config, const std::string& sim, const std::string& folder, TomoTables* t) {
     const std::string work = folder + "calibrate-tomo.ini", image = folder + "calibrate-tomo.raw";
     std::ifstream in(config, std::ios::binary);
     std::stringstream text;
@@ -91,7 +94,7 @@ bool tables_from_scans(const std::string& config, const std::string& folder, Tom
     }
     std::vector<double> dark, flat;
     // Dark scans also show the noisy rows: their spread across the columns, per row.
-    const bool ok = measure(work, "dark", image, 2, &dark) && measure(work, "flat", image, 2, &flat);
+    const bool ok = measure(work, sim, "dark", image, 2, &dark) && measure(work, sim, "flat", image, 2, &flat);
     tvx::platform::remove_file(work.c_str());
     tvx::platform::remove_file(image.c_str());
     tvx::platform::remove_file((folder + "SegTomo00.dat").c_str());
@@ -160,41 +163,61 @@ bool write_noise_table(const std::string& path, const TomoTables& t) {
 }  // namespace
 
 int run_calibrate_tomo(const std::string& config, bool model, const std::string& sim) {
+    const char* cmd = "calibrate tomo";
     std::string folder = config_string(config, "REFFILE", "FOLDER");
     const std::string id = config_string(config, "SENSOR_ID", "SENSOR_ID");
     if (id.empty() || id.size() > 10) {
-        std::fprintf(stderr, "tavirex calibrate tomo: [SENSOR_ID] SENSOR_ID in %s must hold 1 to 10 characters\n",
-                     config.c_str());
-        return 2;
+        std::fprintf(stderr, "tavirex %s: [SENSOR_ID] SENSOR_ID in %s must hold 1 to 10 characters\n", cmd, config.c_str());
+        return kRefused;
     }
     // The library appends a separator to a folder that has none.
     if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += tvx::platform::path_separator();
+    const std::string base = folder + id;
+    const std::vector<std::string> tables{base + "a.tbl", base + "b.tbl", base + ".dat"};
+    std::vector<std::string> outputs = tables;
+    if (!model) outputs.insert(outputs.end(), {folder + "calibrate-tomo.ini", folder + "calibrate-tomo.raw"});
+    if (!output_files(cmd, outputs)) return kRefused;
     TomoTables t;
     if (model) {
         std::printf("tomographic tables from the sensor model of %s\n", sim.c_str());
         if (!tables_from_model(sim, &t)) return 1;
-    } else if (!tables_from_scans(config, folder, &t)) {
+    } else if (!tables_from_scans(config, sim, folder, &t)) {
         return 1;
     }
-    const std::string base = folder + id;
-    bool ok = true;
-    for (const auto& [path, written] : {std::pair{base + "a.tbl", write_table(base + "a.tbl", id, 'a', t.gain)},
-                                        std::pair{base + "b.tbl", write_table(base + "b.tbl", id, 'b', t.offset)},
-                                        std::pair{base + ".dat", write_noise_table(base + ".dat", t)}}) {
-        std::printf("  %s%s\n", path.c_str(), written ? "" : "  FAILED");
-        ok = ok && written;
+    // All three tables or none: a table that could not be written removes those written before it.
+    std::size_t written = 0;
+    while (written < tables.size() && (written == 0   ? write_table(tables[0], id, 'a', t.gain)
+                                       : written == 1 ? write_table(tables[1], id, 'b', t.offset)
+                                                      : write_noise_table(tables[2], t)))
+        ++written;
+    if (written < tables.size()) {
+        remove_files({tables.begin(), tables.begin() + static_cast<std::ptrdiff_t>(written)});
+        std::fprintf(stderr, "tavirex %s: the tables could not be written into %s; none was kept\n", cmd,
+                     folder.empty() ? "the current folder" : folder.c_str());
+        return 1;
     }
+    std::printf("  gain table %s, offset table %s: 2304 x 128 single-precision values\n", tables[0].c_str(),
+                tables[1].c_str());
+    std::printf("  noise-row table %s: %zu band(s)\n", tables[2].c_str(), t.band_row.size());
     for (std::size_t i = 0; i < t.band_row.size(); ++i)
         std::printf("    noisy rows %d..%d\n", t.band_row[i], t.band_row[i] + t.band_height[i] - 1);
-    return ok ? 0 : 1;
+    return 0;
 }
 
 int calibrate_tomo(const Args& args) {
-    if (!args.has("config")) {
-        std::fprintf(stderr, "tavirex calibrate tomo: --config FILE is required (it names FOLDER and SENSOR_ID)\n");
-        return 2;
+    const char* cmd = "calibrate tomo";
+    std::string config, sim;
+    if (!refuse_options(args, cmd, {"profile", "passes", "interval", "lag", "dark", "flat", "shading", "lines", "lateral"},
+                        "applies to pano and ceph only") ||
+        !config_option(args, cmd, &config))
+        return kRefused;
+    if (args.has("model")) {
+        sim = args.get("sim", sim_module_path());
+        if (!sim_module(cmd, sim)) return kRefused;
+    } else if (!sim_option(args, cmd, config, &sim)) {
+        return kRefused;
     }
-    return run_calibrate_tomo(args.get("config"), args.has("model"), args.get("sim", sim_module_path()));
+    return run_calibrate_tomo(config, args.has("model"), sim);
 }
 
 }  // namespace cli

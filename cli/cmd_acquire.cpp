@@ -5,22 +5,17 @@
 
 #include "acquire.h"
 #include "acquire_tomo.h"
+#include "checks.h"
 #include "common.h"
+#include "output_args.h"
+#include "platform/system.h"
 #include "tavirex.h"
+#include "tavirex_link.h"
 #include "tvxsim_control.h"
 
 namespace cli {
 
 namespace {
-
-bool parse_u32(const std::string& text, std::uint32_t* out) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    const unsigned long v = std::strtoul(text.c_str(), &end, 10);
-    if (*end != '\0' || v > 0xFFFFFFFFul || text[0] == '-') return false;
-    *out = static_cast<std::uint32_t>(v);
-    return true;
-}
 
 // Chooses the image mode of the simulated module through its control entry.
 std::int32_t set_sim_mode(const SimControl& sim, const std::string& mode, const std::string& replay) {
@@ -37,7 +32,9 @@ std::int32_t set_sim_mode(const SimControl& sim, const std::string& mode, const 
     return 0;
 }
 
-std::int32_t wait_for_exposure(long limit, bool progress) {
+std::int32_t wait_for_exposure(long limit, bool wanted) {
+    // Carriage returns redraw the line on a terminal; in a log they are noise.
+    const bool progress = wanted && tvx::platform::is_terminal(stderr);
     unsigned char picture = 0;
     static const char kSpin[] = "|/-\\";
     for (long polls = 1; polls <= limit; ++polls) {
@@ -62,6 +59,7 @@ std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
     auto fail = [&](const char* stage, std::int32_t code) {
         r->code = code;
         r->failed_stage = stage;
+        name_configured_files(o.config, code);
         return code;
     };
     std::int32_t rc = stage("Tavirex_Init", [&] { return Tavirex_Init(o.config.c_str(), 1); });
@@ -78,7 +76,7 @@ std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
         stage("Tavirex_SetDeviceFree", [] { return Tavirex_SetDeviceFree(); });
         return code == 0 ? 0 : fail(stage_name, code);
     };
-    const SimControl sim(o.config);
+    const SimControl sim(o.config, o.sim);
     if (!o.sim_mode.empty() && (rc = set_sim_mode(sim, o.sim_mode, o.replay)) != 0) return finish("image mode", rc);
 
     if (o.ceph) {
@@ -142,31 +140,31 @@ std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
     return finish("", 0);
 }
 
+std::string process_command(const AcquireOptions& o) {
+    std::string line = "tavirex process --config " + o.config + " --profile " + o.profile + " --raw " + o.output;
+    if (o.ceph) line += o.lateral ? " --mode ceph --lateral" : " --mode ceph";
+    if (!o.ceph) line += " --passes " + std::to_string(o.passes);
+    if (o.interval != 10) line += " --interval " + std::to_string(o.interval);
+    if (o.lag != 100) line += " --lag " + std::to_string(o.lag);
+    return line + " --out FILE";
+}
+
 namespace {
 
 int acquire_tomo_command(const Args& args) {
+    const char* cmd = "acquire tomo";
     TomoAcquireOptions o;
-    if (!args.has("config")) {
-        std::fprintf(stderr, "tavirex acquire tomo: --config FILE is required\n");
-        return 2;
-    }
-    for (const char* panoramic : {"profile", "passes", "interval", "lag", "replay", "lateral"}) {
-        if (args.has(panoramic)) {
-            std::fprintf(stderr, "tavirex acquire tomo: --%s applies to pano and ceph only\n", panoramic);
-            return 2;
-        }
-    }
-    o.config = args.get("config");
+    if (!refuse_options(args, cmd, {"profile", "passes", "interval", "lag", "replay", "lateral"},
+                        "applies to pano and ceph only") ||
+        !config_option(args, cmd, &o.config) || !option_int(args, cmd, "frames", 1u, &o.frames, 1, 3) ||
+        !option_int(args, cmd, "poll-limit", 20000L, &o.poll_limit, 1) || !sim_mode_option(args, cmd, false, &o.sim_mode) ||
+        !sim_option(args, cmd, o.config, &o.sim))
+        return kRefused;
     o.output_prefix = args.get("out", "tomo-frame");
-    o.sim_mode = args.get("sim-mode");
+    std::vector<std::string> frames;
+    for (std::uint32_t k = 0; k < o.frames; ++k) frames.push_back(o.output_prefix + std::to_string(k) + ".raw");
+    if (!output_files(cmd, frames)) return kRefused;
     o.progress = !args.has("quiet");
-    std::uint32_t limit = 20000;
-    if ((args.has("frames") && (!parse_u32(args.get("frames"), &o.frames) || o.frames < 1 || o.frames > 3)) ||
-        (args.has("poll-limit") && (!parse_u32(args.get("poll-limit"), &limit) || limit == 0))) {
-        std::fprintf(stderr, "tavirex acquire tomo: --frames takes 1, 2 or 3, --poll-limit a positive number\n");
-        return 2;
-    }
-    o.poll_limit = static_cast<long>(limit);
     std::printf("acquire tomographic, %u frame%s\n", o.frames, o.frames == 1 ? "" : "s");
     TomoAcquireResult result;
     const std::int32_t rc = acquire_tomo(o, &result);
@@ -186,7 +184,8 @@ int acquire_tomo_command(const Args& args) {
 int cmd_acquire(int argc, char** argv) {
     Args args;
     if (!parse_args(argc, argv, 2,
-                    {"config", "profile", "passes", "interval", "lag", "out", "sim-mode", "replay", "poll-limit", "frames"},
+                    {"config", "profile", "passes", "interval", "lag", "out", "sim", "sim-mode", "replay", "poll-limit",
+                     "frames"},
                     {"lateral", "quiet"}, &args))
         return 2;
     if (args.help) {
@@ -197,20 +196,24 @@ int cmd_acquire(int argc, char** argv) {
             "Tavirex_SetSensMduInit_Pano/_Ceph, Tavirex_SetParamforPictEx(_Ceph), Tavirex_SetWaitXExpose,\n"
             "Tavirex_CheckPictStatus until the picture bit shows, Tavirex_GetImageDataEx, Tavirex_ResetAll,\n"
             "Tavirex_SetDeviceFree; prints each stage with its duration and writes the raw readout\n"
-            "(width x height 16-bit little-endian samples, 4096 x 1536 panoramic, 3500 x 2304 cephalometric).\n\n"
+            "(width x height 16-bit little-endian samples, 4096 x 1536 panoramic, 3500 x 2304 cephalometric),\n"
+            "then the `tavirex process` command that processes it: the readout does not record the pass\n"
+            "count, the profile, the interval or the lag, and processing needs the same ones.\n\n"
             "options:\n"
             "  --config FILE      configuration (INI)\n"
-            "  --profile FILE     speed profile, one speed per line\n"
-            "  --passes N         panoramic passes 1..4 (default 1; cephalometric always 1)\n"
-            "  --interval MS      speed sample interval (default 10)\n"
-            "  --lag MS           time lag before the first picture line (default 100)\n"
+            "  --profile FILE     speed profile, one speed (greater than 0) per line\n"
+            "  --passes N         panoramic passes 1..4 (default 1)\n"
+            "  --interval MS      speed sample interval 1..65535 (default 10)\n"
+            "  --lag MS           time lag before the first picture line 0..65535 (default 100)\n"
             "  --out FILE         raw readout file (default pano.raw or ceph.raw)\n"
             "  --lateral          cephalometric lateral view (default frontal)\n"
-            "  --sim-mode NAME    simulated module only: phantom, flat, dark, ramp\n"
+            "  --sim PATH         the simulated module for its controls (default: the configuration's\n"
+            "                     [DLL] FILENAME; it must be that module)\n"
+            "  --sim-mode NAME    simulated module only: phantom, flat, dark, ramp, replay\n"
             "  --replay FILE      simulated module only: deliver this recorded readout (a file written\n"
             "                     by acquire, or 2304 module rows of 8192 bytes)\n"
             "  --poll-limit N     status polls before giving up (default 200000)\n"
-            "  --quiet            no progress indicator\n\n"
+            "  --quiet            no progress indicator (there is none unless standard error is a terminal)\n\n"
             "tomo takes the frames of a tomographic scan in the host's call order: Tavirex_Init and\n"
             "Tavirex_SetCommInit (link, boot), Tavirex_Init_Tomo, Tavirex_SetSensMdulInit_Tomo,\n"
             "Tavirex_SetParamforPictEx_Tomo, Tavirex_SetWaitXExpose_Tomo, then 18 pictures per frame (each\n"
@@ -219,52 +222,53 @@ int cmd_acquire(int argc, char** argv) {
             "Tavirex_GetEXTIMEandECTIME_Tomo; then Tavirex_GetImageDataEx_Tomo, Tavirex_ResetAll_Tomo and\n"
             "Tavirex_SetDeviceFree_Tomo. Frame k is written to PREFIXk.raw (default tomo-frame0.raw ...):\n"
             "its 18 pictures of 128 x 2304 samples side by side, 2304 x 2304 16-bit little-endian samples\n"
-            "of 13 bits.\n"
+            "of 13 bits. It also takes --sim, --sim-mode (not replay) and --poll-limit.\n"
             "  --frames N         frames 1..3 (default 1)\n");
         return 0;
     }
-    AcquireOptions o;
     if (args.positional.size() == 1 && args.positional[0] == "tomo") return acquire_tomo_command(args);
     if (args.positional.size() != 1 || (args.positional[0] != "pano" && args.positional[0] != "ceph")) {
         std::fprintf(stderr, "tavirex acquire: say pano, ceph or tomo (see --help)\n");
-        return 2;
+        return kRefused;
     }
-    if (args.has("frames")) {
-        std::fprintf(stderr, "tavirex acquire: --frames applies to tomo only\n");
-        return 2;
-    }
+    AcquireOptions o;
     o.ceph = args.positional[0] == "ceph";
-    if (!args.has("config") || !args.has("profile")) {
-        std::fprintf(stderr, "tavirex acquire: --config FILE and --profile FILE are required\n");
-        return 2;
+    const char* cmd = o.ceph ? "acquire ceph" : "acquire pano";
+    if (!refuse_options(args, cmd, {"frames"}, "applies to tomo only") ||
+        !refuse_options(args, cmd, {o.ceph ? "passes" : "lateral"},
+                        o.ceph ? "applies to pano only (a cephalometric picture is one pass)" : "applies to ceph only") ||
+        !config_option(args, cmd, &o.config))
+        return kRefused;
+    if (!args.has("profile")) {
+        std::fprintf(stderr, "tavirex %s: --profile FILE is required\n", cmd);
+        return kRefused;
     }
-    o.config = args.get("config");
     o.profile = args.get("profile");
+    long limit = 0;
+    if (!speed_profile(cmd, o.profile) || !option_int(args, cmd, "passes", 1u, &o.passes, 1, TAVIREX_MAX_PASSES) ||
+        !option_int(args, cmd, "interval", 10u, &o.interval, 1, 65535) ||
+        !option_int(args, cmd, "lag", 100u, &o.lag, 0, 65535) ||
+        !option_int(args, cmd, "poll-limit", 200000L, &limit, 1) ||
+        !sim_mode_option(args, cmd, true, &o.sim_mode) || !sim_option(args, cmd, o.config, &o.sim))
+        return kRefused;
+    o.poll_limit = limit;
     o.lateral = args.has("lateral");
     o.progress = !args.has("quiet");
     o.output = args.get("out", o.ceph ? "ceph.raw" : "pano.raw");
-    o.sim_mode = args.get("sim-mode");
     o.replay = args.get("replay");
+    if (o.sim_mode == "replay" && o.replay.empty()) {
+        std::fprintf(stderr, "tavirex %s: --sim-mode replay needs --replay FILE\n", cmd);
+        return kRefused;
+    }
     if (!o.replay.empty()) {
         if (!o.sim_mode.empty() && o.sim_mode != "replay") {
-            std::fprintf(stderr, "tavirex acquire: --replay goes with --sim-mode replay or alone\n");
-            return 2;
+            std::fprintf(stderr, "tavirex %s: --replay goes with --sim-mode replay or alone\n", cmd);
+            return kRefused;
         }
         o.sim_mode = "replay";
+        if (!recorded_readout(cmd, o.replay, o.ceph)) return kRefused;
     }
-    std::uint32_t limit = 200000;
-    if ((args.has("passes") && !parse_u32(args.get("passes"), &o.passes)) ||
-        (args.has("interval") && !parse_u32(args.get("interval"), &o.interval)) ||
-        (args.has("lag") && !parse_u32(args.get("lag"), &o.lag)) ||
-        (args.has("poll-limit") && (!parse_u32(args.get("poll-limit"), &limit) || limit == 0))) {
-        std::fprintf(stderr, "tavirex acquire: --passes, --interval, --lag and --poll-limit take unsigned numbers\n");
-        return 2;
-    }
-    o.poll_limit = static_cast<long>(limit);
-    if (o.lateral && !o.ceph) {
-        std::fprintf(stderr, "tavirex acquire: --lateral applies to ceph only\n");
-        return 2;
-    }
+    if (!output_files(cmd, {o.output})) return kRefused;
     std::printf("acquire %s%s\n", o.ceph ? "cephalometric" : "panoramic", o.ceph ? (o.lateral ? " (lateral)" : " (frontal)") : "");
     AcquireResult result;
     const std::int32_t rc = acquire(o, &result);
@@ -276,6 +280,7 @@ int cmd_acquire(int argc, char** argv) {
                                           : explain(rc));
         return 1;
     }
+    std::printf("to process this readout the way it was taken: %s\n", process_command(o).c_str());
     return 0;
 }
 

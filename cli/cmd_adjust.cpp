@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "checks.h"
 #include "common.h"
 #include "output_args.h"
 #include "tavirex.h"
@@ -19,15 +20,19 @@ int cmd_adjust(int argc, char** argv) {
             "Defaults 1, 1, 0 leave the bitmap as it is.\n");
         return 0;
     }
-    if (!positionals(args, 1, "adjust", "BMP")) return 2;
+    const char* cmd = "adjust";
     double gamma = 1.0, contrast = 1.0, brightness = 0.0;
-    if (!option_double(args, "adjust", "gamma", 1.0, &gamma) ||
-        !option_double(args, "adjust", "contrast", 1.0, &contrast) ||
-        !option_double(args, "adjust", "brightness", 0.0, &brightness))
-        return 2;
+    // The library's ranges, named here: it reports any of them with one code.
+    if (!positionals(args, 1, cmd, "BMP") || !option_double(args, cmd, "gamma", 1.0, &gamma, 0.01, 5.0) ||
+        !option_double(args, cmd, "contrast", 1.0, &contrast, 0.0, 2.0) ||
+        !option_double(args, cmd, "brightness", 0.0, &brightness, -100.0, 100.0) ||
+        !input_file(cmd, "bitmap", args.positional[0]))
+        return kRefused;
     const std::string bmp = args.positional[0];
-    return exit_status(stage("Tavirex_BitmapChange",
-                             [&] { return Tavirex_BitmapChange(bmp.c_str(), gamma, contrast, brightness); }));
+    const std::int32_t rc = stage("Tavirex_BitmapChange", [&] { return Tavirex_BitmapChange(bmp.c_str(), gamma, contrast, brightness); });
+    if (rc == TAVIREX_E_OUTPUT_FILE)
+        std::fprintf(stderr, "tavirex adjust: %s is not an uncompressed 8-bit bitmap that can be rewritten; it is unchanged\n", bmp.c_str());
+    return exit_status(rc);
 }
 
 }  // namespace cli

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "checks.h"
 #include "common.h"
 #include "output_args.h"
 #include "tavirex.h"
@@ -20,36 +21,49 @@ int cmd_bitmap(int argc, char** argv) {
             "usage: tavirex bitmap RAW BMP --width W --height H [--mapping window|plain|gamma|gamma3]\n"
             "                      [--distance K --gain G] [--gamma X --offset X --slope X]\n"
             "                      [--center C --window-width W | --auto-window]\n\n"
-            "Reads the raw image file RAW (W x H 16-bit little-endian words) and writes the 8-bit\n"
+            "Reads the raw image file RAW (W x H 16-bit little-endian words, exactly) and writes the 8-bit\n"
             "greyscale bitmap BMP. Mappings:\n"
             "  window  (default) Tavirex_SaveBitmapWindow: the display window, inverted; the window is\n"
-            "          --center/--window-width (default 2048/4096) or, with --auto-window, the span of\n"
-            "          the data (Tavirex_SetWindowPosAuto)\n"
+            "          --center/--window-width (default 2048/4096, width at least 1) or, with\n"
+            "          --auto-window, the span of the data (Tavirex_SetWindowPosAuto)\n"
             "  plain   Tavirex_SaveBitmap: inverted, 16 data units per grey level\n"
             "  gamma   Tavirex_SaveBitmap2: grey = ((v x slope + offset grey levels) / max)^gamma x 255\n"
             "  gamma3  Tavirex_SaveBitmap3: the same on the data raised by 1024, not inverted\n"
-            "--distance and --gain (percent) switch the detail enhancement filter on when both are\n"
-            "non-zero (gamma3 always filters). Defaults: gamma 1, offset 0, slope 1.\n");
+            "--distance 1..255 and --gain 1..65535 (percent), given together, switch the detail enhancement\n"
+            "filter on (gamma3 always filters). --gamma (greater than 0, default 1), --offset (default 0)\n"
+            "and --slope (default 1) apply to gamma and gamma3 only; --center, --window-width and\n"
+            "--auto-window to window only.\n");
         return 0;
     }
-    if (!positionals(args, 2, "bitmap", "RAW BMP")) return 2;
+    const char* cmd = "bitmap";
+    if (!positionals(args, 2, cmd, "RAW BMP")) return kRefused;
+    const std::string mapping = args.get("mapping", "window");
+    if (mapping != "window" && mapping != "plain" && mapping != "gamma" && mapping != "gamma3") {
+        std::fprintf(stderr, "tavirex bitmap: --mapping takes window, plain, gamma or gamma3, not '%s'\n", mapping.c_str());
+        return kRefused;
+    }
+    const bool window = mapping == "window", gamma_mapping = mapping == "gamma" || mapping == "gamma3";
+    if ((!window && !refuse_options(args, cmd, {"center", "window-width", "auto-window"}, "applies to --mapping window only")) ||
+        (!gamma_mapping && !refuse_options(args, cmd, {"gamma", "offset", "slope"}, "applies to --mapping gamma and gamma3 only")) ||
+        (args.has("auto-window") &&
+         !refuse_options(args, cmd, {"center", "window-width"}, "goes without --auto-window (it sets the window from the data)")))
+        return kRefused;
     std::int32_t width = 0, height = 0, distance = 0, gain = 0, center = 0, windowWidth = 0;
     double gamma = 1.0, offset = 0.0, slope = 1.0;
-    if (!option_int(args, "bitmap", "width", -1, &width) || !option_int(args, "bitmap", "height", -1, &height) ||
-        !option_int(args, "bitmap", "distance", 0, &distance) || !option_int(args, "bitmap", "gain", 0, &gain) ||
-        !option_int(args, "bitmap", "center", 2048, &center) ||
-        !option_int(args, "bitmap", "window-width", 4096, &windowWidth) ||
-        !option_double(args, "bitmap", "gamma", 1.0, &gamma) || !option_double(args, "bitmap", "offset", 0.0, &offset) ||
-        !option_double(args, "bitmap", "slope", 1.0, &slope))
-        return 2;
-    if (!args.has("width") || !args.has("height")) {
-        std::fprintf(stderr, "tavirex bitmap: --width and --height are required\n");
-        return 2;
+    if (!option_int(args, cmd, "width", 0, &width) || !option_int(args, cmd, "height", 0, &height) ||
+        !filter_options(args, cmd, &distance, &gain) || !option_int(args, cmd, "center", 2048, &center) ||
+        !option_int(args, cmd, "window-width", 4096, &windowWidth, 1) ||
+        !option_double(args, cmd, "gamma", 1.0, &gamma) || !option_double(args, cmd, "offset", 0.0, &offset) ||
+        !option_double(args, cmd, "slope", 1.0, &slope))
+        return kRefused;
+    if (!(gamma > 0)) {
+        std::fprintf(stderr, "tavirex bitmap: --gamma must be greater than 0\n");
+        return kRefused;
     }
-    const std::string mapping = args.get("mapping", "window");
     const std::string raw = args.positional[0], bmp = args.positional[1];
+    if (!raw_image(cmd, raw, width, height) || !output_files(cmd, {bmp})) return kRefused;
     std::int32_t rc = 0;
-    if (mapping == "window") {
+    if (window) {
         if (args.has("auto-window")) {
             rc = stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(raw.c_str(), width, height); });
             if (rc != 0) return 1;
@@ -68,15 +82,12 @@ int cmd_bitmap(int argc, char** argv) {
         rc = stage("Tavirex_SaveBitmap2", [&] {
             return Tavirex_SaveBitmap2(raw.c_str(), width, height, distance, gain, gamma, offset, slope, bmp.c_str());
         });
-    } else if (mapping == "gamma3") {
+    } else {
         rc = stage("Tavirex_SaveBitmap3", [&] {
             return Tavirex_SaveBitmap3(raw.c_str(), width, height, distance, gain, gamma, offset, slope, bmp.c_str());
         });
-    } else {
-        std::fprintf(stderr, "tavirex bitmap: unknown mapping '%s' (window, plain, gamma, gamma3)\n", mapping.c_str());
-        return 2;
     }
-    return exit_status(rc);
+    return exit_status(rc, cmd, bmp);
 }
 
 }  // namespace cli

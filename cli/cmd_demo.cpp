@@ -1,15 +1,20 @@
 // tavirex demo: the library against the simulated sensor module, from a
-// fresh folder to calibrated panoramic and cephalometric readouts.
-#include <cerrno>
+// fresh folder to calibrated panoramic, cephalometric and tomographic pictures;
+// it ends with a list of the files it leaves, each with what it is.
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "acquire.h"
 #include "acquire_tomo.h"
 #include "calibration.h"
+#include "checks.h"
 #include "common.h"
+#include "output_args.h"
 #include "platform/system.h"
 #include "tavirex.h"
+#include "tavirex_link.h"
 
 
 namespace cli {
@@ -19,13 +24,6 @@ int run_info(const char* config);
 namespace {
 
 bool make_dir(const std::string& dir) { return tvx::platform::make_directory(dir.c_str()); }
-
-bool write_file(const std::string& path, const std::string& content) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    return std::fclose(f) == 0 && ok;
-}
 
 // Deterministic stand-in bytes: the simulated module accepts any program.
 std::string program_bytes(const char* header, std::size_t size, unsigned seed) {
@@ -83,12 +81,12 @@ std::string speed_profile(int cruise_samples) {
 constexpr std::int32_t kDemoFilterDistance = 8;
 constexpr std::int32_t kDemoFilterGain = 60;
 
-std::string configuration(const std::string& dir, const char* mode) {
+std::string configuration(const std::string& dir, const std::string& sim, const char* mode) {
     std::string ad;
     for (int n = 1; n <= 3; ++n)
         ad += "[AD" + std::to_string(n) + "SET]\r\nACTION_D0=1\r\nACTION_D5=1\r\nCONTROL_D3=1\r\nPxGAGain=32\r\n";
     return std::string("; Tavirex demo configuration (") + mode + "): the simulated sensor module\r\n"
-           "[DLL]\r\nFILENAME=" + sim_module_path() + "\r\n"
+           "[DLL]\r\nFILENAME=" + sim + "\r\n"
            "[LOADPROG]\r\nFLG_BOOT=1\r\nBOOT=" + dir + "boot.bin\r\nFPGA=" + dir + "fpga_pano.hex\r\nFPGA_CEPH=" + dir +
            "fpga_ceph.hex\r\n"
            "[PICTCNTL]\r\nIPADDRESS=192.168.10.20\r\nLANTIMEOUT=5000\r\nLANRETRY=5\r\nINITVALUE=1\r\n"
@@ -96,17 +94,19 @@ std::string configuration(const std::string& dir, const char* mode) {
            "[DELSHADW]\r\nCALIBDATA=" + dir + "shading_pano.bin\r\nCALIBDATA_CEPH=" + dir + "shading_ceph.bin\r\n"
            "[CORRINJLINE]\r\nCORRLINEDATA=" + dir + "lines_" + mode + ".bin\r\n" + ad +
            "[ExOption]\r\nPictLineNum=2\r\nPictLineColor=0\r\n"
+           // The lateral view's histogram cut (default 0: none, which leaves the skull white) as the frontal one's.
+           "[XMANYSIDECUTPERCENTAGE_SOKU]\r\nCEPH=1\r\n"
            "[INIT_WINDOW]\r\nWINDOW_CENTER=2048\r\nWINDOW_WIDTH=4096\r\n";
 }
 
 // The tomographic configuration: both calls read it (Tavirex_Init the link and
 // boot keys, Tavirex_Init_Tomo the rest); strip cuts and overlay that fit the
 // simulated sensor's 16 shared columns at binning 2.
-std::string tomo_configuration(const std::string& dir) {
+std::string tomo_configuration(const std::string& dir, const std::string& sim) {
     std::string cuts = "[PUTIMAGES]\r\nOVERLAY=4\r\nAVERAGE=50\r\n";
     for (int s = 0; s < 8; ++s) cuts += "LEFTCUT" + std::to_string(s) + "=4\r\nRIGHTCUT" + std::to_string(s) + "=4\r\n";
     return "; Tavirex demo configuration (tomo): the simulated sensor module\r\n"
-           "[DLL]\r\nFILENAME=" + sim_module_path() + "\r\n"
+           "[DLL]\r\nFILENAME=" + sim + "\r\n"
            "[LOADPROG]\r\nFLG_BOOT=1\r\nBOOT=" + dir + "boot.bin\r\nFLG_FPGA=1\r\nFPGA=" + dir + "fpga_tomo.hex\r\n"
            "[PICTCNTL]\r\nIPADDRESS=192.168.10.20\r\nLANRETRY=5\r\nINITVALUE=34\r\nTIMERSET_XRAY=100\r\n"
            "TIMERSET_DC=450\r\n[WAITTIME]\r\nEXPOS2DC=20\r\nDC2EXPOS=20\r\n[BINNING]\r\nPIXEL=2\r\n"
@@ -114,72 +114,57 @@ std::string tomo_configuration(const std::string& dir) {
            "[ExOption]\r\nPictLineNum=2\r\nPictLineColor=0\r\n";
 }
 
-// Three tomographic frames: calibration of the strip sensor, the scan, processing,
-// the display window from the data, the bitmap with the P and A markers.
-int tomo_picture(const std::string& dir) {
-    const std::string config = dir + "tavirex-tomo.ini";
-    std::printf("\n== tomographic calibration (dark and flat-field scans)\n");
-    if (run_calibrate_tomo(config, false, sim_module_path()) != 0) {
-        std::printf("measurement failed: tables from the simulated module's sensor model instead\n");
-        if (run_calibrate_tomo(config, true, sim_module_path()) != 0) return 1;
-    }
-    std::printf("\n== tomographic picture (3 frames)\n");
-    TomoAcquireOptions o;
-    o.config = config;
-    o.frames = 3;
-    o.sim_mode = "phantom";
-    o.process = true;
-    o.processed = dir + "tomo.raw";
-    TomoAcquireResult r;
-    std::int32_t rc = acquire_tomo(o, &r);
-    if (rc != 0) {
-        std::printf("tomographic picture failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
-                    rc <= kNoExposure ? "see above" : explain(rc));
-        return 1;
-    }
-    const std::int32_t w = r.processed_width, h = r.processed_height;
-    const std::string bmp = dir + "tomo.bmp";
-    std::printf("  processed image %ld x %ld -> %s\n", static_cast<long>(w), static_cast<long>(h), o.processed.c_str());
-    rc = stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(o.processed.c_str(), w, h); });
-    if (rc == 0)
-        rc = stage("Tavirex_SaveBitmapWindow", [&] {
-            return Tavirex_SaveBitmapWindow(o.processed.c_str(), w, h, kDemoFilterDistance, kDemoFilterGain, bmp.c_str());
-        });
-    if (rc == 0) rc = stage("Tavirex_MarkingInBitmap_Tomo (P, A)", [&] { return Tavirex_MarkingInBitmap_Tomo(bmp.c_str(), 1); });
-    if (rc != 0) return 1;
-    std::printf("  bitmap -> %s\n", bmp.c_str());
-    return 0;
-}
+// The demo's folder (absolute, with a trailing separator), its module and the
+// files it leaves there, each with what it is.
+struct Demo {
+    std::string dir, sim;
+    std::vector<std::pair<std::string, std::string>> files;  // (name in dir, what it is)
+
+    void keep(const std::string& name, const std::string& what) { files.emplace_back(name, what); }
+};
+
+std::string size_text(std::int64_t w, std::int64_t h) { return std::to_string(w) + " x " + std::to_string(h); }
 
 // Measures the calibration through the library; falls back to the module's sensor model.
-void calibrate(const std::string& dir, bool ceph) {
+void calibrate(Demo& d, bool ceph) {
     CalibrateRequest q;
     q.ceph = ceph;
     q.source = "acquire";
-    q.acquire.config = dir + (ceph ? "tavirex-ceph.ini" : "tavirex-pano.ini");
-    q.acquire.profile = dir + (ceph ? "speed_ceph.txt" : "speed_pano.txt");
+    q.acquire.config = d.dir + (ceph ? "tavirex-ceph.ini" : "tavirex-pano.ini");
+    q.acquire.profile = d.dir + (ceph ? "speed_ceph.txt" : "speed_pano.txt");
     q.acquire.passes = 1;
+    q.acquire.lateral = ceph;
     q.acquire.progress = false;
-    q.shading = dir + (ceph ? "shading_ceph.bin" : "shading_pano.bin");
-    q.lines = dir + (ceph ? "lines_ceph.bin" : "lines_pano.bin");
-    q.sim_path = sim_module_path();
-    std::printf("\n== %s calibration (dark and flat-field pictures)\n", ceph ? "cephalometric" : "panoramic");
-    if (run_calibrate(q) == 0) return;
-    std::printf("measurement failed: calibration from the simulated module's sensor model instead\n");
-    q.source = "model";
-    run_calibrate(q);
+    q.shading = d.dir + (ceph ? "shading_ceph.bin" : "shading_pano.bin");
+    q.lines = d.dir + (ceph ? "lines_ceph.bin" : "lines_pano.bin");
+    q.sim_path = d.sim;
+    const char* mode = ceph ? "cephalometric" : "panoramic";
+    std::printf("\n== %s calibration (dark and flat-field pictures)\n", mode);
+    if (run_calibrate(q) != 0) {
+        std::printf("measurement failed: calibration from the simulated module's sensor model instead\n");
+        q.source = "model";
+        if (run_calibrate(q) != 0) return;
+    }
+    const int rows = ceph ? TAVIREX_CEPH_ROWS : TAVIREX_PANO_ROWS;
+    d.keep(q.shading.substr(d.dir.size()),
+           std::string("shading calibration, ") + mode + ": " + std::to_string(rows) +
+               " tables of 4096 16-bit words, one per sensor row");
+    d.keep(q.lines.substr(d.dir.size()), std::string("line table, ") + mode + ": the sensor rows that lost their sensitivity");
 }
 
 // Processing, display window, bitmap and side marker for the picture that the
 // acquisition left in the library, as the host does after a readout.
-int finish_picture(const std::string& dir, bool ceph) {
-    const std::string raw = dir + (ceph ? "ceph_processed.raw" : "pano_processed.raw");
-    const std::string bmp = dir + (ceph ? "ceph.bmp" : "pano.bmp");
+int finish_picture(Demo& d, const AcquireOptions& o) {
+    const std::string name = o.ceph ? "ceph" : "pano";
+    const std::string raw = d.dir + name + "_processed.raw", bmp = d.dir + name + ".bmp";
     std::uint32_t width = 0, height = 0;
     std::int32_t rc = stage("Tavirex_ImageProcessingEx", [&] {
         return Tavirex_ImageProcessingEx(raw.c_str(), &width, &height);
     });
-    if (rc != 0) return rc;
+    if (rc != 0) {
+        name_configured_files(o.config, rc);
+        return rc;
+    }
     std::printf("  processed image %lu x %lu -> %s\n", static_cast<unsigned long>(width),
                 static_cast<unsigned long>(height), raw.c_str());
     const auto w = static_cast<std::int32_t>(width), h = static_cast<std::int32_t>(height);
@@ -194,74 +179,160 @@ int finish_picture(const std::string& dir, bool ceph) {
     rc = stage("Tavirex_MarkingInBitmap (L)", [&] { return Tavirex_MarkingInBitmap(bmp.c_str(), 1); });
     if (rc != 0) return rc;
     std::printf("  bitmap -> %s\n", bmp.c_str());
+    // The readout alone does not say how it was taken, and the width depends on it.
+    std::printf("  the readout does not record its set-up; processed again the way it was taken:\n    %s\n",
+                process_command(o).c_str());
+    const std::string passes = o.ceph ? std::string("one pass") : std::to_string(o.passes) + " passes";
+    d.keep(name + ".raw", "raw readout: " +
+                              (o.ceph ? size_text(TAVIREX_CEPH_LINES, TAVIREX_CEPH_ROWS)
+                                      : size_text(TAVIREX_PANO_LINES, TAVIREX_PANO_ROWS)) +
+                              " 16-bit samples, " + (o.ceph ? "lateral view" : passes + " side by side"));
+    d.keep(name + "_processed.raw", "processed image: " + size_text(w, h) + " 16-bit words, the picture lines of " +
+                                        passes + (o.ceph ? "" : " with a band between them"));
+    d.keep(name + ".bmp", "8-bit bitmap " + size_text(w, h) + ": display window from the data, detail filter, L marker");
     return 0;
+}
+
+// Three tomographic frames: calibration of the strip sensor, the scan, processing,
+// the display window from the data, the bitmap with the P and A markers.
+int tomo_picture(Demo& d) {
+    const std::string config = d.dir + "tavirex-tomo.ini";
+    std::printf("\n== tomographic calibration (dark and flat-field scans)\n");
+    if (run_calibrate_tomo(config, false, d.sim) != 0) {
+        std::printf("measurement failed: tables from the simulated module's sensor model instead\n");
+        if (run_calibrate_tomo(config, true, d.sim) != 0) return 1;
+    }
+    d.keep("TVXSIM01a.tbl", "tomographic gain table: 2304 x 128 single-precision factors");
+    d.keep("TVXSIM01b.tbl", "tomographic offset table: 2304 x 128 single-precision offsets");
+    d.keep("TVXSIM01.dat", "tomographic noise-row table: the rows the noise-row step repairs");
+    std::printf("\n== tomographic picture (3 frames)\n");
+    TomoAcquireOptions o;
+    o.config = config;
+    o.frames = 3;
+    o.sim_mode = "phantom";
+    o.process = true;
+    o.processed = d.dir + "tomo.raw";
+    TomoAcquireResult r;
+    std::int32_t rc = acquire_tomo(o, &r);
+    // The export writes each frame as processed beside its output; the joined image holds them.
+    for (int k = 0; k < 3; ++k) remove_files({d.dir + "SegTomo0" + std::to_string(k) + ".dat"});
+    if (rc != 0) {
+        std::printf("tomographic picture failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
+                    rc <= kNoExposure ? "see above" : explain(rc));
+        return 1;
+    }
+    const std::int32_t w = r.processed_width, h = r.processed_height;
+    const std::string bmp = d.dir + "tomo.bmp";
+    std::printf("  processed image %ld x %ld -> %s (SegTomo00.dat .. SegTomo02.dat, each frame as the export\n"
+                "  wrote it beside the image, removed: the image holds them)\n",
+                static_cast<long>(w), static_cast<long>(h), o.processed.c_str());
+    rc = stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(o.processed.c_str(), w, h); });
+    if (rc == 0)
+        rc = stage("Tavirex_SaveBitmapWindow", [&] {
+            return Tavirex_SaveBitmapWindow(o.processed.c_str(), w, h, kDemoFilterDistance, kDemoFilterGain, bmp.c_str());
+        });
+    if (rc == 0) rc = stage("Tavirex_MarkingInBitmap_Tomo (P, A)", [&] { return Tavirex_MarkingInBitmap_Tomo(bmp.c_str(), 1); });
+    if (rc != 0) {
+        remove_files({o.processed, bmp});
+        return 1;
+    }
+    std::printf("  bitmap -> %s\n", bmp.c_str());
+    d.keep("tomo.raw", "processed tomographic image: " + size_text(w, h) + " 16-bit words, 3 frames side by side");
+    d.keep("tomo.bmp", "8-bit bitmap " + size_text(w, h) + ": display window from the data, detail filter, P and A markers");
+    return 0;
+}
+
+// A panoramic picture of 2 passes or a lateral cephalometric one (the simulated
+// skull is seen from the side), processed into its bitmap.
+int picture(Demo& d, bool ceph) {
+    AcquireOptions o;
+    o.ceph = ceph;
+    o.lateral = ceph;
+    o.config = d.dir + (ceph ? "tavirex-ceph.ini" : "tavirex-pano.ini");
+    o.profile = d.dir + (ceph ? "speed_ceph.txt" : "speed_pano.txt");
+    o.passes = ceph ? 1 : 2;
+    o.output = d.dir + (ceph ? "ceph.raw" : "pano.raw");
+    o.sim_mode = "phantom";
+    std::printf("\n== %s\n", ceph ? "cephalometric picture (lateral view)" : "panoramic picture (2 passes)");
+    AcquireResult r;
+    const std::int32_t rc = acquire(o, &r);
+    if (rc != 0) {
+        std::printf("acquisition failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
+                    rc <= kNoExposure ? "see above" : explain(rc));
+        return 1;
+    }
+    if (finish_picture(d, o) == 0) return 0;
+    const std::string name = d.dir + (ceph ? "ceph" : "pano");
+    remove_files({o.output, name + "_processed.raw", name + ".bmp"});
+    return 1;
 }
 
 }  // namespace
 
 int cmd_demo(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"out"}, {}, &args)) return 2;
+    if (!parse_args(argc, argv, 2, {"out", "sim"}, {}, &args)) return 2;
     if (args.help) {
         std::printf(
-            "usage: tavirex demo [--out DIR]\n\n"
-            "Writes configurations pointing at the simulated sensor module (%s), a boot program,\n"
-            "FPGA configurations and speed profiles into DIR (default: out); measures the shading\n"
-            "calibration and line tables from dark and flat-field pictures; then acquires a panoramic\n"
-            "picture (2 passes) and a cephalometric one into DIR/pano.raw and DIR/ceph.raw; processes\n"
-            "each, sets the display window from the data and writes DIR/pano.bmp and DIR/ceph.bmp with\n"
-            "the side marker. Then it calibrates the tomographic strip sensor, takes three tomographic\n"
-            "frames, processes and joins them into DIR/tomo.raw and writes DIR/tomo.bmp with the P and A\n"
-            "markers.\n",
+            "usage: tavirex demo [--out DIR] [--sim PATH]\n\n"
+            "Writes configurations pointing at the simulated sensor module (--sim, default %s)\n"
+            "with absolute paths, a boot program, FPGA configurations and speed profiles into DIR\n"
+            "(default: out); measures the shading calibration and line tables from dark and flat-field\n"
+            "pictures; then acquires a panoramic picture (2 passes) and a lateral cephalometric one into\n"
+            "DIR/pano.raw and DIR/ceph.raw; processes each, sets the display window from the data and\n"
+            "writes DIR/pano.bmp and DIR/ceph.bmp with the side marker. Then it calibrates the\n"
+            "tomographic strip sensor, takes three tomographic frames, processes and joins them into\n"
+            "DIR/tomo.raw and writes DIR/tomo.bmp with the P and A markers. It ends with the list of the\n"
+            "files it leaves in DIR, each with its size and what it is.\n",
             sim_module_path().c_str());
         return 0;
     }
-    std::string dir = args.get("out", "out");
-    if (!make_dir(dir)) {
-        std::fprintf(stderr, "tavirex demo: cannot create folder %s\n", dir.c_str());
-        return 1;
+    if (!positionals(args, 0, "demo", "no words besides the options")) return kRefused;
+    Demo d;
+    d.sim = absolute_path(args.get("sim", sim_module_path()));
+    if (!sim_module("demo", d.sim)) return kRefused;
+    d.dir = absolute_path(args.get("out", "out"));
+    std::error_code ec;
+    if (!make_dir(d.dir) || !std::filesystem::is_directory(d.dir, ec)) {
+        std::fprintf(stderr, "tavirex demo: cannot create the folder %s (--out)\n", d.dir.c_str());
+        return kRefused;
     }
-    if (dir.back() != '/' && dir.back() != '\\') dir += '/';
-    const bool written = write_file(dir + "boot.bin", program_bytes("TVXBOOT1", 1024, 7)) &&
-                         write_file(dir + "fpga_pano.hex", intel_hex(program_bytes("TVXFPGA pano v1", 2048, 11))) &&
-                         write_file(dir + "fpga_ceph.hex", intel_hex(program_bytes("TVXFPGA ceph v1", 2048, 13))) &&
-                         write_file(dir + "fpga_tomo.hex", intel_hex(program_bytes("TVXFPGA tomo v1", 2048, 17))) &&
-                         write_file(dir + "tavirex-tomo.ini", tomo_configuration(dir)) &&
-                         write_file(dir + "speed_pano.txt", speed_profile(300)) &&
-                         write_file(dir + "speed_ceph.txt", speed_profile(560)) &&
-                         write_file(dir + "tavirex-pano.ini", configuration(dir, "pano")) &&
-                         write_file(dir + "tavirex-ceph.ini", configuration(dir, "ceph"));
-    if (!written) {
-        std::fprintf(stderr, "tavirex demo: cannot write into %s\n", dir.c_str());
-        return 1;
-    }
-    std::printf("demo: simulated sensor module %s\n\n", sim_module_path().c_str());
-    // What the library reads from the panoramic configuration, and the link to the module.
-    if (run_info((dir + "tavirex-pano.ini").c_str()) != 0) return 1;
-    calibrate(dir, false);
-    calibrate(dir, true);
-
-    int failures = 0;
-    for (bool ceph : {false, true}) {
-        AcquireOptions o;
-        o.ceph = ceph;
-        o.config = dir + (ceph ? "tavirex-ceph.ini" : "tavirex-pano.ini");
-        o.profile = dir + (ceph ? "speed_ceph.txt" : "speed_pano.txt");
-        o.passes = ceph ? 1 : 2;
-        o.output = dir + (ceph ? "ceph.raw" : "pano.raw");
-        o.sim_mode = "phantom";
-        std::printf("\n== %s\n", ceph ? "cephalometric picture (frontal)" : "panoramic picture (2 passes)");
-        AcquireResult r;
-        const std::int32_t rc = acquire(o, &r);
-        if (rc != 0) {
-            ++failures;
-            std::printf("acquisition failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
-                        rc <= kNoExposure ? "see above" : explain(rc));
-            continue;
+    if (d.dir.back() != '/' && d.dir.back() != '\\') d.dir += tvx::platform::path_separator();
+    const struct { const char* name; std::string content; const char* what; } inputs[] = {
+        {"tavirex-pano.ini", configuration(d.dir, d.sim, "pano"),
+         "configuration, panoramic: the simulated module as link library, absolute paths to the files here"},
+        {"tavirex-ceph.ini", configuration(d.dir, d.sim, "ceph"), "configuration, cephalometric: the same with its line table"},
+        {"tavirex-tomo.ini", tomo_configuration(d.dir, d.sim),
+         "configuration, tomographic: read by Tavirex_Init and Tavirex_Init_Tomo"},
+        {"boot.bin", program_bytes("TVXBOOT1", 1024, 7), "boot program the library loads into the module (any bytes do here)"},
+        {"fpga_pano.hex", intel_hex(program_bytes("TVXFPGA pano v1", 2048, 11)), "FPGA configuration, panoramic (Intel HEX)"},
+        {"fpga_ceph.hex", intel_hex(program_bytes("TVXFPGA ceph v1", 2048, 13)), "FPGA configuration, cephalometric"},
+        {"fpga_tomo.hex", intel_hex(program_bytes("TVXFPGA tomo v1", 2048, 17)), "FPGA configuration, tomographic"},
+        {"speed_pano.txt", speed_profile(300), "speed profile of the panoramic picture: one speed per line, 10 ms apart"},
+        {"speed_ceph.txt", speed_profile(560), "speed profile of the cephalometric picture"},
+    };
+    for (const auto& f : inputs) {
+        if (!write_text(d.dir + f.name, f.content)) {
+            std::fprintf(stderr, "tavirex demo: cannot write %s%s\n", d.dir.c_str(), f.name);
+            return 1;
         }
-        if (finish_picture(dir, ceph) != 0) ++failures;
+        d.keep(f.name, f.what);
     }
-    if (tomo_picture(dir) != 0) ++failures;
+    std::printf("demo: simulated sensor module %s, files in %s\n\n", d.sim.c_str(), d.dir.c_str());
+    // What the library reads from the panoramic configuration, and the link to the module.
+    int failures = run_info((d.dir + "tavirex-pano.ini").c_str()) != 0 ? 1 : 0;
+    if (failures == 0) {
+        calibrate(d, false);
+        calibrate(d, true);
+        failures = picture(d, false) + picture(d, true) + tomo_picture(d);
+    }
+
+    std::printf("\n== files in %s\n", d.dir.c_str());
+    for (const auto& [name, what] : d.files) {
+        const std::uintmax_t bytes = std::filesystem::file_size(d.dir + name, ec);
+        std::printf("  %-20s %10ju bytes  %s\n", name.c_str(), ec ? std::uintmax_t{0} : bytes, what.c_str());
+    }
+    if (failures != 0) std::printf("%d stage(s) failed; the files of a failed picture are not kept\n", failures);
     return failures == 0 ? 0 : 1;
 }
 

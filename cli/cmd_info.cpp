@@ -2,7 +2,9 @@
 #include <cstdio>
 #include <string>
 
+#include "checks.h"
 #include "common.h"
+#include "output_args.h"
 #include "tavirex.h"
 
 namespace cli {
@@ -48,6 +50,7 @@ int run_info(const char* config) {
     std::printf("link\n");
     const std::int32_t rc = stage("Tavirex_SetCommInit (link, boot)", [] { return Tavirex_SetCommInit(); });
     if (rc == 0) std::printf("  link library loaded and the module booted\n");
+    name_configured_files(config, rc);
     failures += rc != 0;
     failures += stage("Tavirex_SetDeviceFree", [] { return Tavirex_SetDeviceFree(); }) != 0;
     return failures == 0 ? 0 : 1;
@@ -64,11 +67,9 @@ int cmd_info(int argc, char** argv) {
             "unloads it again. Exit status 0 when every call succeeded.\n");
         return 0;
     }
-    if (!args.has("config")) {
-        std::fprintf(stderr, "tavirex info: --config FILE is required\n");
-        return 2;
-    }
-    const std::string config = args.get("config");
+    std::string config;
+    if (!positionals(args, 0, "info", "no words besides the options") || !config_option(args, "info", &config))
+        return kRefused;
     return run_info(config.c_str());
 }
 

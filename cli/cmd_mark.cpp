@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "checks.h"
 #include "common.h"
 #include "output_args.h"
 #include "tavirex.h"
@@ -22,18 +23,23 @@ int cmd_mark(int argc, char** argv) {
             "                  puts A on the left and P on the right, any other side the reverse\n");
         return 0;
     }
-    if (!positionals(args, 1, "mark", "BMP")) return 2;
-    std::int32_t side = 1;
-    if (!option_int(args, "mark", "side", 1, &side)) return 2;
+    const char* cmd = "mark";
     const std::string kind = args.get("kind", "pano");
+    if (kind != "pano" && kind != "tomo") {
+        std::fprintf(stderr, "tavirex mark: --kind takes pano or tomo, not '%s'\n", kind.c_str());
+        return kRefused;
+    }
+    std::int32_t side = 1;
+    if (!positionals(args, 1, cmd, "BMP") || !option_int(args, cmd, "side", 1, &side) ||
+        !input_file(cmd, "bitmap", args.positional[0]))
+        return kRefused;
     const std::string bmp = args.positional[0];
-    if (kind == "pano")
-        return exit_status(stage("Tavirex_MarkingInBitmap", [&] { return Tavirex_MarkingInBitmap(bmp.c_str(), side); }));
-    if (kind == "tomo")
-        return exit_status(
-            stage("Tavirex_MarkingInBitmap_Tomo", [&] { return Tavirex_MarkingInBitmap_Tomo(bmp.c_str(), side); }));
-    std::fprintf(stderr, "tavirex mark: unknown kind '%s' (pano, tomo)\n", kind.c_str());
-    return 2;
+    const std::int32_t rc = kind == "pano"
+        ? stage("Tavirex_MarkingInBitmap", [&] { return Tavirex_MarkingInBitmap(bmp.c_str(), side); })
+        : stage("Tavirex_MarkingInBitmap_Tomo", [&] { return Tavirex_MarkingInBitmap_Tomo(bmp.c_str(), side); });
+    if (rc == TAVIREX_E_MARKER)
+        std::fprintf(stderr, "tavirex mark: %s is not an 8-bit bitmap the marker fits into; it is unchanged\n", bmp.c_str());
+    return exit_status(rc);
 }
 
 }  // namespace cli

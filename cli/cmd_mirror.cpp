@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "checks.h"
 #include "common.h"
 #include "output_args.h"
 #include "tavirex.h"
@@ -18,13 +19,16 @@ int cmd_mirror(int argc, char** argv) {
             "IN and OUT may be the same file.\n");
         return 0;
     }
-    if (!positionals(args, 2, "mirror", "IN OUT")) return 2;
+    const char* cmd = "mirror";
     std::int32_t width = 0, height = 0;
-    if (!option_int(args, "mirror", "width", -1, &width) || !option_int(args, "mirror", "height", -1, &height)) return 2;
+    if (!positionals(args, 2, cmd, "IN OUT") || !option_int(args, cmd, "width", 0, &width) ||
+        !option_int(args, cmd, "height", 0, &height))
+        return kRefused;
     const std::string in = args.positional[0], out = args.positional[1];
+    if (!raw_image(cmd, in, width, height) || !output_files(cmd, {out})) return kRefused;
     return exit_status(stage("Tavirex_RawFileHorizontalMirror", [&] {
         return Tavirex_RawFileHorizontalMirror(in.c_str(), width, height, out.c_str());
-    }));
+    }), cmd, out);
 }
 
 }  // namespace cli

@@ -2,12 +2,13 @@
 // export on it, as a host does. A recorded readout (--raw) is delivered by the
 // simulated module in place of a new exposure, so it takes the same way.
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "acquire.h"
 #include "acquire_tomo.h"
+#include "checks.h"
 #include "common.h"
+#include "output_args.h"
 #include "tavirex.h"
 #include "tavirex_link.h"
 
@@ -15,37 +16,46 @@ namespace cli {
 
 namespace {
 
+// The dumps the tomographic export writes beside its output, one per frame.
+std::vector<std::string> tomo_outputs(const std::string& out, std::uint32_t frames) {
+    std::vector<std::string> files{out};
+    for (std::uint32_t k = 0; k < frames; ++k) files.push_back(folder_of(out) + "SegTomo0" + std::to_string(k) + ".dat");
+    return files;
+}
+
 int process_tomo(const Args& args) {
-    if (!args.has("config") || !args.has("out")) {
-        std::fprintf(stderr, "tavirex process tomo: --config and --out are required\n");
-        return 2;
-    }
-    for (const char* other : {"raw", "profile", "mode", "passes", "segments", "interval", "lag", "ex2", "lateral"}) {
-        if (args.has(other)) {
-            std::fprintf(stderr, "tavirex process tomo: --%s applies to pano and ceph only\n", other);
-            return 2;
-        }
-    }
+    const char* cmd = "process tomo";
     TomoAcquireOptions o;
-    o.config = args.get("config");
-    const std::string frames = args.get("frames", "1");
-    if (frames != "1" && frames != "2" && frames != "3") {
-        std::fprintf(stderr, "tavirex process tomo: --frames takes 1, 2 or 3\n");
-        return 2;
+    if (!refuse_options(args, cmd, {"raw", "profile", "mode", "passes", "segments", "interval", "lag", "ex2", "lateral"},
+                        "applies to pano and ceph only") ||
+        !config_option(args, cmd, &o.config) || !option_int(args, cmd, "frames", 1u, &o.frames, 1, 3) ||
+        !sim_option(args, cmd, o.config, &o.sim))
+        return kRefused;
+    if (!args.has("out")) {
+        std::fprintf(stderr, "tavirex %s: --out FILE is required\n", cmd);
+        return kRefused;
     }
-    o.frames = static_cast<std::uint32_t>(frames[0] - '0');
+    if (args.has("reverse") && o.frames == 1) {
+        std::fprintf(stderr, "tavirex %s: --reverse needs --frames 2 or 3 (one frame has no order)\n", cmd);
+        return kRefused;
+    }
+    o.processed = args.get("out");
+    const std::vector<std::string> outputs = tomo_outputs(o.processed, o.frames);
+    if (!output_files(cmd, outputs)) return kRefused;
+    const std::vector<std::string> fresh = absent_files(outputs);
     o.progress = !args.has("quiet");
     o.process = true;
     o.reverse = args.has("reverse");
-    o.processed = args.get("out");
     TomoAcquireResult r;
     const std::int32_t rc = acquire_tomo(o, &r);
     if (rc != 0) {
+        remove_files(fresh);
         std::printf("processing failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
                     rc <= kNoExposure ? "see above" : explain(rc));
         return 1;
     }
-    std::printf("wrote %s: %d x %d\n", o.processed.c_str(), r.processed_width, r.processed_height);
+    std::printf("wrote %s: %d x %d, and beside it %s, each frame as processed\n", o.processed.c_str(),
+                r.processed_width, r.processed_height, o.frames == 1 ? "SegTomo00.dat" : ("SegTomo00.dat .. SegTomo0" + std::to_string(o.frames - 1) + ".dat").c_str());
     return 0;
 }
 
@@ -54,70 +64,86 @@ int process_tomo(const Args& args) {
 int cmd_process(int argc, char** argv) {
     Args args;
     if (!parse_args(argc, argv, 2,
-                    {"config", "out", "raw", "profile", "mode", "passes", "segments", "interval", "lag", "frames"},
+                    {"config", "out", "raw", "profile", "mode", "passes", "segments", "interval", "lag", "frames", "sim"},
                     {"ex2", "lateral", "quiet", "reverse"}, &args))
         return 2;
     if (args.help) {
         std::printf(
             "usage: tavirex process --config FILE --profile FILE --out FILE [--mode pano|ceph] [--passes N]\n"
-            "                       [--segments N] [--interval MS] [--lag MS] [--lateral] [--raw FILE] [--ex2]\n\n"
+            "                       [--segments N] [--interval MS] [--lag MS] [--lateral] [--raw FILE] [--ex2]\n"
+            "                       [--sim PATH] [--quiet]\n\n"
             "Takes a picture in the host's call order (Init, SetCommInit, sensor initialisation, picture\n"
             "set-up with the speed profile, arming, status poll, readout of --segments passes), runs the\n"
             "processing export (Tavirex_ImageProcessingEx, or Ex2 with --ex2) and writes the processed raw\n"
             "image to --out (width x height 16-bit little-endian words, no header).\n\n"
             "--raw FILE: the simulated module delivers this recorded readout (a file written by\n"
             "`tavirex acquire`: 4096 x 1536 panoramic, 3500 x 2304 cephalometric samples) instead of a\n"
-            "new picture; everything else runs as for a new picture, so the result is the same as\n"
-            "processing that picture when it was taken with the same profile and settings.\n\n"
-            "--mode pano (default) or ceph; --passes 1..4 (ceph 1); --segments 1..passes (default passes).\n\n"
-            "usage: tavirex process tomo --config FILE --out FILE [--frames 1..3] [--reverse]\n\n"
+            "new picture; everything else runs as for a new picture. The readout does not record how it\n"
+            "was taken: give the --profile, --passes (required with --raw in pano mode), --interval, --lag\n"
+            "and --lateral it was taken with (`tavirex acquire` prints the command). The library cuts each\n"
+            "pass to the picture lines of the clock table it builds from them, so with others the width\n"
+            "and the picture differ.\n\n"
+            "--mode pano (default) or ceph; --passes 1..4 (pano only); --segments 1..passes (default passes);\n"
+            "--lateral ceph only; --sim PATH as for acquire.\n\n"
+            "usage: tavirex process tomo --config FILE --out FILE [--frames 1..3] [--reverse] [--sim PATH]\n\n"
             "Takes the frames of a tomographic scan as `tavirex acquire tomo` does, runs\n"
             "Tavirex_ImageProcessingEx_Tomo (frames joined left to right in capture order, or reversed\n"
             "with --reverse, separator bands from [ExOption]) and writes the joined raw image to --out;\n"
             "each processed frame is also written beside it as SegTomo00.dat, SegTomo01.dat, ...\n");
         return 0;
     }
-    if (!args.positional.empty() && args.positional[0] == "tomo" && args.positional.size() == 1) return process_tomo(args);
+    if (args.positional.size() == 1 && args.positional[0] == "tomo") return process_tomo(args);
     if (!args.positional.empty()) {
         std::fprintf(stderr, "tavirex process: the only word it takes is tomo (see --help)\n");
-        return 2;
+        return kRefused;
     }
-    if (args.has("frames") || args.has("reverse")) {
-        std::fprintf(stderr, "tavirex process: --frames and --reverse apply to tomo only\n");
-        return 2;
-    }
-    if (!args.has("config") || !args.has("out") || !args.has("profile")) {
-        std::fprintf(stderr, "tavirex process: --config, --profile and --out are required\n");
-        return 2;
-    }
+    const char* cmd = "process";
     const std::string mode = args.get("mode", "pano");
     if (mode != "pano" && mode != "ceph") {
-        std::fprintf(stderr, "tavirex process: --mode is pano or ceph\n");
-        return 2;
+        std::fprintf(stderr, "tavirex process: --mode takes pano or ceph, not '%s'\n", mode.c_str());
+        return kRefused;
     }
     AcquireOptions o;
     o.ceph = mode == "ceph";
-    o.lateral = args.has("lateral");
-    o.config = args.get("config");
-    o.profile = args.get("profile");
-    o.passes = static_cast<std::uint32_t>(std::atol(args.get("passes", "1").c_str()));
-    o.segments = static_cast<std::uint32_t>(std::atol(args.get("segments", std::to_string(o.passes)).c_str()));
-    o.interval = static_cast<std::uint32_t>(std::atol(args.get("interval", "10").c_str()));
-    o.lag = static_cast<std::uint32_t>(std::atol(args.get("lag", "100").c_str()));
-    if (o.passes < 1 || o.passes > TAVIREX_MAX_PASSES || (o.ceph && o.passes != 1) || o.segments < 1 ||
-        o.segments > o.passes) {
-        std::fprintf(stderr, "tavirex process: --passes 1..4 (ceph 1) and --segments 1..passes\n");
-        return 2;
+    if (!refuse_options(args, cmd, {"frames", "reverse"}, "applies to tomo only") ||
+        !refuse_options(args, cmd, {o.ceph ? "passes" : "lateral"},
+                        o.ceph ? "applies to pano only (a cephalometric picture is one pass)" : "applies to --mode ceph only") ||
+        (o.ceph && !refuse_options(args, cmd, {"segments"}, "applies to pano only")) || !config_option(args, cmd, &o.config))
+        return kRefused;
+    for (const char* required : {"profile", "out"}) {
+        if (!args.has(required)) {
+            std::fprintf(stderr, "tavirex process: --%s FILE is required%s\n", required,
+                         args.has("raw") && required[0] == 'p' ? " (also with --raw: the picture set-up needs the profile the readout was taken with)" : "");
+            return kRefused;
+        }
     }
-    if (args.has("raw")) o.sim_mode = "replay";
+    // A recorded readout does not say how many passes it holds: 1 would cut it as one pass.
+    if (args.has("raw") && !o.ceph && !args.has("passes")) {
+        std::fprintf(stderr, "tavirex process: --raw needs --passes, the pass count the readout was taken with\n");
+        return kRefused;
+    }
+    o.profile = args.get("profile");
+    if (!speed_profile(cmd, o.profile) || !option_int(args, cmd, "passes", 1u, &o.passes, 1, TAVIREX_MAX_PASSES) ||
+        !option_int(args, cmd, "segments", o.passes, &o.segments, 1, o.passes) ||
+        !option_int(args, cmd, "interval", 10u, &o.interval, 1, 65535) ||
+        !option_int(args, cmd, "lag", 100u, &o.lag, 0, 65535) || !sim_option(args, cmd, o.config, &o.sim))
+        return kRefused;
     o.replay = args.get("raw");
+    if (!o.replay.empty()) {
+        o.sim_mode = "replay";
+        if (!recorded_readout(cmd, o.replay, o.ceph)) return kRefused;
+    }
+    o.lateral = args.has("lateral");
     o.progress = !args.has("quiet");
     o.process = true;
     o.ex2 = args.has("ex2");
     o.processed = args.get("out");
+    if (!output_files(cmd, {o.processed})) return kRefused;
+    const std::vector<std::string> fresh = absent_files({o.processed});
     AcquireResult r;
     const std::int32_t rc = acquire(o, &r);
     if (rc != 0) {
+        remove_files(fresh);
         std::printf("processing failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
                     rc <= kNoExposure ? "see above" : explain(rc));
         return 1;

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "checks.h"
 #include "common.h"
 #include "output_args.h"
 #include "tavirex.h"
@@ -15,19 +16,20 @@ int cmd_rawfile(int argc, char** argv) {
         std::printf(
             "usage: tavirex rawfile IN OUT --width W --height H [--distance K --gain G]\n\n"
             "Writes the raw image file OUT from IN (Tavirex_RawDatafile): every value inverted over the\n"
-            "data range, through the detail enhancement filter when --distance and --gain (percent)\n"
-            "are both non-zero.\n");
+            "data range, through the detail enhancement filter when --distance 1..255 and --gain\n"
+            "1..65535 (percent) are given.\n");
         return 0;
     }
-    if (!positionals(args, 2, "rawfile", "IN OUT")) return 2;
+    const char* cmd = "rawfile";
     std::int32_t width = 0, height = 0, distance = 0, gain = 0;
-    if (!option_int(args, "rawfile", "width", -1, &width) || !option_int(args, "rawfile", "height", -1, &height) ||
-        !option_int(args, "rawfile", "distance", 0, &distance) || !option_int(args, "rawfile", "gain", 0, &gain))
-        return 2;
+    if (!positionals(args, 2, cmd, "IN OUT") || !option_int(args, cmd, "width", 0, &width) ||
+        !option_int(args, cmd, "height", 0, &height) || !filter_options(args, cmd, &distance, &gain))
+        return kRefused;
     const std::string in = args.positional[0], out = args.positional[1];
+    if (!raw_image(cmd, in, width, height) || !output_files(cmd, {out})) return kRefused;
     return exit_status(stage("Tavirex_RawDatafile", [&] {
         return Tavirex_RawDatafile(in.c_str(), width, height, distance, gain, out.c_str());
-    }));
+    }), cmd, out);
 }
 
 }  // namespace cli

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "checks.h"
 #include "common.h"
 #include "output_args.h"
 #include "tavirex.h"
@@ -18,9 +19,11 @@ int cmd_window(int argc, char** argv) {
             "(Tavirex_SetWindowPosAuto) and prints its centre and width.\n");
         return 0;
     }
-    if (!positionals(args, 1, "window", "RAW")) return 2;
+    const char* cmd = "window";
     std::int32_t width = 0, height = 0;
-    if (!option_int(args, "window", "width", -1, &width) || !option_int(args, "window", "height", -1, &height)) return 2;
+    if (!positionals(args, 1, cmd, "RAW") || !option_int(args, cmd, "width", 0, &width) ||
+        !option_int(args, cmd, "height", 0, &height) || !raw_image(cmd, args.positional[0], width, height))
+        return kRefused;
     const std::string raw = args.positional[0];
     const std::int32_t rc =
         stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(raw.c_str(), width, height); });

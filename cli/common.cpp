@@ -56,6 +56,11 @@ bool parse_args(int argc, char** argv, int first, const std::vector<std::string>
             std::fprintf(stderr, "tavirex: unknown option %s (see --help)\n", word.c_str());
             return false;
         }
+        // Only the first of two values would count.
+        if (out->has(name)) {
+            std::fprintf(stderr, "tavirex: option %s is given twice\n", word.c_str());
+            return false;
+        }
         if (takes_value) {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "tavirex: option %s needs a value\n", word.c_str());
@@ -169,7 +174,8 @@ long config_int(const std::string& config, const char* section, const char* key,
         tvx::platform::profile_int(section, key, static_cast<std::int32_t>(fallback), config.c_str()));
 }
 
-SimControl::SimControl(const std::string& config) : path_(config_string(config, "DLL", "FILENAME")) {
+SimControl::SimControl(const std::string& config, const std::string& sim)
+    : path_(sim.empty() ? config_string(config, "DLL", "FILENAME") : sim) {
     if (!path_.empty()) handle_ = tvx::platform::load_library(path_.c_str());
 }
 

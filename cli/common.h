@@ -55,11 +55,12 @@ std::string config_string(const std::string& config, const char* section, const 
 long config_int(const std::string& config, const char* section, const char* key, long fallback);
 
 // The controls of the simulated module: the link library the configuration
-// names, loaded beside the library's own binding (the process holds one module
-// state). find() is null when the library is missing or is not the simulated module.
+// names (or `sim`, the same module by another path), loaded beside the
+// library's own binding (the process holds one module state). find() is null
+// when the library is missing or is not the simulated module.
 class SimControl {
 public:
-    explicit SimControl(const std::string& config);
+    explicit SimControl(const std::string& config, const std::string& sim = "");
     ~SimControl();
     SimControl(const SimControl&) = delete;
     SimControl& operator=(const SimControl&) = delete;

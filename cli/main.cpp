@@ -17,19 +17,22 @@ void usage(std::FILE* to) {
                  "commands:\n"
                  "  info --config FILE   load a configuration, open the link to the sensor module, report\n"
                  "  demo [--out DIR]     write configurations for the simulated module into DIR (default out),\n"
-                 "                       calibrate it and acquire a panoramic and a cephalometric picture\n"
-                 "  acquire pano|ceph    take one picture and write the raw readout\n"
-                 "  calibrate pano|ceph  write the shading calibration file and the line table\n"
+                 "                       calibrate it, take panoramic, cephalometric and tomographic pictures\n"
+                 "                       and list the files it leaves, each with what it is\n"
+                 "  acquire pano|ceph|tomo  take one picture and write the raw readout\n"
+                 "  calibrate pano|ceph|tomo  write the calibration files of a sensor\n"
+                 "  process --config FILE --profile FILE --out FILE [--raw FILE] [--mode pano|ceph] [--passes N]\n"
+                 "                       processing export, raw image out (process tomo: the tomographic one)\n"
                  "  bitmap RAW BMP ...   raw image file to 8-bit bitmap (window, plain, gamma, gamma3 mappings)\n"
                  "  window RAW ...       display window spanning the data of a raw image file\n"
                  "  rawfile IN OUT ...   inverted (optionally enhanced) copy of a raw image file\n"
                  "  mirror IN OUT ...    left-right mirror of a raw image file\n"
                  "  adjust BMP ...       gamma, contrast and brightness of a bitmap, in place\n"
                  "  mark BMP ...         stamp the orientation marker (L, or P and A) into a bitmap\n"
-                 "  process --config FILE --out FILE (--raw FILE | --profile FILE) [--mode pano|ceph]\n"
-                 "                       [--passes N] [--segments N] [--ex2]   processing export, raw image out\n"
                  "\n"
-                 "Every command takes --help.\n",
+                 "Every command takes --help. Exit status: 0 done; 1 a library call or a file write failed;\n"
+                 "2 refused before any library call (usage, a missing or unreadable file, a value out of\n"
+                 "range), with a message naming the option or file. A failed command leaves no output behind.\n",
                  TAVIREX_VERSION_STRING);
 }
 

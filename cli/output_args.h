@@ -1,19 +1,24 @@
-// Number options and path arguments shared by the image file commands.
+// Number options and path arguments shared by the commands.
 #pragma once
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "common.h"
+#include "tavirex.h"
 
 namespace cli {
 
-// Reads integer option --name (fallback when absent). False, with a message, when it is not a number.
-inline bool option_int(const Args& args, const char* command, const std::string& name, std::int32_t fallback,
-                       std::int32_t* out) {
+// Reads whole-number option --name into `out` (fallback when absent). False, with
+// a message naming the option, when it is not a whole number within lo..hi.
+template <typename T>
+bool option_int(const Args& args, const char* command, const std::string& name, T fallback, T* out,
+                long long lo = std::numeric_limits<T>::min(), long long hi = std::numeric_limits<T>::max()) {
     if (!args.has(name)) {
         *out = fallback;
         return true;
@@ -22,16 +27,22 @@ inline bool option_int(const Args& args, const char* command, const std::string&
     char* end = nullptr;
     errno = 0;
     const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX) {
-        std::fprintf(stderr, "tavirex %s: --%s needs a whole number, not '%s'\n", command, name.c_str(), text.c_str());
+    if (text.empty() || *end != '\0' || errno != 0 || v < lo || v > hi) {
+        std::fprintf(stderr, "tavirex %s: --%s takes a whole number", command, name.c_str());
+        if (hi != static_cast<long long>(std::numeric_limits<T>::max()))
+            std::fprintf(stderr, " from %lld to %lld", lo, hi);
+        else if (lo != static_cast<long long>(std::numeric_limits<T>::min()))
+            std::fprintf(stderr, " of at least %lld", lo);
+        std::fprintf(stderr, ", not '%s'\n", text.c_str());
         return false;
     }
-    *out = static_cast<std::int32_t>(v);
+    *out = static_cast<T>(v);
     return true;
 }
 
+// The same for a number within lo..hi (both included).
 inline bool option_double(const Args& args, const char* command, const std::string& name, double fallback,
-                          double* out) {
+                          double* out, double lo = -HUGE_VAL, double hi = HUGE_VAL) {
     if (!args.has(name)) {
         *out = fallback;
         return true;
@@ -39,8 +50,10 @@ inline bool option_double(const Args& args, const char* command, const std::stri
     const std::string text = args.get(name);
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0') {
-        std::fprintf(stderr, "tavirex %s: --%s needs a number, not '%s'\n", command, name.c_str(), text.c_str());
+    if (text.empty() || *end != '\0' || !std::isfinite(v) || v < lo || v > hi) {
+        std::fprintf(stderr, "tavirex %s: --%s takes a number", command, name.c_str());
+        if (std::isfinite(lo) && std::isfinite(hi)) std::fprintf(stderr, " from %g to %g", lo, hi);
+        std::fprintf(stderr, ", not '%s'\n", text.c_str());
         return false;
     }
     *out = v;
@@ -54,7 +67,12 @@ inline bool positionals(const Args& args, std::size_t count, const char* command
     return false;
 }
 
-// Exit status of a command that made one library call.
-inline int exit_status(std::int32_t code) { return code == 0 ? 0 : 1; }
+// Exit status of a command that made one library call writing `output`: a
+// failed write is said in words (the library's result covers several causes).
+inline int exit_status(std::int32_t code, const char* command = nullptr, const std::string& output = "") {
+    if (code == TAVIREX_E_OUTPUT_FILE && command != nullptr)
+        std::fprintf(stderr, "tavirex %s: %s could not be written\n", command, output.c_str());
+    return code == 0 ? 0 : 1;
+}
 
 }  // namespace cli
