@@ -164,8 +164,15 @@ double joint_weight(std::int32_t y, std::int32_t joint, std::uint16_t ave_range,
 
 std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams& p, const diag::Trace& trace) {
 #if TVX_SSE2
-    if (core::fast_paths() && fast::joint_smoothing_applies(p, block.height, trace))
-        return fast::smooth_joint_brightness(fast::whole(block), p, trace);
+    if (core::fast_paths() && fast::joint_smoothing_applies(p, block.height, trace)) {
+        core::Buffer<std::uint8_t> work(fast::joint_work(block.width, block.height, p));
+        if (!work.ok()) {
+            trace.banner("    8-2.Allocate");
+            trace.failure("Cannot Allocate for orgsum\n");
+            return TAVIREX_E_NO_MEMORY;
+        }
+        return fast::smooth_joint_brightness(fast::whole(block), p, trace, work.data());
+    }
 #endif
     trace.banner("    8-2.Allocate");
     const std::size_t n = block.pixels();
@@ -330,28 +337,28 @@ bool fast::joint_smoothing_applies(const JointSmoothingParams& p, std::uint32_t 
 // are kept up to date by adding the entering and subtracting the leaving row.
 // Rows read but outside every joint's ambient rows count as 0, as the cleared
 // rows of the plain step do.
-std::int32_t fast::smooth_joint_brightness(BlockView block, const JointSmoothingParams& p,
-                                           const diag::Trace& trace) noexcept {
+namespace {
+std::int64_t ring_rows(std::uint32_t height, const JointSmoothingParams& p) {
+    return std::max<std::int64_t>(1, std::min<std::int64_t>(2 * static_cast<std::int64_t>(p.chg_sum_range) + 1, height));
+}
+}  // namespace
+
+std::size_t fast::joint_work(std::uint32_t width, std::uint32_t height, const JointSmoothingParams& p) noexcept {
+    return Carve::bytes<std::int16_t>(static_cast<std::size_t>(ring_rows(height, p)) * width) +
+           Carve::bytes<std::int32_t>(width) + Carve::bytes<std::uint32_t>(std::size_t{width} + 1);
+}
+
+std::int32_t fast::smooth_joint_brightness(BlockView block, const JointSmoothingParams& p, const diag::Trace& trace,
+                                           void* work) noexcept {
     trace.banner("    8-2.Allocate");
     const std::int64_t rows = block.height;
     const std::uint32_t width = block.width;
     const std::int64_t range = p.chg_sum_range;
-    const std::int64_t ring = std::max<std::int64_t>(1, std::min<std::int64_t>(2 * range + 1, rows));
-    core::Buffer<std::int16_t> org(static_cast<std::size_t>(ring) * width);
-    if (!org.ok()) {
-        trace.failure("Cannot Allocate for orgsum\n");
-        return TAVIREX_E_NO_MEMORY;
-    }
-    core::Buffer<std::int32_t> acc(width);
-    if (!acc.ok()) {
-        trace.failure("Cannot Allocate for chgsum\n");
-        return TAVIREX_E_NO_MEMORY;
-    }
-    core::Buffer<std::uint32_t> prefix(static_cast<std::size_t>(width) + 1);
-    if (!prefix.ok()) {
-        trace.failure("Cannot Allocate for id_info\n");
-        return TAVIREX_E_NO_MEMORY;
-    }
+    const std::int64_t ring = ring_rows(block.height, p);
+    Carve carve(work);
+    std::int16_t* const org = carve.take<std::int16_t>(static_cast<std::size_t>(ring) * width);
+    std::int32_t* const acc = carve.take<std::int32_t>(width);
+    std::uint32_t* const prefix = carve.take<std::uint32_t>(std::size_t{width} + 1);
     trace.banner(kAmbientStart);
     trace.banner(kPointStart);
     std::int32_t joints[2];
@@ -367,27 +374,27 @@ std::int32_t fast::smooth_joint_brightness(BlockView block, const JointSmoothing
                 return true;
         return false;
     };
-    const auto slot = [&](std::int64_t r) { return org.data() + static_cast<std::size_t>(r % ring) * width; };
+    const auto slot = [&](std::int64_t r) { return org + static_cast<std::size_t>(r % ring) * width; };
     const auto enter = [&](std::int64_t r) {
         std::int16_t* o = slot(r);
         if (ambient_rows(r))
-            ambient_fast(block.row(static_cast<std::uint32_t>(r)), o, width, prefix.data());
+            ambient_fast(block.row(static_cast<std::uint32_t>(r)), o, width, prefix);
         else
             std::memset(o, 0, sizeof(std::int16_t) * width);
-        accumulate(acc.data(), o, width, +1);
+        accumulate(acc, o, width, +1);
     };
     for (std::uint32_t k = 0; k < joint_count; ++k) {
         const Rows band = band_of(p, joints[k], rows);
         if (band.first >= band.end) continue;
-        std::memset(acc.data(), 0, sizeof(std::int32_t) * width);
+        std::memset(acc, 0, sizeof(std::int32_t) * width);
         std::int64_t lo = std::max<std::int64_t>(band.first - range, 0), hi = lo - 1;  // rows lo .. hi are summed
         for (std::int64_t y = band.first; y < band.end; ++y) {
             const std::int64_t r0 = std::max<std::int64_t>(y - range, 0);
             const std::int64_t r1 = std::min<std::int64_t>(y + range, rows - 1);
-            for (; lo < r0; ++lo) accumulate(acc.data(), slot(lo), width, -1);
+            for (; lo < r0; ++lo) accumulate(acc, slot(lo), width, -1);
             while (hi < r1) enter(++hi);
             const double wgt = joint_weight(static_cast<std::int32_t>(y), joints[k], p.ave_range, p.ave_range_low);
-            blend_row(block.row(static_cast<std::uint32_t>(y)), acc.data(), slot(y), width,
+            blend_row(block.row(static_cast<std::uint32_t>(y)), acc, slot(y), width,
                       static_cast<std::int32_t>(r1 - r0 + 1), 1.0 - wgt, wgt);
         }
     }

@@ -102,16 +102,17 @@ void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint
 }  // namespace
 
 #if TVX_SSE2
+std::size_t fast::noise_work(std::uint32_t width) noexcept { return 2 * Carve::bytes<std::uint16_t>(width); }
+
 // In place, row by row: the original of the row being replaced and of the row
 // above it are kept in two row buffers; the row below is still unchanged.
-std::int32_t fast::remove_noise(BlockView block) noexcept {
+void fast::remove_noise(BlockView block, void* work) noexcept {
     const std::uint32_t w = block.width;
     const std::uint32_t h = block.height;
-    core::Buffer<std::uint16_t> saved(2 * static_cast<std::size_t>(w));
-    if (!saved.ok()) return TAVIREX_E_NO_MEMORY;
-    if (w < 3 || h < 3) return TAVIREX_OK;
-    std::uint16_t* above = saved.data();
-    std::uint16_t* at = saved.data() + w;
+    if (w < 3 || h < 3) return;
+    Carve carve(work);
+    std::uint16_t* above = carve.take<std::uint16_t>(w);
+    std::uint16_t* at = carve.take<std::uint16_t>(w);
     std::memcpy(above, block.row(0), sizeof(std::uint16_t) * w);
     std::memcpy(at, block.row(1), sizeof(std::uint16_t) * w);
     for (std::uint32_t y = 1; y + 1 < h; ++y) {
@@ -119,13 +120,17 @@ std::int32_t fast::remove_noise(BlockView block) noexcept {
         std::swap(above, at);
         if (y + 2 < h) std::memcpy(at, block.row(y + 1), sizeof(std::uint16_t) * w);
     }
-    return TAVIREX_OK;
 }
 #endif
 
 std::int32_t remove_noise(ImageView block) {
 #if TVX_SSE2
-    if (core::fast_paths()) return fast::remove_noise(fast::whole(block));
+    if (core::fast_paths()) {
+        core::Buffer<std::uint8_t> work(fast::noise_work(block.width));
+        if (!work.ok()) return TAVIREX_E_NO_MEMORY;
+        fast::remove_noise(fast::whole(block), work.data());
+        return TAVIREX_OK;
+    }
 #endif
     core::Buffer<std::uint16_t> work(block.pixels());
     if (!work.ok()) return TAVIREX_E_NO_MEMORY;
