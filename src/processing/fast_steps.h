@@ -54,8 +54,8 @@ std::size_t contrast_work(std::uint32_t width, std::uint32_t height) noexcept;
 // True when no pixel of the block exceeds 4095.
 bool twelve_bit(BlockView block) noexcept;
 
-// Step 7, any 16-bit values.
-void remove_noise(BlockView block, void* work) noexcept;
+// Step 7: any 16-bit values, or (faster) a block known to hold 12-bit values.
+void remove_noise(BlockView block, void* work, bool twelve_bit) noexcept;
 
 // Step 8. The fast path reads the ambient brightness of each joint as it goes,
 // which needs the rows one joint reads to lie outside the band the other joint

@@ -71,6 +71,10 @@ inline std::uint16_t nearest_to_mean(const std::uint16_t* a, const std::uint16_t
 // sum wraps in 16 bits as in the plain rule, sum / 9 is (sum x 58255) >> 19 for
 // every 16-bit sum, and "strictly closer" is a nonzero saturating best - diff,
 // so ties still go to the earlier value.
+// For 12-bit rows every difference to the mean is below 4095 (at most 3640), so
+// the first value always replaces the starting pick, and the differences compare
+// as signed values.
+template <bool TwelveBit>
 void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c, std::uint16_t* out,
                  std::uint32_t w) {
     const __m128i ninth = _mm_set1_epi16(static_cast<short>(58255));
@@ -85,13 +89,27 @@ void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint
         __m128i sum = v[0];
         for (int k = 1; k < 9; ++k) sum = _mm_add_epi16(sum, v[k]);
         const __m128i mean = _mm_srli_epi16(_mm_mulhi_epu16(sum, ninth), 3);
-        __m128i best = _mm_set1_epi16(4095), pick = v[4];
-        for (int k = 0; k < 9; ++k) {
-            const __m128i diff = _mm_or_si128(_mm_subs_epu16(mean, v[k]), _mm_subs_epu16(v[k], mean));
-            const __m128i gain = _mm_subs_epu16(best, diff);  // nonzero where diff < best
-            const __m128i keep = _mm_cmpeq_epi16(gain, zero);
-            best = _mm_sub_epi16(best, gain);
-            pick = _mm_xor_si128(pick, _mm_andnot_si128(keep, _mm_xor_si128(pick, v[k])));
+        const auto diff_of = [&](__m128i value) {
+            return _mm_or_si128(_mm_subs_epu16(mean, value), _mm_subs_epu16(value, mean));
+        };
+        __m128i best, pick;
+        if constexpr (TwelveBit) {
+            best = diff_of(v[0]), pick = v[0];
+            for (int k = 1; k < 9; ++k) {
+                const __m128i diff = diff_of(v[k]);
+                const __m128i closer = _mm_cmpgt_epi16(best, diff);
+                best = _mm_min_epi16(best, diff);
+                pick = _mm_xor_si128(pick, _mm_and_si128(closer, _mm_xor_si128(pick, v[k])));
+            }
+        } else {
+            best = _mm_set1_epi16(4095), pick = v[4];
+            for (int k = 0; k < 9; ++k) {
+                const __m128i diff = diff_of(v[k]);
+                const __m128i gain = _mm_subs_epu16(best, diff);  // nonzero where diff < best
+                const __m128i keep = _mm_cmpeq_epi16(gain, zero);
+                best = _mm_sub_epi16(best, gain);
+                pick = _mm_xor_si128(pick, _mm_andnot_si128(keep, _mm_xor_si128(pick, v[k])));
+            }
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), pick);
     }
@@ -106,7 +124,7 @@ std::size_t fast::noise_work(std::uint32_t width) noexcept { return 2 * Carve::b
 
 // In place, row by row: the original of the row being replaced and of the row
 // above it are kept in two row buffers; the row below is still unchanged.
-void fast::remove_noise(BlockView block, void* work) noexcept {
+void fast::remove_noise(BlockView block, void* work, bool twelve_bit) noexcept {
     const std::uint32_t w = block.width;
     const std::uint32_t h = block.height;
     if (w < 3 || h < 3) return;
@@ -116,7 +134,10 @@ void fast::remove_noise(BlockView block, void* work) noexcept {
     std::memcpy(above, block.row(0), sizeof(std::uint16_t) * w);
     std::memcpy(at, block.row(1), sizeof(std::uint16_t) * w);
     for (std::uint32_t y = 1; y + 1 < h; ++y) {
-        nearest_row(above, at, block.row(y + 1), block.row(y), w);
+        if (twelve_bit)
+            nearest_row<true>(above, at, block.row(y + 1), block.row(y), w);
+        else
+            nearest_row<false>(above, at, block.row(y + 1), block.row(y), w);
         std::swap(above, at);
         if (y + 2 < h) std::memcpy(at, block.row(y + 1), sizeof(std::uint16_t) * w);
     }
@@ -128,7 +149,7 @@ std::int32_t remove_noise(ImageView block) {
     if (core::fast_paths()) {
         core::Buffer<std::uint8_t> work(fast::noise_work(block.width));
         if (!work.ok()) return TAVIREX_E_NO_MEMORY;
-        fast::remove_noise(fast::whole(block), work.data());
+        fast::remove_noise(fast::whole(block), work.data(), false);
         return TAVIREX_OK;
     }
 #endif

@@ -141,7 +141,7 @@ std::int32_t run_block_steps(const DeviceContext& d, core::ImageView block, cons
 std::int32_t run_block_steps_fast(const DeviceContext& d, fast::BlockView block, const diag::Trace& trace, void* work) {
     if (d.ProcessFlags[kDelNoise]) {
         trace.banner("  7.DELNOISE");
-        fast::remove_noise(block, work);
+        fast::remove_noise(block, work, true);
     }
     if (d.ProcessFlags[kBriSmooth]) {
         trace.banner("  8.BRISMOOTH");
