@@ -169,7 +169,9 @@ std::int32_t run_block_steps_fast(const DeviceContext& d, fast::BlockView block,
 // blocks follow one another without overlap, each holds 12-bit values only (the
 // steps keep them so) and the joint smoothing can read as it goes. The blocks are
 // then packed side by side at the start of the image: each row moves towards the
-// start and never onto a part not yet moved. False when it does not apply.
+// start and never onto a part not yet moved. False when it does not apply. The
+// work memory is taken before any block changes, and the steps cannot fail after
+// that (the sensor flag was checked by validate), so a failure leaves the image as it was.
 bool run_block_stage_in_place(DeviceContext& d, const std::uint64_t* first, std::uint32_t n, std::uint32_t bw,
                               bool mirror, const diag::Trace& trace, std::int32_t* rc) {
     const core::ImageView image = image_of(d);
