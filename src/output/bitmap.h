@@ -51,6 +51,10 @@ void build_window_table(std::uint8_t* table, std::uint32_t maximum, bool inverte
 void map_through_table(const std::uint16_t* in, std::uint8_t* out, std::size_t count, const std::uint8_t* table,
                        std::uint32_t maximum) noexcept;
 
+// Copies the band (its grey, `bandSize` bytes) to each listed column of one row, clipped to the row.
+void repaint_row(std::uint8_t* row, std::uint32_t width, const std::uint8_t* band, std::size_t bandSize,
+                 const std::uint32_t* positions, std::uint32_t count) noexcept;
+
 // Paints `count` separator bands of `bandWidth` columns into every row of an
 // 8-bit image: 0 when colour is 1, else 255. Bands are clipped to the row.
 // False when the band cannot be allocated (the image is then unchanged).

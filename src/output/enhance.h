@@ -11,10 +11,24 @@ namespace tvx::output {
 // Gain per data value 0..maximum for variant A: c = cos((M - v) x (pi / M)) with
 // pi and the quotient in single precision, gain[v] = g + 0.8 g c |c|, where
 // g = gainPercent x 0.01 (single-precision 0.01). `table` holds maximum + 1 values.
+// The gain is a single-precision value; the double tables the filters use hold it widened.
 void build_gain_table_a(float* table, std::uint32_t maximum, std::uint16_t gainPercent) noexcept;
+void build_gain_table_a(double* table, std::uint32_t maximum, std::uint16_t gainPercent) noexcept;
 
 // Gain per data value 0..4095 for variant B: c = cos((4095 - v) x 0.00076717767).
 void build_gain_table_b(float* table, std::uint16_t gainPercent) noexcept;
+void build_gain_table_b(double* table, std::uint16_t gainPercent) noexcept;
+
+// One row of variant A at row distance `dr` (the filter distance limited by the
+// top and bottom edges): `src` is the row, whose neighbours lie `stride` words
+// apart above and below it. `gains` is a widened table of variant A.
+void enhance_a_row(const std::uint16_t* src, std::size_t stride, std::uint16_t* dst, std::uint32_t width,
+                   std::uint32_t dr, const double* gains, std::uint32_t maximum) noexcept;
+
+// One row of variant B: a copy of the row, with its inner pixels filtered when
+// `inner` (the row is at least `distance` from the top and bottom).
+void enhance_b_row(const std::uint16_t* src, std::size_t stride, std::uint16_t* dst, std::uint32_t width,
+                   std::uint8_t distance, bool inner, const double* gains) noexcept;
 
 // Variant A: enhanced and inverted output in 0..maximum. Interior pixels use
 // neighbours at `distance`; a pixel closer to an edge than that uses its own

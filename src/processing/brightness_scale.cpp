@@ -7,6 +7,7 @@
 
 #include "core/intmath.h"
 #include "processing/arith.h"
+#include "processing/fast_steps.h"
 #include "processing/steps.h"
 
 namespace tvx::processing {
@@ -190,8 +191,52 @@ void compose_tables(std::uint8_t selector, std::uint32_t* histogram, std::uint64
 
 }  // namespace
 
+#if TVX_SSE2
+// The block is known to hold 12-bit values: one histogram (four partial ones,
+// so that runs of equal values do not wait on each other), the composed table,
+// and one pass through it.
+void fast::correct_brightness_scale(std::uint8_t selector, BlockView block, double many_side, double few_side,
+                                    const diag::Trace& trace) noexcept {
+    trace.print(trace.param, "Xray Many Side PRECENTAGE[%lf]\n", many_side);
+    trace.print(trace.param, "Xray Few  Side PRECENTAGE[%lf]\n", few_side);
+    selector &= kScaleClip | kScaleStretch | kScaleToneCurve;
+    if (selector == 0) return;
+    std::uint32_t part[4][kLevels] = {};
+    const std::uint32_t w = block.width;
+    for (std::uint32_t y = 0; y < block.height; ++y) {
+        const std::uint16_t* row = block.row(y);
+        std::uint32_t x = 0;
+        for (; x + 4 <= w; x += 4) {
+            ++part[0][row[x]];
+            ++part[1][row[x + 1]];
+            ++part[2][row[x + 2]];
+            ++part[3][row[x + 3]];
+        }
+        for (; x < w; ++x) ++part[0][row[x]];
+    }
+    std::uint32_t histogram[kLevels];
+    for (std::uint32_t v = 0; v < kLevels; ++v) histogram[v] = part[0][v] + part[1][v] + part[2][v] + part[3][v];
+    std::uint16_t table[kLevels];
+    compose_tables(selector, histogram, static_cast<std::uint64_t>(w) * block.height, many_side, few_side, table);
+    alignas(16) std::uint16_t at[8];
+    for (std::uint32_t y = 0; y < block.height; ++y) {
+        std::uint16_t* row = block.row(y);
+        std::uint32_t x = 0;
+        for (; x + 8 <= w; x += 8) {
+            _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x)));
+            for (std::uint32_t k = 0; k < 8; ++k) row[x + k] = table[at[k]];
+        }
+        for (; x < w; ++x) row[x] = table[row[x]];
+    }
+}
+#endif
+
 void correct_brightness_scale(std::uint8_t selector, ImageView block, double many_side, double few_side,
                               const diag::Trace& trace) {
+#if TVX_SSE2
+    if (core::fast_paths() && fast::twelve_bit(fast::whole(block)))
+        return fast::correct_brightness_scale(selector, fast::whole(block), many_side, few_side, trace);
+#endif
     trace.print(trace.param, "Xray Many Side PRECENTAGE[%lf]\n", many_side);
     trace.print(trace.param, "Xray Few  Side PRECENTAGE[%lf]\n", few_side);
     selector &= kScaleClip | kScaleStretch | kScaleToneCurve;

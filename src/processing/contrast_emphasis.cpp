@@ -3,12 +3,15 @@
 // with a moving average, and half their sum is subtracted from every pixel,
 // which is then re-centred on mid-grey: slow brightness trends go, local
 // contrast stays.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "core/alloc.h"
 #include "core/intmath.h"
 #include "processing/arith.h"
+#include "processing/fast_steps.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -203,6 +206,13 @@ std::int32_t smooth_average(double* values, std::int16_t length, std::uint16_t r
         return TAVIREX_E_NO_MEMORY;
     }
     const std::int32_t half = range / 2;
+#if TVX_SSE2
+    if (core::fast_paths()) {
+        fast::moving_average(values, tmp.data(), n, half);
+        for (std::int32_t i = 0; i < n; ++i) values[i] = tmp[static_cast<std::size_t>(i)];
+        return TAVIREX_OK;
+    }
+#endif
     for (std::int32_t i = 0; i < n; ++i) {
         const std::int32_t j0 = i - half < 0 ? 0 : i - half;
         const std::int32_t j1 = i + half > n - 1 ? n - 1 : i + half;
@@ -216,6 +226,18 @@ std::int32_t smooth_average(double* values, std::int16_t length, std::uint16_t r
 
 std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint16_t smooth_range,
                                 const diag::Trace& trace) {
+#if TVX_SSE2
+    if (core::fast_paths() && fast::twelve_bit(fast::whole(block))) {
+        core::Buffer<std::uint8_t> work(fast::contrast_work(block.width, block.height));
+        if (!work.ok()) {
+            trace.print(trace.param, "SIGMARANGE[%lf]\n", sigma_factor);
+            trace.failure("Err:Cannot malloc for xave.\n");
+            return TAVIREX_E_NO_MEMORY;
+        }
+        fast::emphasise_contrast(fast::whole(block), sigma_factor, smooth_range, trace, work.data());
+        return TAVIREX_OK;
+    }
+#endif
     trace.print(trace.param, "SIGMARANGE[%lf]\n", sigma_factor);
     const auto fail = [&trace](const char* message) {
         trace.failure(message);
@@ -261,5 +283,272 @@ std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint1
     }
     return TAVIREX_OK;
 }
+
+#if TVX_SSE2
+namespace {
+
+// Sum of the eight 16-bit lanes of a count vector, and of the four 32-bit lanes of a sum.
+inline std::uint32_t lanes16(__m128i v) {
+    alignas(16) std::uint16_t l[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(l), v);
+    return static_cast<std::uint32_t>(l[0]) + l[1] + l[2] + l[3] + l[4] + l[5] + l[6] + l[7];
+}
+inline std::uint64_t lanes32(__m128i v) {
+    alignas(16) std::uint32_t l[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(l), v);
+    return static_cast<std::uint64_t>(l[0]) + l[1] + l[2] + l[3];
+}
+inline std::uint64_t lanes64(__m128i v) {
+    alignas(16) std::uint64_t l[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(l), v);
+    return l[0] + l[1];
+}
+
+// The column sums of the block's informative pixels, their squares and their count,
+// and the same sums of each row; all integers, gathered in any order.
+struct ColumnSums {
+    std::uint32_t* sum;
+    std::uint32_t* squares_part;  // squares of the last kChunk rows at most
+    std::uint64_t* squares;
+    std::uint16_t* count;
+};
+
+// Informative pixels of eight (neither 0 nor 4095), as an all-ones mask.
+inline __m128i informative8(__m128i v, __m128i top) {
+    const __m128i zero = _mm_setzero_si128();
+    return _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi16(v, zero), _mm_cmpeq_epi16(v, top)), _mm_cmpeq_epi16(zero, zero));
+}
+
+// One row's moments, added into the column sums as well.
+Moments row_moments(const std::uint16_t* row, std::uint32_t width, ColumnSums& c) {
+    const __m128i top = _mm_set1_epi16(core::kSampleMax), ones = _mm_set1_epi16(1), zero = _mm_setzero_si128();
+    __m128i sum = zero, squares = zero, wide_squares = zero, count = zero;
+    std::uint32_t x = 0, n = 0;
+    for (; x + 8 <= width; x += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+        const __m128i keep = informative8(v, top);
+        const __m128i kv = _mm_and_si128(keep, v);
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(kv, ones));
+        squares = _mm_add_epi32(squares, _mm_madd_epi16(kv, kv));  // below 2^31 for 64 steps
+        count = _mm_sub_epi16(count, keep);
+        if (++n == 64) {
+            wide_squares = _mm_add_epi64(wide_squares, _mm_unpacklo_epi32(squares, zero));
+            wide_squares = _mm_add_epi64(wide_squares, _mm_unpackhi_epi32(squares, zero));
+            squares = zero, n = 0;
+        }
+        __m128i* s = reinterpret_cast<__m128i*>(c.sum + x);
+        _mm_storeu_si128(s, _mm_add_epi32(_mm_loadu_si128(s), _mm_unpacklo_epi16(kv, zero)));
+        _mm_storeu_si128(s + 1, _mm_add_epi32(_mm_loadu_si128(s + 1), _mm_unpackhi_epi16(kv, zero)));
+        const __m128i lo = _mm_mullo_epi16(kv, kv), hi = _mm_mulhi_epu16(kv, kv);
+        __m128i* q = reinterpret_cast<__m128i*>(c.squares_part + x);
+        _mm_storeu_si128(q, _mm_add_epi32(_mm_loadu_si128(q), _mm_unpacklo_epi16(lo, hi)));
+        _mm_storeu_si128(q + 1, _mm_add_epi32(_mm_loadu_si128(q + 1), _mm_unpackhi_epi16(lo, hi)));
+        __m128i* k = reinterpret_cast<__m128i*>(c.count + x);
+        _mm_storeu_si128(k, _mm_sub_epi16(_mm_loadu_si128(k), keep));
+    }
+    wide_squares = _mm_add_epi64(wide_squares, _mm_unpacklo_epi32(squares, zero));
+    wide_squares = _mm_add_epi64(wide_squares, _mm_unpackhi_epi32(squares, zero));
+    Moments m;
+    m.sum = static_cast<std::int64_t>(lanes32(sum));
+    m.squares = static_cast<std::int64_t>(lanes64(wide_squares));
+    m.count = lanes16(count);
+    for (; x < width; ++x) {
+        const std::uint32_t v = row[x];
+        const std::uint32_t keep = keep_mask(v);
+        const std::uint32_t kv = v & (0u - keep);
+        m.sum += kv;
+        m.squares += static_cast<std::int64_t>(kv) * kv;
+        m.count += keep;
+        c.sum[x] += kv;
+        c.squares_part[x] += kv * kv;
+        c.count[x] = static_cast<std::uint16_t>(c.count[x] + keep);
+    }
+    return m;
+}
+
+// The band of 12-bit values a pixel must lie in to count: informative and within
+// low .. high, as the limits just below and just above (values 0 .. 4096).
+inline void band_limits(const Band& b, std::int16_t* below, std::int16_t* above) {
+    *below = static_cast<std::int16_t>(std::clamp(b.low, 1, 4095) - 1);
+    *above = static_cast<std::int16_t>(std::clamp(b.high, 0, 4094) + 1);
+}
+
+}  // namespace
+
+bool fast::twelve_bit(BlockView block) noexcept {
+    __m128i any = _mm_setzero_si128();
+    std::uint16_t rest = 0;
+    for (std::uint32_t y = 0; y < block.height; ++y) {
+        const std::uint16_t* row = block.row(y);
+        std::uint32_t x = 0;
+        for (; x + 8 <= block.width; x += 8) any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x)));
+        for (; x < block.width; ++x) rest = static_cast<std::uint16_t>(rest | row[x]);
+    }
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xF000));
+    return (rest & 0xF000) == 0 &&
+           _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(any, high), _mm_setzero_si128())) == 0xFFFF;
+}
+
+void fast::moving_average(const double* values, double* out, std::int32_t n, std::int32_t half) noexcept {
+    const std::int32_t span = 2 * half + 1;
+    const auto plain = [&](std::int32_t i) {
+        const std::int32_t j0 = i - half < 0 ? 0 : i - half;
+        const std::int32_t j1 = i + half > n - 1 ? n - 1 : i + half;
+        double sum = 0.0;
+        for (std::int32_t j = j0; j <= j1; ++j) sum += values[j];
+        out[i] = sum / static_cast<double>(j1 - j0 + 1);
+    };
+    std::int32_t i = 0;
+    for (; i < n && i < half; ++i) plain(i);
+    // Full windows: lane k of a pair sums the window of output i + k from left to right.
+    const __m128d count = _mm_set1_pd(static_cast<double>(span));
+    for (; i + 8 <= n - half; i += 8) {
+        __m128d a0 = _mm_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
+        const double* v = values + i - half;
+        for (std::int32_t t = 0; t < span; ++t) {
+            a0 = _mm_add_pd(a0, _mm_loadu_pd(v + t));
+            a1 = _mm_add_pd(a1, _mm_loadu_pd(v + t + 2));
+            a2 = _mm_add_pd(a2, _mm_loadu_pd(v + t + 4));
+            a3 = _mm_add_pd(a3, _mm_loadu_pd(v + t + 6));
+        }
+        _mm_storeu_pd(out + i, _mm_div_pd(a0, count));
+        _mm_storeu_pd(out + i + 2, _mm_div_pd(a1, count));
+        _mm_storeu_pd(out + i + 4, _mm_div_pd(a2, count));
+        _mm_storeu_pd(out + i + 6, _mm_div_pd(a3, count));
+    }
+    for (; i < n; ++i) plain(i);
+}
+
+// smooth_average with its buffer given: the same text and moving average.
+void smooth_in_place(double* values, std::uint32_t length, std::uint16_t range, double* tmp, const diag::Trace& trace) {
+    trace.print(trace.param, "SMOOTHRANGE[%d]\n", static_cast<int>(range));
+    const std::int32_t n = std::max<std::int32_t>(core::as_s16(length), 0);
+    fast::moving_average(values, tmp, n, range / 2);
+    std::memcpy(values, tmp, sizeof(double) * static_cast<std::size_t>(n));
+}
+
+std::size_t fast::contrast_work(std::uint32_t width, std::uint32_t height) noexcept {
+    const std::size_t w = width, h = height;
+    return 2 * Carve::bytes<double>(w) + 2 * Carve::bytes<double>(h) + Carve::bytes<double>(std::max(w, h)) +
+           Carve::bytes<std::uint64_t>(w) + Carve::bytes<std::uint32_t>(2 * w) + Carve::bytes<std::uint16_t>(3 * w);
+}
+
+// Row statistics (and, in the same pass, the column sums), each row's band sum
+// right after its moments while the row is in cache, a second pass for the
+// columns' band sums, and the final subtraction. The sums are the same integers
+// as the plain step's, and every floating value is formed by the same expression.
+void fast::emphasise_contrast(BlockView block, double sigma_factor, std::uint16_t smooth_range,
+                              const diag::Trace& trace, void* work) noexcept {
+    trace.print(trace.param, "SIGMARANGE[%lf]\n", sigma_factor);
+    const std::uint32_t width = block.width, height = block.height;
+    Carve carve(work);
+    double* const xave = carve.take<double>(width);
+    double* const xvarp = carve.take<double>(width);
+    double* const yave = carve.take<double>(height);
+    double* const yvarp = carve.take<double>(height);
+    double* const tmp = carve.take<double>(std::max(width, height));
+    ColumnSums c;
+    c.squares = carve.take<std::uint64_t>(width);
+    c.sum = carve.take<std::uint32_t>(2 * std::size_t{width});
+    c.squares_part = c.sum + width;
+    c.count = carve.take<std::uint16_t>(3 * std::size_t{width});
+    std::int16_t* below = reinterpret_cast<std::int16_t*>(c.count + width);
+    std::int16_t* above = below + width;
+    std::memset(c.squares, 0, sizeof(std::uint64_t) * width);
+    std::memset(c.sum, 0, sizeof(std::uint32_t) * 2 * width);
+    std::memset(c.count, 0, sizeof(std::uint16_t) * width);
+
+    const __m128i ones = _mm_set1_epi16(1);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint16_t* row = block.row(y);
+        const Band b = band_of(row_moments(row, width, c), sigma_factor);
+        if ((y + 1) % kChunk == 0 || y + 1 == height)
+            for (std::uint32_t x = 0; x < width; ++x) c.squares[x] += c.squares_part[x], c.squares_part[x] = 0;
+        std::int16_t lo, hi;
+        band_limits(b, &lo, &hi);
+        const __m128i vlo = _mm_set1_epi16(lo), vhi = _mm_set1_epi16(hi);
+        __m128i sum = _mm_setzero_si128(), count = sum;
+        std::uint32_t x = 0;
+        for (; x + 8 <= width; x += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+            const __m128i keep = _mm_and_si128(_mm_cmpgt_epi16(v, vlo), _mm_cmpgt_epi16(vhi, v));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_and_si128(keep, v), ones));
+            count = _mm_sub_epi16(count, keep);
+        }
+        std::uint64_t s = lanes32(sum);
+        std::uint32_t n = lanes16(count);
+        for (; x < width; ++x) {
+            const std::int32_t v = row[x];
+            const bool keep = v > lo && v < hi;
+            s += keep ? static_cast<std::uint32_t>(v) : 0u;
+            n += keep ? 1u : 0u;
+        }
+        yvarp[y] = b.variance;
+        yave[y] = mean_of(static_cast<std::int64_t>(s), n);
+    }
+    smooth_in_place(yave, height, smooth_range, tmp, trace);
+
+    for (std::uint32_t x = 0; x < width; ++x) {
+        Moments m;
+        m.sum = c.sum[x];
+        m.squares = static_cast<std::int64_t>(c.squares[x]);
+        m.count = c.count[x];
+        const Band b = band_of(m, sigma_factor);
+        xvarp[x] = b.variance;
+        band_limits(b, below + x, above + x);
+        c.sum[x] = 0;
+        c.count[x] = 0;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint16_t* row = block.row(y);
+        std::uint32_t x = 0;
+        for (; x + 8 <= width; x += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+            const __m128i keep = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(below + x))),
+                                               _mm_cmpgt_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(above + x)), v));
+            const __m128i kv = _mm_and_si128(keep, v);
+            __m128i* s = reinterpret_cast<__m128i*>(c.sum + x);
+            _mm_storeu_si128(s, _mm_add_epi32(_mm_loadu_si128(s), _mm_unpacklo_epi16(kv, zero)));
+            _mm_storeu_si128(s + 1, _mm_add_epi32(_mm_loadu_si128(s + 1), _mm_unpackhi_epi16(kv, zero)));
+            __m128i* k = reinterpret_cast<__m128i*>(c.count + x);
+            _mm_storeu_si128(k, _mm_sub_epi16(_mm_loadu_si128(k), keep));
+        }
+        for (; x < width; ++x) {
+            const std::int32_t v = row[x];
+            const bool keep = v > below[x] && v < above[x];
+            c.sum[x] += keep ? static_cast<std::uint32_t>(v) : 0u;
+            c.count[x] = static_cast<std::uint16_t>(c.count[x] + (keep ? 1 : 0));
+        }
+    }
+    for (std::uint32_t x = 0; x < width; ++x) xave[x] = mean_of(c.sum[x], c.count[x]);
+    smooth_in_place(xave, width, smooth_range, tmp, trace);
+
+    // Both backgrounds are means of 12-bit pixels, so ya + xave lies in 0 .. 8190 and
+    // its truncation packs to 16 bits unchanged; halving a value >= 0 is a shift.
+    const __m128i mid = _mm_set1_epi16(kMidGrey), top = _mm_set1_epi16(core::kSampleMax);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        std::uint16_t* row = block.row(y);
+        const double ya = yave[y];
+        const __m128d a = _mm_set1_pd(ya);
+        std::uint32_t x = 0;
+        for (; x + 8 <= width; x += 8) {
+            const double* xa = xave + x;
+            const __m128i d0 = _mm_cvttpd_epi32(_mm_add_pd(a, _mm_loadu_pd(xa)));
+            const __m128i d1 = _mm_cvttpd_epi32(_mm_add_pd(a, _mm_loadu_pd(xa + 2)));
+            const __m128i d2 = _mm_cvttpd_epi32(_mm_add_pd(a, _mm_loadu_pd(xa + 4)));
+            const __m128i d3 = _mm_cvttpd_epi32(_mm_add_pd(a, _mm_loadu_pd(xa + 6)));
+            const __m128i d = _mm_packs_epi32(_mm_unpacklo_epi64(d0, d1), _mm_unpacklo_epi64(d2, d3));
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+            const __m128i r = _mm_add_epi16(_mm_sub_epi16(v, _mm_srai_epi16(d, 1)), mid);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), _mm_min_epi16(_mm_max_epi16(r, zero), top));
+        }
+        for (; x < width; ++x) {
+            const std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(ya + xave[x])));
+            row[x] = clamp12(core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + kMidGrey)));
+        }
+    }
+}
+#endif
 
 }  // namespace tvx::processing

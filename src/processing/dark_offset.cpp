@@ -8,6 +8,7 @@
 #include "core/alloc.h"
 #include "core/intmath.h"
 #include "processing/arith.h"
+#include "processing/fast_steps.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -38,6 +39,23 @@ void dark_profile(const DarkOffsetParams& p, std::uint32_t* profile, std::uint32
     }
 }
 
+namespace {
+
+// The line from its four sums, as fit_line forms it.
+void line_of(double sx, double sy, double sxy, double syy, std::uint32_t m, double* a, double* b) {
+    const double md = m;
+    const double det = md * syy - sy * sy;
+    if (det == 0.0) {
+        *a = sx / md;
+        *b = 0.0;
+    } else {
+        *a = (syy * sx - sy * sxy) / det;
+        *b = (sxy - *a * sy) / syy;
+    }
+}
+
+}  // namespace
+
 bool fit_line(const std::uint16_t* x, const std::uint32_t* y, std::uint32_t m, double* a, double* b) {
     if (m == 0) return false;
     double sx = 0.0, sy = 0.0, sxy = 0.0, syy = 0.0;
@@ -49,17 +67,85 @@ bool fit_line(const std::uint16_t* x, const std::uint32_t* y, std::uint32_t m, d
         sxy += xv * yv;
         syy += yv * yv;
     }
-    const double md = m;
-    const double det = md * syy - sy * sy;
-    if (det == 0.0) {
-        *a = sx / md;
-        *b = 0.0;
-    } else {
-        *a = (syy * sx - sy * sxy) / det;
-        *b = (sxy - *a * sy) / syy;
-    }
+    line_of(sx, sy, sxy, syy, m, a, b);
     return true;
 }
+
+#if TVX_SSE2
+namespace {
+
+// One row less its dark line d = max(as_s16(trunc(profile x b + a)), 0), eight
+// pixels at a time: the same double product and sum, truncated, the low 16 bits
+// kept, as the plain loop does for rows whose line converts exactly.
+void subtract_line(std::uint16_t* row, const double* profile, std::uint32_t width, double a, double b) {
+    const __m128d va = _mm_set1_pd(a), vb = _mm_set1_pd(b);
+    const __m128i zero = _mm_setzero_si128(), top = _mm_set1_epi16(core::kSampleMax);
+    const auto low16 = [](__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); };
+    std::uint32_t c = 0;
+    for (; c + 8 <= width; c += 8) {
+        const double* q = profile + c;
+        const __m128i d0 = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(_mm_loadu_pd(q), vb), va));
+        const __m128i d1 = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(_mm_loadu_pd(q + 2), vb), va));
+        const __m128i d2 = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(_mm_loadu_pd(q + 4), vb), va));
+        const __m128i d3 = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(_mm_loadu_pd(q + 6), vb), va));
+        const __m128i d = _mm_max_epi16(
+            _mm_packs_epi32(low16(_mm_unpacklo_epi64(d0, d1)), low16(_mm_unpacklo_epi64(d2, d3))), zero);
+        const __m128i v = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c)), d);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + c), _mm_min_epi16(_mm_max_epi16(v, zero), top));
+    }
+    for (; c < width; ++c) {
+        std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(profile[c] * b + a)));
+        d = d < 0 ? 0 : d;
+        row[c] = clamp12(core::as_s16(static_cast<std::uint32_t>(row[c] - d)));
+    }
+}
+
+// The fits with the sample sums hoisted: the profile sums are the same for every
+// row (formed once in the plain order), and a row's sums of x and x y are sums of
+// whole numbers. The samples lie inside the blocks (m <= 4096), x < 2^16 and the
+// profile is a sum of 64 periods (< 2^22), so every partial sum stays below 2^53:
+// the double sums are exact and equal the 64-bit integer sums.
+std::int32_t remove_dark_offset_fast(ImageView image, const std::uint32_t* profile, const std::uint32_t* columns,
+                                     std::uint32_t m, const double* profile_d) {
+    double sy = 0.0, syy = 0.0;
+    for (std::uint32_t i = 0; i < m; ++i) {
+        const double yv = profile[columns[i]];
+        sy += yv;
+        syy += yv * yv;
+    }
+    std::uint32_t lowest = UINT32_MAX, highest = 0;
+    for (std::uint32_t c = 0; c < image.width; ++c) {
+        lowest = profile[c] < lowest ? profile[c] : lowest;
+        highest = profile[c] > highest ? profile[c] : highest;
+    }
+    for (std::uint32_t r = 0; r < image.height; ++r) {
+        std::uint16_t* row = image.row(r);
+        std::uint64_t sx = 0, sxy = 0;
+        for (std::uint32_t i = 0; i < m; ++i) {
+            const std::uint32_t c = columns[i];
+            sx += row[c];
+            sxy += static_cast<std::uint64_t>(row[c]) * profile[c];
+        }
+        double a = 0.0, b = 0.0;
+        line_of(static_cast<double>(sx), sy, static_cast<double>(sxy), syy, m, &a, &b);
+        const double ends[2] = {lowest * b + a, highest * b + a};
+        const bool in_range = ends[0] > -2147483648.0 && ends[0] < 2147483647.0 && ends[1] > -2147483648.0 &&
+                              ends[1] < 2147483647.0;
+        if (in_range) {
+            subtract_line(row, profile_d, image.width, a, b);
+            continue;
+        }
+        for (std::uint32_t c = 0; c < image.width; ++c) {
+            std::int32_t d = core::as_s16(static_cast<std::uint32_t>(trunc_to_i32(profile[c] * b + a)));
+            if (d < 0) d = 0;
+            row[c] = clamp12(core::as_s16(static_cast<std::uint32_t>(row[c] - d)));
+        }
+    }
+    return TAVIREX_OK;
+}
+
+}  // namespace
+#endif
 
 std::int32_t remove_dark_offset(ImageView image, const DarkOffsetParams& p) {
     if (p.clock_mode > core::kClockCodeCeph || p.clock_table == nullptr || p.segment_start == nullptr || p.segment_width == nullptr)
@@ -94,6 +180,15 @@ std::int32_t remove_dark_offset(ImageView image, const DarkOffsetParams& p) {
         const std::uint32_t first = s * n_width + static_cast<std::uint32_t>(offset + 64 + pic);
         for (std::int32_t j = 0; j < count; ++j) sample_columns[m++] = first + static_cast<std::uint32_t>(j);
     }
+#if TVX_SSE2
+    if (core::fast_paths()) {
+        if (m == 0) return TAVIREX_OK;  // no row has a sample: every row stays as it is
+        core::Buffer<double> profile_d(width);
+        if (!profile_d.ok()) return TAVIREX_E_NO_MEMORY;
+        for (std::uint32_t c = 0; c < width; ++c) profile_d[c] = profile[c];
+        return remove_dark_offset_fast(image, profile.data(), sample_columns.data(), m, profile_d.data());
+    }
+#endif
     for (std::uint32_t i = 0; i < m; ++i) sample_y[i] = profile[sample_columns[i]];
 
     for (std::uint32_t r = 0; r < height; ++r) {

@@ -2,8 +2,10 @@
 // window that lies closest to the window's mean: isolated spikes go, and only
 // values that occur in the image are kept.
 #include <cstring>
+#include <utility>
 
 #include "core/alloc.h"
+#include "processing/fast_steps.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -48,9 +50,109 @@ void strip(const std::uint16_t* r0, const std::uint16_t* r1, const std::uint16_t
     std::memcpy(out + x0, pick, sizeof(std::uint16_t) * len);
 }
 
+// The plain rule for one pixel, with the rows above, at and below it.
+inline std::uint16_t nearest_to_mean(const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c,
+                                     std::uint32_t x) {
+    const std::uint16_t* rows[3] = {a, b, c};
+    std::uint16_t sum = 0;
+    for (const std::uint16_t* r : rows) sum = static_cast<std::uint16_t>(sum + r[x - 1] + r[x] + r[x + 1]);
+    const std::uint16_t mean = static_cast<std::uint16_t>(sum / 9);
+    std::uint16_t best = 4095, pick = b[x];
+    for (const std::uint16_t* r : rows)
+        for (std::uint32_t i = x - 1; i <= x + 1; ++i) {
+            const std::uint16_t diff = static_cast<std::uint16_t>(mean > r[i] ? mean - r[i] : r[i] - mean);
+            if (diff < best) best = diff, pick = r[i];
+        }
+    return pick;
+}
+
+#if TVX_SSE2
+// Inner columns 1 .. w - 2 of one row, eight at a time in registers. The window
+// sum wraps in 16 bits as in the plain rule, sum / 9 is (sum x 58255) >> 19 for
+// every 16-bit sum, and "strictly closer" is a nonzero saturating best - diff,
+// so ties still go to the earlier value.
+// For 12-bit rows every difference to the mean is below 4095 (at most 3640), so
+// the first value always replaces the starting pick, and the differences compare
+// as signed values.
+template <bool TwelveBit>
+void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c, std::uint16_t* out,
+                 std::uint32_t w) {
+    const __m128i ninth = _mm_set1_epi16(static_cast<short>(58255));
+    const __m128i zero = _mm_setzero_si128();
+    std::uint32_t x = 1;
+    for (; x + 9 <= w; x += 8) {
+        __m128i v[9];
+        const std::uint16_t* rows[3] = {a, b, c};
+        for (int r = 0; r < 3; ++r)
+            for (int dx = 0; dx < 3; ++dx)
+                v[3 * r + dx] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + x - 1 + dx));
+        __m128i sum = v[0];
+        for (int k = 1; k < 9; ++k) sum = _mm_add_epi16(sum, v[k]);
+        const __m128i mean = _mm_srli_epi16(_mm_mulhi_epu16(sum, ninth), 3);
+        const auto diff_of = [&](__m128i value) {
+            return _mm_or_si128(_mm_subs_epu16(mean, value), _mm_subs_epu16(value, mean));
+        };
+        __m128i best, pick;
+        if constexpr (TwelveBit) {
+            best = diff_of(v[0]), pick = v[0];
+            for (int k = 1; k < 9; ++k) {
+                const __m128i diff = diff_of(v[k]);
+                const __m128i closer = _mm_cmpgt_epi16(best, diff);
+                best = _mm_min_epi16(best, diff);
+                pick = _mm_xor_si128(pick, _mm_and_si128(closer, _mm_xor_si128(pick, v[k])));
+            }
+        } else {
+            best = _mm_set1_epi16(4095), pick = v[4];
+            for (int k = 0; k < 9; ++k) {
+                const __m128i diff = diff_of(v[k]);
+                const __m128i gain = _mm_subs_epu16(best, diff);  // nonzero where diff < best
+                const __m128i keep = _mm_cmpeq_epi16(gain, zero);
+                best = _mm_sub_epi16(best, gain);
+                pick = _mm_xor_si128(pick, _mm_andnot_si128(keep, _mm_xor_si128(pick, v[k])));
+            }
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), pick);
+    }
+    for (; x + 1 < w; ++x) out[x] = nearest_to_mean(a, b, c, x);
+}
+#endif
+
 }  // namespace
 
+#if TVX_SSE2
+std::size_t fast::noise_work(std::uint32_t width) noexcept { return 2 * Carve::bytes<std::uint16_t>(width); }
+
+// In place, row by row: the original of the row being replaced and of the row
+// above it are kept in two row buffers; the row below is still unchanged.
+void fast::remove_noise(BlockView block, void* work, bool twelve_bit) noexcept {
+    const std::uint32_t w = block.width;
+    const std::uint32_t h = block.height;
+    if (w < 3 || h < 3) return;
+    Carve carve(work);
+    std::uint16_t* above = carve.take<std::uint16_t>(w);
+    std::uint16_t* at = carve.take<std::uint16_t>(w);
+    std::memcpy(above, block.row(0), sizeof(std::uint16_t) * w);
+    std::memcpy(at, block.row(1), sizeof(std::uint16_t) * w);
+    for (std::uint32_t y = 1; y + 1 < h; ++y) {
+        if (twelve_bit)
+            nearest_row<true>(above, at, block.row(y + 1), block.row(y), w);
+        else
+            nearest_row<false>(above, at, block.row(y + 1), block.row(y), w);
+        std::swap(above, at);
+        if (y + 2 < h) std::memcpy(at, block.row(y + 1), sizeof(std::uint16_t) * w);
+    }
+}
+#endif
+
 std::int32_t remove_noise(ImageView block) {
+#if TVX_SSE2
+    if (core::fast_paths()) {
+        core::Buffer<std::uint8_t> work(fast::noise_work(block.width));
+        if (!work.ok()) return TAVIREX_E_NO_MEMORY;
+        fast::remove_noise(fast::whole(block), work.data(), false);
+        return TAVIREX_OK;
+    }
+#endif
     core::Buffer<std::uint16_t> work(block.pixels());
     if (!work.ok()) return TAVIREX_E_NO_MEMORY;
     const std::uint32_t w = block.width;

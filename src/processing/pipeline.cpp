@@ -1,5 +1,6 @@
 #include "processing/pipeline.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -7,6 +8,7 @@
 #include "diag/diag.h"
 #include "output/raw_file.h"
 #include "platform/profile.h"
+#include "processing/fast_steps.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -35,6 +37,11 @@ void read_separator_settings() {
 
 std::int32_t write_separated(const char* path, const std::uint16_t* pixels, std::uint32_t width,
                              std::uint32_t height, std::uint32_t* width_out, std::uint32_t* height_out) {
+#if TVX_SSE2
+    if (core::fast_paths())
+        return write_with_separators(path, pixels, width, height, ReadSegments, SeparatorLineList.Width,
+                                     SeparatorLineList.Color, &SeparatorLineList, width_out, height_out);
+#endif
     core::Buffer<std::uint16_t> separated;
     std::uint32_t out_width = 0;
     const std::int32_t rc = insert_separators(pixels, width, height, ReadSegments, SeparatorLineList.Width,
@@ -80,6 +87,27 @@ std::int64_t trimmed_width(std::uint16_t segment_width, std::uint16_t side_cut) 
     return ((w + 3) >> 2) << 2;
 }
 
+JointSmoothingParams joint_params(const DeviceContext& d) {
+    JointSmoothingParams p;
+    p.ave_range = d.AveRange;
+    p.ave_range_low = d.AveRangeLow;
+    p.chg_sum_range = d.ChgSumRange;
+    p.ypos = d.XyCorr[kYPos];
+    p.ypos2 = d.XyCorr[kYPos2];
+    p.upper_ypos = d.XyCorr[kUpperYPos];
+    p.ccd_gap = d.XyCorr[kCcdGap];
+    p.ccd_gap2 = d.XyCorr[kCcdGap2];
+    p.ceph_mode = d.CephMode;
+    return p;
+}
+
+// The second brightness scale's operations; false for a sensor flag that is neither 0 nor 1.
+bool second_selector(const DeviceContext& d, std::uint8_t* selector) {
+    if (d.CephMode > 1) return false;
+    *selector = d.CephMode == 0 ? kScaleAll : d.SecondBriScaleSelect;
+    return true;
+}
+
 std::int32_t run_block_steps(const DeviceContext& d, core::ImageView block, const diag::Trace& trace) {
     std::int32_t rc;
     if (d.ProcessFlags[kDelNoise]) {
@@ -88,17 +116,7 @@ std::int32_t run_block_steps(const DeviceContext& d, core::ImageView block, cons
     }
     if (d.ProcessFlags[kBriSmooth]) {
         trace.banner("  8.BRISMOOTH");
-        JointSmoothingParams p;
-        p.ave_range = d.AveRange;
-        p.ave_range_low = d.AveRangeLow;
-        p.chg_sum_range = d.ChgSumRange;
-        p.ypos = d.XyCorr[kYPos];
-        p.ypos2 = d.XyCorr[kYPos2];
-        p.upper_ypos = d.XyCorr[kUpperYPos];
-        p.ccd_gap = d.XyCorr[kCcdGap];
-        p.ccd_gap2 = d.XyCorr[kCcdGap2];
-        p.ceph_mode = d.CephMode;
-        if ((rc = smooth_joint_brightness(block, p, trace)) != TAVIREX_OK) return rc;
+        if ((rc = smooth_joint_brightness(block, joint_params(d), trace)) != TAVIREX_OK) return rc;
     }
     if (d.ProcessFlags[kCorrBriScale]) {
         trace.banner("  9.CORRBRISCALE");
@@ -111,16 +129,85 @@ std::int32_t run_block_steps(const DeviceContext& d, core::ImageView block, cons
     if (d.ProcessFlags[kSecondCorrBriScale]) {
         trace.banner(" 11.2ndCORRBRISCALE");
         std::uint8_t selector;
-        if (d.CephMode == 0)
-            selector = kScaleAll;
-        else if (d.CephMode == 1)
-            selector = d.SecondBriScaleSelect;
-        else
-            return TAVIREX_E_RANGE;
+        if (!second_selector(d, &selector)) return TAVIREX_E_RANGE;
         correct_brightness_scale(selector, block, d.ManySideCutRatio, d.FewSideCutRatio, trace);
     }
     return TAVIREX_OK;
 }
+
+#if TVX_SSE2
+// The block steps of run_block_steps on a block inside the image, with the work
+// memory taken for the run.
+std::int32_t run_block_steps_fast(const DeviceContext& d, fast::BlockView block, const diag::Trace& trace, void* work) {
+    if (d.ProcessFlags[kDelNoise]) {
+        trace.banner("  7.DELNOISE");
+        fast::remove_noise(block, work, true);
+    }
+    if (d.ProcessFlags[kBriSmooth]) {
+        trace.banner("  8.BRISMOOTH");
+        const std::int32_t rc = fast::smooth_joint_brightness(block, joint_params(d), trace, work);
+        if (rc != TAVIREX_OK) return rc;
+    }
+    if (d.ProcessFlags[kCorrBriScale]) {
+        trace.banner("  9.CORRBRISCALE");
+        fast::correct_brightness_scale(kScaleAll, block, d.ManySideCutRatio, d.FewSideCutRatio, trace);
+    }
+    if (d.ProcessFlags[kEmphasisContrast]) {
+        trace.banner(" 10.EMPHASISCONTRAST");
+        fast::emphasise_contrast(block, d.SimaRange, d.SmoothRange, trace, work);
+    }
+    if (d.ProcessFlags[kSecondCorrBriScale]) {
+        trace.banner(" 11.2ndCORRBRISCALE");
+        std::uint8_t selector;
+        if (!second_selector(d, &selector)) return TAVIREX_E_RANGE;
+        fast::correct_brightness_scale(selector, block, d.ManySideCutRatio, d.FewSideCutRatio, trace);
+    }
+    return TAVIREX_OK;
+}
+
+// The block stage in the image itself, when every block lies inside its rows, the
+// blocks follow one another without overlap, each holds 12-bit values only (the
+// steps keep them so) and the joint smoothing can read as it goes. The blocks are
+// then packed side by side at the start of the image: each row moves towards the
+// start and never onto a part not yet moved. False when it does not apply. The
+// work memory is taken before any block changes, and the steps cannot fail after
+// that (the sensor flag was checked by validate), so a failure leaves the image as it was.
+bool run_block_stage_in_place(DeviceContext& d, const std::uint64_t* first, std::uint32_t n, std::uint32_t bw,
+                              bool mirror, const diag::Trace& trace, std::int32_t* rc) {
+    const core::ImageView image = image_of(d);
+    const std::uint32_t h = image.height;
+    std::uint64_t end = 0;
+    for (std::uint32_t k = 0; k < n; ++k) {
+        if (first[k] < end || first[k] + bw > image.width) return false;
+        end = first[k] + bw;
+    }
+    const auto view = [&](std::uint32_t k) { return fast::BlockView{image.data + first[k], bw, h, image.width}; };
+    for (std::uint32_t k = 0; k < n; ++k)
+        if (!fast::twelve_bit(view(k))) return false;
+    if (d.ProcessFlags[kBriSmooth] && !fast::joint_smoothing_applies(joint_params(d), h, trace)) return false;
+
+    std::size_t bytes = 0;
+    if (d.ProcessFlags[kDelNoise]) bytes = std::max(bytes, fast::noise_work(bw));
+    if (d.ProcessFlags[kBriSmooth]) bytes = std::max(bytes, fast::joint_work(bw, h, joint_params(d)));
+    if (d.ProcessFlags[kEmphasisContrast]) bytes = std::max(bytes, fast::contrast_work(bw, h));
+    core::Buffer<std::uint8_t> work(bytes);
+    *rc = work.ok() ? TAVIREX_OK : TAVIREX_E_NO_MEMORY;
+    for (std::uint32_t k = 0; *rc == TAVIREX_OK && k < n; ++k) {
+        const fast::BlockView block = view(k);
+        if (mirror)
+            for (std::uint32_t y = 0; y < h; ++y) std::reverse(block.row(y), block.row(y) + bw);
+        *rc = run_block_steps_fast(d, block, trace, work.data());
+    }
+    if (*rc != TAVIREX_OK) return true;
+    const std::uint32_t joined_width = n * bw;
+    for (std::uint32_t y = 0; y < h; ++y)
+        for (std::uint32_t k = 0; k < n; ++k)
+            std::memmove(image.data + static_cast<std::size_t>(y) * joined_width + static_cast<std::size_t>(k) * bw,
+                         image.row(y) + first[k], sizeof(std::uint16_t) * bw);
+    d.ImageWidth = static_cast<std::uint16_t>(joined_width);
+    return true;
+}
+#endif
 
 }  // namespace
 
@@ -143,6 +230,15 @@ std::int32_t run_block_stage(DeviceContext& d, const diag::Trace& trace) {
     const std::uint32_t bw = static_cast<std::uint32_t>(b);
     const std::uint32_t h = d.ImageHeight;
     const std::uint32_t joined_width = n * bw;
+    std::uint64_t first[core::kMaxPasses];
+    for (std::uint32_t k = 0; k < n; ++k) {
+        first[k] = static_cast<std::uint64_t>(k) * nominal;
+        if (corr) first[k] += static_cast<std::uint64_t>(d.SegmentStart[k]) + d.SideCutWidth + d.DefaultOffset;
+    }
+#if TVX_SSE2
+    std::int32_t rc = TAVIREX_OK;
+    if (core::fast_paths() && run_block_stage_in_place(d, first, n, bw, corr, trace, &rc)) return rc;
+#endif
 
     core::Buffer<std::uint16_t> block(static_cast<std::size_t>(bw) * h);
     if (!block.ok()) return TAVIREX_E_NO_MEMORY;
@@ -152,9 +248,7 @@ std::int32_t run_block_stage(DeviceContext& d, const diag::Trace& trace) {
     const core::ImageView image = image_of(d);
     const core::ImageView view{block.data(), bw, h};
     for (std::uint32_t k = 0; k < n; ++k) {
-        std::uint64_t first = static_cast<std::uint64_t>(k) * nominal;
-        if (corr) first += static_cast<std::uint64_t>(d.SegmentStart[k]) + d.SideCutWidth + d.DefaultOffset;
-        cut_block(image, first, corr, view);
+        cut_block(image, first[k], corr, view);
         const std::int32_t rc = run_block_steps(d, view, trace);
         if (rc != TAVIREX_OK) return rc;
         for (std::uint32_t y = 0; y < h; ++y)

@@ -147,4 +147,13 @@ std::int32_t insert_separators(const std::uint16_t* pixels, std::uint32_t width,
                                std::uint32_t count, std::uint32_t band, std::uint32_t colour,
                                core::Buffer<std::uint16_t>* out, std::uint32_t* out_width, SeparatorLines* list);
 
+// The same banded image written straight to a raw file a block of rows at a time,
+// with no banded copy of the image: the list and the sizes are set as
+// insert_separators and the export set them, then the file is deleted and written
+// (and deleted again after a short write). 0 or -96.
+std::int32_t write_with_separators(const char* path, const std::uint16_t* pixels, std::uint32_t width,
+                                   std::uint32_t height, std::uint32_t count, std::uint32_t band,
+                                   std::uint32_t colour, SeparatorLines* list, std::uint32_t* width_out,
+                                   std::uint32_t* height_out);
+
 }  // namespace tvx::processing

@@ -111,6 +111,7 @@ Words words_of(const std::string& b) {
 
 void reset_library() {
     tvx::core::test_fail_allocation(0);
+    tvx::core::test_use_plain_paths(false);
     tvx::platform::test_skip_sleeps(false);
     tvx::link::unload();
     tvx::release_picture_blocks();
@@ -172,6 +173,19 @@ std::uint32_t le(const std::string& s, std::size_t at, int bytes) {
     std::uint32_t v = 0;
     for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(s[at + static_cast<std::size_t>(i)]);
     return v;
+}
+
+Words test_image(Fill fill, std::uint32_t width, std::uint32_t height, std::uint32_t seed) {
+    Words px(static_cast<std::size_t>(width) * height);
+    std::uint32_t r = seed;
+    for (std::size_t i = 0; i < px.size(); ++i) {
+        r = r * 1664525u + 1013904223u;
+        const std::uint32_t noise = r >> 16, x = static_cast<std::uint32_t>(i % width), y = static_cast<std::uint32_t>(i / width);
+        const std::uint32_t v[] = {noise % 4096, 0, 4095, 1000 + (3 * x + 2 * y) % 2000 + noise % 16, noise,
+                                   noise % 3 == 0 ? (noise & 8 ? 4095u : 0u) : noise % 4096};
+        px[i] = static_cast<std::uint16_t>(v[static_cast<int>(fill)]);
+    }
+    return px;
 }
 
 std::string make_bitmap(std::int32_t width, std::int32_t height, std::uint8_t grey, std::uint8_t pad) {

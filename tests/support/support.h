@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/alloc.h"
+#include "core/simd.h"
 #include "link/link.h"
 #include "tavirex.h"
 #include "tavirex_link.h"
@@ -116,6 +117,24 @@ inline int pixel(const std::string& file, std::int32_t width, std::int32_t row, 
 }
 // All pixels, lowest stored row first, padding left out.
 std::vector<int> pixels(const std::string& file, std::int32_t width, std::int32_t height);
+
+// ---- fast and plain paths -------------------------------------------------
+
+// Images the fast paths are compared on: random 12-bit values, all 0, all 4095,
+// a ramp with a little noise, random 16-bit values, and 12-bit values of which
+// a third sit at 0 or 4095.
+enum class Fill { Random12, Zero, Full, Ramp, Random16, Extremes };
+constexpr Fill kFills[] = {Fill::Random12, Fill::Zero, Fill::Full, Fill::Ramp, Fill::Random16, Fill::Extremes};
+Words test_image(Fill fill, std::uint32_t width, std::uint32_t height, std::uint32_t seed = 1);
+
+// `call` run on the plain reference paths, then on the fast paths: both results.
+template <typename Result>
+std::pair<Result, Result> on_both_paths(const std::function<Result()>& call) {
+    tvx::core::test_use_plain_paths(true);
+    Result plain = call();
+    tvx::core::test_use_plain_paths(false);
+    return {std::move(plain), call()};
+}
 
 // ---- in-process link ------------------------------------------------------
 

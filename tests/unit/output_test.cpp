@@ -259,6 +259,36 @@ TEST_F(OutputTest, EveryExportUnderAllocationFailure) {
     }
 }
 
+// Every bitmap export on the fast paths (streamed, SSE2 rows) against the plain
+// whole-image path: the same file, for 12-bit data and for tomographic depths up to 16 bits.
+TEST_F(OutputTest, FastBitmapsMatchThePlainPath) {
+    tvx::SeparatorLineList = {3, 1, 2, {4, 30}};
+    Tavirex_SetWindowPos(1900, 3000);
+    const std::pair<const char*, Save> saves[] = {
+        {"plain", plain()},        {"plain, filtered", plain(3, 80)}, {"gamma", gamma2(0.8, 3, 1.2)},
+        {"gamma, filtered", gamma2(0.8, 3, 1.2, 2, 150)},              {"SaveBitmap3", [](auto r, auto w, auto h, auto b) {
+             return Tavirex_SaveBitmap3(r, w, h, 3, 90, 1.1, 2, 0.9, b); }},
+        {"window", windowed()},    {"window, filtered", windowed(3, 80)}, {"window, far", windowed(255, 65535)}};
+    // The last size spans several of the streamed blocks (on 12-bit random data only).
+    const std::array<std::int32_t, 2> sizes[] = {{1, 1}, {1, 7}, {9, 1}, {7, 3}, {17, 9}, {67, 20}, {4001, 150}};
+    for (const std::uint32_t depth : {0u, 13u, 14u, 16u}) {  // 0: 12-bit data
+        tvx::TomoImageActive = depth != 0;
+        tvx::Tomo.BitDepth = static_cast<std::uint16_t>(depth);
+        for (const auto& [what, save] : saves)
+            for (const tvxtest::Fill fill : tvxtest::kFills)
+                for (const auto& [w, h] : sizes) {
+                    if (w > 100 && (depth != 0 || fill != tvxtest::Fill::Random12)) continue;
+                    tvxtest::write_words(raw_, tvxtest::test_image(fill, static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), 9));
+                    const auto [reference, fast] = tvxtest::on_both_paths<std::string>([&] {
+                        std::remove(bmp_.c_str());
+                        const std::int32_t rc = save(raw_.c_str(), w, h, bmp_.c_str());
+                        return std::to_string(rc) + tvxtest::read_file(bmp_);
+                    });
+                    ASSERT_TRUE(reference == fast) << what << ", depth " << depth << ", fill " << static_cast<int>(fill) << ", " << w << " x " << h;
+                }
+    }
+}
+
 // ---- the enhancement filter ------------------------------------------------
 
 Words run_a(const Words& in, std::uint32_t w, std::uint32_t h, std::uint8_t k, std::uint16_t gain,

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "state/context.h"
+#include "processing/fast_steps.h"
 #include "processing/steps.h"
 #include "support/support.h"
 
@@ -14,6 +15,7 @@ using tvxtest::bytes_of;
 using tvxtest::read_words;
 using Pixels = tvxtest::Words;
 namespace proc = tvx::processing;
+namespace fast = tvx::processing::fast;
 
 // Line table: count, positions, heights, little-endian 16-bit.
 std::string line_table(const std::vector<int>& pos, const std::vector<int>& hei) {
@@ -313,6 +315,69 @@ TEST_F(BlockTest, ContrastEmphasisOnHandMadeBlocks) {
     EXPECT_EQ(a, (std::vector<double>{1.5, 3, 4.5}));
 }
 
+// ---- fast paths ------------------------------------------------------------
+
+// Each step with a fast path against its plain reference on random and edge-case
+// images, widths not a multiple of eight included: the same pixels, the same result.
+TEST_F(BlockTest, FastStepsGiveThePlainPixels) {
+    using Step = std::function<int(Pixels&, std::uint32_t, std::uint32_t)>;
+    using Sizes = std::vector<std::array<std::uint32_t, 2>>;
+    const auto on = [](auto step) -> Step {
+        return [step](Pixels& px, std::uint32_t w, std::uint32_t h) { return step(ImageView{px.data(), w, h}); };
+    };
+    const auto joint = [&](proc::JointSmoothingParams p) { return on([p](ImageView v) { return proc::smooth_joint_brightness(v, p); }); };
+    const auto scale = [&](std::uint8_t sel, double many, double few) {
+        return on([=](ImageView v) { return proc::correct_brightness_scale(sel, v, many, few), 0; });
+    };
+    const auto join = [](std::uint16_t x, std::uint16_t y, std::uint16_t u) -> Step {
+        return [=](Pixels& px, std::uint32_t w, std::uint32_t h) {  // compared over the joined image
+            std::uint32_t jw = 0, jh = 0;
+            const int rc = proc::join_ccd_chips(ImageView{px.data(), w, h}, x, y, u, &jw, &jh);
+            if (rc == 0) px.resize(static_cast<std::size_t>(jw) * jh);
+            return rc;
+        };
+    };
+    Pixels clock(4096);
+    for (std::uint32_t i = 0; i < 4096; ++i) clock[i] = static_cast<std::uint16_t>(40 + i * 37 % 200);
+    const std::uint16_t start[4] = {4, 100, 0, 0}, width[4] = {1900, 1700, 0, 0}, none[4] = {}, ceph[4] = {3300};
+    const Sizes small = {{1, 1}, {1, 9}, {9, 1}, {3, 3}, {10, 4}, {17, 5}, {37, 40}, {203, 70}}, chips = {{7, 1536}, {12, 2304}};
+    const struct { const char* what; Sizes sizes; Step step; } steps[] = {
+        {"dark, two passes", {{4096, 3}, {4101, 2}}, on([&](ImageView v) { return proc::remove_dark_offset(v, {clock.data(), 4096, 1, 2, start, width}); })},
+        {"dark, cephalometric", {{3509, 3}}, on([&](ImageView v) { return proc::remove_dark_offset(v, {clock.data(), 3500, 4, 1, none, ceph}); })},
+        {"shading", small, [this](Pixels& px, std::uint32_t w, std::uint32_t h) {
+             tvxtest::write_words(dir.file("calib.bin"), tvxtest::test_image(tvxtest::Fill::Random16, 4096, h, h));
+             return proc::correct_shading(ImageView{px.data(), w, h}, dir.file("calib.bin").c_str());
+         }},
+        {"join", chips, join(0, 767, 0)}, {"join, shifted in place", chips, join(5, 768, 0)},
+        {"join, shifted back", chips, join(0xFFFD, 767, 2)}, {"join, rows moved down", chips, join(0, 770, 0)},
+        {"noise", small, on(proc::remove_noise)},
+        {"noise, 12-bit kernel", small, on([](ImageView v) {
+             if (!tvx::core::fast_paths() || !fast::twelve_bit(fast::whole(v))) return proc::remove_noise(v);
+             std::vector<std::uint8_t> work(fast::noise_work(v.width));
+             return fast::remove_noise(fast::whole(v), work.data(), true), 0;
+         })},
+        {"joint", {{203, 70}}, joint({.ave_range = 7, .ave_range_low = 5, .chg_sum_range = 3, .ypos = 35})},
+        {"joint at the top", {{203, 70}}, joint({.ave_range = 9, .ave_range_low = 4, .chg_sum_range = 6, .ypos = 2})},
+        {"joint, wide window", {{33, 1200}}, joint({.ave_range = 20, .ave_range_low = 30, .chg_sum_range = 600, .ypos = 600})},
+        {"joints", {{203, 70}}, joint({.ave_range = 4, .ave_range_low = 3, .chg_sum_range = 2, .ypos = 17, .ypos2 = 17, .ceph_mode = 1})},
+        {"joints close", {{203, 70}}, joint({.ave_range = 8, .ave_range_low = 8, .chg_sum_range = 5, .ypos = 10, .ypos2 = 3, .ceph_mode = 1})},
+        {"scale", small, scale(7, 0.001, 0.001)}, {"clip", small, scale(4, 5, 10)}, {"stretch and curve", small, scale(3, 0, 0)},
+        {"contrast", small, on([](ImageView v) { return proc::emphasise_contrast(v, 1.5, 200); })},
+        {"contrast, narrow", small, on([](ImageView v) { return proc::emphasise_contrast(v, 0.3, 3); })},
+    };
+    for (const auto& st : steps)
+        for (const tvxtest::Fill fill : tvxtest::kFills)
+            for (const auto& [w, h] : st.sizes) {
+                const Pixels px = tvxtest::test_image(fill, w, h, w * h);
+                const auto [plain, fast] = tvxtest::on_both_paths<std::pair<int, Pixels>>([&] {
+                    Pixels p = px;
+                    const int rc = st.step(p, w, h);
+                    return std::make_pair(rc, p);
+                });
+                ASSERT_TRUE(plain == fast) << st.what << ", fill " << static_cast<int>(fill) << ", " << w << " x " << h;
+            }
+}
+
 class PipelineTest : public tvxtest::LibraryTest {
 protected:
     // A picture as a readout leaves it (pixel = column & 0xFFF), with every step switched off.
@@ -519,6 +584,44 @@ TEST_F(PipelineTest, DummyInsertsBandsIntoARawFile) {
               Codes({TAVIREX_E_DATA_FILE, TAVIREX_E_DATA_FILE, TAVIREX_E_PROCESS_OUTPUT, TAVIREX_E_RANGE}));
     EXPECT_FALSE(tvxtest::file_exists(bad));
     EXPECT_EQ(tvx::core::test_blocks_held(), 0);
+}
+
+// The exports on the fast paths against the plain ones, every step on: the raw file,
+// the sizes, the bands and the image the record keeps. Shading tables reaching 16
+// bits make the blocks too wide for the in-place block stage, which then declines.
+TEST_F(PipelineTest, FastExportsGiveThePlainFiles) {
+    using Fill = tvxtest::Fill;
+    tvx::DeviceContext& d = tvx::Device;
+    tvxtest::write_words(dir.file("lines.dat"), {1, 900, 2});
+    config("[ExOption]\nPictLineNum=2\nPictLineColor=1\n");
+    const struct { const char* what; std::uint32_t passes, width, height; bool ceph, corr, ex2; Fill tables; } runs[] = {
+        {"two passes, trimmed and mirrored", 2, 4096, 768, false, true, false, Fill::Ramp},
+        {"four passes", 4, 4096, 768, false, false, false, Fill::Ramp},
+        {"cephalometric", 1, 3500, 300, true, false, false, Fill::Ramp},
+        {"16-bit tables", 2, 4096, 768, false, true, false, Fill::Random16},
+        {"Ex2", 3, 4096, 768, false, false, true, Fill::Ramp},
+    };
+    for (const auto& r : runs) {
+        tvxtest::write_words(dir.file("calib.bin"), tvxtest::test_image(r.tables, 4096, r.height, 7));
+        const auto [plain, fast] = tvxtest::on_both_paths<std::vector<Pixels>>([&] {
+            picture(r.passes, r.passes, r.width, r.height, r.ceph);
+            const Pixels scene = tvxtest::test_image(Fill::Random12, r.width, r.height, 5);
+            std::copy(scene.begin(), scene.end(), image.begin());
+            for (auto& f : d.ProcessFlags) f = 1;
+            d.ProcessFlags[tvx::kPxImg] = d.ProcessFlags[tvx::kFillOpening] = r.height % 768 == 0;
+            d.ProcessFlags[tvx::kCorrImgSize] = r.corr;
+            d.SegmentStart[0] = 3, d.SegmentStart[1] = 9, d.SideCutWidth = 2, d.DefaultOffset = 1;
+            std::strcpy(d.CalibDataPath, dir.file("calib.bin").c_str());
+            std::strcpy(d.CorrLineDataPath, dir.file("lines.dat").c_str());
+            const int rc = r.ex2 ? Tavirex_ImageProcessingEx2(out.c_str(), &w, &h) : ex();
+            const auto& list = tvx::SeparatorLineList;
+            return std::vector<Pixels>{Pixels{static_cast<std::uint16_t>(rc), static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h)},
+                                       read_words(out), Pixels(image.begin(), image.begin() + d.ImageWidth * d.ImageHeight),
+                                       Pixels(list.Position, list.Position + list.Count)};
+        });
+        EXPECT_EQ(plain[0], (Pixels{0, static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h)})) << r.what;
+        EXPECT_TRUE(plain == fast) << r.what;
+    }
 }
 
 // Every step on, with identity-like shading tables and one injection band.
