@@ -11,6 +11,7 @@
 #include "calibration.h"
 #include "checks.h"
 #include "common.h"
+#include "dicom.h"
 #include "output_args.h"
 #include "platform/system.h"
 #include "tavirex.h"
@@ -152,6 +153,35 @@ void calibrate(Demo& d, bool ceph) {
     d.keep(q.lines.substr(d.dir.size()), std::string("line table, ") + mode + ": the sensor rows that lost their sensitivity");
 }
 
+// The processed image as a DICOM file, with the display window the library set
+// from the data for the bitmap. Skipped, and said, when the build has no DICOM.
+void dicom_picture(Demo& d, const std::string& kind, const std::string& raw, std::int32_t w, std::int32_t h) {
+    if (!dicom_in_build()) {
+        std::printf("  DICOM: not in this build (it needs DCMTK, on Linux): %s.dcm skipped\n", kind.c_str());
+        return;
+    }
+    DicomRequest rq;
+    rq.kind = kind;
+    rq.raw_path = raw;
+    rq.width = w;
+    rq.height = h;
+    rq.bits_stored = default_bits_stored(kind);
+    rq.center = Tavirex_GetWindowCenter();
+    rq.window_width = Tavirex_GetWindowWidth();
+    rq.study_description = "Tavirex demo (" + kind + ")";
+    std::vector<std::uint16_t> pixels;
+    const std::string out = d.dir + kind + ".dcm";
+    if (!read_raw_file(raw, static_cast<std::size_t>(w) * h, &pixels) || !write_dicom(rq, pixels, out)) {
+        std::printf("  DICOM: %s not written\n", out.c_str());
+        return;
+    }
+    std::printf("  DICOM -> %s (window centre %ld width %ld of the data, as MONOCHROME1)\n", out.c_str(),
+                static_cast<long>(rq.center), static_cast<long>(rq.window_width));
+    d.keep(kind + ".dcm", std::string("DICOM digital X-ray image, ") + (kind == "ceph" ? "DX" : "PX") +
+                              ", the processed image with its display window, " + std::to_string(rq.bits_stored) +
+                              " bits stored");
+}
+
 // Processing, display window, bitmap and side marker for the picture that the
 // acquisition left in the library, as the host does after a readout.
 int finish_picture(Demo& d, const AcquireOptions& o) {
@@ -190,6 +220,7 @@ int finish_picture(Demo& d, const AcquireOptions& o) {
     d.keep(name + "_processed.raw", "processed image: " + size_text(w, h) + " 16-bit words, the picture lines of " +
                                         passes + (o.ceph ? "" : " with a band between them"));
     d.keep(name + ".bmp", "8-bit bitmap " + size_text(w, h) + ": display window from the data, detail filter, L marker");
+    dicom_picture(d, name, raw, w, h);
     return 0;
 }
 
@@ -236,9 +267,11 @@ int tomo_picture(Demo& d) {
         remove_files({o.processed, bmp});
         return 1;
     }
-    std::printf("  bitmap -> %s\n", bmp.c_str());
+    std::printf("  display window centre %ld width %ld\n  bitmap -> %s\n", static_cast<long>(Tavirex_GetWindowCenter()),
+                static_cast<long>(Tavirex_GetWindowWidth()), bmp.c_str());
     d.keep("tomo.raw", "processed tomographic image: " + size_text(w, h) + " 16-bit words, 3 frames side by side");
     d.keep("tomo.bmp", "8-bit bitmap " + size_text(w, h) + ": display window from the data, detail filter, P and A markers");
+    dicom_picture(d, "tomo", o.processed, w, h);
     return 0;
 }
 
@@ -282,8 +315,10 @@ int cmd_demo(int argc, char** argv) {
             "DIR/pano.raw and DIR/ceph.raw; processes each, sets the display window from the data and\n"
             "writes DIR/pano.bmp and DIR/ceph.bmp with the side marker. Then it calibrates the\n"
             "tomographic strip sensor, takes three tomographic frames, processes and joins them into\n"
-            "DIR/tomo.raw and writes DIR/tomo.bmp with the P and A markers. It ends with the list of the\n"
-            "files it leaves in DIR, each with its size and what it is.\n",
+            "DIR/tomo.raw and writes DIR/tomo.bmp with the P and A markers. Where the build has DICOM\n"
+            "(tavirex dicom), each processed image also goes to DIR/pano.dcm, DIR/ceph.dcm and\n"
+            "DIR/tomo.dcm. It ends with the list of the files it leaves in DIR, each with its size and\n"
+            "what it is.\n",
             sim_module_path().c_str());
         return 0;
     }

@@ -91,6 +91,7 @@ int cmd_mirror(int argc, char** argv);
 int cmd_adjust(int argc, char** argv);
 int cmd_mark(int argc, char** argv);
 int cmd_process(int argc, char** argv);
+int cmd_dicom(int argc, char** argv);
 // tavirex calibrate tomo, from cmd_calibrate's parsed arguments; and the same for
 // a configuration, measured through the library or from the module's model.
 int calibrate_tomo(const Args& args);

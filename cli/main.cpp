@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common.h"
+#include "dicom.h"
 #include "tavirex.h"
 
 namespace {
@@ -29,11 +30,13 @@ void usage(std::FILE* to) {
                  "  mirror IN OUT ...    left-right mirror of a raw image file\n"
                  "  adjust BMP ...       gamma, contrast and brightness of a bitmap, in place\n"
                  "  mark BMP ...         stamp the orientation marker (L, or P and A) into a bitmap\n"
+                 "  dicom RAW OUT.dcm ...  processed raw image file to a DICOM file%s\n"
                  "\n"
                  "Every command takes --help. Exit status: 0 done; 1 a library call or a file write failed;\n"
                  "2 refused before any library call (usage, a missing or unreadable file, a value out of\n"
                  "range), with a message naming the option or file. A failed command leaves no output behind.\n",
-                 TAVIREX_VERSION_STRING);
+                 TAVIREX_VERSION_STRING,
+                 cli::dicom_in_build() ? "" : " (not in this build: it needs DCMTK, on Linux)");
 }
 
 }  // namespace
@@ -63,6 +66,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(command, "adjust") == 0) return cli::cmd_adjust(argc, argv);
     if (std::strcmp(command, "mark") == 0) return cli::cmd_mark(argc, argv);
     if (std::strcmp(command, "process") == 0) return cli::cmd_process(argc, argv);
+    if (std::strcmp(command, "dicom") == 0) return cli::cmd_dicom(argc, argv);
     std::fprintf(stderr, "tavirex: unknown command '%s'\n\n", command);
     usage(stderr);
     return 2;

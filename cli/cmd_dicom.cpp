@@ -1,0 +1,101 @@
+// tavirex dicom: a processed raw image file as a DICOM file for viewers and archives.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "checks.h"
+#include "common.h"
+#include "dicom.h"
+#include "output_args.h"
+#include "tavirex.h"
+
+namespace cli {
+
+int cmd_dicom(int argc, char** argv) {
+    Args args;
+    if (!parse_args(argc, argv, 2,
+                    {"width", "height", "kind", "patient-name", "patient-id", "study-description", "accession",
+                     "pixel-spacing", "bits-stored", "center", "window-width"},
+                    {}, &args))
+        return 2;
+    if (args.help) {
+        std::printf(
+            "usage: tavirex dicom RAW OUT.dcm --width W --height H --kind pano|ceph|tomo\n"
+            "                     [--patient-name NAME] [--patient-id ID] [--study-description TEXT]\n"
+            "                     [--accession NUMBER] [--pixel-spacing MM] [--bits-stored N]\n"
+            "                     [--center C --window-width W]\n\n"
+            "Writes the processed raw image file RAW (W x H 16-bit little-endian words, exactly) as a\n"
+            "DICOM Digital X-Ray Image (for presentation, explicit VR little endian): modality PX for\n"
+            "pano and tomo, DX for ceph; the data unchanged, 16 bits allocated, --bits-stored of them\n"
+            "used (default 12, tomo 14; no value may exceed them), MONOCHROME1 so that a viewer shows\n"
+            "what the library's bitmaps show. The window is the library's display window of the data\n"
+            "(Tavirex_SetWindowPosAuto) or --center/--window-width as the library gave them, written\n"
+            "mirrored for MONOCHROME1 (centre 2^bits - 1 - C). --pixel-spacing is the detector's pixel\n"
+            "pitch in mm (default 0.1). Patient name and ID default to Anonymous and TVX-0001.%s\n",
+            dicom_in_build() ? "" : "\nNot in this build: it needs DCMTK, on Linux.");
+        return 0;
+    }
+    const char* cmd = "dicom";
+    if (!dicom_in_build()) {
+        std::fprintf(stderr, "tavirex dicom: not in this build (it needs DCMTK, on Linux)\n");
+        return kRefused;
+    }
+    if (!positionals(args, 2, cmd, "RAW OUT.dcm")) return kRefused;
+    DicomRequest rq;
+    rq.raw_path = args.positional[0];
+    const std::string out = args.positional[1];
+    rq.kind = args.get("kind");
+    if (rq.kind != "pano" && rq.kind != "ceph" && rq.kind != "tomo") {
+        std::fprintf(stderr, "tavirex dicom: --kind takes pano, ceph or tomo, not '%s'\n", rq.kind.c_str());
+        return kRefused;
+    }
+    double spacing = 0.1;
+    if (!option_int(args, cmd, "width", 0, &rq.width, 0, 65535) ||
+        !option_int(args, cmd, "height", 0, &rq.height, 0, 65535) ||
+        !option_int(args, cmd, "bits-stored", default_bits_stored(rq.kind), &rq.bits_stored, 8, 16) ||
+        !option_double(args, cmd, "pixel-spacing", 0.1, &spacing, 0.001, 10.0) ||
+        !options_together(args, cmd, "center", "window-width") ||
+        !option_int(args, cmd, "center", 0, &rq.center, 0, 65535) ||
+        !option_int(args, cmd, "window-width", 0, &rq.window_width, 1, 65536))
+        return kRefused;
+    rq.pixel_spacing = spacing;
+    rq.patient_name = args.get("patient-name", rq.patient_name);
+    rq.patient_id = args.get("patient-id", rq.patient_id);
+    rq.study_description = args.get("study-description");
+    rq.accession = args.get("accession");
+    std::vector<std::uint16_t> pixels;
+    if (!raw_image(cmd, rq.raw_path, rq.width, rq.height) || !output_files(cmd, {out}) ||
+        !read_raw_file(rq.raw_path, static_cast<std::size_t>(rq.width) * rq.height, &pixels))
+        return kRefused;
+    const std::uint32_t maximum = (1u << rq.bits_stored) - 1;
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        if (pixels[i] > maximum) {
+            std::fprintf(stderr, "tavirex dicom: %s holds %u at pixel %zu, more than %d bits (--bits-stored)\n",
+                         rq.raw_path.c_str(), static_cast<unsigned>(pixels[i]), i, rq.bits_stored);
+            return kRefused;
+        }
+    // Outside its own tomographic processing the library takes data as 12-bit and
+    // limits the window to that range.
+    if (!args.has("center") && rq.kind == "tomo" &&
+        std::any_of(pixels.begin(), pixels.end(), [](std::uint16_t v) { return v > 4095; })) {
+        std::fprintf(stderr,
+                     "tavirex dicom: %s holds values above 4095, beyond the window the library sets outside its\n"
+                     "tomographic processing: give --center and --window-width (tavirex demo prints them)\n",
+                     rq.raw_path.c_str());
+        return kRefused;
+    }
+    if (!args.has("center")) {
+        const std::int32_t rc = stage("Tavirex_SetWindowPosAuto", [&] {
+            return Tavirex_SetWindowPosAuto(rq.raw_path.c_str(), rq.width, rq.height);
+        });
+        if (rc != 0) return 1;
+        rq.center = Tavirex_GetWindowCenter();
+        rq.window_width = Tavirex_GetWindowWidth();
+    }
+    std::printf("  window centre %ld width %ld\n", static_cast<long>(rq.center), static_cast<long>(rq.window_width));
+    if (!write_dicom(rq, pixels, out)) return 1;
+    std::printf("  DICOM -> %s\n", out.c_str());
+    return 0;
+}
+
+}  // namespace cli
