@@ -31,7 +31,8 @@ int cmd_dicom(int argc, char** argv) {
             "what the library's bitmaps show. The window is the library's display window of the data\n"
             "(Tavirex_SetWindowPosAuto) or --center/--window-width as the library gave them, written\n"
             "mirrored for MONOCHROME1 (centre 2^bits - 1 - C). --pixel-spacing is the detector's pixel\n"
-            "pitch in mm (default 0.1). Patient name and ID default to Anonymous and TVX-0001.%s\n",
+            "pitch in mm (default 0.1). Raw row 0 is the bottom row (as in the bitmaps): the DICOM rows\n"
+            "run top down. Patient name (as Family^Given) is empty unless given; patient ID TVX-0001.%s\n",
             dicom_in_build() ? "" : "\nNot in this build: it needs DCMTK, on Linux.");
         return 0;
     }

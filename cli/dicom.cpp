@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #if TAVIREX_WITH_DICOM
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -156,9 +157,15 @@ bool write_dicom(const DicomRequest& rq, const std::vector<std::uint16_t>& pixel
         {DCM_PixelRepresentation, 0},
     };
     for (const auto& w : words) ok = ok && ds->putAndInsertUint16(w.tag, w.value).good();
+    // Raw row 0 is the bottom row of the picture (as in the bitmaps); DICOM stores the top row first.
+    std::vector<Uint16> rows(pixels.size());
+    const std::size_t w = static_cast<std::size_t>(rq.width), h = static_cast<std::size_t>(rq.height);
+    for (std::size_t r = 0; r < h; ++r)
+        std::copy(pixels.begin() + static_cast<std::ptrdiff_t>((h - 1 - r) * w),
+                  pixels.begin() + static_cast<std::ptrdiff_t>((h - r) * w), rows.begin() + static_cast<std::ptrdiff_t>(r * w));
     ok = ok && ds->insertEmptyElement(DCM_AcquisitionContextSequence).good() &&
          ds->insertEmptyElement(DCM_AnatomicRegionSequence).good() &&
-         ds->putAndInsertUint16Array(DCM_PixelData, pixels.data(), static_cast<unsigned long>(pixels.size())).good();
+         ds->putAndInsertUint16Array(DCM_PixelData, rows.data(), static_cast<unsigned long>(rows.size())).good();
     tvx::platform::remove_file(out.c_str());
     const OFCondition saved = ok ? file.saveFile(out.c_str(), EXS_LittleEndianExplicit) : EC_IllegalCall;
     if (saved.good()) return true;

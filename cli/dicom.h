@@ -17,7 +17,7 @@ struct DicomRequest {
     std::int32_t width = 0, height = 0;
     int bits_stored = 12;  // 12, or the tomographic bit depth
     std::int32_t center = 0, window_width = 0;  // the library's display window (of the inverted data)
-    std::string patient_name = "Anonymous", patient_id = "TVX-0001", study_description, accession;
+    std::string patient_name, patient_id = "TVX-0001", study_description, accession;
     double pixel_spacing = 0.1;  // mm, at the detector
 };
 
