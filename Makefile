@@ -8,7 +8,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test demo asan clang win32 win32-check win32-dist install-check win64-test bench clean
+.PHONY: all build test test32 demo asan clang win32 win32-check win32-dist install-check win64-test bench clean
 
 all: build
 
@@ -30,6 +30,11 @@ demo: $(BUILD)/CMakeCache.txt
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DTAVIREX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+
+# The suite as a 32-bit Linux program: the word size and the SSE2 arithmetic of
+# the 32-bit Windows DLL (Debian's g++-multilib).
+test32:
+	$(MAKE) test BUILD=build-32 CMAKE_FLAGS="-DCMAKE_TOOLCHAIN_FILE=cmake/linux-i686.cmake"
 
 # The library, the simulated module and the CLI built with clang, warnings as errors.
 clang:
@@ -66,4 +71,4 @@ bench:
 	for b in build-bench/bin/bench_*; do $$b; done
 
 clean:
-	rm -rf build build-asan build-clang build-win32 build-win64 build-bench
+	rm -rf build build-32 build-asan build-clang build-win32 build-win64 build-bench
