@@ -210,8 +210,6 @@ std::vector<int> pixels(const std::string& file, std::int32_t width, std::int32_
 FakeLink* FakeLink::current = nullptr;
 
 namespace {
-int g_module_token;
-
 int32_t fake_init(const char*, uint32_t, uint32_t) {
     ++FakeLink::current->init_calls;
     return FakeLink::current->init_result;
@@ -244,13 +242,17 @@ int32_t fake_recv(uint8_t*) { return 0; }
 int32_t fake_check() { return 0; }
 }  // namespace
 
+// The library closes the module handle of the loaded link (at SetDeviceFree, at the next load, in the
+// tests' reset), so the fake holds a real one: the simulated module opened once more.
 FakeLink::FakeLink() {
     current = this;
-    tvx::link::Link = tvx::link::LinkState{&g_module_token, 0, fake_init, fake_comm, fake_send, fake_recv, fake_check};
+    tvx::link::unload();
+    tvx::link::Link = tvx::link::LinkState{tvx::platform::load_library(TVX_SIM_PATH), 0, fake_init, fake_comm,
+                                           fake_send, fake_recv, fake_check};
 }
 
 FakeLink::~FakeLink() {
-    tvx::link::Link = tvx::link::LinkState{};
+    tvx::link::unload();
     current = nullptr;
 }
 
