@@ -143,6 +143,9 @@ bool file_status_size(std::FILE* f, std::uint64_t* size) noexcept {
     return true;
 }
 
+// A 32-bit off_t would cut offsets past 2 GiB: the build asks for 64-bit file offsets.
+static_assert(sizeof(off_t) == 8, "64-bit file offsets (_FILE_OFFSET_BITS=64)");
+
 bool file_end_size(std::FILE* f, std::uint64_t* size) noexcept {
     if (fseeko(f, 0, SEEK_END) != 0) return false;
     const off_t end = ftello(f);

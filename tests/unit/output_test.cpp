@@ -12,6 +12,7 @@
 #include "state/context.h"
 #include "output/enhance.h"
 #include "output/window.h"
+#include "platform/system.h"
 #include "support/support.h"
 
 using tvxtest::le;
@@ -489,3 +490,24 @@ TEST_F(OutputTest, InPlaceEditsRefuseOtherFiles) {
 }
 
 }  // namespace
+
+// Files past 2 GiB and 4 GiB (sparse): their sizes and offsets are exact in every build, a 32-bit one too.
+TEST_F(OutputTest, LargeFileSizesAndOffsetsAreExact) {
+    const std::string big = dir.file("big.raw");
+    for (const std::uint64_t size : {(std::uint64_t{1} << 31) + 2, (std::uint64_t{1} << 32) + 6}) {
+        std::error_code ec;
+        std::filesystem::resize_file(big, 0, ec);
+        tvxtest::write_file(big, "");
+        std::filesystem::resize_file(big, size, ec);
+        if (ec) GTEST_SKIP() << "no sparse file of " << size << " bytes here: " << ec.message();
+        std::FILE* f = std::fopen(big.c_str(), "rb");
+        ASSERT_NE(f, nullptr) << size;
+        std::uint64_t end = 0;
+        char tail[4] = {1, 1, 1, 1};
+        EXPECT_TRUE(tvx::platform::file_end_size(f, &end) && end == size) << end;
+        EXPECT_TRUE(tvx::platform::seek_to(f, size - 2)) << size;
+        EXPECT_EQ(std::fread(tail, 1, sizeof tail, f), 2u) << size;
+        EXPECT_EQ(tail[0] | tail[1], 0);
+        std::fclose(f);
+    }
+}
