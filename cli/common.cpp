@@ -1,6 +1,7 @@
 #include "common.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -123,6 +124,8 @@ std::string sim_module_path() {
 }
 
 bool read_raw_file(const std::string& path, std::size_t count, std::vector<std::uint16_t>* out) {
+    // In a 32-bit program the bytes of 65535 x 65535 samples do not fit a size_t.
+    if (count > SIZE_MAX / 2) return false;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) return false;
     std::vector<unsigned char> bytes(count * 2);
