@@ -8,7 +8,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test demo asan clang win32 win32-check win32-dist install-check win64-test bench clean
+.PHONY: all build test demo asan clang fuzz win32 win32-check win32-dist install-check win64-test bench clean
 
 all: build
 
@@ -35,6 +35,15 @@ asan:
 clang:
 	CC=clang CXX=clang++ cmake -S . -B build-clang -DTAVIREX_TESTS=OFF
 	cmake --build build-clang -j $(JOBS)
+
+# libFuzzer targets for the file readers (clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer), each run for FUZZ_SECONDS on its seeds in
+# fuzz/corpus/; prints the executions per target and fails on any finding.
+FUZZ_SECONDS ?= 60
+fuzz:
+	CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz
+	cmake --build build-fuzz -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) tools/run-fuzz.sh build-fuzz
 
 # Production target: 32-bit Windows DLL, cross-built with MinGW-w64.
 win32:
@@ -66,4 +75,4 @@ bench:
 	for b in build-bench/bin/bench_*; do $$b; done
 
 clean:
-	rm -rf build build-asan build-clang build-win32 build-win64 build-bench
+	rm -rf build build-asan build-clang build-win32 build-win64 build-bench build-fuzz
