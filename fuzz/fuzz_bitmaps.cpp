@@ -12,8 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 0: {
         // Settings inside and outside the accepted ranges.
         const double gamma = ((choice >> 2) & 7) * 0.5;
-        const double contrast = ((choice >> 5) & 3) * 40.0 - 20.0;
-        Tavirex_BitmapChange(path.c_str(), gamma, contrast, contrast / 2);
+        const double contrast = ((choice >> 5) & 3) * 0.75 - 0.25;
+        const double brightness = ((choice >> 5) & 3) * 60.0 - 110.0;
+        Tavirex_BitmapChange(path.c_str(), gamma, contrast, brightness);
         break;
     }
     case 1: Tavirex_MarkingInBitmap(path.c_str(), (choice >> 2) % 4 - 1); break;
