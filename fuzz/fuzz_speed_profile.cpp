@@ -1,30 +1,23 @@
-// The speed profile reader and the line clock table built from what it reads.
-#include "device/line_clock.h"
+// The speed profile reader through Tavirex_SetParamforPictEx(_Ceph): the export
+// reads the profile and builds the line clock table before it needs the link,
+// so no link is loaded and the set-up stops at its first register write.
 #include "fuzz_file.h"
-
-#include <vector>
-
-using namespace tvx::device;
+#include "tavirex.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = tvx_fuzz::temp_path(".txt");
-    // The first bytes choose the scan as the picture set-up would (passes 1..4
-    // panoramic, or cephalometric), the rest is the profile.
+    static const bool configured = Tavirex_Init(TAVIREX_FUZZ_DATA "/tavirex-pano.ini", 0) == 0;
+    if (!configured) __builtin_trap();
+    // Byte 0: the export and the pass count (0 and 5 refused); bytes 1-2: the
+    // sample interval in ms; byte 3: the time lag; the rest is the profile.
     if (size < 4) return 0;
-    const bool ceph = data[0] % 5 == 4;
-    const std::uint32_t passes = ceph ? 1 : 1 + data[0] % 5;
-    const std::uint32_t code = ceph ? tvx::core::kClockCodeCeph : passes - 1;
-    const std::uint32_t lines = ceph ? tvx::core::kCephLines : tvx::core::kPanoLines;
-    const std::uint16_t interval = static_cast<std::uint16_t>(data[1] | (data[2] & 0x0F) << 8);
-    const std::uint16_t lag = static_cast<std::uint16_t>(data[3] * 8);
+    const std::uint32_t passes = data[0] % 6;
+    const std::uint32_t interval = data[1] | (data[2] & 0x0F) << 8;
+    const std::uint32_t lag = data[3] * 8u;
     if (!tvx_fuzz::write_file(path, data + 4, size - 4)) return 0;
-
-    static float speeds[kMaxSpeedSamples];
-    std::size_t n = 0;
-    if (read_speed_profile(path.c_str(), speeds, kMaxSpeedSamples, &n) != 0) return 0;
-    if (n > kMaxSpeedSamples) __builtin_trap();
-    std::vector<std::uint16_t> table(lines), pass_table(lines);
-    std::uint16_t start[4] = {}, width[4] = {};
-    build_clock_table(code, passes, speeds, n, interval, lag, table.data(), lines, pass_table.data(), start, width);
+    if ((data[0] & 0x80) != 0)
+        Tavirex_SetParamforPictEx_Ceph(path.c_str(), passes, interval, lag);
+    else
+        Tavirex_SetParamforPictEx(path.c_str(), passes, interval, lag);
     return 0;
 }
