@@ -8,7 +8,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test test32 demo asan clang win32 win32-check win32-dist install-check win64-test bench clean
+.PHONY: all build test test32 demo asan clang fuzz win32 win32-check win32-dist install-check win64-test bench clean
 
 all: build
 
@@ -41,6 +41,15 @@ clang:
 	CC=clang CXX=clang++ cmake -S . -B build-clang -DTAVIREX_TESTS=OFF
 	cmake --build build-clang -j $(JOBS)
 
+# libFuzzer targets for the file readers (clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer), each run for FUZZ_SECONDS on its seeds in
+# fuzz/corpus/; prints the executions per target and fails on any finding.
+FUZZ_SECONDS ?= 60
+fuzz:
+	CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz
+	cmake --build build-fuzz -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) tools/run-fuzz.sh build-fuzz
+
 # Production target: 32-bit Windows DLL, cross-built with MinGW-w64.
 win32:
 	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTAVIREX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
@@ -71,4 +80,4 @@ bench:
 	for b in build-bench/bin/bench_*; do $$b; done
 
 clean:
-	rm -rf build build-32 build-asan build-clang build-win32 build-win64 build-bench
+	rm -rf build build-32 build-asan build-clang build-win32 build-win64 build-bench build-fuzz
