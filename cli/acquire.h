@@ -48,6 +48,33 @@ std::int32_t acquire(const AcquireOptions& options, AcquireResult* result);
 // The `tavirex process` command that processes the readout `o` wrote the way it was taken.
 std::string process_command(const AcquireOptions& o);
 
+// The opening and closing both hosts share: Tavirex_Init and Tavirex_SetCommInit
+// (link, boot), then, on every way out, the module reset (once armed) and the
+// link released with the panoramic or the tomographic exports, and a failing
+// stage recorded with hints about the configured files.
+class HostSession {
+public:
+    HostSession(const std::string& config, bool tomo, std::int32_t* code, std::string* failed_stage)
+        : config_(config), tomo_(tomo), code_(code), failed_stage_(failed_stage) {}
+    // 0, or the failing code after the link was released again.
+    std::int32_t open();
+    // From now on the module is reset before the link is released.
+    void armed() { armed_ = true; }
+    // Resets (once armed) and releases the link; returns `code` (0: success),
+    // recording `stage` as the failing one when it is not 0.
+    std::int32_t finish(const char* stage, std::int32_t code);
+
+private:
+    std::int32_t fail(const char* stage, std::int32_t code);
+    void release();
+
+    const std::string& config_;
+    bool tomo_;
+    std::int32_t* code_;
+    std::string* failed_stage_;
+    bool armed_ = false;
+};
+
 constexpr std::int32_t kNoExposure = -1000;
 constexpr std::int32_t kNoSimMode = -1001;
 constexpr std::int32_t kOutputFailed = -1002;

@@ -75,25 +75,11 @@ bool copy_frame(const SimControl& sim, std::uint32_t k, std::vector<std::uint16_
 }  // namespace
 
 std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
-    auto fail = [&](const char* stage_name, std::int32_t code) {
-        r->code = code;
-        r->failed_stage = stage_name;
-        name_configured_files(o.config, code);
-        return code;
-    };
-    std::int32_t rc = stage("Tavirex_Init", [&] { return Tavirex_Init(o.config.c_str(), 1); });
-    if (rc != 0) return fail("Tavirex_Init", rc);
-    rc = stage("Tavirex_SetCommInit (link, boot)", [] { return Tavirex_SetCommInit(); });
-    if (rc != 0) {
-        stage("Tavirex_SetDeviceFree_Tomo", [] { return Tavirex_SetDeviceFree_Tomo(); });
-        return fail("Tavirex_SetCommInit", rc);
-    }
-    bool initialised = false;
-    auto finish = [&](const char* stage_name, std::int32_t code) {
-        if (initialised) stage("Tavirex_ResetAll_Tomo", [] { return Tavirex_ResetAll_Tomo(); });
-        stage("Tavirex_SetDeviceFree_Tomo", [] { return Tavirex_SetDeviceFree_Tomo(); });
-        return code == 0 ? 0 : fail(stage_name, code);
-    };
+    HostSession session(o.config, true, &r->code, &r->failed_stage);
+    std::int32_t rc = session.open();
+    if (rc != 0) return rc;
+    // From here on the module is reset (once initialised) and the link released on every way out.
+    auto finish = [&](const char* stage_name, std::int32_t code) { return session.finish(stage_name, code); };
     const SimControl sim(o.config, o.sim);
     if (!o.sim_mode.empty()) {
         auto fn = reinterpret_cast<TvxSimSetModeByNameFn>(sim.find("TvxSim_SetModeByName"));
@@ -104,7 +90,7 @@ std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
     }
     rc = stage("Tavirex_Init_Tomo", [&] { return Tavirex_Init_Tomo(o.config.c_str(), 1); });
     if (rc != 0) return finish("Tavirex_Init_Tomo", rc);
-    initialised = true;
+    session.armed();
     rc = stage("Tavirex_SetSensMdulInit_Tomo (FPGA)", [] { return Tavirex_SetSensMdulInit_Tomo(0, 0); });
     if (rc != 0) return finish("Tavirex_SetSensMdulInit_Tomo", rc);
     rc = stage("Tavirex_SetParamforPictEx_Tomo (front end)", [] { return Tavirex_SetParamforPictEx_Tomo(); });

@@ -55,27 +55,46 @@ std::int32_t wait_for_exposure(long limit, bool wanted) {
 
 }  // namespace
 
-std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
-    auto fail = [&](const char* stage, std::int32_t code) {
-        r->code = code;
-        r->failed_stage = stage;
-        name_configured_files(o.config, code);
-        return code;
-    };
-    std::int32_t rc = stage("Tavirex_Init", [&] { return Tavirex_Init(o.config.c_str(), 1); });
+std::int32_t HostSession::fail(const char* stage_name, std::int32_t code) {
+    *code_ = code;
+    *failed_stage_ = stage_name;
+    name_configured_files(config_, code);
+    return code;
+}
+
+void HostSession::release() {
+    if (tomo_)
+        stage("Tavirex_SetDeviceFree_Tomo", [] { return Tavirex_SetDeviceFree_Tomo(); });
+    else
+        stage("Tavirex_SetDeviceFree", [] { return Tavirex_SetDeviceFree(); });
+}
+
+std::int32_t HostSession::open() {
+    std::int32_t rc = stage("Tavirex_Init", [&] { return Tavirex_Init(config_.c_str(), 1); });
     if (rc != 0) return fail("Tavirex_Init", rc);
     rc = stage("Tavirex_SetCommInit (link, boot)", [] { return Tavirex_SetCommInit(); });
     if (rc != 0) {
-        stage("Tavirex_SetDeviceFree", [] { return Tavirex_SetDeviceFree(); });
+        release();
         return fail("Tavirex_SetCommInit", rc);
     }
+    return 0;
+}
+
+std::int32_t HostSession::finish(const char* stage_name, std::int32_t code) {
+    if (armed_ && tomo_)
+        stage("Tavirex_ResetAll_Tomo", [] { return Tavirex_ResetAll_Tomo(); });
+    else if (armed_)
+        stage("Tavirex_ResetAll", [] { return Tavirex_ResetAll(); });
+    release();
+    return code == 0 ? 0 : fail(stage_name, code);
+}
+
+std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
+    HostSession session(o.config, false, &r->code, &r->failed_stage);
+    std::int32_t rc = session.open();
+    if (rc != 0) return rc;
     // From here on the module is reset and the link released on every way out.
-    bool armed = false;
-    auto finish = [&](const char* stage_name, std::int32_t code) {
-        if (armed) stage("Tavirex_ResetAll", [] { return Tavirex_ResetAll(); });
-        stage("Tavirex_SetDeviceFree", [] { return Tavirex_SetDeviceFree(); });
-        return code == 0 ? 0 : fail(stage_name, code);
-    };
+    auto finish = [&](const char* stage_name, std::int32_t code) { return session.finish(stage_name, code); };
     const SimControl sim(o.config, o.sim);
     if (!o.sim_mode.empty() && (rc = set_sim_mode(sim, o.sim_mode, o.replay)) != 0) return finish("image mode", rc);
 
@@ -95,7 +114,7 @@ std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
         });
         if (rc != 0) return finish("Tavirex_SetParamforPictEx", rc);
     }
-    armed = true;
+    session.armed();
     rc = stage("Tavirex_SetWaitXExpose (arm)", [] { return Tavirex_SetWaitXExpose(); });
     if (rc != 0) return finish("Tavirex_SetWaitXExpose", rc);
     rc = stage("Tavirex_CheckPictStatus (exposure)", [&] { return wait_for_exposure(o.poll_limit, o.progress); });
