@@ -59,25 +59,18 @@ bool placement_runs_forward(std::uint32_t chips, std::int32_t row_advance, std::
     return true;
 }
 
-#if TVX_SSE2
-// In place: the image is turned upside down by swapping rows, then each chip row
-// is moved to its joined place and shift (the move first, then the cleared columns,
-// as the joined row may overlap its own source row).
-void join_in_place(ImageView image, std::uint32_t chips, std::uint32_t w4, std::int32_t xshift,
-                   std::int32_t row_advance, std::uint32_t top_skip, std::uint16_t* spare) {
-    const std::uint32_t w = image.width, h = image.height;
-    const std::size_t bytes = sizeof(std::uint16_t) * w;
-    for (std::uint32_t i = 0; i < h / 2; ++i) {
-        std::memcpy(spare, image.row(i), bytes);
-        std::memcpy(image.row(i), image.row(h - 1 - i), bytes);
-        std::memcpy(image.row(h - 1 - i), spare, bytes);
-    }
+// Moves each chip row of the upside-down image `rows` (stride `w`) to its joined
+// place in `out` (stride `w4`), shifted by the chip's column offset with the
+// uncovered columns cleared; returns the joined row count. The move comes before
+// the clearing, so `out` may be `rows` itself when the placement runs forward.
+std::int64_t place_chip_rows(const std::uint16_t* rows, std::uint16_t* out, std::uint32_t w, std::uint32_t w4,
+                             std::uint32_t chips, std::int32_t xshift, std::int32_t row_advance, std::uint32_t top_skip) {
     std::int64_t shift = 0, o = 0;
     std::uint32_t u = 0;
     for (std::uint32_t k = 0; k < chips; ++k) {
         for (std::uint32_t s = k * kChipRows + u; s < (k + 1) * kChipRows; ++s, ++o) {
-            const std::uint16_t* src = image.row(s);
-            std::uint16_t* dst = image.data + static_cast<std::size_t>(o) * w4;
+            const std::uint16_t* src = rows + static_cast<std::size_t>(s) * w;
+            std::uint16_t* dst = out + static_cast<std::size_t>(o) * w4;
             if (shift == 0) {
                 if (dst != src) std::memmove(dst, src, sizeof(std::uint16_t) * w4);
             } else if (shift > 0) {
@@ -96,6 +89,22 @@ void join_in_place(ImageView image, std::uint32_t chips, std::uint32_t w4, std::
             u = top_skip;
         }
     }
+    return o;
+}
+
+#if TVX_SSE2
+// In place: the image is turned upside down by swapping rows, then each chip row
+// is moved to its joined place.
+void join_in_place(ImageView image, std::uint32_t chips, std::uint32_t w4, std::int32_t xshift,
+                   std::int32_t row_advance, std::uint32_t top_skip, std::uint16_t* spare) {
+    const std::uint32_t w = image.width, h = image.height;
+    const std::size_t bytes = sizeof(std::uint16_t) * w;
+    for (std::uint32_t i = 0; i < h / 2; ++i) {
+        std::memcpy(spare, image.row(i), bytes);
+        std::memcpy(image.row(i), image.row(h - 1 - i), bytes);
+        std::memcpy(image.row(h - 1 - i), spare, bytes);
+    }
+    place_chip_rows(image.data, image.data, w, w4, chips, xshift, row_advance, top_skip);
 }
 #endif
 
@@ -142,30 +151,7 @@ std::int32_t join_ccd_chips(ImageView image, std::uint16_t xpos2, std::uint16_t 
     for (std::uint32_t i = 0; i < h; ++i)
         std::memcpy(work.data() + static_cast<std::size_t>(i) * w, image.row(h - 1 - i), sizeof(std::uint16_t) * w);
 
-    std::int64_t shift = 0, o = 0;
-    std::uint32_t u = 0;
-    for (std::uint32_t k = 0; k < chips; ++k) {
-        for (std::uint32_t s = k * kChipRows + u; s < (k + 1) * kChipRows; ++s, ++o) {
-            const std::uint16_t* src = work.data() + static_cast<std::size_t>(s) * w;
-            std::uint16_t* dst = image.data + static_cast<std::size_t>(o) * w4;
-            if (shift == 0) {
-                std::memmove(dst, src, sizeof(std::uint16_t) * w4);
-            } else if (shift > 0) {
-                const std::size_t z = static_cast<std::size_t>(shift);
-                std::memset(dst, 0, sizeof(std::uint16_t) * z);
-                std::memmove(dst + z, src, sizeof(std::uint16_t) * (w4 - z));
-            } else {
-                const std::size_t z = static_cast<std::size_t>(-shift);
-                std::memmove(dst, src + z, sizeof(std::uint16_t) * (w4 - z));
-                std::memset(dst + (w4 - z), 0, sizeof(std::uint16_t) * z);
-            }
-        }
-        if (k > 0 && k + 1 < chips) {
-            shift += xshift;
-            o += row_advance;
-            u = upper_ypos2;
-        }
-    }
+    const std::int64_t o = place_chip_rows(work.data(), image.data, w, w4, chips, xshift, row_advance, upper_ypos2);
     trace.print(trace.param, kJoinedSize, static_cast<int>(w4), static_cast<int>(o));
     *width_out = w4;
     *height_out = static_cast<std::uint32_t>(o);
