@@ -1,6 +1,7 @@
 // The tomographic gain and offset tables and the noise-row table, read by their
 // correction steps on a small frame.
 #include "fuzz_file.h"
+#include "core/simd.h"
 #include "tomo_processing/corrections.h"
 
 #include <vector>
@@ -34,8 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TomoFrame frame{pixels.data(), pixels.size(), width, height, strips, 13, 8191};
     if (noise)
         tvx::tomo::correct_noise_rows(frame, folder.c_str(), "S1");
-    else
-        tvx::tomo::correct_sensitivity(frame, folder.c_str(), "S1",
-                                        (data[0] & 16) != 0 ? tvx::tomo::Kernel::plain : tvx::tomo::kFastestKernel);
+    else {
+        tvx::core::test_use_plain_paths((data[0] & 16) != 0);
+        tvx::tomo::correct_sensitivity(frame, folder.c_str(), "S1");
+        tvx::core::test_use_plain_paths(false);
+    }
     return 0;
 }

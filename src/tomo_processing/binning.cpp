@@ -4,6 +4,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/simd.h"
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
 
@@ -38,7 +39,7 @@ void bin_pairs(const std::uint16_t* in, std::uint16_t* out, std::uint32_t nw) {
 
 }  // namespace
 
-std::int32_t bin_columns(TomoFrame& f, std::uint16_t pixel, [[maybe_unused]] Kernel kernel) noexcept {
+std::int32_t bin_columns(TomoFrame& f, std::uint16_t pixel) noexcept {
     if (pixel == 0) return TAVIREX_OK;
     // The sum of `pixel` values of bit_depth bits must fit in 16 bits.
     if (f.bit_depth > 16 || pixel > (1u << (16 - f.bit_depth))) return TAVIREX_E_RANGE;
@@ -51,7 +52,7 @@ std::int32_t bin_columns(TomoFrame& f, std::uint16_t pixel, [[maybe_unused]] Ker
         for (std::uint32_t r = 0; r < h; ++r) {
             const std::uint16_t* in = f.block(t).row(r);
 #if defined(__SSE2__)
-            if (pixel == 2 && use_sse2(kernel)) {
+            if (pixel == 2 && core::fast_paths()) {
                 bin_pairs(in, out, nw);
                 out += nw;
                 continue;

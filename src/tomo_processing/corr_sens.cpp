@@ -11,6 +11,7 @@
 
 #include "core/endian.h"
 #include "core/intmath.h"
+#include "core/simd.h"
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
 
@@ -88,8 +89,7 @@ void scale_run(std::uint16_t* px, const float* gain, const float* offset, std::s
 
 }  // namespace
 
-std::int32_t correct_sensitivity(TomoFrame& fr, const char* folder, const char* sensor_id,
-                                 [[maybe_unused]] Kernel kernel) noexcept {
+std::int32_t correct_sensitivity(TomoFrame& fr, const char* folder, const char* sensor_id) noexcept {
     if (folder == nullptr || sensor_id == nullptr || std::strlen(folder) > kMaxFolder ||
         std::strlen(sensor_id) > kMaxSensorId || !holds_blocks(fr, fr.strips))
         return TAVIREX_E_RANGE;
@@ -123,7 +123,7 @@ std::int32_t correct_sensitivity(TomoFrame& fr, const char* folder, const char* 
     for (std::uint32_t t = 0; t < fr.strips; ++t) {
         std::uint16_t* px = fr.block(t).data;
 #if defined(__SSE2__)
-        if (use_sse2(kernel)) {
+        if (core::fast_paths()) {
             scale_run(px, gain.data(), offset.data(), size, fr.max_value);
             continue;
         }

@@ -9,7 +9,7 @@
 // dark). After the dark-offset step strip t is block t. Rows 0-767, 768-1535 and
 // 1536-2303 are the three chips. M is frame.max_value.
 //
-// A `kernel` argument picks the plain or the SSE2 inner loops (kernel.h); both
+// The hot loops have SSE2 versions beside the plain ones (core/simd.h); both
 // give the same image.
 //
 // Results: 0, 3 (a value out of range for the step or a frame too small for it),
@@ -24,7 +24,6 @@
 #include "diag/diag.h"
 #include "state/records.h"
 #include "tomo_processing/frame.h"
-#include "tomo_processing/kernel.h"
 
 namespace tvx::tomo {
 
@@ -35,7 +34,7 @@ namespace tvx::tomo {
 // 0..M, rounded half up); the difference is limited to 0..M. A chip without samples
 // (width 24 or less) gets offset 0. Strip t moves to block t.
 // 0, 3 (height not 2304, buffer smaller than 2n + 2 blocks) or 5.
-std::int32_t subtract_dark_offset(TomoFrame& frame, Kernel kernel = kFastestKernel) noexcept;
+std::int32_t subtract_dark_offset(TomoFrame& frame) noexcept;
 
 // DELDC off: strip t moves to block t unchanged. 0 or 3 (buffer smaller than 2n blocks).
 std::int32_t drop_dark_blocks(TomoFrame& frame) noexcept;
@@ -48,8 +47,7 @@ std::int32_t drop_dark_blocks(TomoFrame& frame) noexcept;
 // 0, 3 (folder above 512 or identifier above 10 characters, buffer smaller than n
 // blocks), 5, 26 (table of another sensor), 100 (table missing, short or too long)
 // or 101 (wrong type letter).
-std::int32_t correct_sensitivity(TomoFrame& frame, const char* folder, const char* sensor_id,
-                                 Kernel kernel = kFastestKernel) noexcept;
+std::int32_t correct_sensitivity(TomoFrame& frame, const char* folder, const char* sensor_id) noexcept;
 
 // ---- Binning ----------------------------------------------------------------------
 // Always run. Replaces every `pixel` adjacent columns of each strip by their sum and
@@ -57,7 +55,7 @@ std::int32_t correct_sensitivity(TomoFrame& frame, const char* folder, const cha
 // depth grows by log2(pixel) rounded up and M is multiplied by `pixel` (both sums
 // and M held at 65535 at most). `pixel` 0 changes nothing.
 // 0 or 3 (the sum could exceed 16 bits at the present bit depth, buffer smaller than n blocks).
-std::int32_t bin_columns(TomoFrame& frame, std::uint16_t pixel, Kernel kernel = kFastestKernel) noexcept;
+std::int32_t bin_columns(TomoFrame& frame, std::uint16_t pixel) noexcept;
 
 // ---- Noise rows ---------------------------------------------------------------------
 // CORRINJLINE on. Interpolates the bands of defective rows listed in the table
@@ -108,8 +106,7 @@ struct StripJoinParams {
 // 0, 3 (no strips or more than the lists hold, a cut below overlay, cuts of a strip
 // reaching its width, a shift sum reaching the height, joined image larger than the
 // buffer or than 65535 columns) or 5. Parameters and joined size under trace.param.
-std::int32_t join_strips(TomoFrame& frame, const StripJoinParams& p, const diag::Trace& trace = {},
-                         Kernel kernel = kFastestKernel) noexcept;
+std::int32_t join_strips(TomoFrame& frame, const StripJoinParams& p, const diag::Trace& trace = {}) noexcept;
 
 // ---- Shared by the steps ------------------------------------------------------------------
 // Pixels of `blocks` blocks of the present geometry.

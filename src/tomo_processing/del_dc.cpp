@@ -9,6 +9,7 @@
 #endif
 
 #include "core/intmath.h"
+#include "core/simd.h"
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
 
@@ -126,7 +127,7 @@ void correct_row(const std::uint16_t* x, const std::uint16_t* dark, std::uint16_
 
 }  // namespace
 
-std::int32_t subtract_dark_offset(TomoFrame& f, [[maybe_unused]] Kernel kernel) noexcept {
+std::int32_t subtract_dark_offset(TomoFrame& f) noexcept {
     if (f.height != kChips * kChipRows || !holds_blocks(f, 2 * static_cast<std::size_t>(f.strips) + 2))
         return TAVIREX_E_RANGE;
     // The offset is a function of the dark value alone: tabulated once per chip.
@@ -139,7 +140,7 @@ std::int32_t subtract_dark_offset(TomoFrame& f, [[maybe_unused]] Kernel kernel) 
     for (std::uint32_t z = 0; z < kChips; ++z) {
         const std::uint32_t first = z * kChipRows, end = first + kChipRows;
 #if defined(__SSE2__)
-        if (use_sse2(kernel)) {
+        if (core::fast_paths()) {
             // Only the dark values that occur are tabulated.
             std::uint32_t lo = 0, hi = 0;
             dark_range(f, first, end, &lo, &hi);

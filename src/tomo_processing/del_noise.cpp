@@ -12,6 +12,7 @@
 
 #include "core/alloc.h"
 #include "core/intmath.h"
+#include "core/simd.h"
 #include "tavirex.h"
 #include "tomo_processing/finishing.h"
 
@@ -214,7 +215,7 @@ void neighbourhood(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint3
     }
 }
 
-std::int32_t clamp_to_neighbours(const TomoFrame& frame, [[maybe_unused]] Kernel kernel) noexcept {
+std::int32_t clamp_to_neighbours(const TomoFrame& frame) noexcept {
     if (!frame_fits(frame)) return TAVIREX_E_RANGE;
     const std::size_t n = static_cast<std::size_t>(frame.width) * frame.height;
     core::Buffer<std::uint16_t> out(n);
@@ -237,7 +238,7 @@ std::int32_t clamp_to_neighbours(const TomoFrame& frame, [[maybe_unused]] Kernel
     } else {
         if (frame.width < kMinSide || frame.height < kMinSide) return TAVIREX_OK;
 #if defined(__SSE2__)
-        if (use_sse2(kernel))
+        if (core::fast_paths())
             filter_image(in, out.data(), frame.width, frame.height, clamp_centre,
                          [w = frame.width](const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c,
                                            std::uint16_t* o) { clamp_centre_row(a, b, c, o, w); });
@@ -249,11 +250,11 @@ std::int32_t clamp_to_neighbours(const TomoFrame& frame, [[maybe_unused]] Kernel
     return TAVIREX_OK;
 }
 
-std::int32_t replace_by_nearest_to_mean(const TomoFrame& frame, [[maybe_unused]] Kernel kernel) noexcept {
+std::int32_t replace_by_nearest_to_mean(const TomoFrame& frame) noexcept {
     if (!frame_fits(frame)) return TAVIREX_E_RANGE;
     const std::size_t n = static_cast<std::size_t>(frame.width) * frame.height;
     // The SSE2 rows keep their column sums (2 words each) after the image.
-    const bool sse2 = use_sse2(kernel);
+    const bool sse2 = core::fast_paths();
     core::Buffer<std::uint16_t> out(n + (sse2 ? 2 * frame.width : 0));
     if (!out.ok()) return TAVIREX_E_NO_MEMORY;
     if (frame.width < kMinSide || frame.height < kMinSide) return TAVIREX_OK;

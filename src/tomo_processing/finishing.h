@@ -5,7 +5,7 @@
 // frame and plain values; the driver reads the record, passes the values (the
 // DEBUG switches as a diag::Trace) and copies the frame's geometry back.
 //
-// A `kernel` argument picks the plain or the SSE2 inner loops (kernel.h); both
+// The hot loops have SSE2 versions beside the plain ones (core/simd.h); both
 // give the same image. M is frame.max_value, B frame.bit_depth. Results: 0, 3 (a
 // value out of range, or a frame whose width x height does not lie inside its
 // buffer), 5 (no memory). A step that fails leaves the image as it was.
@@ -16,7 +16,6 @@
 
 #include "diag/diag.h"
 #include "tomo_processing/frame.h"
-#include "tomo_processing/kernel.h"
 
 namespace tvx::tomo {
 
@@ -61,12 +60,12 @@ void neighbourhood(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint3
 // An image narrower than 3 columns is taken as one run of values instead: each
 // value is limited to the range of the eight around the nearest position at
 // least four from either end. 0, 3 or 5.
-std::int32_t clamp_to_neighbours(const TomoFrame& frame, Kernel kernel = kFastestKernel) noexcept;
+std::int32_t clamp_to_neighbours(const TomoFrame& frame) noexcept;
 
 // DELNOISE2: every pixel becomes the first of its nine samples nearest to their
 // mean (sum / 9, integer division) that lies closer than M; with none, it keeps
 // its value. 0, 3 or 5.
-std::int32_t replace_by_nearest_to_mean(const TomoFrame& frame, Kernel kernel = kFastestKernel) noexcept;
+std::int32_t replace_by_nearest_to_mean(const TomoFrame& frame) noexcept;
 
 // ---- Brightness (CORRBRISCALE) ----------------------------------------------
 constexpr std::uint8_t kSelectScaling = 1;    // histogram clip and stretch

@@ -12,6 +12,7 @@
 #endif
 
 #include "core/intmath.h"
+#include "core/simd.h"
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
 
@@ -136,8 +137,7 @@ void scale_row(const std::uint16_t* in, std::uint16_t* out, std::uint32_t n, dou
 
 }  // namespace
 
-std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Trace& trace,
-                         [[maybe_unused]] Kernel kernel) noexcept {
+std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Trace& trace) noexcept {
     const std::uint32_t n = f.strips, w = f.width, h = f.height;
     if (n == 0 || n > kTomoListSize) return TAVIREX_E_RANGE;
     const auto cut = [&](const std::uint16_t* list, std::uint32_t s) -> std::uint32_t { return p.use_cuts ? list[s] : 0; };
@@ -170,7 +170,7 @@ std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Tra
     const RowArrays a{rows.data(), rows.data() + h, rows.data() + 2 * h, rows.data() + 3 * h};
 
     for (std::uint32_t s = 0; s < n; ++s) shift_rows(f.block(s), shift[s]);
-    const bool sse2 = use_sse2(kernel);
+    const bool sse2 = core::fast_paths();
     const auto out_row = [&](std::uint32_t r) { return out + static_cast<std::size_t>(r) * out_w; };
     // The strips fill every column up to the joined width; the columns added after it are 0.
     if (sse2) {

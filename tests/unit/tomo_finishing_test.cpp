@@ -124,7 +124,7 @@ TEST_F(FinishingTest, BrightnessTexts) {
 }
 
 TEST_F(FinishingTest, FastPathsGiveThePlainImages) {
-    if (tomo::kFastestKernel == tomo::Kernel::plain) GTEST_SKIP() << "no SSE2 loops in this build";
+    if (!TVX_SSE2) GTEST_SKIP() << "no SSE2 loops in this build";
     // {w, h, values lo..hi, M, target}: rows off the run of 8 and at its minimum of 10, few values
     // (ties), sums near 2^20, values above M, all 0, all 65535, narrower than a run, the run form.
     const struct { int w, h; std::uint16_t lo, hi, top, target; } rows[] = {
@@ -136,7 +136,10 @@ TEST_F(FinishingTest, FastPathsGiveThePlainImages) {
         Pixels a = px, b = px;
         const auto fa = frame(a, r.w, r.top, r.top > 8191 ? 15 : 13), fb = frame(b, r.w, r.top, fa.bit_depth);
         for (const auto filter : {tomo::clamp_to_neighbours, tomo::replace_by_nearest_to_mean}) {
-            EXPECT_EQ(filter(fa, tomo::Kernel::plain), filter(fb, tomo::Kernel::sse2));
+            tvx::core::test_use_plain_paths(true);
+            const std::int32_t plain = filter(fa);
+            tvx::core::test_use_plain_paths(false);
+            EXPECT_EQ(plain, filter(fb));
             EXPECT_TRUE(a == b) << r.w << " x " << r.h;
         }
         // Scaling and tone curve in one pass against one after the other, texts included.
