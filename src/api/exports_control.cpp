@@ -16,14 +16,9 @@ using namespace tvx;
 extern "C" {
 
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_Init(const char* configPath, uint32_t serialMode) {
-    if (configPath == nullptr) return TAVIREX_E_RANGE;
-    // The path is kept whole: a cut copy would make later reads use another file.
-    const std::size_t length = std::strlen(configPath);
-    if (length >= kConfigPathSize) return TAVIREX_E_RANGE;
-
+    if (!keep_config_path(configPath, ConfigPath)) return TAVIREX_E_RANGE;
     SerialPassThrough = serialMode;
     config::read_init_keys(Device, configPath);
-    std::memcpy(ConfigPath, configPath, length + 1);
     TomoImageActive = 0;
     PictureStage = kPictureNone;
     const auto center = static_cast<int32_t>(platform::profile_int("INIT_WINDOW", "WINDOW_CENTER", 2048, configPath));

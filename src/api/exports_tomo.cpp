@@ -1,6 +1,4 @@
 // Tomographic exports: argument checks, then the tomographic device layer or pipeline.
-#include <cstring>
-
 #include "config/tomo_config.h"
 #include "state/context.h"
 #include "tavirex.h"
@@ -12,13 +10,8 @@ using namespace tvx;
 extern "C" {
 
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_Init_Tomo(const char* configPath, uint32_t serialMode) {
-    if (configPath == nullptr) return TAVIREX_E_RANGE;
-    // Kept whole, like the main configuration path: a cut copy would read another file.
-    const std::size_t length = std::strlen(configPath);
-    if (length >= kConfigPathSize) return TAVIREX_E_RANGE;
-
+    if (!keep_config_path(configPath, TomoConfigPath)) return TAVIREX_E_RANGE;
     SerialPassThrough = serialMode;
-    std::memcpy(TomoConfigPath, configPath, length + 1);
     config::TomoWaits waits{};
     config::read_tomo_keys(Tomo, waits, TomoConfigPath);
     take_debug_flags(Tomo);

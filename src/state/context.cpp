@@ -1,5 +1,7 @@
 #include "state/context.h"
 
+#include <cstring>
+
 #include "core/alloc.h"
 
 namespace tvx {
@@ -66,6 +68,14 @@ void release_picture_blocks() noexcept {
     ImageBufferStorageBytes = 0;
     Device.ClockTable = nullptr;
     Device.ImageBuffer = nullptr;
+}
+
+bool keep_config_path(const char* path, char (&into)[kConfigPathSize]) noexcept {
+    if (path == nullptr) return false;
+    const std::size_t length = std::strlen(path);
+    if (length >= kConfigPathSize) return false;
+    std::memcpy(into, path, length + 1);
+    return true;
 }
 
 }  // namespace tvx

@@ -56,6 +56,11 @@ extern char TomoConfigPath[kConfigPathSize];
 extern std::uint16_t ExposeToDarkWait;
 extern std::uint16_t DarkToExposeWait;
 extern std::uint32_t ModuleBooted[2];
+
+// Copies a host's configuration path whole into `into`; false (nothing copied)
+// for a null path or one of kConfigPathSize characters or more, which would not
+// fit and must not be cut.
+bool keep_config_path(const char* path, char (&into)[kConfigPathSize]) noexcept;
 extern std::uint32_t CurrentModule;
 
 // Copies the DEBUG switches of the record into DebugFlags.
