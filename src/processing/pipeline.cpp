@@ -349,8 +349,11 @@ std::int32_t dummy_export(const char* input_path, const char* output_path, const
     if (f == nullptr) return TAVIREX_E_DATA_FILE;
     std::fclose(f);
     const std::uint64_t count = static_cast<std::uint64_t>(w) * h;
+    if (count > SIZE_MAX / 2) return TAVIREX_E_NO_MEMORY;
+    // A size the file cannot back is refused before its buffer is asked for.
+    if (!output::raw_file_holds(input_path, w, h)) return TAVIREX_E_DATA_FILE;
     core::Buffer<std::uint16_t> image;
-    if (count > SIZE_MAX / 2 || !image.reset(static_cast<std::size_t>(count))) return TAVIREX_E_NO_MEMORY;
+    if (!image.reset(static_cast<std::size_t>(count))) return TAVIREX_E_NO_MEMORY;
     if (!output::read_raw_image(input_path, image.data(), w, h)) return TAVIREX_E_DATA_FILE;
     std::uint32_t out_width = 0, out_height = 0;
     return write_separated(output_path, image.data(), w, h, &out_width, &out_height);
