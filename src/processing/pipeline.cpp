@@ -309,6 +309,10 @@ std::int32_t run_pipeline(DeviceContext& d) {
 std::int32_t process_export(const char* output_path, std::uint32_t* width, std::uint32_t* height, bool ex2) {
     if (output_path == nullptr || width == nullptr || height == nullptr) return TAVIREX_E_RANGE;
     if (!image_ready()) return TAVIREX_E_RANGE;
+    // The picture is processed in place, so only once: a second run would take the
+    // result of the first (or of a run that failed half way) for a picture. A readout
+    // gives the picture again.
+    PictureStage = kPictureSetUp;
     DeviceContext& d = Device;
     std::int32_t rc;
     if (ex2) {
