@@ -5,8 +5,6 @@
 
 #include <filesystem>
 
-#include "platform/system.h"
-#include "state/context.h"
 #include "support/support.h"
 
 namespace {
