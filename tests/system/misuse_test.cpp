@@ -191,7 +191,7 @@ TEST_F(MisuseTest, SizesNoBufferCanHold) {
     constexpr std::int32_t M = INT32_MAX, B = sizeof(std::size_t) == 8 ? -94 : -95, D = sizeof(std::size_t) == 8 ? 8 : 5;
     // Width, height; the codes of the bitmap exports, of the raw file exports, of the dummy processing.
     const std::int32_t sizes[][5] = {{0, 0, -95, -95, 3},       {-1, 5, -95, -95, D},      {5, -1, -95, -95, D},
-                                     {65535, 65535, B, B, D}, {M, 1, B, B, 8},           {1, M, -95, B, 8},
+                                     {65535, 65535, B, B, D}, {M, 1, -94, -94, 8},       {1, M, -95, -94, 8},
                                      {M, M, -95, B, D}};
     using SizeCall = std::function<std::int32_t(const char*, std::int32_t, std::int32_t)>;
     const char* o = out.c_str();
