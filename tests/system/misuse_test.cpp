@@ -99,6 +99,9 @@ TEST_F(MisuseTest, TwiceAndAfterTheLinkIsFreed) {
                      Tavirex_GetImageDataEx(1), process(out)}),
               Codes({0, 0, 3, 3, 0, 0}));
     EXPECT_TRUE(tvxtest::read_file(out) == tvxtest::read_file(first)) << "a readout again gives the same picture";
+    TvxSim_SetFault(TVXSIM_FAULT_NEVER_READY, 1, 0);  // a set-up the module does not confirm leaves nothing to read
+    EXPECT_EQ(Codes({Tavirex_SetParamforPictEx(profile, 1, 10, 100), Tavirex_GetImageDataEx(1), process(out)}), Codes({1, 3, 3}));
+    TvxSim_ClearFaults();
     // Link, boot and FPGA again: the module runs its programs, neither is sent twice.
     EXPECT_EQ(Codes({Tavirex_SetCommInit(), Tavirex_SetCommInit(), Tavirex_SetSensMduInit_Pano(config.c_str(), 1),
                      std::int32_t(tvxtest::sim_stats().boot_loads), std::int32_t(tvxtest::sim_stats().fpga_loads),
