@@ -421,6 +421,9 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetInfoData(const char* source, char* n
  * pass noise removal, joint smoothing, brightness scale, contrast emphasis) and
  * records the band positions for the bitmap functions.
  *
+ * Each readout is processed once: a second run (either export) returns 3
+ * until Tavirex_GetImageDataEx reads the picture again.
+ *
  * Returns 0; 3 an argument NULL, no picture read out after a successful
  * set-up, or a segment count outside 1..passCount; 8 the shading calibration
  * file or the line table cannot be opened or read; 13 the shading file has the

@@ -20,6 +20,9 @@ void test_fail_allocation(std::uint64_t nth, bool sticky = false) noexcept;
 std::uint64_t test_allocation_count() noexcept;
 // Blocks currently held (allocations minus releases), for leak checks in tests.
 std::int64_t test_blocks_held() noexcept;
+// The largest byte count asked for since the last test_fail_allocation call, so a
+// test can show that a refused input never led to a large request.
+std::size_t test_largest_request() noexcept;
 
 // Owning buffer of `count` elements of a trivially copyable type. Empty after a
 // failed allocation; the caller tests `ok()` and returns its result code.

@@ -28,6 +28,18 @@ bool image_fits(const DeviceContext& r) noexcept {
     return static_cast<std::size_t>(r.ImageHeight) * samples_per_row(r) * 2 <= ImageBufferStorageBytes;
 }
 
+// Processing rewrites the picture size in the record; a readout brings back the
+// whole picture of the set-up, whose size follows from its line count.
+void restore_picture_size(DeviceContext& r) noexcept {
+    if (r.ClockTableLength == core::kPanoLines) {
+        r.ImageWidth = static_cast<std::uint16_t>(core::kPanoLines);
+        r.ImageHeight = static_cast<std::uint16_t>(core::kPanoRows);
+    } else if (r.ClockTableLength == core::kCephLines) {
+        r.ImageWidth = static_cast<std::uint16_t>(core::kCephLines);
+        r.ImageHeight = static_cast<std::uint16_t>(core::kCephRows);
+    }
+}
+
 }  // namespace
 
 std::int32_t arm(const DeviceContext& r) noexcept {
@@ -74,9 +86,11 @@ void copy_readout(const std::uint8_t* raw, std::size_t rows, std::size_t samples
 std::int32_t read_image(DeviceContext& r, std::uint32_t segments) noexcept {
     r.SegmentCount = core::low8(segments);
     ReadSegments = segments;
+    restore_picture_size(r);
     // After a failed or missing set-up, or when the image would overrun the block,
-    // nothing is read: the module is left as it is and no memory is touched.
-    if (!image_fits(r)) return TAVIREX_E_RANGE;
+    // nothing is read: the module is left as it is and no memory is touched. A set-up
+    // that failed after taking its blocks leaves the record naming them.
+    if (PictureStage == kPictureNone || !image_fits(r)) return TAVIREX_E_RANGE;
     const std::size_t raw_bytes = static_cast<std::size_t>(r.ImageHeight) * kModuleRowBytes;
     if (raw_bytes > 2 * kPictureWindowBytes) return TAVIREX_E_RANGE;
 

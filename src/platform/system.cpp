@@ -147,6 +147,10 @@ bool file_status_size(std::FILE* f, std::uint64_t* size) noexcept {
 static_assert(sizeof(off_t) == 8, "64-bit file offsets (_FILE_OFFSET_BITS=64)");
 
 bool file_end_size(std::FILE* f, std::uint64_t* size) noexcept {
+    // A folder opens for reading here, and its end lies far beyond any data (ext4
+    // reports the largest offset): only a regular file has a size to go by.
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     if (fseeko(f, 0, SEEK_END) != 0) return false;
     const off_t end = ftello(f);
     if (end < 0) return false;

@@ -34,7 +34,9 @@ bool remove_file(const char* path) noexcept;
 // Size of an open file from its status information; false when unavailable.
 bool file_status_size(std::FILE* f, std::uint64_t* size) noexcept;
 
-// Size of an open file by seeking to its end (the position is left there).
+// Size of an open file by seeking to its end (the position is left there). On
+// POSIX systems only a regular file is measured: a folder, which opens for
+// reading there, gives false.
 bool file_end_size(std::FILE* f, std::uint64_t* size) noexcept;
 
 // 64-bit seek from the start of the file.

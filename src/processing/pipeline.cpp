@@ -309,6 +309,10 @@ std::int32_t run_pipeline(DeviceContext& d) {
 std::int32_t process_export(const char* output_path, std::uint32_t* width, std::uint32_t* height, bool ex2) {
     if (output_path == nullptr || width == nullptr || height == nullptr) return TAVIREX_E_RANGE;
     if (!image_ready()) return TAVIREX_E_RANGE;
+    // The picture is processed in place, so only once: a second run would take the
+    // result of the first (or of a run that failed half way) for a picture. A readout
+    // gives the picture again.
+    PictureStage = kPictureSetUp;
     DeviceContext& d = Device;
     std::int32_t rc;
     if (ex2) {
@@ -349,8 +353,11 @@ std::int32_t dummy_export(const char* input_path, const char* output_path, const
     if (f == nullptr) return TAVIREX_E_DATA_FILE;
     std::fclose(f);
     const std::uint64_t count = static_cast<std::uint64_t>(w) * h;
+    if (count > SIZE_MAX / 2) return TAVIREX_E_NO_MEMORY;
+    // A size the file cannot back is refused before its buffer is asked for.
+    if (!output::raw_file_holds(input_path, w, h)) return TAVIREX_E_DATA_FILE;
     core::Buffer<std::uint16_t> image;
-    if (count > SIZE_MAX / 2 || !image.reset(static_cast<std::size_t>(count))) return TAVIREX_E_NO_MEMORY;
+    if (!image.reset(static_cast<std::size_t>(count))) return TAVIREX_E_NO_MEMORY;
     if (!output::read_raw_image(input_path, image.data(), w, h)) return TAVIREX_E_DATA_FILE;
     std::uint32_t out_width = 0, out_height = 0;
     return write_separated(output_path, image.data(), w, h, &out_width, &out_height);

@@ -126,6 +126,7 @@ void reset_library() {
     tvx::SerialPassThrough = 1;
     std::fill(std::begin(tvx::SerialReplyBuffer), std::end(tvx::SerialReplyBuffer), 0);
     tvx::PassCount = tvx::ReadSegments = tvx::TomoImageActive = 0;
+    tvx::PictureStage = tvx::kPictureNone;
     tvx::ModuleBooted[0] = tvx::ModuleBooted[1] = tvx::CurrentModule = 0;
     tvx::output::Window = tvx::output::DisplayWindow{};
     TvxSim_Reset();
