@@ -725,8 +725,10 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree_Tomo(void) TAVIREX_NOTHRO
  * joining, crop, noise filters, brightness and tone curve, half turn), then
  * the frame is scaled by its magnification (1.014, 1.0, 0.985 for frames 0, 1,
  * 2 of several). The frames are consumed: released whether it succeeds or
- * fails. Tavirex_Init_Tomo must run again before the next acquisition. With no
- * frame taken it writes nothing and reports 0 x 0.
+ * fails. A failed run leaves no image file at outputPath (the dumps of the
+ * frames processed before the failure stay, each complete). Tavirex_Init_Tomo
+ * must run again before the next acquisition. With no frame taken it writes
+ * nothing and reports 0 x 0.
  *
  * Returns 0; 3 an argument NULL or empty, more than three frames, frames taken
  * but not read out, or a step parameter out of range; 100 a gain or offset table (<FOLDER><SENSOR_ID>a.tbl,

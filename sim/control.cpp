@@ -10,6 +10,7 @@
 //   busy_reads = N             status reads the converter stays busy per word
 //   seed = N                   noise seed
 //   fail_call = N, CODE        the N-th link call (EtherInit counting as 1) returns CODE
+//   dead = N, CODE             from the N-th link call on (EtherInit counting as 1) every call returns CODE
 //   short_read = N [, BYTES]   the N-th read returns BYTES (default one less than asked)
 //   converter_busy = 0|1       the converter never becomes idle
 //   never_ready = 0|1          the status never shows the ready value
@@ -83,6 +84,7 @@ bool apply_setting(const std::string& key, const std::string& value) {
     else if (key == "busy_reads" && !two && a >= 0) m.busy_reads = static_cast<std::int32_t>(a);
     else if (key == "seed" && !two) m.seed = static_cast<std::uint32_t>(a);
     else if (key == "fail_call" && two && a >= 1) TvxSim_SetFault(TVXSIM_FAULT_FAIL_CALL, static_cast<std::int32_t>(a), static_cast<std::int32_t>(b));
+    else if (key == "dead" && two && a >= 1) TvxSim_SetFault(TVXSIM_FAULT_DEAD, static_cast<std::int32_t>(a), static_cast<std::int32_t>(b));
     else if (key == "short_read" && a >= 1) TvxSim_SetFault(TVXSIM_FAULT_SHORT_READ, static_cast<std::int32_t>(a), two ? static_cast<std::int32_t>(b) : -1);
     else if (key == "converter_busy" && !two) m.faults.converter_busy = a != 0;
     else if (key == "never_ready" && !two) m.faults.never_ready = a != 0;
@@ -118,6 +120,11 @@ TVXSIM_EXPORT int32_t TvxSim_SetFault(int32_t kind, int32_t n, int32_t code) {
         case TVXSIM_FAULT_FAIL_CALL:
             m.faults.fail_call_at = n > 0 ? n : 0;
             m.faults.fail_call_code = code;
+            m.calls_since_fault_set = 0;
+            return 0;
+        case TVXSIM_FAULT_DEAD:
+            m.faults.dead_from = n > 0 ? n : 0;
+            m.faults.dead_code = code;
             m.calls_since_fault_set = 0;
             return 0;
         case TVXSIM_FAULT_SHORT_READ:

@@ -44,6 +44,11 @@ bool fail_this_call(std::int32_t* code) {
         *code = m.faults.fail_call_code;
         return true;
     }
+    if (m.faults.dead_from > 0 && m.calls_since_fault_set >= m.faults.dead_from) {
+        ++m.stats.faults_fired;
+        *code = m.faults.dead_code;
+        return true;
+    }
     return false;
 }
 
@@ -133,6 +138,7 @@ std::int32_t do_read(Module& m, std::uint32_t address, std::uint32_t count, std:
     if (bytes == nullptr) return kBadRequest;
     if (!m.booted) return kNotLoaded;
     ++m.reads_since_fault_set;
+    ++m.stats.reads;
     std::int32_t delivered = static_cast<std::int32_t>(count);
     if (m.faults.short_read_at > 0 && m.reads_since_fault_set == m.faults.short_read_at) {
         m.faults.short_read_at = 0;

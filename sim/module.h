@@ -91,6 +91,8 @@ constexpr std::int32_t kNotLoaded = -3;    // boot program or FPGA configuration
 struct Faults {
     std::int64_t fail_call_at = 0;  // link call number that fails (0: none)
     std::int32_t fail_call_code = 0;
+    std::int64_t dead_from = 0;  // link call number from which every call fails (0: never)
+    std::int32_t dead_code = 0;
     std::int64_t short_read_at = 0;  // read number that comes back short (0: none)
     std::int32_t short_read_count = -1;
     bool converter_busy = false;

@@ -29,7 +29,9 @@ enum {
     TVXSIM_FAULT_CCD_CORRUPT = 5,    /* the next n read-backs of the CCD control RAM come back with one
                                         byte flipped; n = 0: every read-back; n < 0: off */
     TVXSIM_FAULT_ECTIME_DRIFT = 6,   /* tomographic exposure strip t of a frame reports ECTIME = TIMER + n t */
-    TVXSIM_FAULT_DARK_MISMATCH = 7   /* tomographic dark pictures (MODREG other than 1) report ECTIME = TIMER + n */
+    TVXSIM_FAULT_DARK_MISMATCH = 7,  /* tomographic dark pictures (MODREG other than 1) report ECTIME = TIMER + n */
+    TVXSIM_FAULT_DEAD = 8            /* the module stops answering: from the n-th link call from now on
+                                        (n >= 1), every call returns `code`; n <= 0: off */
 };
 
 /* Image modes for TvxSim_SetMode. Tomographic pictures: the phantom is a
@@ -64,6 +66,7 @@ typedef struct TvxSimStats {
     uint32_t ccd_bytes;        /* byte count of the last CCD control RAM write */
     uint32_t last_render_us;   /* duration of the last picture rendering */
     uint32_t tomo_pictures;    /* tomographic pictures taken */
+    uint32_t reads;            /* reads (command 514) the booted module took: what SHORT_READ counts */
 } TvxSimStats;
 
 /* Power cycle: registers, programs, picture memory, faults, counters and

@@ -199,7 +199,11 @@ std::int32_t process_tomo_export(const char* output_path, std::int32_t* width, s
         core::release(r.FrameList[k]);
         r.FrameList[k] = nullptr;
         r.Image = nullptr;
-        if (rc != 0) return rc;
+        if (rc != 0) {
+            // An image that lacks frames is no picture: the output goes with the failure.
+            platform::remove_file(output_path);
+            return rc;
+        }
     }
     r.Width = joined.width;
     r.Height = joined.height;

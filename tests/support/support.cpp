@@ -170,6 +170,47 @@ int run_cli(const std::string& args, const std::string& log) {
     return shell("\"" TVX_CLI_PATH "\" " + args + " > \"" + log + "\" 2>&1");
 }
 
+// The shading calibration files and line tables are large: made once for the suite.
+const TempDir& calibration() {
+    static TempDir files;
+    static bool made = false;
+    for (const std::string mode : {"pano", "ceph"}) {
+        if (made) break;
+        EXPECT_EQ(run_cli("calibrate " + mode + " --model --sim \"" TVX_SIM_PATH "\" --shading \"" +
+                              files.file("shading_" + mode + ".bin") + "\" --lines \"" + files.file("lines_" + mode + ".bin") +
+                              "\"",
+                          files.file("calibrate.log")),
+                  0)
+            << read_file(files.file("calibrate.log"));
+        // Full shading tables, and the sample line tables of the data folder.
+        EXPECT_EQ(read_file(files.file("shading_" + mode + ".bin")).size(), mode == "ceph" ? 18874368u : 12582912u);
+        const std::string lines = read_file(files.file("lines_" + mode + ".bin"));
+        EXPECT_EQ(words_of(lines), mode == "ceph" ? Words({3, 600, 1402, 2050, 1, 3, 2}) : Words({2, 1180, 1958, 2, 1}));
+        EXPECT_EQ(lines, read_file(TVX_SOURCE_DIR "/data/lines_" + mode + ".bin"));
+    }
+    made = true;
+    return files;
+}
+
+std::string cycle_config(const TempDir& files, const std::string& mode) {
+    return "[DLL]\r\nFILENAME=" TVX_SIM_PATH "\r\n[LOADPROG]\r\nFLG_BOOT=1\r\nBOOT=" TVX_SOURCE_DIR
+           "/data/boot.bin\r\nFPGA=" TVX_SOURCE_DIR "/data/fpga_pano.hex\r\nFPGA_CEPH=" TVX_SOURCE_DIR
+           "/data/fpga_ceph.hex\r\n[PICTCNTL]\r\nIPADDRESS=192.168.10.20\r\nLANRETRY=5\r\n"
+           "INITVALUE=1\r\nSTARTSIGNAL=1\r\nPICTPATTERN=0\r\n[DELSHADW]\r\nCALIBDATA=" +
+           files.file("shading_pano.bin") + "\r\nCALIBDATA_CEPH=" + files.file("shading_ceph.bin") +
+           "\r\n[CORRINJLINE]\r\nCORRLINEDATA=" + files.file("lines_" + mode + ".bin") +
+           "\r\n[ExOption]\r\nPictLineNum=2\r\nPictLineColor=0\r\n";
+}
+
+std::string tomo_cycle_config() {
+    // No gain or noise-row tables: the joining geometry is what the cycles look at.
+    std::string cuts;
+    for (int s = 0; s < 8; ++s) cuts += "LEFTCUT" + std::to_string(s) + "=4\r\nRIGHTCUT" + std::to_string(s) + "=4\r\n";
+    return "[DLL]\r\nFILENAME=" TVX_SIM_PATH "\r\n[LOADPROG]\r\nBOOT=" TVX_SOURCE_DIR "/data/boot.bin\r\nFPGA=" TVX_SOURCE_DIR
+           "/data/fpga_tomo.hex\r\n[PICTCNTL]\r\nINITVALUE=34\r\n[WAITTIME]\r\nEXPOS2DC=0\r\nDC2EXPOS=0\r\n[PROCESS]\r\n"
+           "CORRSENS=0\r\nCORRINJLINE=0\r\n[PUTIMAGES]\r\n" + cuts;
+}
+
 std::uint32_t le(const std::string& s, std::size_t at, int bytes) {
     std::uint32_t v = 0;
     for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(s[at + static_cast<std::size_t>(i)]);

@@ -103,6 +103,16 @@ private:
 // Runs the command-line host with `args`, its output into the file `log`; its exit status.
 int run_cli(const std::string& args, const std::string& log);
 
+// ---- whole cycles against the simulated module ---------------------------
+
+// Shading calibration files and line tables of both sensors, made once for the
+// suite from the module's sensor model: "shading_pano.bin", "lines_ceph.bin", ...
+const TempDir& calibration();
+// The configuration of a panoramic or cephalometric cycle ("pano", "ceph") with those files.
+std::string cycle_config(const TempDir& calibration, const std::string& mode);
+// The configuration of a tomographic cycle, without gain or noise-row tables and without [ExOption].
+std::string tomo_cycle_config();
+
 // ---- 8-bit bitmaps --------------------------------------------------------
 
 // Little-endian field of `bytes` bytes at `at`.

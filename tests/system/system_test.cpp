@@ -15,29 +15,6 @@ struct Picture {
     int mode;  // flat field: each pass's picture columns must be exposed and no others
 };
 
-// The shading calibration files and line tables are large: made once for the suite.
-const tvxtest::TempDir& calibration() {
-    static tvxtest::TempDir files;
-    static bool made = false;
-    for (const std::string mode : {"pano", "ceph"}) {
-        if (made) break;
-        EXPECT_EQ(tvxtest::run_cli("calibrate " + mode + " --model --sim \"" TVX_SIM_PATH "\" --shading \"" +
-                                       files.file("shading_" + mode + ".bin") + "\" --lines \"" +
-                                       files.file("lines_" + mode + ".bin") + "\"",
-                                   files.file("calibrate.log")),
-                  0)
-            << tvxtest::read_file(files.file("calibrate.log"));
-        // Full shading tables, and the sample line tables of the data folder.
-        EXPECT_EQ(tvxtest::read_file(files.file("shading_" + mode + ".bin")).size(), mode == "ceph" ? 18874368u : 12582912u);
-        const std::string lines = tvxtest::read_file(files.file("lines_" + mode + ".bin"));
-        EXPECT_EQ(tvxtest::words_of(lines), mode == "ceph" ? tvxtest::Words({3, 600, 1402, 2050, 1, 3, 2})
-                                                           : tvxtest::Words({2, 1180, 1958, 2, 1}));
-        EXPECT_EQ(lines, tvxtest::read_file(TVX_SOURCE_DIR "/data/lines_" + mode + ".bin"));
-    }
-    made = true;
-    return files;
-}
-
 class CycleTest : public tvxtest::LibraryTest, public ::testing::WithParamInterface<Picture> {};
 
 double column_mean(const uint16_t* image, int width, int column) {
@@ -48,16 +25,9 @@ double column_mean(const uint16_t* image, int width, int column) {
 
 TEST_P(CycleTest, AcquireProcessAndWriteTheMarkedBitmap) {
     const Picture p = GetParam();
-    const tvxtest::TempDir& files = calibration();
+    const tvxtest::TempDir& files = tvxtest::calibration();
     const std::string mode = p.ceph ? "ceph" : "pano", config = dir.file("tavirex.ini");
-    tvxtest::write_file(config, "[DLL]\r\nFILENAME=" TVX_SIM_PATH "\r\n[LOADPROG]\r\nFLG_BOOT=1\r\nBOOT=" TVX_SOURCE_DIR
-                                "/data/boot.bin\r\nFPGA=" TVX_SOURCE_DIR "/data/fpga_pano.hex\r\nFPGA_CEPH=" TVX_SOURCE_DIR
-                                "/data/fpga_ceph.hex\r\n[PICTCNTL]\r\nIPADDRESS=192.168.10.20\r\nLANRETRY=5\r\n"
-                                "INITVALUE=1\r\nSTARTSIGNAL=1\r\nPICTPATTERN=0\r\n[DELSHADW]\r\nCALIBDATA=" +
-                                    files.file("shading_pano.bin") + "\r\nCALIBDATA_CEPH=" +
-                                    files.file("shading_ceph.bin") + "\r\n[CORRINJLINE]\r\nCORRLINEDATA=" +
-                                    files.file("lines_" + mode + ".bin") +
-                                    "\r\n[ExOption]\r\nPictLineNum=2\r\nPictLineColor=0\r\n");
+    tvxtest::write_file(config, tvxtest::cycle_config(files, mode));
     const std::string profile = std::string(TVX_SOURCE_DIR "/data/") + p.profile;
     // Init, link and boot, sensor initialisation with the FPGA loaded, picture set-up, module mode, arming.
     ASSERT_EQ(Codes({Tavirex_Init(config.c_str(), 1), Tavirex_SetCommInit(),
@@ -132,13 +102,7 @@ class TomoCycleTest : public tvxtest::LibraryTest {
 protected:
     void SetUp() override {
         LibraryTest::SetUp();
-        // No gain or noise-row tables: the joining geometry is what these tests look at.
-        std::string cuts;
-        for (int s = 0; s < 8; ++s) cuts += "LEFTCUT" + std::to_string(s) + "=4\r\nRIGHTCUT" + std::to_string(s) + "=4\r\n";
-        tvxtest::write_file(config, base = "[DLL]\r\nFILENAME=" TVX_SIM_PATH "\r\n[LOADPROG]\r\nBOOT=" TVX_SOURCE_DIR
-                                    "/data/boot.bin\r\nFPGA=" TVX_SOURCE_DIR "/data/fpga_tomo.hex\r\n[PICTCNTL]\r\n"
-                                    "INITVALUE=34\r\n[WAITTIME]\r\nEXPOS2DC=0\r\nDC2EXPOS=0\r\n[PROCESS]\r\nCORRSENS=0\r\n"
-                                    "CORRINJLINE=0\r\n[PUTIMAGES]\r\n" + cuts);
+        tvxtest::write_file(config, base = tvxtest::tomo_cycle_config());
     }
     // The host's sequence from a fresh library; the first failing result and the picture it came at (-1: none).
     std::pair<std::int32_t, int> scan(std::uint32_t frames, std::int32_t fault = 0) {
