@@ -76,11 +76,17 @@ namespace {
 
 // One row less its dark line d = max(as_s16(trunc(profile x b + a)), 0), eight
 // pixels at a time: the same double product and sum, truncated, the low 16 bits
-// kept, as the plain loop does for rows whose line converts exactly.
+// kept, as the plain loop does for rows whose line converts exactly. When the
+// whole line lies in the signed 16-bit range (Narrow), the truncated values are
+// their own low 16 bits and pack unchanged.
+template <bool Narrow>
 void subtract_line(std::uint16_t* row, const double* profile, std::uint32_t width, double a, double b) {
     const __m128d va = _mm_set1_pd(a), vb = _mm_set1_pd(b);
     const __m128i zero = _mm_setzero_si128(), top = _mm_set1_epi16(core::kSampleMax);
-    const auto low16 = [](__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); };
+    const auto low16 = [](__m128i v) {
+        if constexpr (Narrow) return v;
+        else return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16);
+    };
     std::uint32_t c = 0;
     for (; c + 8 <= width; c += 8) {
         const double* q = profile + c;
@@ -132,7 +138,12 @@ std::int32_t remove_dark_offset_fast(ImageView image, const std::uint32_t* profi
         const bool in_range = ends[0] > -2147483648.0 && ends[0] < 2147483647.0 && ends[1] > -2147483648.0 &&
                               ends[1] < 2147483647.0;
         if (in_range) {
-            subtract_line(row, profile_d, image.width, a, b);
+            // The line is monotonic in the profile, so its ends bound every column.
+            const bool narrow = ends[0] > -32769.0 && ends[0] < 32768.0 && ends[1] > -32769.0 && ends[1] < 32768.0;
+            if (narrow)
+                subtract_line<true>(row, profile_d, image.width, a, b);
+            else
+                subtract_line<false>(row, profile_d, image.width, a, b);
             continue;
         }
         for (std::uint32_t c = 0; c < image.width; ++c) {

@@ -67,16 +67,28 @@ inline std::uint16_t nearest_to_mean(const std::uint16_t* a, const std::uint16_t
 }
 
 #if TVX_SSE2
+// The three rows' sum of every column, in 16 bits (the window sums below wrap
+// as the plain rule's do, whatever the order of the additions).
+void column_sums(const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c, std::uint16_t* sums,
+                 std::uint32_t w) {
+    std::uint32_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+        const auto at = [x](const std::uint16_t* r) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + x)); };
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + x), _mm_add_epi16(_mm_add_epi16(at(a), at(b)), at(c)));
+    }
+    for (; x < w; ++x) sums[x] = static_cast<std::uint16_t>(a[x] + b[x] + c[x]);
+}
+
 // Inner columns 1 .. w - 2 of one row, eight at a time in registers. The window
-// sum wraps in 16 bits as in the plain rule, sum / 9 is (sum x 58255) >> 19 for
+// sum is three neighbouring column sums, sum / 9 is (sum x 58255) >> 19 for
 // every 16-bit sum, and "strictly closer" is a nonzero saturating best - diff,
 // so ties still go to the earlier value.
 // For 12-bit rows every difference to the mean is below 4095 (at most 3640), so
 // the first value always replaces the starting pick, and the differences compare
 // as signed values.
 template <bool TwelveBit>
-void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c, std::uint16_t* out,
-                 std::uint32_t w) {
+void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c, const std::uint16_t* sums,
+                 std::uint16_t* out, std::uint32_t w) {
     const __m128i ninth = _mm_set1_epi16(static_cast<short>(58255));
     const __m128i zero = _mm_setzero_si128();
     std::uint32_t x = 1;
@@ -86,8 +98,10 @@ void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint
         for (int r = 0; r < 3; ++r)
             for (int dx = 0; dx < 3; ++dx)
                 v[3 * r + dx] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + x - 1 + dx));
-        __m128i sum = v[0];
-        for (int k = 1; k < 9; ++k) sum = _mm_add_epi16(sum, v[k]);
+        const std::uint16_t* s = sums + x - 1;
+        const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)),
+                                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 1))),
+                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2)));
         const __m128i mean = _mm_srli_epi16(_mm_mulhi_epu16(sum, ninth), 3);
         const auto diff_of = [&](__m128i value) {
             return _mm_or_si128(_mm_subs_epu16(mean, value), _mm_subs_epu16(value, mean));
@@ -120,7 +134,7 @@ void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint
 }  // namespace
 
 #if TVX_SSE2
-std::size_t fast::noise_work(std::uint32_t width) noexcept { return 2 * Carve::bytes<std::uint16_t>(width); }
+std::size_t fast::noise_work(std::uint32_t width) noexcept { return 3 * Carve::bytes<std::uint16_t>(width); }
 
 // In place, row by row: the original of the row being replaced and of the row
 // above it are kept in two row buffers; the row below is still unchanged.
@@ -131,13 +145,15 @@ void fast::remove_noise(BlockView block, void* work, bool twelve_bit) noexcept {
     Carve carve(work);
     std::uint16_t* above = carve.take<std::uint16_t>(w);
     std::uint16_t* at = carve.take<std::uint16_t>(w);
+    std::uint16_t* sums = carve.take<std::uint16_t>(w);
     std::memcpy(above, block.row(0), sizeof(std::uint16_t) * w);
     std::memcpy(at, block.row(1), sizeof(std::uint16_t) * w);
     for (std::uint32_t y = 1; y + 1 < h; ++y) {
+        column_sums(above, at, block.row(y + 1), sums, w);
         if (twelve_bit)
-            nearest_row<true>(above, at, block.row(y + 1), block.row(y), w);
+            nearest_row<true>(above, at, block.row(y + 1), sums, block.row(y), w);
         else
-            nearest_row<false>(above, at, block.row(y + 1), block.row(y), w);
+            nearest_row<false>(above, at, block.row(y + 1), sums, block.row(y), w);
         std::swap(above, at);
         if (y + 2 < h) std::memcpy(at, block.row(y + 1), sizeof(std::uint16_t) * w);
     }
@@ -149,7 +165,7 @@ std::int32_t remove_noise(ImageView block) {
     if (core::fast_paths()) {
         core::Buffer<std::uint8_t> work(fast::noise_work(block.width));
         if (!work.ok()) return TAVIREX_E_NO_MEMORY;
-        fast::remove_noise(fast::whole(block), work.data(), false);
+        fast::remove_noise(fast::whole(block), work.data(), fast::twelve_bit(fast::whole(block)));
         return TAVIREX_OK;
     }
 #endif
