@@ -79,4 +79,8 @@ constexpr std::int32_t kNoExposure = -1000;
 constexpr std::int32_t kNoSimMode = -1001;
 constexpr std::int32_t kOutputFailed = -1002;
 
+// Prints "<what> failed at <stage>: <code> (<words>)", the words "see above" for
+// the host's own codes (explained where they arose); returns exit status 1.
+int report_failure(const char* what, const std::string& stage, std::int32_t code);
+
 }  // namespace cli

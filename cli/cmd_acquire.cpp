@@ -89,6 +89,12 @@ std::int32_t HostSession::finish(const char* stage_name, std::int32_t code) {
     return code == 0 ? 0 : fail(stage_name, code);
 }
 
+int report_failure(const char* what, const std::string& stage, std::int32_t code) {
+    std::printf("%s failed at %s: %ld (%s)\n", what, stage.c_str(), static_cast<long>(code),
+                code <= kNoExposure ? "see above" : explain(code));
+    return 1;
+}
+
 std::int32_t acquire(const AcquireOptions& o, AcquireResult* r) {
     HostSession session(o.config, false, &r->code, &r->failed_stage);
     std::int32_t rc = session.open();

@@ -248,9 +248,7 @@ int tomo_picture(Demo& d) {
     // The export writes each frame as processed beside its output; the joined image holds them.
     for (int k = 0; k < 3; ++k) remove_files({d.dir + "SegTomo0" + std::to_string(k) + ".dat"});
     if (rc != 0) {
-        std::printf("tomographic picture failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
-                    rc <= kNoExposure ? "see above" : explain(rc));
-        return 1;
+        return report_failure("tomographic picture", r.failed_stage, rc);
     }
     const std::int32_t w = r.processed_width, h = r.processed_height;
     const std::string bmp = d.dir + "tomo.bmp";
@@ -290,9 +288,7 @@ int picture(Demo& d, bool ceph) {
     AcquireResult r;
     const std::int32_t rc = acquire(o, &r);
     if (rc != 0) {
-        std::printf("acquisition failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
-                    rc <= kNoExposure ? "see above" : explain(rc));
-        return 1;
+        return report_failure("acquisition", r.failed_stage, rc);
     }
     if (finish_picture(d, o) == 0) return 0;
     const std::string name = d.dir + (ceph ? "ceph" : "pano");

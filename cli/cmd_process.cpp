@@ -50,9 +50,7 @@ int process_tomo(const Args& args) {
     const std::int32_t rc = acquire_tomo(o, &r);
     if (rc != 0) {
         remove_files(fresh);
-        std::printf("processing failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
-                    rc <= kNoExposure ? "see above" : explain(rc));
-        return 1;
+        return report_failure("processing", r.failed_stage, rc);
     }
     std::printf("wrote %s: %d x %d, and beside it %s, each frame as processed\n", o.processed.c_str(),
                 r.processed_width, r.processed_height, o.frames == 1 ? "SegTomo00.dat" : ("SegTomo00.dat .. SegTomo0" + std::to_string(o.frames - 1) + ".dat").c_str());
@@ -144,9 +142,7 @@ int cmd_process(int argc, char** argv) {
     const std::int32_t rc = acquire(o, &r);
     if (rc != 0) {
         remove_files(fresh);
-        std::printf("processing failed at %s: %ld (%s)\n", r.failed_stage.c_str(), static_cast<long>(rc),
-                    rc <= kNoExposure ? "see above" : explain(rc));
-        return 1;
+        return report_failure("processing", r.failed_stage, rc);
     }
     std::printf("wrote %s: %u x %u\n", o.processed.c_str(), r.processed_width, r.processed_height);
     return 0;
