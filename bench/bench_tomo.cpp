@@ -57,6 +57,7 @@ struct Scene {
         Tavirex_Init(config.c_str(), 1);
         Tavirex_Init_Tomo(config.c_str(), 1);
         tvx::Tomo.FrameCount = frames;
+        tvx::Tomo.FrameStrips = 8;
         tvx::Tomo.BitDepth = 13;
         tvx::Tomo.MaxPixelValue = 8191;
         for (std::uint16_t k = 0; k < frames; ++k) {

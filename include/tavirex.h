@@ -731,7 +731,10 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree_Tomo(void) TAVIREX_NOTHRO
  * nothing and reports 0 x 0.
  *
  * Returns 0; 3 an argument NULL or empty, more than three frames, frames taken
- * but not read out, or a step parameter out of range; 100 a gain or offset table (<FOLDER><SENSOR_ID>a.tbl,
+ * but not read out, frames read out under another strip count than the one in
+ * force now (Tavirex_Init_Tomo or a processing run between the readout and
+ * this call), a frame that would join as nothing (cropped or scaled below one
+ * row or column), or a step parameter out of range; 100 a gain or offset table (<FOLDER><SENSOR_ID>a.tbl,
  * b.tbl) missing, short or too long; 101 with the wrong type letter; 26 of
  * another sensor; 28 the noise-row table (<FOLDER><SENSOR_ID>.dat) missing or
  * invalid; 8 the output or a dump file cannot be written; 5. */

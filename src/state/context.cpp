@@ -52,6 +52,7 @@ void release_tomo_frames(TomoContext& record) noexcept {
         core::release(frame);
         frame = nullptr;
     }
+    record.FrameStrips = 0;
     // The image only ever points into a frame; it owns nothing of its own.
     record.Image = nullptr;
 }

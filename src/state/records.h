@@ -131,6 +131,7 @@ struct TomoContext {
     std::uint8_t FpgaLoad;
     std::uint16_t* Image;
     std::uint16_t* FrameList[kTomoListSize];
+    std::uint16_t FrameStrips;  // strip count n the frames in FrameList were read with (their layout)
     std::uint16_t Width;
     std::uint16_t Height;
     std::uint16_t StripCount;

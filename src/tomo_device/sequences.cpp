@@ -216,6 +216,8 @@ std::int32_t read_frames(TomoContext& r) noexcept {
     if (!link::loaded()) return TAVIREX_E_LINK_LIBRARY;
 
     const std::size_t block_samples = static_cast<std::size_t>(r.Width) * r.Height;
+    // The frames keep the layout they are read with, whatever the strip count is later.
+    r.FrameStrips = r.StripCount;
     for (std::uint32_t s = 0; s < r.FrameCount; ++s) {
         r.FrameList[s] = static_cast<std::uint16_t*>(core::allocate(block_samples * 2 * blocks_per_frame));
         if (r.FrameList[s] == nullptr) {

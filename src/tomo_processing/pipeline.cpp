@@ -97,9 +97,12 @@ void dump_prefix(const char* output_path, char* out, std::size_t size) {
     if (cut != nullptr) cut[1] = '\0';
 }
 
-// Every frame the capture counted must have been read out and not yet processed.
+// Every frame the capture counted must have been read out and not yet processed, in the
+// layout the steps will walk: a strip count changed since the readout (Tavirex_Init_Tomo,
+// an earlier processing run) no longer describes the buffers.
 bool frames_ready(const TomoContext& r) {
     if (r.FrameCount > kMaxFrames) return false;
+    if (r.FrameCount != 0 && r.FrameStrips != r.StripCount) return false;
     for (std::uint32_t k = 0; k < r.FrameCount; ++k)
         if (r.FrameList[k] == nullptr) return false;
     return true;
@@ -128,17 +131,20 @@ std::int32_t process_frame(TomoContext& r, std::uint32_t k, const Saved& saved, 
     r.BitDepth = f.bit_depth;
     r.MaxPixelValue = f.max_value;
     if (rc != 0) return rc;
+    const double m = r.FrameCount == 1 ? 1.0 : kMagnification[k];
+    const auto sw = static_cast<std::uint16_t>(static_cast<std::int64_t>(f.width * m));
+    const auto sh = static_cast<std::uint16_t>(static_cast<std::int64_t>(f.height * m));
+    // A frame that would join as nothing (cropped away, or scaled below one row or column)
+    // would be missing from the picture without a word: refuse the run instead.
+    if (sw == 0 || sh == 0) return TAVIREX_E_RANGE;
 
     char dump[kConfigPathSize + 32];
     std::snprintf(dump, sizeof dump, "%s%s%02d.dat", prefix, "SegTomo", static_cast<int>(k));
     if (!output::write_raw_image(dump, f.data, f.width, f.height)) return TAVIREX_E_DATA_FILE;
 
-    const double m = r.FrameCount == 1 ? 1.0 : kMagnification[k];
     core::ImageView image{f.data, f.width, f.height};
     core::Buffer<std::uint16_t> scaled;
     if (m != 1.0) {
-        const auto sw = static_cast<std::uint16_t>(static_cast<std::int64_t>(f.width * m));
-        const auto sh = static_cast<std::uint16_t>(static_cast<std::int64_t>(f.height * m));
         if (!scaled.reset(static_cast<std::size_t>(sw) * sh)) return TAVIREX_E_NO_MEMORY;
         rc = resample_area_average(f.data, f.width, f.height, scaled.data(), sw, sh);
         if (rc != 0) return rc;

@@ -199,6 +199,21 @@ TEST_F(TomoCycleTest, FramesJoinedInEitherOrderWithBandsAndDumps) {
     EXPECT_FALSE(tvxtest::file_exists(dir.file("again.raw")));
 }
 
+// Tomographic frames keep the layout they were read with. An empty processing run leaves one strip,
+// so the readout after it takes 4 blocks a frame; Tavirex_Init_Tomo then restores eight strips, which
+// no longer describe the buffers: processing refuses and writes nothing.
+TEST_F(TomoCycleTest, StripCountChangedBetweenReadoutAndProcessing) {
+    const std::string out = dir.file("t.raw");
+    const char *c = config.c_str(), *o = out.c_str();
+    std::int32_t w = 0, h = 0;
+    tvx::platform::test_skip_sleeps(true);
+    EXPECT_EQ(Codes({Tavirex_Init(c, 1), Tavirex_SetCommInit(), Tavirex_Init_Tomo(c, 1), Tavirex_SetSensMdulInit_Tomo(0, 0),
+                     Tavirex_ImageProcessingEx_Tomo(o, &w, &h, 0),
+                     Tavirex_SetTIMERandMODREG_Tomo(4), Tavirex_GetImageDataEx_Tomo(), Tavirex_Init_Tomo(c, 1),
+                     Tavirex_ImageProcessingEx_Tomo(o, &w, &h, 0), tvxtest::file_exists(o), std::int32_t(tvx::core::test_blocks_held())}),
+              Codes({0, 0, 0, 0, 0, 103, 0, 0, 3, 0, 0}));
+}
+
 // Every allocation of the export failing in turn: 5, nothing kept, no output.
 TEST_F(TomoCycleTest, EachAllocationOfTheExportFailingInTurn) {
     ASSERT_EQ(scan(2), std::make_pair(0, -1));
@@ -210,6 +225,7 @@ TEST_F(TomoCycleTest, EachAllocationOfTheExportFailingInTurn) {
     std::int32_t w = 0, h = 0;
     for (std::uint64_t n = 1;; ++n) {
         tvx::Tomo = captured;
+        tvx::Tomo.FrameStrips = 8;
         for (int k = 0; k < 2; ++k) {
             tvx::Tomo.FrameList[k] = static_cast<std::uint16_t*>(tvx::core::allocate(frames[k].size() * 2));
             std::copy(frames[k].begin(), frames[k].end(), tvx::Tomo.FrameList[k]);

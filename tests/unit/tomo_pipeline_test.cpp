@@ -12,10 +12,10 @@ using tvxtest::Words;
 class TomoPipelineTest : public tvxtest::LibraryTest {
 protected:
     // `n` frames of 18 blocks, every sample `value`, as a readout leaves them; no tables needed.
-    void frames(std::uint16_t n, std::uint16_t value = 1000) {
-        tvxtest::write_file(dir.file("t.ini"), "[PROCESS]\nCORRSENS=0\nCORRINJLINE=0\nPUTIMAGES=0\n[DEBUG]\nPROCESS=1\n");
+    void frames(std::uint16_t n, std::uint16_t value = 1000, const std::string& more = "") {
+        tvxtest::write_file(dir.file("t.ini"), "[PROCESS]\nCORRSENS=0\nCORRINJLINE=0\nPUTIMAGES=0\n[DEBUG]\nPROCESS=1\n" + more);
         ASSERT_EQ(Tavirex_Init_Tomo(dir.file("t.ini").c_str(), 1), 0);
-        Tomo.FrameCount = n, Tomo.BitDepth = 13, Tomo.MaxPixelValue = 8191;
+        Tomo.FrameCount = n, Tomo.FrameStrips = 8, Tomo.BitDepth = 13, Tomo.MaxPixelValue = 8191;
         for (std::uint16_t k = 0; k < n && k < 56; ++k) {
             Tomo.FrameList[k] = static_cast<std::uint16_t*>(tvx::core::allocate(18u * 128 * 2304 * 2));
             std::fill(Tomo.FrameList[k], Tomo.FrameList[k] + 18u * 128 * 2304, value);
@@ -39,6 +39,22 @@ TEST_F(TomoPipelineTest, RefusalsReleaseTheFramesAndWriteNothing) {
     Tomo.FrameCount = 0;
     const std::int32_t rc = run(out.c_str(), &w);
     EXPECT_EQ(tvxtest::vals(rc, w, h, tvxtest::file_exists(out)), tvxtest::vals(0, 0, 0, 0));
+}
+
+// Every frame reaches the picture or the run fails: three frames cropped to one row or one column
+// (frame 2, x 0.985, would scale to nothing), one frame cropped away whole.
+TEST_F(TomoPipelineTest, AFrameThatWouldJoinAsNothingFailsTheRun) {
+    std::int32_t w = 0, h = 0;
+    const std::string out = dir.file("c.raw");
+    Codes got;
+    const std::pair<const char*, std::uint16_t> cases[] = {
+        {"TOPOFFSET=1151\nBOTTOMOFFSET=1152\n", 3}, {"LEFTOFFSET=511\n", 3}, {"TOPOFFSET=2304\n", 1}};
+    for (const auto& [crop, n] : cases) {
+        frames(n, 1000, std::string("[CORRIMGSIZE]\n") + crop);
+        got.push_back(Tavirex_ImageProcessingEx_Tomo(out.c_str(), &w, &h, 0));
+        got.push_back(tvxtest::file_exists(out));
+    }
+    EXPECT_EQ(got, Codes({3, 0, 3, 0, 3, 0}));
 }
 
 TEST_F(TomoPipelineTest, OneFrameBannersAndTheDumpBesideAPathWithoutFolder) {
