@@ -12,8 +12,8 @@ using tvxtest::Words;
 class TomoPipelineTest : public tvxtest::LibraryTest {
 protected:
     // `n` frames of 18 blocks, every sample `value`, as a readout leaves them; no tables needed.
-    void frames(std::uint16_t n, std::uint16_t value = 1000) {
-        tvxtest::write_file(dir.file("t.ini"), "[PROCESS]\nCORRSENS=0\nCORRINJLINE=0\nPUTIMAGES=0\n[DEBUG]\nPROCESS=1\n");
+    void frames(std::uint16_t n, std::uint16_t value = 1000, const std::string& ini = "") {
+        tvxtest::write_file(dir.file("t.ini"), "[PROCESS]\nCORRSENS=0\nCORRINJLINE=0\nPUTIMAGES=0\n[DEBUG]\nPROCESS=1\n" + ini);
         ASSERT_EQ(Tavirex_Init_Tomo(dir.file("t.ini").c_str(), 1), 0);
         Tomo.FrameCount = n, Tomo.BitDepth = 13, Tomo.MaxPixelValue = 8191;
         for (std::uint16_t k = 0; k < n && k < 56; ++k) {
@@ -59,6 +59,15 @@ TEST_F(TomoPipelineTest, OneFrameBannersAndTheDumpBesideAPathWithoutFolder) {
                                "  -.CORRIMGSIZE[", "  3.DELNOISE1[", "  4.DELNOISE2[", "  5.CORRBRISCALE[",
                                "ImageProcessing4IntraO  END  ["})
         EXPECT_NE(at = err.find(banner, at), std::string::npos) << banner;
+}
+
+TEST_F(TomoPipelineTest, ScaledFramesHaveTheirSizesTruncated) {
+    // Frames cropped to 496 x 2280 become 502.944 x 2311.92, 496 x 2280 and 488.56 x 2245.8: 502 + 496 + 488
+    // columns joined at 2245 rows.
+    frames(3, 1000, "[CORRIMGSIZE]\nTOPOFFSET=12\nBOTTOMOFFSET=12\nLEFTOFFSET=8\nRIGHTOFFSET=8\n");
+    std::int32_t w = 0, h = 0;
+    ASSERT_EQ(Tavirex_ImageProcessingEx_Tomo(dir.file("s.raw").c_str(), &w, &h, 0), 0);
+    EXPECT_EQ(tvxtest::vals(w, h), tvxtest::vals(1486, 2245));
 }
 
 TEST_F(TomoPipelineTest, FramesJoinAtTheSmallerHeightCutEvenly) {
