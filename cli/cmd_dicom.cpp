@@ -32,7 +32,9 @@ int cmd_dicom(int argc, char** argv) {
             "(Tavirex_SetWindowPosAuto) or --center/--window-width as the library gave them, written\n"
             "mirrored for MONOCHROME1 (centre 2^bits - 1 - C). --pixel-spacing is the detector's pixel\n"
             "pitch in mm (default 0.1). Raw row 0 is the bottom row (as in the bitmaps): the DICOM rows\n"
-            "run top down. Patient name (as Family^Given) is empty unless given; patient ID TVX-0001.%s\n",
+            "run top down. Patient name (as Family^Given) is empty unless given; patient ID TVX-0001.\n"
+            "OUT.dcm is written under a temporary name beside it and renamed once whole: a failed write\n"
+            "leaves no file, and an older OUT.dcm as it was.%s\n",
             dicom_in_build() ? "" : "\nNot in this build: it needs DCMTK, on Linux.");
         return 0;
     }
