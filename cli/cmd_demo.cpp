@@ -169,9 +169,8 @@ void dicom_picture(Demo& d, const std::string& kind, const std::string& raw, std
     rq.center = Tavirex_GetWindowCenter();
     rq.window_width = Tavirex_GetWindowWidth();
     rq.study_description = "Tavirex demo (" + kind + ")";
-    std::vector<std::uint16_t> pixels;
     const std::string out = d.dir + kind + ".dcm";
-    if (!read_raw_file(raw, static_cast<std::size_t>(w) * h, &pixels) || !write_dicom(rq, pixels, out)) {
+    if (write_dicom(rq, out) != 0) {
         std::printf("  DICOM: %s not written\n", out.c_str());
         return;
     }

@@ -166,8 +166,8 @@ std::string CaptureStderr::text() {
 
 CaptureStderr::~CaptureStderr() { (void)text(); }
 
-int run_cli(const std::string& args, const std::string& log) {
-    return shell("\"" TVX_CLI_PATH "\" " + args + " > \"" + log + "\" 2>&1");
+int run_cli(const std::string& args, const std::string& log, const std::string& first) {
+    return shell(first + "\"" TVX_CLI_PATH "\" " + args + " > \"" + log + "\" 2>&1");
 }
 
 // The shading calibration files and line tables are large: made once for the suite.

@@ -101,7 +101,8 @@ private:
 };
 
 // Runs the command-line host with `args`, its output into the file `log`; its exit status.
-int run_cli(const std::string& args, const std::string& log);
+// `first`: shell words before it (limits, environment).
+int run_cli(const std::string& args, const std::string& log, const std::string& first = "");
 
 // ---- whole cycles against the simulated module ---------------------------
 
