@@ -65,24 +65,27 @@ bool write(const std::string& path, const std::string& bytes) {
     return tvx_fuzz::write_file(path, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
-// A gain or offset table from its pattern, of the length `mode` chooses; false: no file.
-bool make_table(std::string pattern, char letter, float fill, unsigned mode, std::string* table) {
+// Writes the gain or offset table of a pattern at `path`, of the length `mode`
+// chooses (or removes it); false when it cannot be written. A table of 1.2 MB
+// takes time to build, and most inputs keep the tables of the one before.
+bool put_table(const std::string& path, std::string pattern, char letter, float fill, unsigned mode, std::string* last) {
+    std::string key = pattern + static_cast<char>(mode % 8);
+    if (key == *last) return true;
+    *last = std::move(key);
+    std::remove(path.c_str());
     if (pattern.empty()) {
         pattern = std::string("S1") + letter;
         pattern.append(reinterpret_cast<const char*>(&fill), sizeof fill);
     }
-    if (mode % 8 == 6) return false;
-    if (mode % 8 == 7) {
-        *table = pattern;
-        return true;
-    }
+    if (mode % 8 == 6) return true;
+    if (mode % 8 == 7) return write(path, pattern) || (last->clear(), false);
     const std::size_t exact = 3 + 4 * kTablePixels;
     const std::size_t lengths[6] = {exact, exact - 1, exact + 1, exact - 4, exact + 4, 3};
     std::string body = pattern.size() > 3 ? pattern.substr(3) : std::string(4, '\0');
     while (body.size() < exact + 4) body += body;
-    *table = pattern.substr(0, 3) + body;
-    table->resize(lengths[mode % 8]);
-    return true;
+    std::string table = pattern.substr(0, 3) + body;
+    table.resize(lengths[mode % 8]);
+    return write(path, table) || (last->clear(), false);
 }
 
 class Run {
@@ -195,11 +198,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                "\n[LOADPROG]\nFLG_BOOT=1\nBOOT=" TAVIREX_FUZZ_DATA "/boot.bin\n" +
                                std::string(text, text_length) + "\n[LOADPROG]\nFPGA=" TAVIREX_FUZZ_DATA
                                "/fpga_tomo.hex\n[REFFILE]\nFOLDER=" + f.dir + "\n[SENSOR_ID]\nSENSOR_ID=S1\n";
-    std::string gain, offset;
-    for (const std::string* p : {&f.gain, &f.offset, &f.noise_rows, &f.output}) std::remove(p->c_str());
-    if (!write(f.config, config) ||
-        (make_table(std::string(tables, gain_end), 'a', 1.0f, data[1], &gain) && !write(f.gain, gain)) ||
-        (make_table(std::string(tables + gain_end, offset_end - gain_end), 'b', 0.0f, data[2], &offset) && !write(f.offset, offset)) ||
+    static std::string last_gain = "none", last_offset = "none";
+    for (const std::string* p : {&f.noise_rows, &f.output}) std::remove(p->c_str());
+    if (!write(f.config, config) || !put_table(f.gain, std::string(tables, gain_end), 'a', 1.0f, data[1], &last_gain) ||
+        !put_table(f.offset, std::string(tables + gain_end, offset_end - gain_end), 'b', 0.0f, data[2], &last_offset) ||
         ((data[0] & 32) == 0 && !write(f.noise_rows, std::string(tables + offset_end, rest - offset_end))))
         return 0;
 
