@@ -59,9 +59,9 @@ struct Files {
     std::string small_bmp_bytes;
 };
 
-std::string dll_and_boot() {
-    return "[DLL]\nFILENAME=" TAVIREX_FUZZ_SIM "\n[LOADPROG]\nFLG_BOOT=1\nBOOT=" TAVIREX_FUZZ_DATA
-           "/boot.bin\nFPGA=" TAVIREX_FUZZ_DATA "/fpga_pano.hex\nFPGA_CEPH=" TAVIREX_FUZZ_DATA "/fpga_ceph.hex\n";
+// The module, the boot program and the FPGA keys `fpga` of a configuration.
+std::string dll_and_boot(const std::string& fpga) {
+    return "[DLL]\nFILENAME=" TAVIREX_FUZZ_SIM "\n[LOADPROG]\nFLG_BOOT=1\nBOOT=" TAVIREX_FUZZ_DATA "/boot.bin\n" + fpga;
 }
 
 // Shading tables that leave every value as it is: each row maps value v to v.
@@ -92,12 +92,13 @@ const Files& files() {
     static const Files f = [] {
         Files f;
         f.dir = tvx_fuzz::fresh_folder("-calls") + "/";
-        const std::string pano = dll_and_boot() + "[PICTCNTL]\nIPADDRESS=192.168.10.20\nLANRETRY=5\nINITVALUE=1\n"
+        const std::string pano = dll_and_boot("FPGA=" TAVIREX_FUZZ_DATA "/fpga_pano.hex\nFPGA_CEPH=" TAVIREX_FUZZ_DATA
+                                              "/fpga_ceph.hex\n") + "[PICTCNTL]\nIPADDRESS=192.168.10.20\nLANRETRY=5\nINITVALUE=1\n"
                                                   "[DELSHADW]\nCALIBDATA=" + f.dir + "shading_pano.bin\nCALIBDATA_CEPH=" +
                                  f.dir + "shading_ceph.bin\n[ExOption]\nPictLineNum=2\n[CORRINJLINE]\nCORRLINEDATA=" TAVIREX_FUZZ_DATA;
         std::string cuts;
         for (int s = 0; s < 8; ++s) cuts += "LEFTCUT" + std::to_string(s) + "=4\nRIGHTCUT" + std::to_string(s) + "=4\n";
-        const std::string tomo = dll_and_boot() + "FPGA=" TAVIREX_FUZZ_DATA "/fpga_tomo.hex\n[PICTCNTL]\nINITVALUE=34\n"
+        const std::string tomo = dll_and_boot("FPGA=" TAVIREX_FUZZ_DATA "/fpga_tomo.hex\n") + "[PICTCNTL]\nINITVALUE=34\n"
                                  "[WAITTIME]\nEXPOS2DC=0\nDC2EXPOS=0\n[PROCESS]\nCORRSENS=0\nCORRINJLINE=0\n"
                                  "[ExOption]\nPictLineNum=2\n[PUTIMAGES]\n" + cuts;
         const std::pair<std::string*, std::string> texts[] = {
@@ -135,6 +136,8 @@ void restore_files(const Files& f) {
     tvx_fuzz::write_file(f.small_bmp, reinterpret_cast<const std::uint8_t*>(f.small_bmp_bytes.data()), f.small_bmp_bytes.size());
     for (const std::string* p : {&f.out_raw, &f.out_bmp, &f.other_raw, &f.other_bmp}) std::remove(p->c_str());
     for (int k = 0; k < 4; ++k) std::remove((f.dir + "SegTomo0" + std::to_string(k) + ".dat").c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(f.dir + "no", ec);
 }
 
 // ---- what a step's argument bytes choose --------------------------------------

@@ -23,12 +23,19 @@
 
 namespace tvx_fuzz {
 
-// A fresh folder under /tmp for this process's files, emptied at every call.
+// A fresh folder under /tmp for this process's files (one per process), removed
+// with them when the process exits normally; a crash leaves it for a look.
 inline std::string fresh_folder(const char* name) {
+    static char made[4096];
     const std::string dir = temp_path(name);
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
     std::filesystem::create_directories(dir, ec);
+    std::snprintf(made, sizeof made, "%s", dir.c_str());
+    std::atexit([] {
+        std::error_code error;
+        std::filesystem::remove_all(made, error);
+    });
     return dir;
 }
 
