@@ -48,7 +48,7 @@ using tvx_fuzz::violation;
 constexpr std::size_t kMaxSteps = 64;
 // Calls that move whole pictures (readouts, processing, file exports of more than
 // a million pixels) take most of an input's time: at most this many run.
-constexpr int kWholePictureCalls = 6, kMaxTomoPictures = 80;
+constexpr int kWholePictureCalls = 4, kMaxTomoPictures = 80;
 constexpr std::int32_t kNoPicture = -1000;  // a poll that gave up
 constexpr std::int32_t kSmallWidth = 64, kSmallHeight = 48;
 
