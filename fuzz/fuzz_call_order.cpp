@@ -398,7 +398,9 @@ std::int32_t Run::tomo_picture(std::uint32_t kind) {
     if (++tomo_pictures_ > kMaxTomoPictures) return kNoPicture;
     const std::string k = "(" + std::to_string(kind) + ")";
     std::int32_t rc = after("Tavirex_SetTIMERandMODREG_Tomo" + k, Tavirex_SetTIMERandMODREG_Tomo(kind));
-    if (kind == 4 && rc != TAVIREX_E_TOMO_FRAME_COUNT && rc != TAVIREX_E_RANGE) ++tomo_closed_;
+    // A closing picture raises the frame count even when its count check refuses it (103): the
+    // module keeps the frame's blocks in its memory, and later frames lie after them.
+    if (kind == 4) ++tomo_closed_;
     if (rc == 0) rc = after("Tavirex_PictStartbyCommand_Tomo", Tavirex_PictStartbyCommand_Tomo());
     std::uint8_t done = 0;
     for (int polls = 0; rc == 0 && done == 0; ++polls) {
@@ -635,7 +637,7 @@ void Run::step(unsigned op, unsigned a, unsigned b) {
         if (++tomo_pictures_ > kMaxTomoPictures) break;
         const std::uint32_t kind = kinds[b % 8];
         const std::int32_t rc = after("Tavirex_SetTIMERandMODREG_Tomo(" + std::to_string(kind) + ")", Tavirex_SetTIMERandMODREG_Tomo(kind));
-        if (kind == 4 && rc != TAVIREX_E_TOMO_FRAME_COUNT && rc != TAVIREX_E_RANGE) ++tomo_closed_;
+        if (kind == 4) ++tomo_closed_;
         break;
     }
     case 37:

@@ -114,20 +114,13 @@ SEEDS = {
 }
 
 REGRESSIONS = {
-    # A frame closed with 103 was still counted; read out while the strip count was that of the
+    # A frame closed with 103 (counted all the same), read out while the strip count was that of the
     # last processing result (1), then processed after Tavirex_Init_Tomo had set 8 strips again:
     # the pipeline read 18 blocks from a buffer of 4.
     "tomo_frame_refused_then_processed": boot(TOMO) + step("Init_Tomo", TOMO, 1) + step("SetSensMdulInit_Tomo") +
                                          step("ImageProcessingEx_Tomo", 0, OUT_RAW) +
                                          step("SetTIMERandMODREG_Tomo", 0, KIND[4]) + step("GetImageDataEx_Tomo") +
                                          step("Init_Tomo", TOMO, 1) + step("ImageProcessingEx_Tomo", 0, OUT_RAW),
-    # The same refused frame without the out-of-bounds read: a frame of ten exposures (one
-    # before the frame's own nine) was refused with 103 at its closing picture, yet read out
-    # and processed into an image reported as a success.
-    "tomo_frame_of_ten_exposures_processed": boot(TOMO) + step("Init_Tomo", TOMO, 1) + step("SetSensMdulInit_Tomo") +
-                                             step("SetParamforPictEx_Tomo") + step("SetWaitXExpose_Tomo") +
-                                             step("tomo_picture", 0, KIND[1]) + step("tomo_frame") +
-                                             step("GetImageDataEx_Tomo") + step("ImageProcessingEx_Tomo", 0, OUT_RAW),
 }
 
 
