@@ -636,7 +636,7 @@ void Run::step(unsigned op, unsigned a, unsigned b) {
     case 36: {
         if (++tomo_pictures_ > kMaxTomoPictures) break;
         const std::uint32_t kind = kinds[b % 8];
-        const std::int32_t rc = after("Tavirex_SetTIMERandMODREG_Tomo(" + std::to_string(kind) + ")", Tavirex_SetTIMERandMODREG_Tomo(kind));
+        after("Tavirex_SetTIMERandMODREG_Tomo(" + std::to_string(kind) + ")", Tavirex_SetTIMERandMODREG_Tomo(kind));
         if (kind == 4) ++tomo_closed_;
         break;
     }
