@@ -329,7 +329,8 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetWaitXExpose(void);
  *
  * The library does not wait: the host decides how often to poll and when to
  * give up. Returns 0; 3 pictureStatus NULL; 1 the module does not report
- * INITVALUE (the byte is still written); link (the byte then unchanged). */
+ * INITVALUE (the byte is still written); link (the byte unchanged when the
+ * status read fails, written when only the ready check after it fails). */
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_CheckPictStatus(uint8_t* pictureStatus);
 
 /* Tavirex_GetImageDataEx: reads the picture memory into the picture buffer.
