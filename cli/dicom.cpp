@@ -25,6 +25,8 @@ int default_bits_stored(const std::string& kind) { return kind == "tomo" ? 14 : 
 
 bool dicom_in_build() { return false; }
 
+std::string new_uid() { return ""; }
+
 bool write_dicom(const DicomRequest&, const std::vector<std::uint16_t>&, const std::string&) {
     std::fprintf(stderr, "tavirex dicom: not in this build (it needs DCMTK, on Linux)\n");
     return false;
@@ -74,6 +76,8 @@ std::string number(double v) {
 
 bool dicom_in_build() { return true; }
 
+std::string new_uid() { return std::string(kUidRoot) + "." + export_arc() + ".1"; }
+
 bool write_dicom(const DicomRequest& rq, const std::vector<std::uint16_t>& pixels, const std::string& out) {
     const std::uint32_t maximum = (1u << rq.bits_stored) - 1;
     // The library's bitmaps show the window over the inverted data (maximum - value):
@@ -91,30 +95,36 @@ bool write_dicom(const DicomRequest& rq, const std::vector<std::uint16_t>& pixel
     if (!ec)
         acquired = stamp_of(std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written)));
     const bool ceph = rq.kind == "ceph";
+    // UTF-8 is declared only where a value needs it (the checks refused invalid UTF-8).
+    bool ascii = true;
+    for (const std::string* v : {&rq.patient_name, &rq.patient_id, &rq.study_description, &rq.referring, &rq.procedure,
+                                 &rq.step_description, &rq.accession, &rq.procedure_id, &rq.step_id})
+        ascii = ascii && std::all_of(v->begin(), v->end(), [](char c) { return (c & 0x80) == 0; });
 
     DcmFileFormat file;
     DcmDataset* ds = file.getDataset();
     const struct { DcmTagKey tag; std::string value; } text[] = {
-        {DCM_SpecificCharacterSet, "ISO_IR 192"},
+        {DCM_SpecificCharacterSet, ascii ? "" : "ISO_IR 192"},
         {DCM_SOPClassUID, UID_DigitalXRayImageStorageForPresentation},
         {DCM_SOPInstanceUID, uid + "3"},
         // Patient
         {DCM_PatientName, rq.patient_name},
         {DCM_PatientID, rq.patient_id},
-        {DCM_PatientBirthDate, ""},
-        {DCM_PatientSex, ""},
+        {DCM_PatientBirthDate, rq.birth_date},
+        {DCM_PatientSex, rq.sex},
         // Study
-        {DCM_StudyInstanceUID, uid + "1"},
-        {DCM_StudyDate, acquired.date},
-        {DCM_StudyTime, acquired.time},
-        {DCM_ReferringPhysicianName, ""},
+        {DCM_StudyInstanceUID, rq.study_uid.empty() ? uid + "1" : rq.study_uid},
+        {DCM_StudyDate, rq.study_date.empty() ? acquired.date : rq.study_date},
+        {DCM_StudyTime, rq.study_date.empty() ? acquired.time : rq.study_time},
+        {DCM_ReferringPhysicianName, rq.referring},
         {DCM_StudyID, "1"},
         {DCM_AccessionNumber, rq.accession},
-        {DCM_StudyDescription, rq.study_description},
+        {DCM_StudyDescription, rq.study_description.empty() ? rq.procedure : rq.study_description},
         // Series
         {DCM_Modality, ceph ? "DX" : "PX"},
         {DCM_SeriesInstanceUID, uid + "2"},
-        {DCM_SeriesNumber, "1"},
+        // Each picture a series of its own, numbered by kind within the visit's study.
+        {DCM_SeriesNumber, ceph ? "2" : rq.kind == "tomo" ? "3" : "1"},
         {DCM_PresentationIntentType, "FOR PRESENTATION"},
         // Equipment
         {DCM_Manufacturer, kManufacturer},
@@ -146,7 +156,18 @@ bool write_dicom(const DicomRequest& rq, const std::vector<std::uint16_t>& pixel
         {DCM_ImagerPixelSpacing, number(rq.pixel_spacing) + "\\" + number(rq.pixel_spacing)},
     };
     bool ok = true;
-    for (const auto& t : text) ok = ok && ds->putAndInsertString(t.tag, t.value.c_str()).good();
+    for (const auto& t : text)
+        ok = ok && (t.value.empty() && t.tag == DCM_SpecificCharacterSet ? true
+                                                                          : ds->putAndInsertString(t.tag, t.value.c_str()).good());
+    // The worklist's request: the requested procedure and the scheduled step this picture answers.
+    DcmItem* request = nullptr;
+    if (ok && !(rq.procedure_id + rq.step_id + rq.procedure).empty()) {
+        ok = ds->findOrCreateSequenceItem(DCM_RequestAttributesSequence, request, -2).good();
+        const struct { DcmTagKey tag; const std::string& value; } asked[] = {
+            {DCM_RequestedProcedureID, rq.procedure_id}, {DCM_RequestedProcedureDescription, rq.procedure},
+            {DCM_ScheduledProcedureStepID, rq.step_id}, {DCM_ScheduledProcedureStepDescription, rq.step_description}};
+        for (const auto& a : asked) ok = ok && (a.value.empty() || request->putAndInsertString(a.tag, a.value.c_str()).good());
+    }
     const struct { DcmTagKey tag; Uint16 value; } words[] = {
         {DCM_SamplesPerPixel, 1},
         {DCM_Rows, static_cast<Uint16>(rq.height)},

@@ -1,12 +1,12 @@
 #include "dicom_net.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "dicom.h"
 
 #if TAVIREX_WITH_DICOM
-#include <algorithm>
 #include <filesystem>
 
 #include <dcmtk/config/osconfig.h>
