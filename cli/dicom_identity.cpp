@@ -71,9 +71,13 @@ std::string broken_rule(Vr vr, const std::string& v) {
         case Vr::SH: return length > 16 ? "a short string (SH): at most 16 characters" : "";
         case Vr::Sex: return v.empty() || v == "M" || v == "F" || v == "O" ? "" : "a code string (CS): M, F or O";
         case Vr::DA: {
-            static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-            const bool ok = v.size() == 8 && digits(v, 0, 4, 1800, 9999) && digits(v, 4, 2, 1, 12) &&
-                            digits(v, 6, 2, 1, days[(v[4] - '0') * 10 + v[5] - '0' - 1]);
+            static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+            bool ok = v.size() == 8 && digits(v, 0, 4, 1800, 9999) && digits(v, 4, 2, 1, 12);
+            if (ok) {
+                const int year = std::stoi(v.substr(0, 4)), month = std::stoi(v.substr(4, 2));
+                const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+                ok = digits(v, 6, 2, 1, days[month - 1] + (month == 2 && leap ? 1 : 0));
+            }
             return v.empty() || ok ? "" : "a date (DA): YYYYMMDD";
         }
         case Vr::TM: {
