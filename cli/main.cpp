@@ -35,7 +35,8 @@ void usage(std::FILE* to) {
                  "  worklist --pacs AET@HOST:PORT ...  the scheduled steps of the clinic's modality worklist%s\n"
                  "  send FILE... | --outbox DIR --pacs AET@HOST:PORT  store DICOM files in the clinic's archive%s\n"
                  "\n"
-                 "Every command takes --help. Exit status: 0 done; 1 a library call or a file write failed;\n"
+                 "Every command takes --help. Exit status: 0 done; 1 a library call, a file write or the\n"
+                 "clinic's archive failed;\n"
                  "2 refused before any library call (usage, a missing or unreadable file, a value out of\n"
                  "range), with a message naming the option or file. A failed command leaves no output behind.\n",
                  TAVIREX_VERSION_STRING,
