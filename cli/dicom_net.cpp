@@ -335,6 +335,11 @@ int send_all(const Args& args) {
                      outbox.empty() ? "" : ", every file stays in the outbox");
         return 1;
     }
+    if (!files.empty() && a.context(UID_DigitalXRayImageStorageForPresentation) == 0) {
+        std::fprintf(stderr, "tavirex send: the archive %s does not accept digital X-ray images for presentation; "
+                             "nothing sent\n", peer.called.c_str());
+        return 1;
+    }
     std::printf("  %s@%s:%u answers (verification)\n", peer.called.c_str(), peer.host.c_str(), peer.port);
     std::size_t sent = 0;
     bool broken = false;
