@@ -65,7 +65,8 @@ protected:
             ASSERT_EQ(std::system(("dump2dcm -q " + dump + " " + dir->file("worklists/") + i[0] + ".wl").c_str()), 0);
         }
         dicom_port = free_port();
-        http_port = free_port();
+        do http_port = free_port();
+        while (http_port == dicom_port);
         tvxtest::write_file(dir->file("orthanc.json"),
                             "{\"Name\": \"tavirex-test\", \"StorageDirectory\": \"" + dir->file("db") +
                                 "\", \"IndexDirectory\": \"" + dir->file("db") + "\", \"DicomAet\": \"ARCHIVE\", "
