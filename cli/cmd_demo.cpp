@@ -174,9 +174,8 @@ void dicom_picture(Demo& d, const std::string& kind, const std::string& raw, std
     rq.center = Tavirex_GetWindowCenter();
     rq.window_width = Tavirex_GetWindowWidth();
     if (rq.study_description.empty() && rq.procedure.empty()) rq.study_description = "Tavirex demo";
-    std::vector<std::uint16_t> pixels;
     const std::string out = d.dir + kind + ".dcm";
-    if (!read_raw_file(raw, static_cast<std::size_t>(w) * h, &pixels) || !write_dicom(rq, pixels, out)) {
+    if (write_dicom(rq, out) != 0) {
         std::printf("  DICOM: %s not written\n", out.c_str());
         return;
     }

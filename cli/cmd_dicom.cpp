@@ -42,7 +42,9 @@ int cmd_dicom(int argc, char** argv) {
             "one study: give each the same --study-uid (or the same --worklist item); without, a picture\n"
             "is a study of its own. Each picture is a series and instance of its own. Every value is\n"
             "checked against its DICOM value representation (lengths, characters, one value: no\n"
-            "backslash, valid UTF-8, declared as ISO_IR 192 where not ASCII) before anything is written.%s\n",
+            "backslash, valid UTF-8, declared as ISO_IR 192 where not ASCII) before anything is written.\n"
+            "OUT.dcm is written under a temporary name beside it and renamed once whole: a failed write\n"
+            "leaves no file, and an older OUT.dcm as it was.%s\n",
             dicom_in_build() ? "" : "\nNot in this build: it needs DCMTK, on Linux.");
         return 0;
     }
@@ -71,37 +73,38 @@ int cmd_dicom(int argc, char** argv) {
         return kRefused;
     rq.pixel_spacing = spacing;
     if (const int status = dicom_identity(args, cmd, &rq)) return status;
-    std::vector<std::uint16_t> pixels;
-    if (!raw_image(cmd, rq.raw_path, rq.width, rq.height) || !output_files(cmd, {out}) ||
-        !read_raw_file(rq.raw_path, static_cast<std::size_t>(rq.width) * rq.height, &pixels))
-        return kRefused;
-    const std::uint32_t maximum = (1u << rq.bits_stored) - 1;
-    for (std::size_t i = 0; i < pixels.size(); ++i)
-        if (pixels[i] > maximum) {
-            std::fprintf(stderr, "tavirex dicom: %s holds %u at pixel %zu, more than %d bits (--bits-stored)\n",
-                         rq.raw_path.c_str(), static_cast<unsigned>(pixels[i]), i, rq.bits_stored);
+    if (!raw_image(cmd, rq.raw_path, rq.width, rq.height) || !output_files(cmd, {out})) return kRefused;
+    const bool window_given = args.has("center");
+    const int status = write_dicom(rq, out, [&](const std::uint16_t* pixels, std::size_t count, DicomRequest& r) {
+        const std::uint32_t maximum = (1u << r.bits_stored) - 1;
+        for (std::size_t i = 0; i < count; ++i)
+            if (pixels[i] > maximum) {
+                std::fprintf(stderr, "tavirex dicom: %s holds %u at pixel %zu, more than %d bits (--bits-stored)\n",
+                             r.raw_path.c_str(), static_cast<unsigned>(pixels[i]), i, r.bits_stored);
+                return kRefused;
+            }
+        // Outside its own tomographic processing the library takes data as 12-bit and
+        // limits the window to that range.
+        if (!window_given && r.kind == "tomo" &&
+            std::any_of(pixels, pixels + count, [](std::uint16_t v) { return v > 4095; })) {
+            std::fprintf(stderr,
+                         "tavirex dicom: %s holds values above 4095, beyond the window the library sets outside its\n"
+                         "tomographic processing: give --center and --window-width (tavirex demo prints them)\n",
+                         r.raw_path.c_str());
             return kRefused;
         }
-    // Outside its own tomographic processing the library takes data as 12-bit and
-    // limits the window to that range.
-    if (!args.has("center") && rq.kind == "tomo" &&
-        std::any_of(pixels.begin(), pixels.end(), [](std::uint16_t v) { return v > 4095; })) {
-        std::fprintf(stderr,
-                     "tavirex dicom: %s holds values above 4095, beyond the window the library sets outside its\n"
-                     "tomographic processing: give --center and --window-width (tavirex demo prints them)\n",
-                     rq.raw_path.c_str());
-        return kRefused;
-    }
-    if (!args.has("center")) {
-        const std::int32_t rc = stage("Tavirex_SetWindowPosAuto", [&] {
-            return Tavirex_SetWindowPosAuto(rq.raw_path.c_str(), rq.width, rq.height);
-        });
-        if (rc != 0) return 1;
-        rq.center = Tavirex_GetWindowCenter();
-        rq.window_width = Tavirex_GetWindowWidth();
-    }
-    std::printf("  window centre %ld width %ld\n", static_cast<long>(rq.center), static_cast<long>(rq.window_width));
-    if (!write_dicom(rq, pixels, out)) return 1;
+        if (!window_given) {
+            const std::int32_t rc = stage("Tavirex_SetWindowPosAuto", [&] {
+                return Tavirex_SetWindowPosAuto(r.raw_path.c_str(), r.width, r.height);
+            });
+            if (rc != 0) return 1;
+            r.center = Tavirex_GetWindowCenter();
+            r.window_width = Tavirex_GetWindowWidth();
+        }
+        std::printf("  window centre %ld width %ld\n", static_cast<long>(r.center), static_cast<long>(r.window_width));
+        return 0;
+    });
+    if (status != 0) return status;
     std::printf("  DICOM -> %s\n", out.c_str());
     return 0;
 }

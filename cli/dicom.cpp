@@ -2,15 +2,24 @@
 
 #include <cstdio>
 
+#include "checks.h"
+
 #if TAVIREX_WITH_DICOM
 #include <algorithm>
+#include <bit>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcostrmb.h>
 #include <dcmtk/dcmdata/dctk.h>
 
 #include "platform/system.h"
@@ -27,9 +36,9 @@ bool dicom_in_build() { return false; }
 
 std::string new_uid() { return ""; }
 
-bool write_dicom(const DicomRequest&, const std::vector<std::uint16_t>&, const std::string&) {
+int write_dicom(DicomRequest&, const std::string&, const DicomCheck&) {
     std::fprintf(stderr, "tavirex dicom: not in this build (it needs DCMTK, on Linux)\n");
-    return false;
+    return kRefused;
 }
 
 #else
@@ -72,13 +81,132 @@ std::string number(double v) {
     return text;
 }
 
+// A value field holds at most 2^32 - 2 bytes (an even length below the undefined one).
+constexpr std::uint64_t kMostPixelBytes = 0xFFFFFFFEu;
+
+// Reads the raw image into `words` (width x height) and turns its rows top down:
+// raw row 0 is the bottom row of the picture (as in the bitmaps), DICOM stores the
+// top row first. `check` sees the data in file order.
+int read_pixels(DicomRequest& rq, Uint16* words, std::size_t count, const DicomCheck& check) {
+    std::FILE* f = std::fopen(rq.raw_path.c_str(), "rb");
+    std::string why = f == nullptr ? std::strerror(errno) : "";
+    if (f != nullptr && std::fread(words, 2, count, f) != count)
+        why = std::ferror(f) ? std::strerror(errno) : "it is shorter than the image";
+    if (f != nullptr) std::fclose(f);
+    if (!why.empty()) {
+        std::fprintf(stderr, "tavirex dicom: cannot read %s (%s)\n", rq.raw_path.c_str(), why.c_str());
+        return kRefused;
+    }
+    // The file holds little-endian words.
+    if constexpr (std::endian::native == std::endian::big)
+        for (std::size_t i = 0; i < count; ++i) words[i] = static_cast<Uint16>(words[i] << 8 | words[i] >> 8);
+    if (check) {
+        const int status = check(words, count, rq);
+        if (status != 0) return status;
+    }
+    const std::size_t w = static_cast<std::size_t>(rq.width);
+    for (std::size_t top = 0, bottom = static_cast<std::size_t>(rq.height) - 1; top < bottom; ++top, --bottom)
+        std::swap_ranges(words + top * w, words + (top + 1) * w, words + bottom * w);
+    return 0;
+}
+
+bool write_all(int fd, const void* data, std::size_t length) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        const ssize_t done = ::write(fd, p, length);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            if (done == 0) errno = EIO;
+            return false;
+        }
+        p += done;
+        length -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+// The temporary file of a save, removed unless it became the output (also when an
+// exception passes).
+struct TempFile {
+    std::string path;
+    int fd = -1;
+    bool renamed = false;
+    ~TempFile() {
+        if (fd >= 0) ::close(fd);
+        if (!renamed) ::unlink(path.c_str());
+    }
+};
+
+// Writes the object to a temporary file beside `out`, checking every write, the
+// flush to the disk and the final size, then renames it over `out`: a reader never
+// sees a partial file, and a failed save leaves `out` as it was. The encoding is
+// the toolkit's file encoding (explicit VR little endian, new meta header,
+// recalculated group lengths), written through a buffer we empty ourselves.
+// The reason on failure: the system's text for the error.
+bool save(DcmFileFormat& file, const std::string& out) {
+    TempFile temp{out + "." + std::to_string(getpid()) + ".tmp"};
+    // Beyond a file size limit a write fails (EFBIG) instead of ending the program.
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    std::string why;
+    temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (temp.fd < 0) why = std::strerror(errno);
+    unsigned char chunk[1 << 16];
+    DcmOutputBufferStream stream(chunk, sizeof chunk);
+    std::uint64_t total = 0;
+    file.transferInit();
+    for (OFCondition done = EC_StreamNotifyClient; why.empty() && done == EC_StreamNotifyClient;) {
+        done = file.write(stream, EXS_LittleEndianExplicit, EET_UndefinedLength, nullptr, EGL_recalcGL);
+        void* data = nullptr;
+        offile_off_t length = 0;
+        stream.flushBuffer(data, length);
+        if (done.bad() && done != EC_StreamNotifyClient) why = done.text();
+        else if (!write_all(temp.fd, data, static_cast<std::size_t>(length))) why = std::strerror(errno);
+        total += static_cast<std::uint64_t>(length);
+    }
+    file.transferEnd();
+    struct stat st {};
+    if (why.empty() && (::fsync(temp.fd) != 0 || ::fstat(temp.fd, &st) != 0)) why = std::strerror(errno);
+    if (why.empty() && static_cast<std::uint64_t>(st.st_size) != total)
+        why = "it holds " + std::to_string(st.st_size) + " of " + std::to_string(total) + " bytes";
+    const int fd = temp.fd;
+    temp.fd = -1;
+    if (fd >= 0 && ::close(fd) != 0 && why.empty()) why = std::strerror(errno);
+    if (why.empty() && std::rename(temp.path.c_str(), out.c_str()) != 0) why = std::strerror(errno);
+    temp.renamed = why.empty();
+    std::signal(SIGXFSZ, previous);
+    if (!why.empty()) std::fprintf(stderr, "tavirex dicom: cannot write %s (%s)\n", out.c_str(), why.c_str());
+    return why.empty();
+}
+
 }  // namespace
 
 bool dicom_in_build() { return true; }
 
 std::string new_uid() { return std::string(kUidRoot) + "." + export_arc() + ".1"; }
 
-bool write_dicom(const DicomRequest& rq, const std::vector<std::uint16_t>& pixels, const std::string& out) {
+int write_dicom(DicomRequest& rq, const std::string& out, const DicomCheck& check) {
+    const std::size_t count = static_cast<std::size_t>(rq.width) * static_cast<std::size_t>(rq.height);
+    if (2ull * rq.width * rq.height > kMostPixelBytes) {
+        std::fprintf(stderr, "tavirex dicom: %d x %d samples are more than a DICOM file holds (4 GiB of pixel data)\n",
+                     rq.width, rq.height);
+        return kRefused;
+    }
+    DcmFileFormat file;
+    DcmDataset* ds = file.getDataset();
+    // The pixel data element holds the image's only copy: the file is read into it.
+    auto* element = new DcmPixelData(DCM_PixelData);
+    if (ds->insert(element).bad()) {
+        delete element;
+        std::fprintf(stderr, "tavirex dicom: the pixel data element could not be made\n");
+        return 1;
+    }
+    Uint16* pixels = nullptr;
+    if (element->createUint16Array(static_cast<Uint32>(count), pixels).bad() || pixels == nullptr) {
+        std::fprintf(stderr, "tavirex dicom: not enough memory for the %d x %d image (%llu bytes)\n", rq.width,
+                     rq.height, 2ull * count);
+        return 1;
+    }
+    if (const int status = read_pixels(rq, pixels, count, check); status != 0) return status;
     const std::uint32_t maximum = (1u << rq.bits_stored) - 1;
     // The library's bitmaps show the window over the inverted data (maximum - value):
     // bright where the sensor saw little radiation. The same picture from the data as
@@ -101,8 +229,6 @@ bool write_dicom(const DicomRequest& rq, const std::vector<std::uint16_t>& pixel
                                  &rq.step_description, &rq.accession, &rq.procedure_id, &rq.step_id})
         ascii = ascii && std::all_of(v->begin(), v->end(), [](char c) { return (c & 0x80) == 0; });
 
-    DcmFileFormat file;
-    DcmDataset* ds = file.getDataset();
     const struct { DcmTagKey tag; std::string value; } text[] = {
         {DCM_SpecificCharacterSet, ascii ? "" : "ISO_IR 192"},
         {DCM_SOPClassUID, UID_DigitalXRayImageStorageForPresentation},
@@ -178,21 +304,13 @@ bool write_dicom(const DicomRequest& rq, const std::vector<std::uint16_t>& pixel
         {DCM_PixelRepresentation, 0},
     };
     for (const auto& w : words) ok = ok && ds->putAndInsertUint16(w.tag, w.value).good();
-    // Raw row 0 is the bottom row of the picture (as in the bitmaps); DICOM stores the top row first.
-    std::vector<Uint16> rows(pixels.size());
-    const std::size_t w = static_cast<std::size_t>(rq.width), h = static_cast<std::size_t>(rq.height);
-    for (std::size_t r = 0; r < h; ++r)
-        std::copy(pixels.begin() + static_cast<std::ptrdiff_t>((h - 1 - r) * w),
-                  pixels.begin() + static_cast<std::ptrdiff_t>((h - r) * w), rows.begin() + static_cast<std::ptrdiff_t>(r * w));
     ok = ok && ds->insertEmptyElement(DCM_AcquisitionContextSequence).good() &&
-         ds->insertEmptyElement(DCM_AnatomicRegionSequence).good() &&
-         ds->putAndInsertUint16Array(DCM_PixelData, rows.data(), static_cast<unsigned long>(rows.size())).good();
-    tvx::platform::remove_file(out.c_str());
-    const OFCondition saved = ok ? file.saveFile(out.c_str(), EXS_LittleEndianExplicit) : EC_IllegalCall;
-    if (saved.good()) return true;
-    tvx::platform::remove_file(out.c_str());
-    std::fprintf(stderr, "tavirex dicom: %s could not be written (%s)\n", out.c_str(), saved.text());
-    return false;
+         ds->insertEmptyElement(DCM_AnatomicRegionSequence).good();
+    if (!ok) {
+        std::fprintf(stderr, "tavirex dicom: the DICOM object for %s could not be made\n", out.c_str());
+        return 1;
+    }
+    return save(file, out) ? 0 : 1;
 }
 
 #endif

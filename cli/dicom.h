@@ -2,9 +2,10 @@
 // Presentation object per picture (tavirex dicom, and the demo's .dcm files).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
-#include <vector>
 
 namespace cli {
 
@@ -44,7 +45,17 @@ int dicom_identity(const Args& args, const char* command, DicomRequest* rq);
 // The default bits stored of a kind: 12, or 14 for tomographic pictures (binning by 2).
 int default_bits_stored(const std::string& kind);
 
-// Writes `out` from the processed image; false (message on stderr, no file left) on failure.
-bool write_dicom(const DicomRequest& rq, const std::vector<std::uint16_t>& pixels, const std::string& out);
+// Looks at the image before the file is written, in file order (raw row 0 first), and may
+// complete the request (the window): 0 to go on, or the exit status to end with (its
+// message printed).
+using DicomCheck = std::function<int(const std::uint16_t* pixels, std::size_t count, DicomRequest& rq)>;
+
+// Reads rq.raw_path (width x height words) straight into the pixel data of the DICOM
+// object, so that the image is held once, runs `check`, and writes `out` through a
+// temporary file in its folder that replaces `out` only once it is written whole.
+// 0 when done; otherwise the exit status (2: the raw file could not be read or is too
+// large for a DICOM file; 1: memory ran short or a write failed), the reason on stderr,
+// no temporary file left and `out` as it was (absent, or an older file untouched).
+int write_dicom(DicomRequest& rq, const std::string& out, const DicomCheck& check = nullptr);
 
 }  // namespace cli

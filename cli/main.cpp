@@ -2,6 +2,8 @@
 // through its C interface exactly as the unit's host software does.
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "common.h"
 #include "dicom.h"
@@ -44,9 +46,7 @@ void usage(std::FILE* to) {
                  cli::dicom_in_build() ? "" : " (not in this build)", cli::dicom_in_build() ? "" : " (not in this build)");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     if (argc < 2) {
         usage(stderr);
         return 2;
@@ -77,4 +77,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tavirex: unknown command '%s'\n\n", command);
     usage(stderr);
     return 2;
+}
+
+}  // namespace
+
+// The library throws nothing; the host's own containers and strings may. Whatever
+// escapes a command ends it with a line in words and status 1 rather than an abort.
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "tavirex: not enough memory for this command\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tavirex: the command failed: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "tavirex: the command failed with an unexpected error\n");
+    }
+    return 1;
 }

@@ -166,8 +166,8 @@ std::string CaptureStderr::text() {
 
 CaptureStderr::~CaptureStderr() { (void)text(); }
 
-int run_cli(const std::string& args, const std::string& log) {
-    return shell("\"" TVX_CLI_PATH "\" " + args + " > \"" + log + "\" 2>&1");
+int run_cli(const std::string& args, const std::string& log, const std::string& first) {
+    return shell(first + "\"" TVX_CLI_PATH "\" " + args + " > \"" + log + "\" 2>&1");
 }
 
 // The shading calibration files and line tables are large: made once for the suite.
@@ -224,7 +224,7 @@ Words test_image(Fill fill, std::uint32_t width, std::uint32_t height, std::uint
         r = r * 1664525u + 1013904223u;
         const std::uint32_t noise = r >> 16, x = static_cast<std::uint32_t>(i % width), y = static_cast<std::uint32_t>(i / width);
         const std::uint32_t v[] = {noise % 4096, 0, 4095, 1000 + (3 * x + 2 * y) % 2000 + noise % 16, noise,
-                                   noise % 3 == 0 ? (noise & 8 ? 4095u : 0u) : noise % 4096};
+                                   noise % 3 == 0 ? (noise & 8 ? 4095u : 0u) : noise % 4096, noise & 0x7FFF};
         px[i] = static_cast<std::uint16_t>(v[static_cast<int>(fill)]);
     }
     return px;

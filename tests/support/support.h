@@ -101,7 +101,8 @@ private:
 };
 
 // Runs the command-line host with `args`, its output into the file `log`; its exit status.
-int run_cli(const std::string& args, const std::string& log);
+// `first`: shell words before it (limits, environment).
+int run_cli(const std::string& args, const std::string& log, const std::string& first = "");
 
 // ---- whole cycles against the simulated module ---------------------------
 
@@ -131,10 +132,10 @@ std::vector<int> pixels(const std::string& file, std::int32_t width, std::int32_
 // ---- fast and plain paths -------------------------------------------------
 
 // Images the fast paths are compared on: random 12-bit values, all 0, all 4095,
-// a ramp with a little noise, random 16-bit values, and 12-bit values of which
-// a third sit at 0 or 4095.
-enum class Fill { Random12, Zero, Full, Ramp, Random16, Extremes };
-constexpr Fill kFills[] = {Fill::Random12, Fill::Zero, Fill::Full, Fill::Ramp, Fill::Random16, Fill::Extremes};
+// a ramp with a little noise, random 16-bit values, 12-bit values of which a
+// third sit at 0 or 4095, and random 15-bit values (four of them overflow a 16-bit sum).
+enum class Fill { Random12, Zero, Full, Ramp, Random16, Extremes, Random15 };
+constexpr Fill kFills[] = {Fill::Random12, Fill::Zero, Fill::Full, Fill::Ramp, Fill::Random16, Fill::Extremes, Fill::Random15};
 Words test_image(Fill fill, std::uint32_t width, std::uint32_t height, std::uint32_t seed = 1);
 
 // `call` run on the plain reference paths, then on the fast paths: both results.

@@ -26,7 +26,9 @@ protected:
                                                   "[PICTCNTL]\nINITVALUE=34\n[WAITTIME]\nEXPOS2DC=0\nDC2EXPOS=0\n"
                                                   "[SENSOR_ID]\nSENSOR_ID=S1\n[REFFILE]\nFOLDER=" + dir.path() + "\n" + cuts);
     }
-    int cli(const std::string& args) { return tvxtest::run_cli(args, dir.file("log.txt")); }
+    int cli(const std::string& args, const std::string& first = "") {
+        return tvxtest::run_cli(args, dir.file("log.txt"), first);
+    }
     std::string log() { return tvxtest::read_text_file(dir.file("log.txt")); }
     std::string at(const char* name) { return " " + dir.file(name); }
 
@@ -181,6 +183,41 @@ TEST_F(CliTest, MistakesAreRefusedInWords) {
         EXPECT_TRUE(r.status != 2 || log().find("Tavirex_Init") == std::string::npos) << r.args << ": library called";
         EXPECT_FALSE(*r.absent && tvxtest::file_exists(dir.file(r.absent))) << r.args << ": left " << r.absent;
     }
+}
+
+// tavirex dicom short of file space or of memory: status 1, the reason in words, no file
+// (an older one untouched, no temporary left). The image is held once: 96 MiB of it read
+// in 192 MiB of address space (the window given), then no room to write. Under ASan, which
+// reserves terabytes of address space, a largest allocation stands in for that limit.
+TEST_F(CliTest, DicomShortOfSpaceOrMemory) {
+    if (!TVX_WITH_DICOM) GTEST_SKIP() << "tavirex dicom is not in this build";
+    tvxtest::write_words(dir.file("small.raw"), tvxtest::Words(100, 7));
+    tvxtest::write_file(dir.file("old.dcm"), "older file");
+    for (const auto& [name, bytes] : {std::pair<const char*, std::uintmax_t>{"huge.raw", 2ull * 65535 * 32769},
+                                      {"big.raw", 1800000000}, {"mid.raw", 2 * 6144 * 8192}}) {
+        std::error_code ec;
+        tvxtest::write_file(dir.file(name), "");
+        std::filesystem::resize_file(dir.file(name), bytes, ec);
+        if (ec) GTEST_SKIP() << "no sparse file of " << bytes << " bytes here: " << ec.message();
+    }
+    const std::string space = "ulimit -f 1; ", window = " --center 9 --window-width 9", dicom = "dicom --patient-id P-1";
+    const std::string memory = TVX_SANITIZED ? "ASAN_OPTIONS=$ASAN_OPTIONS:allocator_may_return_null=1:"
+                                               "max_allocation_size_mb=192 " : "ulimit -v 196608; ";
+    const struct { std::string limit, args; int status; const char* says; } rows[] = {
+        {space, dicom + at("small.raw") + at("old.dcm") + " --width 10 --height 10 --kind pano", 1, "(File too large)"},
+        {memory, dicom + at("big.raw") + at("new.dcm") + " --width 30000 --height 30000 --kind pano", 1, "not enough memory"},
+        {memory + space, dicom + at("mid.raw") + at("new.dcm") + " --width 6144 --height 8192 --kind pano" + window, 1,
+         "(File too large)"},
+        {memory, dicom + at("huge.raw") + at("new.dcm") + " --width 65535 --height 32769 --kind pano", 2, "4 GiB"},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(cli(r.args, r.limit), r.status) << r.args << "\n" << log();
+        EXPECT_NE(log().find(r.says), std::string::npos) << r.args << "\n" << log();
+    }
+    EXPECT_EQ(tvxtest::read_file(dir.file("old.dcm")), "older file");
+    EXPECT_FALSE(tvxtest::file_exists(dir.file("new.dcm")));
+    for (const auto& f : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_NE(f.path().extension(), ".tmp") << f.path();
 }
 
 // The demo run in a relative folder: configurations that work from any folder, a

@@ -189,6 +189,18 @@ TEST_F(GeometryTest, OpeningsAreInterpolatedOverTheCutRowsOrRefused) {
                           {769, 7690}, {1534, 15340}, {1535, 15344}, {1536, 15348}, {1537, 15352}, {1538, 15356},
                           {1539, 15360}, {2302, 22990}})
         EXPECT_EQ(ceph[r[0]], r[1]) << r[0];
+    // An odd panoramic opening of 3 on 12 rows: the upper chip moves up 2 rows, the lower chip down 1, and
+    // rows 3..7 run from row 2 (40) to row 8 (77) with D = 6. Cephalometric on 20 rows of y^3, joints at 4
+    // and 4 + 8 - 2: row 0 is row 2, rows 14.. move down 3, rows 1..4 run from 8 to 125, rows 10..13 from 729 to 1331.
+    Xy odd = kXy, near = kXy;
+    odd.v[tvx::kCcdGap] = 3, near.v[tvx::kYPos] = 4, near.v[tvx::kYPos2] = 8, near.v[tvx::kUpperYPos] = 2;
+    Pixels twelve = {0, 10, 20, 30, 40, 50, 60, 77, 80, 90, 100, 110}, cubes(20);
+    for (std::uint32_t y = 0; y < 20; ++y) cubes[y] = static_cast<std::uint16_t>(y * y * y);
+    EXPECT_EQ(Codes({proc::fill_opening_pano(ImageView{twelve.data(), 1, 12}, odd.v),
+                     proc::fill_opening_ceph(ImageView{cubes.data(), 1, 20}, near.v)}), Codes({0, 0}));
+    EXPECT_EQ(twelve, (Pixels{20, 30, 40, 46, 52, 58, 64, 70, 77, 80, 90, 100}));
+    EXPECT_EQ(cubes, (Pixels{8, 31, 54, 78, 101, 125, 216, 343, 512, 729, 849, 969, 1090, 1210, 1331, 1728, 2197,
+                             2744, 3375, 4096}));
 
     // Openings reaching the image edge, or a second joint past the image, are refused and change nothing.
     Xy gap = kXy, cuts = kXy, joint = kXy;

@@ -96,6 +96,8 @@ TEST_F(TomoCorrectionTest, GainAndOffsetTablesInSinglePrecisionOrRefused) {
     const float nan = std::nanf("");
     // 1 + 0.99999994 is 2 in single precision (1 in double); the last gain is not a number.
     const std::string gain = table("aB12A", {1, 0.5f, 2, 1, nan}), offset = table("AB12b", {0.99999994f, 0, 1.5f, -10, 0});
+    tvxtest::write_file(folder + "Ab12345678a.tbl", "AB12345678" + gain.substr(4));  // the longest identifier
+    tvxtest::write_file(folder + "Ab12345678b.tbl", "ab12345678" + offset.substr(4));
     const auto run = [&](const std::string& g, const std::string& o, const char* id = "Ab12", std::string fold = "") {
         for (const auto& [name, bytes] : {std::pair{"Ab12a.tbl", g}, std::pair{"Ab12b.tbl", o}})
             bytes.empty() ? (void)std::remove(dir.file(name).c_str()) : tvxtest::write_file(dir.file(name), bytes);
@@ -109,10 +111,10 @@ TEST_F(TomoCorrectionTest, GainAndOffsetTablesInSinglePrecisionOrRefused) {
     EXPECT_EQ(Codes({run(gain, offset), run("", offset), run(gain, ""), run("Zz12" + gain.substr(4), offset),
                      run(gain, "AB"), run("aB12b" + gain.substr(5), offset), run(gain, "AB12a" + offset.substr(5)),
                      run(gain.substr(0, gain.size() - 1), offset), run(gain, offset + "x"), run(gain, offset, "Ab12345678x"),
-                     run(gain, offset, "Ab12", std::string(513, 'x')),
+                     run(gain, offset, "Ab12345678"), run(gain, offset, "Ab12", std::string(513, 'x')),
                      tvxtest::with_failed_allocation(1, [&] { return run(gain, offset); }),
                      tvxtest::with_failed_allocation(2, [&] { return run(gain, offset); })}),
-              Codes({0, 100, 100, 26, 100, 101, 101, 100, 100, 3, 3, 5, 5}));
+              Codes({0, 100, 100, 26, 100, 101, 101, 100, 100, 3, 0, 3, 5, 5}));
 }
 
 TEST_F(TomoCorrectionTest, NoiseRowsAreInterpolatedInEveryStripFromOneReadingOfTheTable) {
@@ -166,9 +168,9 @@ TEST_F(TomoCorrectionTest, ChipGapsAreClosedAndFilledOrRefused) {
 }
 
 TEST_F(TomoCorrectionTest, StripsAreShiftedThenJoinedEdgeToEdge) {
-    // Strip s pixel (c, r) = 100 s + 10 r + c. Shift sums 1 and 1 - 3: strip 0 up one row, strip 1 down two.
+    // Strip s pixel (c, r) = 100 s + 10 r + c. Shift sums 2 and 2 - 4: strip 0 up two rows, strip 1 down two.
     tomo::StripJoinParams p;
-    p.overlay = 0, p.up_down[0] = 1, p.up_down[1] = 0xFFFD;
+    p.overlay = 0, p.up_down[0] = 2, p.up_down[1] = 0xFFFC;
     const auto join = [&](const tomo::StripJoinParams& q, std::size_t capacity = 48) {
         Frame fr(3, 4, 2, 4);
         for (int s = 0; s < 2; ++s)
@@ -180,7 +182,7 @@ TEST_F(TomoCorrectionTest, StripsAreShiftedThenJoinedEdgeToEdge) {
         EXPECT_TRUE(rc == 0 || fr.px == before);
         return rc ? Pixels{static_cast<std::uint16_t>(rc)} : Pixels(fr.px.begin(), fr.px.begin() + fr.f.width * 4);
     };
-    const Pixels shifted = {10, 11, 12, 100, 101, 102, 0, 0, 20, 21, 22, 100, 101, 102, 0, 0,
+    const Pixels shifted = {20, 21, 22, 100, 101, 102, 0, 0, 30, 31, 32, 100, 101, 102, 0, 0,
                             30, 31, 32, 100, 101, 102, 0, 0, 30, 31, 32, 110, 111, 112, 0, 0};
     EXPECT_EQ(join(p), shifted);
     EXPECT_EQ(join(p), shifted);  // the same shifts for the next frame

@@ -144,7 +144,7 @@ TEST_F(TomoTest, FrontEndArmingAndReset) {
 }
 
 TEST_F(TomoTest, PicturesOfAFrameAndTheirChecks) {
-    init("");
+    init("[PICTCNTL]\nLIMITDIFFECTIME=3\n");
     FakeLink fake;
     answer(fake);
     ASSERT_EQ(Tavirex_SetWaitXExpose_Tomo(), 0);
@@ -156,23 +156,28 @@ TEST_F(TomoTest, PicturesOfAFrameAndTheirChecks) {
     const std::string times = "R 27FF001A #2, R 27FF0018 #2, S, W 27FF0016 0000, W 27FF0014 0000";
     const std::string two = "W 27FF000C 0064, W 27FF0006 0001, " + times + ", W 27FF000C 01C2, W 27FF0006 0005, " + times;
     EXPECT_EQ(fake.traffic().substr(0, two.size()), two);
-    // Frames are checked against their own pictures: a second frame at another exposure passes.
+    // Frames are checked against their own pictures: a second frame at another exposure, spread up to the
+    // limit, passes; its calibration picture is timed by its first exposure, neither the last nor an extreme.
     fake.calls.clear();
-    EXPECT_EQ(frame(std::vector<std::uint16_t>(8, 120)), Codes(18, 0));
-    EXPECT_EQ(fake.calls[16 * 7].value(), 120);  // TIMER of the calibration picture
-    EXPECT_EQ(Tomo.EcTime[17], 120);
+    EXPECT_EQ(frame({121, 123, 120, 122, 121, 120, 123, 122}), Codes(18, 0));
+    EXPECT_EQ(fake.calls[16 * 7].value(), 121);  // TIMER of the calibration picture
+    EXPECT_EQ(Tomo.EcTime[17], 121);
     // Spread above the limit, a dark picture at another timer, a frame without its calibration picture.
     std::vector<std::uint16_t> drift = even;
-    drift[7] = 101;
+    drift[7] = 104;
     Codes spread(18, 0), dark(18, 0);
     spread[14] = spread[16] = TAVIREX_E_TOMO_ECTIME_SPREAD;
     ASSERT_EQ(Tavirex_SetWaitXExpose_Tomo(), 0);
     EXPECT_EQ(frame(drift), spread);
     for (int i = 1; i < 16; i += 2) dark[i] = TAVIREX_E_TOMO_DARK_ECTIME;
+    fake.calls.clear();
     EXPECT_EQ(frame(even, 451), dark);
+    EXPECT_EQ(fake.traffic().substr(0, two.size()), two);  // a refused dark picture still clears the counters
     for (int t = 0; t < 8; ++t) picture(1, 100), picture(2, 450);
     EXPECT_EQ(Tavirex_SetTIMERandMODREG_Tomo(4), TAVIREX_E_TOMO_FRAME_COUNT);
     EXPECT_EQ(tvxtest::vals(Tomo.FrameCount, Tomo.CountedPictures), tvxtest::vals(5, 8));
+    picture(3, 100), picture(1, 100);  // one counted picture too many
+    EXPECT_EQ(Tavirex_SetTIMERandMODREG_Tomo(4), TAVIREX_E_TOMO_FRAME_COUNT);
     // Kinds outside 1..4, and exposures beyond the lists, are refused before anything is sent.
     fake.calls.clear();
     Tomo.ExposurePictures = 56;

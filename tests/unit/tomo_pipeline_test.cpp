@@ -77,6 +77,15 @@ TEST_F(TomoPipelineTest, OneFrameBannersAndTheDumpBesideAPathWithoutFolder) {
         EXPECT_NE(at = err.find(banner, at), std::string::npos) << banner;
 }
 
+TEST_F(TomoPipelineTest, ScaledFramesHaveTheirSizesTruncated) {
+    // Frames cropped to 496 x 2280 become 502.944 x 2311.92, 496 x 2280 and 488.56 x 2245.8: 502 + 496 + 488
+    // columns joined at 2245 rows.
+    frames(3, 1000, "[CORRIMGSIZE]\nTOPOFFSET=12\nBOTTOMOFFSET=12\nLEFTOFFSET=8\nRIGHTOFFSET=8\n");
+    std::int32_t w = 0, h = 0;
+    ASSERT_EQ(Tavirex_ImageProcessingEx_Tomo(dir.file("s.raw").c_str(), &w, &h, 0), 0);
+    EXPECT_EQ(tvxtest::vals(w, h), tvxtest::vals(1486, 2245));
+}
+
 TEST_F(TomoPipelineTest, FramesJoinAtTheSmallerHeightCutEvenly) {
     // 1 x 5 then 2 x 2: the first loses 1 row at the top and 2 at the bottom; a 1 x 4 after
     // that cuts itself 1 and 1; an empty image changes nothing.
