@@ -111,6 +111,7 @@ public:
         if (cond.good() && ASC_countAcceptedPresentationContexts(params) > 0) return true;
         if (cond.good()) {
             *error = "the archive " + where + " accepted none of the services asked for";
+            ASC_abortAssociation(assoc_);
         } else if (cond == DUL_ASSOCIATIONREJECTED) {
             T_ASC_RejectParameters rej{};
             ASC_getRejectParameters(params, &rej);
@@ -125,11 +126,9 @@ public:
         } else {
             *error = "no answer from the archive " + where + " (" + cond.text() + ")";
         }
-        if (assoc_) {
-            ASC_abortAssociation(assoc_);
-        } else {
-            ASC_destroyAssociationParameters(&params);
-        }
+        // The association, once made, owns the parameters; a refused one has nothing to abort.
+        if (!assoc_) ASC_destroyAssociationParameters(&params);
+        broken_ = true;
         close(false);
         return false;
     }
