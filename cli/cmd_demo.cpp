@@ -78,6 +78,10 @@ std::string speed_profile(int cruise_samples) {
     return out;
 }
 
+// The demo's pictures are of a made-up patient, named as such, never a real one's ID.
+constexpr char kDemoPatientId[] = "TVX-DEMO";
+constexpr char kDemoPatientName[] = "Demo^Phantom";
+
 // Detail enhancement of the demo bitmaps: filter distance and gain (percent).
 constexpr std::int32_t kDemoFilterDistance = 8;
 constexpr std::int32_t kDemoFilterGain = 60;
@@ -119,6 +123,7 @@ std::string tomo_configuration(const std::string& dir, const std::string& sim) {
 // files it leaves there, each with what it is.
 struct Demo {
     std::string dir, sim;
+    DicomRequest visit;  // the patient and the study the three pictures share
     std::vector<std::pair<std::string, std::string>> files;  // (name in dir, what it is)
 
     void keep(const std::string& name, const std::string& what) { files.emplace_back(name, what); }
@@ -160,7 +165,7 @@ void dicom_picture(Demo& d, const std::string& kind, const std::string& raw, std
         std::printf("  DICOM: not in this build (it needs DCMTK, on Linux): %s.dcm skipped\n", kind.c_str());
         return;
     }
-    DicomRequest rq;
+    DicomRequest rq = d.visit;
     rq.kind = kind;
     rq.raw_path = raw;
     rq.width = w;
@@ -168,7 +173,7 @@ void dicom_picture(Demo& d, const std::string& kind, const std::string& raw, std
     rq.bits_stored = default_bits_stored(kind);
     rq.center = Tavirex_GetWindowCenter();
     rq.window_width = Tavirex_GetWindowWidth();
-    rq.study_description = "Tavirex demo (" + kind + ")";
+    if (rq.study_description.empty() && rq.procedure.empty()) rq.study_description = "Tavirex demo";
     const std::string out = d.dir + kind + ".dcm";
     if (write_dicom(rq, out) != 0) {
         std::printf("  DICOM: %s not written\n", out.c_str());
@@ -299,10 +304,10 @@ int picture(Demo& d, bool ceph) {
 
 int cmd_demo(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"out", "sim"}, {}, &args)) return 2;
+    if (!parse_args(argc, argv, 2, {"out", "sim", "worklist", "pacs", "aet"}, {}, &args)) return 2;
     if (args.help) {
         std::printf(
-            "usage: tavirex demo [--out DIR] [--sim PATH]\n\n"
+            "usage: tavirex demo [--out DIR] [--sim PATH] [--worklist ACCESSION --pacs AET@HOST:PORT [--aet OURS]]\n\n"
             "Writes configurations pointing at the simulated sensor module (--sim, default %s)\n"
             "with absolute paths, a boot program, FPGA configurations and speed profiles into DIR\n"
             "(default: out); measures the shading calibration and line tables from dark and flat-field\n"
@@ -312,13 +317,22 @@ int cmd_demo(int argc, char** argv) {
             "tomographic strip sensor, takes three tomographic frames, processes and joins them into\n"
             "DIR/tomo.raw and writes DIR/tomo.bmp with the P and A markers. Where the build has DICOM\n"
             "(tavirex dicom), each processed image also goes to DIR/pano.dcm, DIR/ceph.dcm and\n"
-            "DIR/tomo.dcm. It ends with the list of the files it leaves in DIR, each with its size and\n"
-            "what it is.\n",
-            sim_module_path().c_str());
+            "DIR/tomo.dcm, the three in one study (each its own series) of the demo patient, ID %s,\n"
+            "name %s, or of the patient and study of the worklist item --worklist ACCESSION on the archive\n"
+            "--pacs. It ends with the list of the files it leaves in DIR, each with its size and what it is.\n",
+            sim_module_path().c_str(), kDemoPatientId, kDemoPatientName);
         return 0;
     }
     if (!positionals(args, 0, "demo", "no words besides the options")) return kRefused;
     Demo d;
+    // The pictures' patient, before anything is taken: the demo patient, or the worklist item's.
+    if (args.has("worklist") || args.has("pacs") || args.has("aet")) {
+        if (const int status = dicom_identity(args, "demo", &d.visit)) return status;
+    } else {
+        d.visit.patient_id = kDemoPatientId;
+        d.visit.patient_name = kDemoPatientName;
+        d.visit.study_uid = new_uid();
+    }
     d.sim = absolute_path(args.get("sim", sim_module_path()));
     if (!sim_module("demo", d.sim)) return kRefused;
     d.dir = absolute_path(args.get("out", "out"));

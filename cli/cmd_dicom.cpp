@@ -15,15 +15,17 @@ int cmd_dicom(int argc, char** argv) {
     Args args;
     if (!parse_args(argc, argv, 2,
                     {"width", "height", "kind", "patient-name", "patient-id", "study-description", "accession",
-                     "pixel-spacing", "bits-stored", "center", "window-width"},
+                     "pixel-spacing", "bits-stored", "center", "window-width", "birth-date", "sex", "study-uid",
+                     "worklist", "pacs", "aet"},
                     {}, &args))
         return 2;
     if (args.help) {
         std::printf(
             "usage: tavirex dicom RAW OUT.dcm --width W --height H --kind pano|ceph|tomo\n"
-            "                     [--patient-name NAME] [--patient-id ID] [--study-description TEXT]\n"
-            "                     [--accession NUMBER] [--pixel-spacing MM] [--bits-stored N]\n"
-            "                     [--center C --window-width W]\n\n"
+            "                     --patient-id ID [--patient-name NAME] [--birth-date YYYYMMDD] [--sex M|F|O]\n"
+            "                     [--study-uid UID] [--accession NUMBER] [--study-description TEXT]\n"
+            "                     [--pixel-spacing MM] [--bits-stored N] [--center C --window-width W]\n"
+            "       tavirex dicom RAW OUT.dcm ... --worklist ACCESSION --pacs AET@HOST:PORT [--aet OURS]\n\n"
             "Writes the processed raw image file RAW (W x H 16-bit little-endian words, exactly) as a\n"
             "DICOM Digital X-Ray Image (for presentation, explicit VR little endian): modality PX for\n"
             "pano and tomo, DX for ceph; the data unchanged, 16 bits allocated, --bits-stored of them\n"
@@ -31,8 +33,16 @@ int cmd_dicom(int argc, char** argv) {
             "what the library's bitmaps show. The window is the library's display window of the data\n"
             "(Tavirex_SetWindowPosAuto) or --center/--window-width as the library gave them, written\n"
             "mirrored for MONOCHROME1 (centre 2^bits - 1 - C). --pixel-spacing is the detector's pixel\n"
-            "pitch in mm (default 0.1). Raw row 0 is the bottom row (as in the bitmaps): the DICOM rows\n"
-            "run top down. Patient name (as Family^Given) is empty unless given; patient ID TVX-0001.\n"
+            "pitch in mm (default 0.03, the simulated sensor's). Raw row 0 is the bottom row (as in the\n"
+            "bitmaps): the DICOM rows run top down.\n\n"
+            "The patient: --patient-id (needed: a picture is not written without its patient) and\n"
+            "--patient-name as Family^Given, or the patient and study of the worklist item with that\n"
+            "accession number (tavirex worklist lists them): its study UID, accession number, referring\n"
+            "physician, requested procedure and scheduled date and time. The pictures of one visit share\n"
+            "one study: give each the same --study-uid (or the same --worklist item); without, a picture\n"
+            "is a study of its own. Each picture is a series and instance of its own. Every value is\n"
+            "checked against its DICOM value representation (lengths, characters, one value: no\n"
+            "backslash, valid UTF-8, declared as ISO_IR 192 where not ASCII) before anything is written.\n"
             "OUT.dcm is written under a temporary name beside it and renamed once whole: a failed write\n"
             "leaves no file, and an older OUT.dcm as it was.%s\n",
             dicom_in_build() ? "" : "\nNot in this build: it needs DCMTK, on Linux.");
@@ -52,20 +62,17 @@ int cmd_dicom(int argc, char** argv) {
         std::fprintf(stderr, "tavirex dicom: --kind takes pano, ceph or tomo, not '%s'\n", rq.kind.c_str());
         return kRefused;
     }
-    double spacing = 0.1;
+    double spacing = kSensorPitch;
     if (!option_int(args, cmd, "width", 0, &rq.width, 0, 65535) ||
         !option_int(args, cmd, "height", 0, &rq.height, 0, 65535) ||
         !option_int(args, cmd, "bits-stored", default_bits_stored(rq.kind), &rq.bits_stored, 8, 16) ||
-        !option_double(args, cmd, "pixel-spacing", 0.1, &spacing, 0.001, 10.0) ||
+        !option_double(args, cmd, "pixel-spacing", kSensorPitch, &spacing, 0.001, 10.0) ||
         !options_together(args, cmd, "center", "window-width") ||
         !option_int(args, cmd, "center", 0, &rq.center, 0, 65535) ||
         !option_int(args, cmd, "window-width", 0, &rq.window_width, 1, 65536))
         return kRefused;
     rq.pixel_spacing = spacing;
-    rq.patient_name = args.get("patient-name", rq.patient_name);
-    rq.patient_id = args.get("patient-id", rq.patient_id);
-    rq.study_description = args.get("study-description");
-    rq.accession = args.get("accession");
+    if (const int status = dicom_identity(args, cmd, &rq)) return status;
     if (!raw_image(cmd, rq.raw_path, rq.width, rq.height) || !output_files(cmd, {out})) return kRefused;
     const bool window_given = args.has("center");
     const int status = write_dicom(rq, out, [&](const std::uint16_t* pixels, std::size_t count, DicomRequest& r) {

@@ -34,6 +34,8 @@ int default_bits_stored(const std::string& kind) { return kind == "tomo" ? 14 : 
 
 bool dicom_in_build() { return false; }
 
+std::string new_uid() { return ""; }
+
 int write_dicom(DicomRequest&, const std::string&, const DicomCheck&) {
     std::fprintf(stderr, "tavirex dicom: not in this build (it needs DCMTK, on Linux)\n");
     return kRefused;
@@ -180,6 +182,8 @@ bool save(DcmFileFormat& file, const std::string& out) {
 
 bool dicom_in_build() { return true; }
 
+std::string new_uid() { return std::string(kUidRoot) + "." + export_arc() + ".1"; }
+
 int write_dicom(DicomRequest& rq, const std::string& out, const DicomCheck& check) {
     const std::size_t count = static_cast<std::size_t>(rq.width) * static_cast<std::size_t>(rq.height);
     if (2ull * rq.width * rq.height > kMostPixelBytes) {
@@ -219,28 +223,34 @@ int write_dicom(DicomRequest& rq, const std::string& out, const DicomCheck& chec
     if (!ec)
         acquired = stamp_of(std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written)));
     const bool ceph = rq.kind == "ceph";
+    // UTF-8 is declared only where a value needs it (the checks refused invalid UTF-8).
+    bool ascii = true;
+    for (const std::string* v : {&rq.patient_name, &rq.patient_id, &rq.study_description, &rq.referring, &rq.procedure,
+                                 &rq.step_description, &rq.accession, &rq.procedure_id, &rq.step_id})
+        ascii = ascii && std::all_of(v->begin(), v->end(), [](char c) { return (c & 0x80) == 0; });
 
     const struct { DcmTagKey tag; std::string value; } text[] = {
-        {DCM_SpecificCharacterSet, "ISO_IR 192"},
+        {DCM_SpecificCharacterSet, ascii ? "" : "ISO_IR 192"},
         {DCM_SOPClassUID, UID_DigitalXRayImageStorageForPresentation},
         {DCM_SOPInstanceUID, uid + "3"},
         // Patient
         {DCM_PatientName, rq.patient_name},
         {DCM_PatientID, rq.patient_id},
-        {DCM_PatientBirthDate, ""},
-        {DCM_PatientSex, ""},
+        {DCM_PatientBirthDate, rq.birth_date},
+        {DCM_PatientSex, rq.sex},
         // Study
-        {DCM_StudyInstanceUID, uid + "1"},
-        {DCM_StudyDate, acquired.date},
-        {DCM_StudyTime, acquired.time},
-        {DCM_ReferringPhysicianName, ""},
+        {DCM_StudyInstanceUID, rq.study_uid.empty() ? uid + "1" : rq.study_uid},
+        {DCM_StudyDate, rq.study_date.empty() ? acquired.date : rq.study_date},
+        {DCM_StudyTime, rq.study_date.empty() ? acquired.time : rq.study_time},
+        {DCM_ReferringPhysicianName, rq.referring},
         {DCM_StudyID, "1"},
         {DCM_AccessionNumber, rq.accession},
-        {DCM_StudyDescription, rq.study_description},
+        {DCM_StudyDescription, rq.study_description.empty() ? rq.procedure : rq.study_description},
         // Series
         {DCM_Modality, ceph ? "DX" : "PX"},
         {DCM_SeriesInstanceUID, uid + "2"},
-        {DCM_SeriesNumber, "1"},
+        // Each picture a series of its own, numbered by kind within the visit's study.
+        {DCM_SeriesNumber, ceph ? "2" : rq.kind == "tomo" ? "3" : "1"},
         {DCM_PresentationIntentType, "FOR PRESENTATION"},
         // Equipment
         {DCM_Manufacturer, kManufacturer},
@@ -272,7 +282,18 @@ int write_dicom(DicomRequest& rq, const std::string& out, const DicomCheck& chec
         {DCM_ImagerPixelSpacing, number(rq.pixel_spacing) + "\\" + number(rq.pixel_spacing)},
     };
     bool ok = true;
-    for (const auto& t : text) ok = ok && ds->putAndInsertString(t.tag, t.value.c_str()).good();
+    for (const auto& t : text)
+        ok = ok && (t.value.empty() && t.tag == DCM_SpecificCharacterSet ? true
+                                                                          : ds->putAndInsertString(t.tag, t.value.c_str()).good());
+    // The worklist's request: the requested procedure and the scheduled step this picture answers.
+    DcmItem* request = nullptr;
+    if (ok && !(rq.procedure_id + rq.step_id + rq.procedure).empty()) {
+        ok = ds->findOrCreateSequenceItem(DCM_RequestAttributesSequence, request, -2).good();
+        const struct { DcmTagKey tag; const std::string& value; } asked[] = {
+            {DCM_RequestedProcedureID, rq.procedure_id}, {DCM_RequestedProcedureDescription, rq.procedure},
+            {DCM_ScheduledProcedureStepID, rq.step_id}, {DCM_ScheduledProcedureStepDescription, rq.step_description}};
+        for (const auto& a : asked) ok = ok && (a.value.empty() || request->putAndInsertString(a.tag, a.value.c_str()).good());
+    }
     const struct { DcmTagKey tag; Uint16 value; } words[] = {
         {DCM_SamplesPerPixel, 1},
         {DCM_Rows, static_cast<Uint16>(rq.height)},

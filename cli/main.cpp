@@ -7,6 +7,7 @@
 
 #include "common.h"
 #include "dicom.h"
+#include "dicom_net.h"
 #include "tavirex.h"
 
 namespace {
@@ -33,12 +34,16 @@ void usage(std::FILE* to) {
                  "  adjust BMP ...       gamma, contrast and brightness of a bitmap, in place\n"
                  "  mark BMP ...         stamp the orientation marker (L, or P and A) into a bitmap\n"
                  "  dicom RAW OUT.dcm ...  processed raw image file to a DICOM file%s\n"
+                 "  worklist --pacs AET@HOST:PORT ...  the scheduled steps of the clinic's modality worklist%s\n"
+                 "  send FILE... | --outbox DIR --pacs AET@HOST:PORT  store DICOM files in the clinic's archive%s\n"
                  "\n"
-                 "Every command takes --help. Exit status: 0 done; 1 a library call or a file write failed;\n"
+                 "Every command takes --help. Exit status: 0 done; 1 a library call, a file write or the\n"
+                 "clinic's archive failed;\n"
                  "2 refused before any library call (usage, a missing or unreadable file, a value out of\n"
                  "range), with a message naming the option or file. A failed command leaves no output behind.\n",
                  TAVIREX_VERSION_STRING,
-                 cli::dicom_in_build() ? "" : " (not in this build: it needs DCMTK, on Linux)");
+                 cli::dicom_in_build() ? "" : " (not in this build: it needs DCMTK, on Linux)",
+                 cli::dicom_in_build() ? "" : " (not in this build)", cli::dicom_in_build() ? "" : " (not in this build)");
 }
 
 int run(int argc, char** argv) {
@@ -67,6 +72,8 @@ int run(int argc, char** argv) {
     if (std::strcmp(command, "mark") == 0) return cli::cmd_mark(argc, argv);
     if (std::strcmp(command, "process") == 0) return cli::cmd_process(argc, argv);
     if (std::strcmp(command, "dicom") == 0) return cli::cmd_dicom(argc, argv);
+    if (std::strcmp(command, "worklist") == 0) return cli::cmd_worklist(argc, argv);
+    if (std::strcmp(command, "send") == 0) return cli::cmd_send(argc, argv);
     std::fprintf(stderr, "tavirex: unknown command '%s'\n\n", command);
     usage(stderr);
     return 2;

@@ -91,6 +91,7 @@ TEST_F(CliTest, MistakesAreRefusedInWords) {
     const std::string none = at("none/x"), tomo = " --config" + at("tomo.ini"), model = "calibrate pano --model";
     const std::string two = " --shading" + at("s.bin") + " --lines" + at("l.bin");
     const bool dicom = TVX_WITH_DICOM;  // without it, tavirex dicom refuses every call the same way
+    const std::string id = " --patient-id P-1", dcm = "dicom" + raw + at("o.dcm") + size + " --kind pano --center 9 --window-width 9";
     const struct { std::string args; int status; const char* says; const char* absent; } rows[] = {
         {"info --config" + at("missing.ini"), 2, "missing.ini", ""},
         {"info --config " + dir.path(), 2, "configuration", ""},
@@ -157,12 +158,24 @@ TEST_F(CliTest, MistakesAreRefusedInWords) {
         {"calibrate tomo --config" + at("missing.ini"), 2, "missing.ini", ""},
         {"demo --sim" + at("missing.so") + " --out" + at("d"), 2, "missing.so", "d"},
         {"demo --out" + raw, 2, "--out", ""},
-        {"dicom" + at("missing.raw") + at("o.dcm") + size + " --kind pano", 2, dicom ? "missing.raw" : "not in", "o.dcm"},
-        {"dicom" + raw + at("o.dcm") + " --width 300 --height 201 --kind pano", 2, dicom ? "--height" : "not in", "o.dcm"},
-        {"dicom" + raw + none + size + " --kind ceph", 2, dicom ? "none" : "not in", ""},
-        {"dicom" + raw + at("o.dcm") + size + " --kind bw", 2, dicom ? "--kind" : "not in", "o.dcm"},
-        {"dicom" + raw + at("o.dcm") + size + " --kind ceph --bits-stored 11", 2, dicom ? "--bits-stored" : "not in", "o.dcm"},
-        {"dicom" + raw + at("o.dcm") + size + " --kind tomo --center 9", 2, dicom ? "--window-width" : "not in", "o.dcm"},
+        {"dicom" + at("missing.raw") + at("o.dcm") + size + id + " --kind pano", 2, dicom ? "missing.raw" : "not in", "o.dcm"},
+        {"dicom" + raw + at("o.dcm") + id + " --width 300 --height 201 --kind pano", 2, dicom ? "--height" : "not in", "o.dcm"},
+        {"dicom" + raw + none + size + id + " --kind ceph", 2, dicom ? "none" : "not in", ""},
+        {"dicom" + raw + at("o.dcm") + size + id + " --kind bw", 2, dicom ? "--kind" : "not in", "o.dcm"},
+        {"dicom" + raw + at("o.dcm") + size + id + " --kind ceph --bits-stored 11", 2, dicom ? "--bits-stored" : "not in", "o.dcm"},
+        {"dicom" + raw + at("o.dcm") + size + id + " --kind tomo --center 9", 2, dicom ? "--window-width" : "not in", "o.dcm"},
+        // Every value is checked against its value representation before anything is written.
+        {dcm, 2, dicom ? "--patient-id is needed" : "not in", "o.dcm"},
+        {dcm + id + " --patient-name 'Doe\\Jane'", 2, dicom ? "--patient-name must be one value" : "not in", "o.dcm"},
+        {dcm + id + " --patient-name " + std::string(100, 'N'), 2, dicom ? "--patient-name must be a person name (PN)" : "not in", "o.dcm"},
+        {dcm + id + " --accession " + std::string(17, '7'), 2, dicom ? "--accession must be a short string (SH)" : "not in", "o.dcm"},
+        {dcm + id + " --study-description " + std::string(65, 'D'), 2, dicom ? "--study-description must be a long" : "not in", "o.dcm"},
+        {dcm + " --patient-id '\xC3\x28'", 2, dicom ? "--patient-id must be valid UTF-8" : "not in", "o.dcm"},
+        {dcm + id + " --birth-date 20230229", 2, dicom ? "--birth-date must be a date (DA)" : "not in", "o.dcm"},
+        {dcm + id + " --sex male", 2, dicom ? "--sex must be a code string (CS)" : "not in", "o.dcm"},
+        {dcm + id + " --study-uid 1.2.03", 2, dicom ? "--study-uid must be a UID (UI)" : "not in", "o.dcm"},
+        {dcm + " --worklist A1 --pacs ARCHIVE@127.0.0.1:1", dicom ? 1 : 2, dicom ? "no answer from the archive" : "not in", "o.dcm"},
+        {"send --pacs ARCHIVE@localhost" + raw, 2, dicom ? "--pacs takes the archive as AET@HOST:PORT" : "not in", ""},
     };
     for (const auto& r : rows) {
         EXPECT_EQ(cli(r.args), r.status) << r.args << "\n" << log();
@@ -187,15 +200,15 @@ TEST_F(CliTest, DicomShortOfSpaceOrMemory) {
         std::filesystem::resize_file(dir.file(name), bytes, ec);
         if (ec) GTEST_SKIP() << "no sparse file of " << bytes << " bytes here: " << ec.message();
     }
-    const std::string space = "ulimit -f 1; ", window = " --center 9 --window-width 9";
+    const std::string space = "ulimit -f 1; ", window = " --center 9 --window-width 9", dicom = "dicom --patient-id P-1";
     const std::string memory = TVX_SANITIZED ? "ASAN_OPTIONS=$ASAN_OPTIONS:allocator_may_return_null=1:"
                                                "max_allocation_size_mb=192 " : "ulimit -v 196608; ";
     const struct { std::string limit, args; int status; const char* says; } rows[] = {
-        {space, "dicom" + at("small.raw") + at("old.dcm") + " --width 10 --height 10 --kind pano", 1, "(File too large)"},
-        {memory, "dicom" + at("big.raw") + at("new.dcm") + " --width 30000 --height 30000 --kind pano", 1, "not enough memory"},
-        {memory + space, "dicom" + at("mid.raw") + at("new.dcm") + " --width 6144 --height 8192 --kind pano" + window, 1,
+        {space, dicom + at("small.raw") + at("old.dcm") + " --width 10 --height 10 --kind pano", 1, "(File too large)"},
+        {memory, dicom + at("big.raw") + at("new.dcm") + " --width 30000 --height 30000 --kind pano", 1, "not enough memory"},
+        {memory + space, dicom + at("mid.raw") + at("new.dcm") + " --width 6144 --height 8192 --kind pano" + window, 1,
          "(File too large)"},
-        {memory, "dicom" + at("huge.raw") + at("new.dcm") + " --width 65535 --height 32769 --kind pano", 2, "4 GiB"},
+        {memory, dicom + at("huge.raw") + at("new.dcm") + " --width 65535 --height 32769 --kind pano", 2, "4 GiB"},
     };
     for (const auto& r : rows) {
         EXPECT_EQ(cli(r.args, r.limit), r.status) << r.args << "\n" << log();
