@@ -11,6 +11,11 @@
  *
  * ---- Conventions ---------------------------------------------------------
  *
+ * Languages. This header, tavirex_errors.h and tavirex_link.h compile as C89
+ * (C90), C99, C11 and C17 and as C++98, C++11, C++17 and C++20, without a
+ * warning under -Wall -Wextra -pedantic (tools/check-headers.sh, in the test
+ * suite). They need <stdint.h>, which C89 compilers of today provide.
+ *
  * Results. Every function returns a signed 32-bit result code: TAVIREX_OK (0)
  * for success, otherwise one of the TAVIREX_E_ codes below. Exceptions:
  * Tavirex_GetWindowCenter and Tavirex_GetWindowWidth return the stored value,
@@ -143,9 +148,13 @@
 #endif
 
 /* C++ hosts see that the two link-release exports throw nothing: they are one
-   function under two names, and both declarations must agree. */
-#ifdef __cplusplus
+   function under two names, and both declarations must agree. C++98 spells it
+   throw() (Microsoft's compiler reports __cplusplus as 199711 unless told
+   otherwise; _MSVC_LANG is its real language level). */
+#if defined(__cplusplus) && (__cplusplus >= 201103L || (defined(_MSVC_LANG) && _MSVC_LANG >= 201103L))
 #  define TAVIREX_NOTHROW noexcept
+#elif defined(__cplusplus)
+#  define TAVIREX_NOTHROW throw()
 #else
 #  define TAVIREX_NOTHROW
 #endif
