@@ -720,9 +720,13 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree_Tomo(void) TAVIREX_NOTHRO
  * range of the result (13 bits, 14 after binning by 2).
  *
  *   outputPath    the raw image file to write, fewer than 4096 bytes. Each
- *                 processed frame k is also written beside it, in the same
- *                 folder, as SegTomo00.dat, SegTomo01.dat, ... (raw samples of
- *                 the frame's processed size).
+ *                 processed frame k is also written as a raw file of the
+ *                 frame's processed size, named by appending SegTomo<kk>.dat
+ *                 (SegTomo00.dat, SegTomo01.dat, ...) to the folder part of
+ *                 outputPath through its last '/' or '\', or to the whole
+ *                 path when it has no separator: "out/img.raw" gives
+ *                 "out/SegTomo00.dat", "img.raw" gives "img.rawSegTomo00.dat"
+ *                 (pass "./img.raw" for SegTomo00.dat in the current folder).
  *   width         receives the joined width in columns (separator bands of
  *                 4 x [ExOption] PictLineNum columns between frames included).
  *   height        receives the joined height in rows (frames of different
