@@ -13,8 +13,12 @@ CMAKE_FLAGS ?=
 
 all: build
 
-$(BUILD)/CMakeCache.txt:
+# The configure step runs on every build: about a second when nothing changed, and
+# it finds what was installed since the first build (DCMTK: then the demo and the
+# CLI write DICOM files).
+$(BUILD)/CMakeCache.txt: FORCE
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+FORCE:
 
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
