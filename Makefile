@@ -2,7 +2,8 @@ SHELL := /bin/bash
 # Thin wrapper over CMake. The two commands of a fresh machine:
 #   make demo   build the library, the simulated module and the CLI (no GoogleTest
 #               needed) and run `tavirex demo` against the simulated module
-#   make test   build and run the whole test suite, one ctest test per GoogleTest case,
+#   make test   build and run the whole test suite, one ctest test per GoogleTest case
+#               (JOBS at a time, default: the number of cores),
 #               and end with the counts and the names of the failed and skipped tests
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -12,14 +13,18 @@ CMAKE_FLAGS ?=
 
 all: build
 
-$(BUILD)/CMakeCache.txt:
+# The configure step runs on every build: about a second when nothing changed, and
+# it finds what was installed since the first build (DCMTK: then the demo and the
+# CLI write DICOM files).
+$(BUILD)/CMakeCache.txt: FORCE
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+FORCE:
 
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	@cd $(BUILD) && mkdir -p Testing && ctest --output-on-failure --no-tests=error 2>&1 | tee Testing/ctest-output.txt; \
+	@cd $(BUILD) && mkdir -p Testing && ctest -j $(JOBS) --output-on-failure --no-tests=error 2>&1 | tee Testing/ctest-output.txt; \
 	  status=$${PIPESTATUS[0]}; \
 	  $(CURDIR)/tools/test-summary.sh Testing/ctest-output.txt Testing/Temporary/LastTest.log || status=1; exit $$status
 

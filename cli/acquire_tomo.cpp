@@ -135,4 +135,16 @@ std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
     return finish("", 0);
 }
 
+std::int32_t tomo_bitmap(const std::string& raw, std::int32_t w, std::int32_t h, const std::string& bmp) {
+    std::int32_t rc = stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(raw.c_str(), w, h); });
+    if (rc != 0) return rc;
+    std::printf("  display window centre %ld width %ld\n", static_cast<long>(Tavirex_GetWindowCenter()),
+                static_cast<long>(Tavirex_GetWindowWidth()));
+    rc = stage("Tavirex_SaveBitmapWindow", [&] {
+        return Tavirex_SaveBitmapWindow(raw.c_str(), w, h, kBitmapFilterDistance, kBitmapFilterGain, bmp.c_str());
+    });
+    if (rc == 0) rc = stage("Tavirex_MarkingInBitmap_Tomo (P, A)", [&] { return Tavirex_MarkingInBitmap_Tomo(bmp.c_str(), 1); });
+    return rc;
+}
+
 }  // namespace cli

@@ -37,4 +37,9 @@ constexpr int kTomoFrameHeight = 2304;
 
 std::int32_t acquire_tomo(const TomoAcquireOptions& options, TomoAcquireResult* result);
 
+// The bitmap of the processed image `raw` (w x h) with the display window from its data, the
+// detail filter and the P and A markers. Only the process that processed the image knows its
+// depth (13 or 14 bits): elsewhere the library takes it as 12-bit data. 0 or the failing code.
+std::int32_t tomo_bitmap(const std::string& raw, std::int32_t w, std::int32_t h, const std::string& bmp);
+
 }  // namespace cli

@@ -84,7 +84,9 @@ void noisy_rows(const std::vector<double>& dark_spread, TomoTables* t) {
 }
 
 bool tables_from_scans(const std::string& config, const std::string& sim, const std::string& folder, TomoTables* t) {
-    const std::string work = folder + "calibrate-tomo.ini", image = folder + "calibrate-tomo.raw";
+    // With a folder part the processing writes its frame dump as <folder>SegTomo00.dat (with
+    // none it would append to the whole path): "./" keeps it where it is removed below.
+    const std::string work = folder + "calibrate-tomo.ini", image = (folder.empty() ? "./" : folder) + "calibrate-tomo.raw";
     std::ifstream in(config, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();

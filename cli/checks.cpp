@@ -1,5 +1,6 @@
 #include "checks.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -106,6 +107,21 @@ bool raw_image(const char* command, const std::string& path, std::int32_t width,
     return file_size_is(command, path, bytes,
                         std::to_string(width) + " x " + std::to_string(height) + " 16-bit samples (" +
                             std::to_string(bytes) + " bytes); check --width and --height");
+}
+
+bool twelve_bit_image(const char* command, const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return refuse(command, "cannot read " + path);
+    unsigned char block[65536];
+    unsigned largest = 0;
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;)
+        for (std::size_t i = 0; i + 1 < n; i += 2) largest = std::max(largest, static_cast<unsigned>(block[i] | block[i + 1] << 8));
+    std::fclose(f);
+    if (largest <= TAVIREX_SAMPLE_MAX) return true;
+    return refuse(command, path + " holds samples up to " + std::to_string(largest) +
+                               ", beyond the 12 bits (0..4095) the library takes outside a tomographic processing run, "
+                               "so the picture would be wrong; a processed tomographic image gets its bitmap in the run "
+                               "that processes it: tavirex process tomo --config FILE --out FILE --bitmap BMP");
 }
 
 bool recorded_readout(const char* command, const std::string& path, bool ceph) {

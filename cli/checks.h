@@ -32,6 +32,12 @@ bool file_size_is(const char* command, const std::string& path, std::uint64_t by
 // A raw image file of width x height 16-bit words (both positive).
 bool raw_image(const char* command, const std::string& path, std::int32_t width, std::int32_t height);
 
+// A raw image whose samples all lie in the 12 bits (0..4095) the library's bitmap, window and
+// raw-file functions take outside a tomographic processing run: a processed tomographic image
+// (13 or 14 bits) would come out as a wrong picture with success, so it is refused with the
+// command that writes its bitmap in the processing run.
+bool twelve_bit_image(const char* command, const std::string& path);
+
 // A recorded readout the simulated module can deliver in the mode.
 bool recorded_readout(const char* command, const std::string& path, bool ceph);
 

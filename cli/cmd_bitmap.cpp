@@ -61,7 +61,7 @@ int cmd_bitmap(int argc, char** argv) {
         return kRefused;
     }
     const std::string raw = args.positional[0], bmp = args.positional[1];
-    if (!raw_image(cmd, raw, width, height) || !output_files(cmd, {bmp})) return kRefused;
+    if (!raw_image(cmd, raw, width, height) || !twelve_bit_image(cmd, raw) || !output_files(cmd, {bmp})) return kRefused;
     std::int32_t rc = 0;
     if (window) {
         if (args.has("auto-window")) {

@@ -82,10 +82,6 @@ std::string speed_profile(int cruise_samples) {
 constexpr char kDemoPatientId[] = "TVX-DEMO";
 constexpr char kDemoPatientName[] = "Demo^Phantom";
 
-// Detail enhancement of the demo bitmaps: filter distance and gain (percent).
-constexpr std::int32_t kDemoFilterDistance = 8;
-constexpr std::int32_t kDemoFilterGain = 60;
-
 std::string configuration(const std::string& dir, const std::string& sim, const char* mode) {
     std::string ad;
     for (int n = 1; n <= 3; ++n)
@@ -207,7 +203,7 @@ int finish_picture(Demo& d, const AcquireOptions& o) {
     std::printf("  display window centre %ld width %ld\n", static_cast<long>(Tavirex_GetWindowCenter()),
                 static_cast<long>(Tavirex_GetWindowWidth()));
     rc = stage("Tavirex_SaveBitmapWindow", [&] {
-        return Tavirex_SaveBitmapWindow(raw.c_str(), w, h, kDemoFilterDistance, kDemoFilterGain, bmp.c_str());
+        return Tavirex_SaveBitmapWindow(raw.c_str(), w, h, kBitmapFilterDistance, kBitmapFilterGain, bmp.c_str());
     });
     if (rc != 0) return rc;
     rc = stage("Tavirex_MarkingInBitmap (L)", [&] { return Tavirex_MarkingInBitmap(bmp.c_str(), 1); });
@@ -259,18 +255,11 @@ int tomo_picture(Demo& d) {
     std::printf("  processed image %ld x %ld -> %s (SegTomo00.dat .. SegTomo02.dat, each frame as the export\n"
                 "  wrote it beside the image, removed: the image holds them)\n",
                 static_cast<long>(w), static_cast<long>(h), o.processed.c_str());
-    rc = stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(o.processed.c_str(), w, h); });
-    if (rc == 0)
-        rc = stage("Tavirex_SaveBitmapWindow", [&] {
-            return Tavirex_SaveBitmapWindow(o.processed.c_str(), w, h, kDemoFilterDistance, kDemoFilterGain, bmp.c_str());
-        });
-    if (rc == 0) rc = stage("Tavirex_MarkingInBitmap_Tomo (P, A)", [&] { return Tavirex_MarkingInBitmap_Tomo(bmp.c_str(), 1); });
-    if (rc != 0) {
+    if (tomo_bitmap(o.processed, w, h, bmp) != 0) {
         remove_files({o.processed, bmp});
         return 1;
     }
-    std::printf("  display window centre %ld width %ld\n  bitmap -> %s\n", static_cast<long>(Tavirex_GetWindowCenter()),
-                static_cast<long>(Tavirex_GetWindowWidth()), bmp.c_str());
+    std::printf("  bitmap -> %s\n", bmp.c_str());
     d.keep("tomo.raw", "processed tomographic image: " + size_text(w, h) + " 16-bit words, 3 frames side by side");
     d.keep("tomo.bmp", "8-bit bitmap " + size_text(w, h) + ": display window from the data, detail filter, P and A markers");
     dicom_picture(d, "tomo", o.processed, w, h);

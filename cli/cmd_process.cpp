@@ -39,21 +39,31 @@ int process_tomo(const Args& args) {
         std::fprintf(stderr, "tavirex %s: --reverse needs --frames 2 or 3 (one frame has no order)\n", cmd);
         return kRefused;
     }
-    o.processed = args.get("out");
-    const std::vector<std::string> outputs = tomo_outputs(o.processed, o.frames);
+    const std::string out = args.get("out"), bmp = args.get("bitmap");
+    std::vector<std::string> outputs = tomo_outputs(out, o.frames);
+    if (!bmp.empty()) outputs.push_back(bmp);
     if (!output_files(cmd, outputs)) return kRefused;
+    // The library names the dumps by appending to the output's folder part, or to the whole
+    // path when it has none ("p.rawSegTomo00.dat"): a folder keeps them SegTomo00.dat beside it.
+    o.processed = folder_of(out).empty() ? "./" + out : out;
     const std::vector<std::string> fresh = absent_files(outputs);
     o.progress = !args.has("quiet");
     o.process = true;
     o.reverse = args.has("reverse");
     TomoAcquireResult r;
-    const std::int32_t rc = acquire_tomo(o, &r);
+    std::int32_t rc = acquire_tomo(o, &r);
     if (rc != 0) {
         remove_files(fresh);
         return report_failure("processing", r.failed_stage, rc);
     }
-    std::printf("wrote %s: %d x %d, and beside it %s, each frame as processed\n", o.processed.c_str(),
-                r.processed_width, r.processed_height, o.frames == 1 ? "SegTomo00.dat" : ("SegTomo00.dat .. SegTomo0" + std::to_string(o.frames - 1) + ".dat").c_str());
+    // In this process the library still knows the image's depth; a later `tavirex bitmap` would not.
+    if (!bmp.empty() && (rc = tomo_bitmap(o.processed, r.processed_width, r.processed_height, bmp)) != 0) {
+        remove_files(fresh);
+        return exit_status(rc, cmd, bmp);
+    }
+    std::printf("wrote %s: %d x %d, and beside it %s, each frame as processed%s\n", out.c_str(),
+                r.processed_width, r.processed_height, o.frames == 1 ? "SegTomo00.dat" : ("SegTomo00.dat .. SegTomo0" + std::to_string(o.frames - 1) + ".dat").c_str(),
+                bmp.empty() ? "" : ("; bitmap " + bmp).c_str());
     return 0;
 }
 
@@ -62,7 +72,7 @@ int process_tomo(const Args& args) {
 int cmd_process(int argc, char** argv) {
     Args args;
     if (!parse_args(argc, argv, 2,
-                    {"config", "out", "raw", "profile", "mode", "passes", "segments", "interval", "lag", "frames", "sim"},
+                    {"config", "out", "raw", "profile", "mode", "passes", "segments", "interval", "lag", "frames", "sim", "bitmap"},
                     {"ex2", "lateral", "quiet", "reverse"}, &args))
         return 2;
     if (args.help) {
@@ -83,11 +93,16 @@ int cmd_process(int argc, char** argv) {
             "and the picture differ.\n\n"
             "--mode pano (default) or ceph; --passes 1..4 (pano only); --segments 1..passes (default passes);\n"
             "--lateral ceph only; --sim PATH as for acquire.\n\n"
-            "usage: tavirex process tomo --config FILE --out FILE [--frames 1..3] [--reverse] [--sim PATH]\n\n"
+            "usage: tavirex process tomo --config FILE --out FILE [--frames 1..3] [--reverse] [--bitmap BMP]\n"
+            "                            [--sim PATH]\n\n"
             "Takes the frames of a tomographic scan as `tavirex acquire tomo` does, runs\n"
             "Tavirex_ImageProcessingEx_Tomo (frames joined left to right in capture order, or reversed\n"
             "with --reverse, separator bands from [ExOption]) and writes the joined raw image to --out;\n"
-            "each processed frame is also written beside it as SegTomo00.dat, SegTomo01.dat, ...\n");
+            "each processed frame is also written beside it, in the same folder, as SegTomo00.dat,\n"
+            "SegTomo01.dat, ...\n"
+            "--bitmap BMP: also the 8-bit bitmap of the image (display window from its data, detail filter,\n"
+            "P and A markers), written in the same run: only the processing run knows the image's depth\n"
+            "(13 or 14 bits); `tavirex bitmap` and `window` take raw files as 12-bit and refuse it.\n");
         return 0;
     }
     if (args.positional.size() == 1 && args.positional[0] == "tomo") return process_tomo(args);
@@ -103,7 +118,7 @@ int cmd_process(int argc, char** argv) {
     }
     AcquireOptions o;
     o.ceph = mode == "ceph";
-    if (!refuse_options(args, cmd, {"frames", "reverse"}, "applies to tomo only") ||
+    if (!refuse_options(args, cmd, {"frames", "reverse", "bitmap"}, "applies to tomo only") ||
         !refuse_options(args, cmd, {o.ceph ? "passes" : "lateral"},
                         o.ceph ? "applies to pano only (a cephalometric picture is one pass)" : "applies to --mode ceph only") ||
         (o.ceph && !refuse_options(args, cmd, {"segments"}, "applies to pano only")) || !config_option(args, cmd, &o.config))

@@ -26,7 +26,7 @@ int cmd_rawfile(int argc, char** argv) {
         !option_int(args, cmd, "height", 0, &height) || !filter_options(args, cmd, &distance, &gain))
         return kRefused;
     const std::string in = args.positional[0], out = args.positional[1];
-    if (!raw_image(cmd, in, width, height) || !output_files(cmd, {out})) return kRefused;
+    if (!raw_image(cmd, in, width, height) || !twelve_bit_image(cmd, in) || !output_files(cmd, {out})) return kRefused;
     return exit_status(stage("Tavirex_RawDatafile", [&] {
         return Tavirex_RawDatafile(in.c_str(), width, height, distance, gain, out.c_str());
     }), cmd, out);

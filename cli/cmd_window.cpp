@@ -22,7 +22,7 @@ int cmd_window(int argc, char** argv) {
     const char* cmd = "window";
     std::int32_t width = 0, height = 0;
     if (!positionals(args, 1, cmd, "RAW") || !option_int(args, cmd, "width", 0, &width) ||
-        !option_int(args, cmd, "height", 0, &height) || !raw_image(cmd, args.positional[0], width, height))
+        !option_int(args, cmd, "height", 0, &height) || !raw_image(cmd, args.positional[0], width, height) || !twelve_bit_image(cmd, args.positional[0]))
         return kRefused;
     const std::string raw = args.positional[0];
     const std::int32_t rc =

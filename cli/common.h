@@ -33,6 +33,11 @@ std::int32_t report(const char* stage, std::int32_t code, double ms);
 template <typename Fn>
 std::int32_t stage(const char* name, Fn&& fn);
 
+// Detail enhancement of the bitmaps the CLI writes itself (demo, process tomo --bitmap):
+// filter distance and gain (percent).
+constexpr std::int32_t kBitmapFilterDistance = 8;
+constexpr std::int32_t kBitmapFilterGain = 60;
+
 // Folder of the running executable, with a trailing separator.
 std::string executable_dir();
 

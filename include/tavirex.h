@@ -11,6 +11,11 @@
  *
  * ---- Conventions ---------------------------------------------------------
  *
+ * Languages. This header, tavirex_errors.h and tavirex_link.h compile as C89
+ * (C90), C99, C11 and C17 and as C++98, C++11, C++17 and C++20, without a
+ * warning under -Wall -Wextra -pedantic (tools/check-headers.sh, in the test
+ * suite). They need <stdint.h>, which C89 compilers of today provide.
+ *
  * Results. Every function returns a signed 32-bit result code: TAVIREX_OK (0)
  * for success, otherwise one of the TAVIREX_E_ codes below. Exceptions:
  * Tavirex_GetWindowCenter and Tavirex_GetWindowWidth return the stored value,
@@ -143,9 +148,13 @@
 #endif
 
 /* C++ hosts see that the two link-release exports throw nothing: they are one
-   function under two names, and both declarations must agree. */
-#ifdef __cplusplus
+   function under two names, and both declarations must agree. C++98 spells it
+   throw() (Microsoft's compiler reports __cplusplus as 199711 unless told
+   otherwise; _MSVC_LANG is its real language level). */
+#if defined(__cplusplus) && (__cplusplus >= 201103L || (defined(_MSVC_LANG) && _MSVC_LANG >= 201103L))
 #  define TAVIREX_NOTHROW noexcept
+#elif defined(__cplusplus)
+#  define TAVIREX_NOTHROW throw()
 #else
 #  define TAVIREX_NOTHROW
 #endif
@@ -712,9 +721,13 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetDeviceFree_Tomo(void) TAVIREX_NOTHRO
  * range of the result (13 bits, 14 after binning by 2).
  *
  *   outputPath    the raw image file to write, fewer than 4096 bytes. Each
- *                 processed frame k is also written beside it, in the same
- *                 folder, as SegTomo00.dat, SegTomo01.dat, ... (raw samples of
- *                 the frame's processed size).
+ *                 processed frame k is also written as a raw file of the
+ *                 frame's processed size, named by appending SegTomo<kk>.dat
+ *                 (SegTomo00.dat, SegTomo01.dat, ...) to the folder part of
+ *                 outputPath through its last '/' or '\', or to the whole
+ *                 path when it has no separator: "out/img.raw" gives
+ *                 "out/SegTomo00.dat", "img.raw" gives "img.rawSegTomo00.dat"
+ *                 (pass "./img.raw" for SegTomo00.dat in the current folder).
  *   width         receives the joined width in columns (separator bands of
  *                 4 x [ExOption] PictLineNum columns between frames included).
  *   height        receives the joined height in rows (frames of different

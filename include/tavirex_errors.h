@@ -16,6 +16,9 @@
  * text covers both, and which one applies follows from the function that
  * returned it. Negative codes that the library does not define come from the
  * link library, which passes them through unchanged.
+ *
+ * Compiles as C89 (C90), C99, C11, C17 and as C++98, C++11, C++17, C++20, as
+ * tavirex.h does.
  */
 #ifndef TAVIREX_ERRORS_H
 #define TAVIREX_ERRORS_H
@@ -24,11 +27,24 @@
 
 #include "tavirex.h"
 
+/* C89 has no inline: there the function is a plain static one (GCC and clang
+ * spell the keyword __inline__, Microsoft's compiler __inline, so an unused
+ * copy draws no warning). */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+#  define TAVIREX_ERRORS_INLINE static inline
+#elif defined(__GNUC__)
+#  define TAVIREX_ERRORS_INLINE static __inline__
+#elif defined(_MSC_VER)
+#  define TAVIREX_ERRORS_INLINE static __inline
+#else
+#  define TAVIREX_ERRORS_INLINE static
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-static inline const char* tavirex_result_text(int32_t code) {
+TAVIREX_ERRORS_INLINE const char* tavirex_result_text(int32_t code) {
     switch (code) {
         case TAVIREX_OK: return "success";
         case TAVIREX_E_NOT_READY: return "the module's status register did not report the ready value (INITVALUE)";

@@ -3,6 +3,9 @@
  * Tavirex loads it at run time from the path in the configuration
  * ("DLL"/"FILENAME") and binds these five entry points by name. All use the
  * default C calling convention and return a signed 32-bit value.
+ *
+ * Compiles as C89 (C90), C99, C11, C17 and as C++98, C++11, C++17, C++20, as
+ * tavirex.h does.
  */
 #ifndef TAVIREX_LINK_H
 #define TAVIREX_LINK_H

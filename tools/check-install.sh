@@ -5,6 +5,10 @@
 # unrelated folder (the installed CLI has to find the installed simulated
 # module by itself), then builds the example host against the installed CMake
 # package and through pkg-config and runs it on the demo's configuration.
+# Last, the README's shell recipes for an install (the ```sh blocks of its
+# sections "Installing" and "Writing a host") run exactly as written, with DIR
+# the fresh install, DIR/bin on the PATH, in a folder that holds examples/ and
+# build/; their `make` lines are CI steps of their own and are left out.
 # usage: check-install.sh [BUILD_DIR]   (default build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -42,3 +46,18 @@ for host in "$work/host-cmake/host" "$work/host-pc"; do
   rm -f "$work/elsewhere/host.raw" "$work/elsewhere/host.bmp"
 done
 echo "check-install: the example host, built with find_package(Tavirex) and with pkg-config, took a picture"
+
+recipes="$work/recipes"
+mkdir -p "$recipes"
+ln -s "$root/examples" "$recipes/examples"
+ln -s "$build" "$recipes/build"
+awk '/^## / { section = substr($0, 4) }
+     section == "Installing" || section == "Writing a host" {
+       if ($0 == "```") on = 0
+       if (on && $1 != "make") print
+       if ($0 == "```sh") on = 1
+     }' "$root/README.md" | sed "s#\bDIR\b#$prefix#g" >"$recipes/recipes.sh"
+grep -q pkg-config "$recipes/recipes.sh" || { echo "check-install: no pkg-config recipe found in README.md" >&2; exit 1; }
+(cd "$recipes" && PATH="$prefix/bin:$PATH" bash -euo pipefail -x recipes.sh >recipes.log 2>&1) || {
+  cat "$recipes/recipes.log"; echo "check-install: a README recipe failed (above)" >&2; exit 1; }
+echo "check-install: the README's recipes for an install ran as written ($(grep -c . "$recipes/recipes.sh") commands)"

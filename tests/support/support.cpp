@@ -16,7 +16,9 @@
 #include "platform/system.h"
 
 #if defined(_WIN32)
-#include <io.h>  // dup, dup2, close under their POSIX names
+#include <io.h>       // dup, dup2, close under their POSIX names
+#include <process.h>  // _getpid
+#define getpid _getpid
 #else
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,8 +31,9 @@ namespace tvxtest {
 namespace {
 unsigned g_counter = 0;
 
+// Unique across the test processes ctest runs side by side: the process id is part of the name.
 std::string unique_temp(const char* prefix) {
-    return (fs::temp_directory_path() / (prefix + std::to_string(std::rand()) + "-" + std::to_string(++g_counter)))
+    return (fs::temp_directory_path() / (prefix + std::to_string(getpid()) + "-" + std::to_string(++g_counter)))
         .string();
 }
 
@@ -62,6 +65,18 @@ TempDir::~TempDir() {
     std::error_code ec;
     fs::remove_all(path_, ec);
 }
+
+namespace {
+// Each test process works in a folder of its own, so the tests ctest runs in parallel never
+// share what the library and the CLI write into the current folder (register logs, dumps).
+struct OwnFolder : ::testing::Environment {
+    fs::path previous;
+    std::optional<TempDir> folder;
+    void SetUp() override { previous = fs::current_path(); fs::current_path(folder.emplace().path()); }
+    void TearDown() override { std::error_code ec; fs::current_path(previous, ec); folder.reset(); }
+};
+[[maybe_unused]] ::testing::Environment* const g_own_folder = ::testing::AddGlobalTestEnvironment(new OwnFolder);
+}  // namespace
 
 std::string TempDir::file(const std::string& name) const { return (fs::path(path_) / name).string(); }
 

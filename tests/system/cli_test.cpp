@@ -47,6 +47,7 @@ TEST_F(CliTest, EveryCommandOnce) {
     tvxtest::write_file(dir.file("off.ini"), module + off + "[ExOption]\nPictLineNum=1\n");
     const std::string raw = at("in.raw"), bmp = at("out.bmp"), inv = at("inv.raw");
     const std::string acquire = "acquire pano --quiet --passes 2 --config" + at("tavirex.ini") + pano;
+    const tvxtest::InDirectory here(dir.path());
     const struct { std::string args; int status; const char* says; const char* file; std::size_t bytes; } rows[] = {
         {acquire + " --sim " TVX_SIM_PATH " --out" + at("pano.raw"), 0, "--raw", "pano.raw", 12582912},
         // The recorded readout played back by the module comes out unchanged (compared below).
@@ -58,7 +59,11 @@ TEST_F(CliTest, EveryCommandOnce) {
          "frame1.raw", 2304u * 2304 * 2},
         {"calibrate tomo --model --sim " TVX_SIM_PATH " --config" + at("tomo.ini"), 0, "S1.dat", "S1a.tbl",
          3 + 128u * 2304 * 4},
-        {"process tomo --config" + at("tomo.ini") + " --out" + at("tomo.raw"), 0, "SegTomo00.dat", "tomo.raw", 456u * 2304 * 2},
+        // Run in the test's folder: a path without one keeps the dumps SegTomo00.dat beside it (checked below).
+        {"process tomo --config" + at("tomo.ini") + " --out tomo.raw --bitmap t.bmp", 0, "SegTomo00.dat", "tomo.raw", 456u * 2304 * 2},
+        // Outside the processing run the library would take the 14-bit image as 12-bit data.
+        {"window" + at("tomo.raw") + " --width 456 --height 2304", 2, "process tomo --config FILE --out FILE --bitmap BMP", nullptr, 0},
+        {"bitmap" + at("tomo.raw") + bmp + " --width 456 --height 2304 --auto-window", 2, "--bitmap", "out.bmp", 0},
         {"bitmap" + raw + bmp + size + " --mapping window --distance 2 --gain 50", 0, "", "out.bmp", 1078 + 300 * 200},
         {"bitmap" + raw + bmp + size + " --mapping gamma3 --distance 2 --gain 50", 0, "", nullptr, 0},
         {"window" + raw + size, 0, "", nullptr, 0},
@@ -76,6 +81,9 @@ TEST_F(CliTest, EveryCommandOnce) {
                                 tvxtest::file_exists(dir.file(r.file)) == (r.bytes > 0))) << r.args;
     }
     EXPECT_TRUE(tvxtest::read_file(dir.file("again.raw")) == tvxtest::read_file(dir.file("pano.raw"))) << "replay differs";
+    EXPECT_TRUE(tvxtest::file_exists(dir.file("SegTomo00.dat"))) << "the frame dump is named other than said";
+    const std::vector<int> grey = tvxtest::pixels(tvxtest::read_file(dir.file("t.bmp")), 456, 2304);
+    EXPECT_GT(*std::max_element(grey.begin(), grey.end()), 200) << "a tomographic bitmap darkened as 12-bit data";
 }
 
 // Each mistake: refused with status 2 before any library call (1 where the library
