@@ -261,6 +261,16 @@ bool query_worklist(const Peer& peer, const std::string& date, const std::string
 
 namespace {
 
+// `path`, or the first of path-1.ext, path-2.ext, ... that names nothing: a sent file
+// never replaces an earlier one of the same name.
+std::filesystem::path unused_name(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::filesystem::path name = path;
+    for (int n = 1; std::filesystem::exists(name, ec); ++n)
+        name = path.parent_path() / (path.stem().string() + "-" + std::to_string(n) + path.extension().string());
+    return name;
+}
+
 // A file of the outbox or of the command line, loaded whole; "" or the reason it cannot be sent.
 std::string load_picture(const std::string& path, DcmFileFormat* file, std::string* sop_class, std::string* sop_instance) {
     const OFCondition cond = file->loadFile(path.c_str());
@@ -358,7 +368,7 @@ int send_all(const Args& args) {
                 why.clear();
                 std::string moved;
                 if (!outbox.empty()) {
-                    const fs::path to = fs::path(outbox) / "sent" / fs::path(path).filename();
+                    const fs::path to = unused_name(fs::path(outbox) / "sent" / fs::path(path).filename());
                     fs::create_directories(to.parent_path(), ec);
                     fs::rename(path, to, ec);
                     if (ec) why = "stored, but it could not be moved to " + to.string() + " (" + ec.message() + ")";
@@ -462,8 +472,9 @@ int cmd_send(int argc, char** argv) {
             "(C-ECHO) first, then one C-STORE per file in one association, calling the archive by its AE\n"
             "title AET as TAVIREX or --aet. With --outbox, every file in DIR (not those beginning with a\n"
             "dot or ending in .tmp) is sent, and each moves to DIR/sent/ only once the archive confirmed\n"
-            "it; a file the archive did not confirm (no answer, association refused, failure status,\n"
-            "connection lost) stays where it is. Sending a file again is harmless: the archive keeps one\n"
+            "it (as NAME-1.dcm, NAME-2.dcm, ... where sent/ already holds that name); a file the archive\n"
+            "did not confirm (no answer, association refused, failure status, connection lost) stays\n"
+            "where it is. Sending a file again is harmless: the archive keeps one\n"
             "instance per SOP instance UID. --timeout: seconds to wait for the connection and each\n"
             "answer (default 30). Exit status 0 when every file was stored, 1 when any was not.%s\n",
             dicom_in_build() ? "" : "\nNot in this build: it needs DCMTK, on Linux.");

@@ -177,6 +177,10 @@ TEST_F(ClinicTest, OutboxKeepsWhatTheArchiveDidNotConfirm) {
     start();
     EXPECT_EQ(cli(send), 0) << log();
     EXPECT_TRUE(!tvxtest::file_exists(box + "/a.dcm") && tvxtest::file_exists(box + "/sent/a.dcm"));
+    // A second a.dcm sent never replaces the first in sent/.
+    std::filesystem::copy_file(box + "/sent/a.dcm", box + "/a.dcm");
+    EXPECT_EQ(cli(send), 0) << log();
+    EXPECT_TRUE(tvxtest::file_exists(box + "/sent/a.dcm") && tvxtest::file_exists(box + "/sent/a-1.dcm"));
     // 6000 x 4000 words (48 MB): the archive is killed as soon as the transfer begins.
     ASSERT_EQ(picture(box + "/big.dcm", 6000, 4000, " --patient-id P-9"), 0) << log();
     FILE* p = popen(("\"" TVX_CLI_PATH "\" " + send + " 2>&1").c_str(), "r");
