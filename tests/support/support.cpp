@@ -166,8 +166,11 @@ std::string CaptureStderr::text() {
 
 CaptureStderr::~CaptureStderr() { (void)text(); }
 
+// Under an emulator (TAVIREX_TEST_EMULATOR, set by ctest) the CLI runs under it as well.
 int run_cli(const std::string& args, const std::string& log) {
-    return shell("\"" TVX_CLI_PATH "\" " + args + " > \"" + log + "\" 2>&1");
+    const char* emulator = std::getenv("TAVIREX_TEST_EMULATOR");
+    return shell((emulator ? std::string(emulator) + " " : std::string()) + "\"" TVX_CLI_PATH "\" " + args + " > \"" +
+                 log + "\" 2>&1");
 }
 
 // The shading calibration files and line tables are large: made once for the suite.
