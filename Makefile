@@ -43,7 +43,7 @@ test32:
 	@if [ -n "$(filter-out 0,$(TEST32_QEMU))" ]; then qemu=ON; echo "== test32: the 32-bit programs run under qemu-i386 (TEST32_QEMU=$(TEST32_QEMU))"; \
 	elif tools/runs-32bit.sh; then qemu=OFF; echo "== test32: the 32-bit programs run directly (the kernel runs 32-bit programs)"; \
 	else qemu=ON; echo "== test32: the 32-bit programs run under qemu-i386 (this kernel cannot run 32-bit programs)"; fi; \
-	cmake -S . -B build-32 -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i686.cmake -DTAVIREX_QEMU_I386=$$qemu >/dev/null
+	cmake --no-warn-unused-cli -S . -B build-32 -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i686.cmake -DTAVIREX_QEMU_I386=$$qemu >/dev/null
 	$(MAKE) test BUILD=build-32
 
 # The library, the simulated module and the CLI built with clang, warnings as errors.

@@ -18,7 +18,7 @@ case "$bits" in
   *) echo "usage: $0 [64|32]" >&2; exit 2 ;;
 esac
 jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --no-warn-unused-cli -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j "$jobs"
 if [ "$bits" = 32 ] && ! tools/runs-32bit.sh; then
   echo "32-bit Windows suite built in $build, not run: 32-bit Wine needs a kernel that runs 32-bit programs, and this one cannot" >&2
