@@ -5,11 +5,14 @@ SHELL := /bin/bash
 #   make test   build and run the whole test suite, one ctest test per GoogleTest case
 #               (JOBS at a time, default: the number of cores),
 #               and end with the counts and the names of the failed and skipped tests
+# The other targets are described where they are defined. Variables: BUILD (the
+# build folder of make build/test), JOBS, CMAKE_FLAGS, TEST32_QEMU=1 (make test32
+# under qemu-i386 also where the kernel runs 32-bit programs), FUZZ_SECONDS.
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test test32 demo asan clang fuzz win32 win32-check win32-dist install-check win64-test bench clean
+.PHONY: all build test test32 demo asan clang fuzz win32 win32-check win32-dist install-check win64-test win32-test bench clean
 
 all: build
 
@@ -37,9 +40,16 @@ asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DTAVIREX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
 
 # The suite as a 32-bit Linux program: the word size and the SSE2 arithmetic of
-# the 32-bit Windows DLL (Debian's g++-multilib).
+# the 32-bit Windows DLL (Debian's g++-multilib). The programs run directly where
+# the kernel runs 32-bit programs and under qemu-i386 (Debian's qemu-user) where
+# it cannot; TEST32_QEMU=1 runs them under qemu-i386 anyway. The first line says which.
+TEST32_QEMU ?=
 test32:
-	$(MAKE) test BUILD=build-32 CMAKE_FLAGS="-DCMAKE_TOOLCHAIN_FILE=cmake/linux-i686.cmake"
+	@if [ -n "$(filter-out 0,$(TEST32_QEMU))" ]; then qemu=ON; echo "== test32: the 32-bit programs run under qemu-i386 (TEST32_QEMU=$(TEST32_QEMU))"; \
+	elif tools/runs-32bit.sh; then qemu=OFF; echo "== test32: the 32-bit programs run directly (the kernel runs 32-bit programs)"; \
+	else qemu=ON; echo "== test32: the 32-bit programs run under qemu-i386 (this kernel cannot run 32-bit programs)"; fi; \
+	cmake --no-warn-unused-cli -S . -B build-32 -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i686.cmake -DTAVIREX_QEMU_I386=$$qemu >/dev/null
+	$(MAKE) test BUILD=build-32
 
 # The library, the simulated module and the CLI built with clang, warnings as errors.
 clang:
@@ -75,9 +85,17 @@ win32-dist: win32-check
 install-check: build
 	tools/check-install.sh $(BUILD)
 
-# The suite as Windows programs under Wine (64-bit MinGW-w64 build).
+# The suite as Windows programs under Wine (64-bit MinGW-w64 build, the 64-bit
+# Wine loader named explicitly, so it runs with wine32 installed too).
 win64-test:
-	tools/run-windows-tests.sh
+	tools/run-windows-tests.sh 64
+
+# The suite as 32-bit Windows programs (MinGW-w64 i686, the 32-bit Tavirex.dll and
+# its arithmetic) under 32-bit Wine (Debian's wine32), in build-win32-test. It needs
+# a kernel that runs 32-bit programs (32-bit Wine does not run under qemu-i386):
+# elsewhere it builds the suite and then fails, saying so. The last line counts the tests.
+win32-test:
+	tools/run-windows-tests.sh 32
 
 bench:
 	cmake -S . -B build-bench -DTAVIREX_BENCH=ON -DTAVIREX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
@@ -85,4 +103,4 @@ bench:
 	for b in build-bench/bin/bench_*; do $$b; done
 
 clean:
-	rm -rf build build-32 build-asan build-clang build-win32 build-win64 build-bench build-fuzz
+	rm -rf build build-32 build-asan build-clang build-win32 build-win32-test build-win64 build-bench build-fuzz

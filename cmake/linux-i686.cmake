@@ -14,3 +14,11 @@ set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 # Only 64-bit builds of optional packages (DCMTK) are installed; a 32-bit
 # program cannot link them, so look for none and leave those parts out.
 set(CMAKE_DISABLE_FIND_PACKAGE_DCMTK ON)
+# With TAVIREX_QEMU_I386=ON (make test32 sets it where the kernel cannot run
+# 32-bit programs, or with TEST32_QEMU=1), ctest runs every test program under
+# qemu-i386 (Debian's qemu-user), which finds the 32-bit loader and libraries
+# of g++-multilib on the host; the suite starts the CLI under it too.
+if(TAVIREX_QEMU_I386)
+  find_program(TAVIREX_QEMU_I386_PROGRAM qemu-i386 REQUIRED)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TAVIREX_QEMU_I386_PROGRAM})
+endif()

@@ -181,8 +181,11 @@ std::string CaptureStderr::text() {
 
 CaptureStderr::~CaptureStderr() { (void)text(); }
 
+// Under an emulator (TAVIREX_TEST_EMULATOR, set by ctest) the CLI runs under it as well.
 int run_cli(const std::string& args, const std::string& log, const std::string& first) {
-    return shell(first + "\"" TVX_CLI_PATH "\" " + args + " > \"" + log + "\" 2>&1");
+    const char* emulator = std::getenv("TAVIREX_TEST_EMULATOR");
+    return shell(first + (emulator ? std::string(emulator) + " " : std::string()) + "\"" TVX_CLI_PATH "\" " + args + " > \"" +
+                 log + "\" 2>&1");
 }
 
 // The shading calibration files and line tables are large: made once for the suite.
