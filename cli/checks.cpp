@@ -57,6 +57,36 @@ bool input_file(const char* command, const char* what, const std::string& path) 
     return true;
 }
 
+// The tomographic tables live in [REFFILE] FOLDER, named after [SENSOR_ID] SENSOR_ID:
+// the path before "a.tbl", "b.tbl" and ".dat".
+std::string tomo_table_base(const std::string& config) {
+    std::string base = config_string(config, "REFFILE", "FOLDER");
+    if (!base.empty() && base.back() != '/' && base.back() != '\\') base += tvx::platform::path_separator();
+    return base + config_string(config, "SENSOR_ID", "SENSOR_ID");
+}
+
+bool tomo_configured_files(const char* command, const std::string& config, bool tables) {
+    const auto named = [&](const char* section, const char* key, const char* what, const std::string& path) {
+        if (!path.empty()) return input_file(command, what, path);
+        return refuse(command, config + " does not name the " + what + " ([" + section + "] " + key + ")");
+    };
+    if (!named("LOADPROG", "BOOT", "boot program", config_string(config, "LOADPROG", "BOOT"))) return false;
+    if (config_int(config, "LOADPROG", "FLG_FPGA", 1) != 0 &&
+        !named("LOADPROG", "FPGA", "FPGA file", config_string(config, "LOADPROG", "FPGA")))
+        return false;
+    if (!tables) return true;
+    const bool gain = config_int(config, "PROCESS", "CORRSENS", 1) != 0;
+    const bool noise = config_int(config, "PROCESS", "CORRINJLINE", 1) != 0;
+    if (!gain && !noise) return true;
+    if (config_string(config, "SENSOR_ID", "SENSOR_ID").empty())
+        return refuse(command, config + " does not name the sensor of the tables ([SENSOR_ID] SENSOR_ID): is it a "
+                                        "tomographic configuration?");
+    const std::string base = tomo_table_base(config);
+    return (!gain || (input_file(command, "gain table ([REFFILE] FOLDER, [SENSOR_ID])", base + "a.tbl") &&
+                      input_file(command, "offset table ([REFFILE] FOLDER, [SENSOR_ID])", base + "b.tbl"))) &&
+           (!noise || input_file(command, "noise-row table ([REFFILE] FOLDER, [SENSOR_ID])", base + ".dat"));
+}
+
 bool config_option(const Args& args, const char* command, std::string* config) {
     if (!args.has("config")) return refuse(command, "--config FILE is required");
     *config = args.get("config");
@@ -238,13 +268,10 @@ void name_configured_files(const std::string& config, std::int32_t code) {
     for (const Key& k : kKeys)
         if (k.code == code)
             files.emplace_back(std::string("[") + k.section + "] " + k.key, config_string(config, k.section, k.key));
-    // The tomographic tables live in [REFFILE] FOLDER, named after [SENSOR_ID] SENSOR_ID.
     const bool tables = code == TAVIREX_E_TOMO_TABLE_FILE || code == TAVIREX_E_TOMO_TABLE_TYPE ||
                         code == TAVIREX_E_TOMO_SENSOR_ID;
     if (tables || code == TAVIREX_E_TOMO_NOISE_TABLE) {
-        std::string base = config_string(config, "REFFILE", "FOLDER");
-        if (!base.empty() && base.back() != '/' && base.back() != '\\') base += tvx::platform::path_separator();
-        base += config_string(config, "SENSOR_ID", "SENSOR_ID");
+        const std::string base = tomo_table_base(config);
         for (const char* suffix : {"a.tbl", "b.tbl", ".dat"})
             if ((std::string(suffix) == ".dat") != tables)
                 files.emplace_back("[REFFILE] FOLDER, [SENSOR_ID]", base + suffix);

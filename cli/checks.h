@@ -38,6 +38,13 @@ bool raw_image(const char* command, const std::string& path, std::int32_t width,
 // command that writes its bitmap in the processing run.
 bool twelve_bit_image(const char* command, const std::string& path);
 
+// The files a tomographic configuration names, checked before any exposure: the boot
+// program and the FPGA file ([LOADPROG] BOOT, FPGA when FLG_FPGA is on) and, with
+// `tables`, the gain, offset and noise-row tables its [PROCESS] steps will read
+// ([REFFILE] FOLDER and [SENSOR_ID] SENSOR_ID name them). A panoramic configuration
+// given by mistake is refused here, not after the scan.
+bool tomo_configured_files(const char* command, const std::string& config, bool tables);
+
 // A recorded readout the simulated module can deliver in the mode.
 bool recorded_readout(const char* command, const std::string& path, bool ceph);
 

@@ -188,7 +188,7 @@ int acquire_tomo_command(const Args& args) {
     o.output_prefix = args.get("out", "tomo-frame");
     std::vector<std::string> frames;
     for (std::uint32_t k = 0; k < o.frames; ++k) frames.push_back(o.output_prefix + std::to_string(k) + ".raw");
-    if (!output_files(cmd, frames)) return kRefused;
+    if (!output_files(cmd, frames) || !tomo_configured_files(cmd, o.config, false)) return kRefused;
     o.progress = !args.has("quiet");
     std::printf("acquire tomographic, %u frame%s\n", o.frames, o.frames == 1 ? "" : "s");
     TomoAcquireResult result;

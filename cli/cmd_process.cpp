@@ -42,7 +42,7 @@ int process_tomo(const Args& args) {
     const std::string out = args.get("out"), bmp = args.get("bitmap");
     std::vector<std::string> outputs = tomo_outputs(out, o.frames);
     if (!bmp.empty()) outputs.push_back(bmp);
-    if (!output_files(cmd, outputs)) return kRefused;
+    if (!output_files(cmd, outputs) || !tomo_configured_files(cmd, o.config, true)) return kRefused;
     // The library names the dumps by appending to the output's folder part, or to the whole
     // path when it has none ("p.rawSegTomo00.dat"): a folder keeps them SegTomo00.dat beside it.
     o.processed = folder_of(out).empty() ? "./" + out : out;

@@ -132,6 +132,7 @@ TEST_F(CliTest, MistakesAreRefusedInWords) {
         {"process tomo" + tomo + " --out" + none, 2, "none", ""},
         {"process tomo" + tomo + " --reverse --out" + out, 2, "--reverse", "o.raw"},
         {"process tomo" + tomo + " --out" + out + " --raw" + raw, 2, "--raw", "o.raw"},
+        {"process tomo" + cfg + " --out" + out, 2, "[SENSOR_ID] SENSOR_ID): is it a tomographic", "o.raw"},
         {"bitmap" + raw + bmp + " --width 0 --height 0", 2, "--width", "n.bmp"},
         {"bitmap" + raw + bmp + " --width x --height 2", 2, "--width", "n.bmp"},
         {"bitmap" + raw + bmp + " --width 300 --height 100", 2, "--height", "n.bmp"},
