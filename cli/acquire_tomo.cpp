@@ -42,13 +42,14 @@ std::int32_t take_frames(const TomoAcquireOptions& o) {
     for (std::uint32_t f = 0; f < o.frames; ++f) {
         for (std::uint32_t p = 0; p < 18; ++p) {
             if (progress) {
-                std::printf("\r  frame %u of %u, picture %2u of 18 (%s)      ", f + 1, o.frames, p + 1, kKindNames[kFrameKinds[p]]);
+                std::printf("\r  frame %u (%u of %u), picture %2u of 18 (%s)      ", f, f + 1, o.frames, p + 1,
+                            kKindNames[kFrameKinds[p]]);
                 std::fflush(stdout);
             }
             const std::int32_t rc = take_picture(kFrameKinds[p], o.poll_limit, &failed);
             if (rc != 0) {
                 if (progress) std::printf("\n");
-                std::fprintf(stderr, "  frame %u, picture %u (%s): %s %s\n", f + 1, p + 1, kKindNames[kFrameKinds[p]],
+                std::fprintf(stderr, "  frame %u, picture %u (%s): %s %s\n", f, p + 1, kKindNames[kFrameKinds[p]],
                              failed, rc == kNoExposure ? "saw no picture status bit" : "failed");
                 return rc;
             }

@@ -326,6 +326,10 @@ int cmd_demo(int argc, char** argv) {
     if (!sim_module("demo", d.sim)) return kRefused;
     d.dir = absolute_path(args.get("out", "out"));
     std::error_code ec;
+    if (std::filesystem::exists(d.dir, ec) && !std::filesystem::is_directory(d.dir, ec)) {
+        std::fprintf(stderr, "tavirex demo: --out %s names a file, not a folder\n", d.dir.c_str());
+        return kRefused;
+    }
     if (!make_dir(d.dir) || !std::filesystem::is_directory(d.dir, ec)) {
         std::fprintf(stderr, "tavirex demo: cannot create the folder %s (--out)\n", d.dir.c_str());
         return kRefused;

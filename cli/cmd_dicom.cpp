@@ -58,6 +58,10 @@ int cmd_dicom(int argc, char** argv) {
     rq.raw_path = args.positional[0];
     const std::string out = args.positional[1];
     rq.kind = args.get("kind");
+    if (!args.has("kind")) {
+        std::fprintf(stderr, "tavirex dicom: --kind pano|ceph|tomo is required (the sensor that took the picture)\n");
+        return kRefused;
+    }
     if (rq.kind != "pano" && rq.kind != "ceph" && rq.kind != "tomo") {
         std::fprintf(stderr, "tavirex dicom: --kind takes pano, ceph or tomo, not '%s'\n", rq.kind.c_str());
         return kRefused;

@@ -1,9 +1,12 @@
 // tavirex: command-line host of the Tavirex library. It drives the library
 // through its C interface exactly as the unit's host software does.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "common.h"
 #include "dicom.h"
@@ -46,6 +49,25 @@ void usage(std::FILE* to) {
                  cli::dicom_in_build() ? "" : " (not in this build)", cli::dicom_in_build() ? "" : " (not in this build)");
 }
 
+constexpr const char* kCommands[] = {"info",  "demo",   "acquire", "calibrate", "bitmap", "window",   "rawfile",
+                                     "mirror", "adjust", "mark",    "process",   "dicom",  "worklist", "send"};
+
+// Letters to insert, delete or change to turn one word into the other.
+std::size_t edit_distance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
 int run(int argc, char** argv) {
     if (argc < 2) {
         usage(stderr);
@@ -74,8 +96,15 @@ int run(int argc, char** argv) {
     if (std::strcmp(command, "dicom") == 0) return cli::cmd_dicom(argc, argv);
     if (std::strcmp(command, "worklist") == 0) return cli::cmd_worklist(argc, argv);
     if (std::strcmp(command, "send") == 0) return cli::cmd_send(argc, argv);
-    std::fprintf(stderr, "tavirex: unknown command '%s'\n\n", command);
-    usage(stderr);
+    // A slip of a letter or two names the command meant; anything else points to the list.
+    const char* nearest = nullptr;
+    std::size_t best = 3;
+    for (const char* name : kCommands)
+        if (const std::size_t d = edit_distance(command, name); d < best) best = d, nearest = name;
+    if (nearest != nullptr)
+        std::fprintf(stderr, "tavirex: unknown command '%s'; did you mean '%s'? (tavirex --help lists them)\n", command, nearest);
+    else
+        std::fprintf(stderr, "tavirex: unknown command '%s' (tavirex --help lists the commands)\n", command);
     return 2;
 }
 
