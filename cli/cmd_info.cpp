@@ -47,7 +47,7 @@ int run_info(const char* config) {
     int failures = 0;
     failures += stage("Tavirex_Init", [&] { return Tavirex_Init(config, 1); }) != 0;
     print_configuration(config);
-    std::printf("link\n");
+    std::printf("link library and module (%s)\n", config_string(config, "DLL", "FILENAME").c_str());
     const std::int32_t rc = stage("Tavirex_SetCommInit (link, boot)", [] { return Tavirex_SetCommInit(); });
     if (rc == 0) std::printf("  link library loaded and the module booted\n");
     name_configured_files(config, rc);

@@ -87,7 +87,10 @@ const char* explain(std::int32_t code) {
 }
 
 std::int32_t report(const char* stage, std::int32_t code, double ms) {
-    std::printf("  %-38s %s", stage, code == 0 ? "ok" : "FAILED");
+    // A call name longer than the column gets a line of its own, so the results stay aligned.
+    constexpr int kColumn = 38;
+    if (std::strlen(stage) > kColumn) std::printf("  %s\n  %-*s %s", stage, kColumn, "", code == 0 ? "ok" : "FAILED");
+    else std::printf("  %-*s %s", kColumn, stage, code == 0 ? "ok" : "FAILED");
     if (code != 0) std::printf(" %ld (%s)", static_cast<long>(code), explain(code));
     std::printf("  %.1f ms\n", ms);
     std::fflush(stdout);
