@@ -440,19 +440,7 @@ void Run::tomo_processing(unsigned b) {
     if (w <= 0 || h <= 0 || frames > 3)
         violation(calls_, "Tavirex_ImageProcessingEx_Tomo reported success with %d x %d for %d frames", w, h, frames);
     check_output("Tavirex_ImageProcessingEx_Tomo", rc, out, before, Output::Raw, 2ull * static_cast<std::uint64_t>(w) * h);
-    for (int k = 0; k < frames; ++k)
-        if (!std::filesystem::exists(f_.dir + "SegTomo0" + std::to_string(k) + ".dat"))
-            violation(calls_, "Tavirex_ImageProcessingEx_Tomo reported success without the dump of frame %d", k);
-    // Each frame adds at least one column between the separator bands.
-    const tvx::SeparatorLines& bands = tvx::SeparatorLineList;
-    std::int64_t end = 0;
-    for (std::uint32_t i = 0; i < bands.Count && i < 10; ++i) {
-        if (bands.Position[i] < end + 1) violation(calls_, "frame %u of the joined image has no column", i);
-        end = static_cast<std::int64_t>(bands.Position[i]) + bands.Width;
-    }
-    if (static_cast<int>(bands.Count) != frames - 1 || w < end + 1)
-        violation(calls_, "the joined image of %d frames, %d columns wide, has %u separators ending at column %lld", frames, w,
-                  bands.Count, static_cast<long long>(end));
+    tvx_fuzz::check_joined_frames(calls_, f_.dir, frames, w);
     width_ = w, height_ = h;
 }
 

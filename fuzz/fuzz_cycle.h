@@ -1,7 +1,8 @@
 // Shared by the fuzz targets that drive whole cycles against the simulated
 // module: the library put back into its load-time state between inputs, the
-// blocks its records own, the tomographic picture sequence, and the report of
-// a broken rule (an abort, which libFuzzer keeps as a crash).
+// blocks its records own, the tomographic picture sequence, the checks of a
+// joined tomographic image, and the report of a broken rule (an abort, which
+// libFuzzer keeps as a crash).
 #pragma once
 
 #include <cstdarg>
@@ -19,6 +20,7 @@
 #include "platform/system.h"
 #include "state/context.h"
 #include "tavirex.h"
+#include "support/library_state.h"
 #include "tvxsim_control.h"
 
 namespace tvx_fuzz {
@@ -50,6 +52,24 @@ inline std::string fresh_folder(const char* name) {
     std::abort();
 }
 
+// A tomographic export that reported success for `frames` frames: every frame has its
+// dump in `dir` and a column of its own between the separator bands, and the bands
+// lie within the joined width `w`.
+inline void check_joined_frames(const std::string& calls, const std::string& dir, int frames, std::int32_t w) {
+    for (int k = 0; k < frames; ++k)
+        if (!std::filesystem::exists(dir + "SegTomo0" + std::to_string(k) + ".dat"))
+            violation(calls, "Tavirex_ImageProcessingEx_Tomo reported success without the dump of frame %d", k);
+    const tvx::SeparatorLines& bands = tvx::SeparatorLineList;
+    std::int64_t end = 0;
+    for (std::uint32_t i = 0; i < bands.Count && i < 10; ++i) {
+        if (bands.Position[i] < end + 1) violation(calls, "frame %u of the joined image has no column", i);
+        end = static_cast<std::int64_t>(bands.Position[i]) + bands.Width;
+    }
+    if (static_cast<int>(bands.Count) != frames - 1 || w < end + 1)
+        violation(calls, "the joined image of %d frames, %d columns wide, has %u separators ending at column %lld", frames, w,
+                  bands.Count, static_cast<long long>(end));
+}
+
 // The library as a fresh process finds it: link unloaded, picture blocks and
 // tomographic frames released (its unload path), records and globals cleared;
 // the module power-cycled, taking each picture as it is prepared and rendering
@@ -58,21 +78,8 @@ inline void reset_library() {
     tvx::core::test_fail_allocation(0);
     tvx::link::unload();
     tvx::platform::on_library_unload();
-    tvx::Tomo = tvx::TomoContext{};
-    tvx::TomoConfigPath[0] = '\0';
-    tvx::ExposeToDarkWait = tvx::DarkToExposeWait = 0;
-    tvx::Device = tvx::DeviceContext{};
-    tvx::DebugFlags = tvx::DebugFlagSet{};
-    tvx::SeparatorLineList = tvx::SeparatorLines{};
-    tvx::ConfigPath[0] = '\0';
-    tvx::SerialPassThrough = 1;
-    std::fill(std::begin(tvx::SerialReplyBuffer), std::end(tvx::SerialReplyBuffer), 0);
-    tvx::PassCount = tvx::ReadSegments = tvx::TomoImageActive = 0;
-    tvx::PictureStage = tvx::kPictureNone;
-    tvx::ModuleBooted[0] = tvx::ModuleBooted[1] = tvx::CurrentModule = 0;
-    tvx::output::Window = tvx::output::DisplayWindow{};
+    tvxtest::reset_library_state();
     tvx::platform::test_skip_sleeps(true);
-    TvxSim_Reset();
     TvxSim_SetMode(TVXSIM_MODE_RAMP, nullptr);
     TvxSim_SetExposureReads(0);
 }

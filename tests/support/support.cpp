@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "state/context.h"
+#include "support/library_state.h"
 #include "core/alloc.h"
 #include "link/link.h"
 #include "output/bitmap.h"
@@ -125,26 +126,11 @@ Words words_of(const std::string& b) {
 }
 
 void reset_library() {
-    tvx::core::test_fail_allocation(0);
     tvx::core::test_use_plain_paths(false);
     tvx::platform::test_skip_sleeps(false);
-    tvx::link::unload();
     tvx::release_picture_blocks();
     tvx::release_tomo_frames(tvx::Tomo);
-    tvx::Tomo = tvx::TomoContext{};
-    tvx::TomoConfigPath[0] = '\0';
-    tvx::ExposeToDarkWait = tvx::DarkToExposeWait = 0;
-    tvx::Device = tvx::DeviceContext{};
-    tvx::DebugFlags = tvx::DebugFlagSet{};
-    tvx::SeparatorLineList = tvx::SeparatorLines{};
-    tvx::ConfigPath[0] = '\0';
-    tvx::SerialPassThrough = 1;
-    std::fill(std::begin(tvx::SerialReplyBuffer), std::end(tvx::SerialReplyBuffer), 0);
-    tvx::PassCount = tvx::ReadSegments = tvx::TomoImageActive = 0;
-    tvx::PictureStage = tvx::kPictureNone;
-    tvx::ModuleBooted[0] = tvx::ModuleBooted[1] = tvx::CurrentModule = 0;
-    tvx::output::Window = tvx::output::DisplayWindow{};
-    TvxSim_Reset();
+    reset_library_state();
 }
 
 std::int32_t with_failed_allocation(std::uint64_t nth, const std::function<std::int32_t()>& call) {
