@@ -1,4 +1,4 @@
-// The tomographic pipeline: one frame through ImageProcessing4TomoC with every
+// The tomographic pipeline: one frame through process_tomo_frame with every
 // default step, the three-frame export, and a memory copy of one frame
 // (10,616,832 bytes) as the floor.
 #include <benchmark/benchmark.h>
@@ -89,7 +89,7 @@ void BM_ImageProcessing4TomoC(benchmark::State& state) {
         std::memcpy(s.work.data(), s.raw.data(), kFrame * 2);
         tvx::tomo::TomoFrame f{s.work.data(), kFrame, 128, 2304, 8, 13, 8191};
         state.ResumeTiming();
-        if (tvx::tomo::ImageProcessing4TomoC(tvx::Tomo, f) != 0) state.SkipWithError("processing failed");
+        if (tvx::tomo::process_tomo_frame(tvx::Tomo, f) != 0) state.SkipWithError("processing failed");
     }
 }
 BENCHMARK(BM_ImageProcessing4TomoC)->Unit(benchmark::kMillisecond);

@@ -5,6 +5,7 @@
 #include "device/boot.h"
 #include "fuzz_file.h"
 #include "link/link.h"
+#include "state/context.h"
 
 namespace {
 

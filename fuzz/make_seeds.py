@@ -192,8 +192,8 @@ def fraction(part, whole):
 
 
 def tomo_input(frames, flags=0, text=None, gain=b"S1a" + struct.pack("<f", 1.0), offset=b"S1b" + struct.pack("<f", 0.0),
-               noise_rows=struct.pack("<3H", 1, 413, 1), gain_length=EXACT, offset_length=EXACT, top=0, bottom=0, colour=0):
-    text = (TOMO_TEXT % (top, bottom, colour) if text is None else text).encode()
+               noise_rows=struct.pack("<3H", 1, 413, 1), gain_length=EXACT, offset_length=EXACT, top=0, bottom=0, color=0):
+    text = (TOMO_TEXT % (top, bottom, color) if text is None else text).encode()
     rest = len(gain) + len(offset) + len(noise_rows)
     header = bytes([FRAMES[frames] | flags, gain_length, offset_length, len(text) & 0xFF, len(text) >> 8,
                     fraction(len(gain), rest), fraction(len(offset), rest - len(gain))])
@@ -202,7 +202,7 @@ def tomo_input(frames, flags=0, text=None, gain=b"S1a" + struct.pack("<f", 1.0),
 
 TOMO_SEEDS = {
     "one_frame": tomo_input(1),
-    "three_frames_reversed_white_bands": tomo_input(3, REVERSE | FLAT, colour=1),
+    "three_frames_reversed_white_bands": tomo_input(3, REVERSE | FLAT, color=1),
     "two_frames_no_steps": tomo_input(2, NO_NOISE_ROWS, text="[PROCESS]\nDELDC=0\nCORRSENS=0\nCORRINJLINE=0\nPUTIMAGES=0\nFILLIN=0\n"
                                       "CORRIMGSIZE=0\nDELNOISE1=0\nDELNOISE2=0\nCORRBRISCALE=0\n"),
     "no_frame": tomo_input(0),

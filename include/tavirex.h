@@ -509,8 +509,8 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_SaveBitmap2(const char* rawPath, int32_
 /* Tavirex_SaveBitmapWindow: raw image file to bitmap through the display
  * window (Tavirex_SetWindowPos, Tavirex_SetWindowPosAuto; set by Tavirex_Init
  * from [INIT_WINDOW]), applied to the inverted data: grey = window(max -
- * value), or window(filter output), where window maps centre - width / 2 and
- * below to 0 and centre + width / 2 and above to 255. Call order: after the
+ * value), or window(filter output), where window maps center - width / 2 and
+ * below to 0 and center + width / 2 and above to 255. Call order: after the
  * window is set. Parameters as described above; -93 also when there is no
  * memory for the filtered image. */
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SaveBitmapWindow(const char* rawPath, int32_t width, int32_t height,
@@ -527,16 +527,16 @@ TAVIREX_API int32_t TAVIREX_STDCALL Tavirex_SaveBitmap3(const char* rawPath, int
 
 /* Tavirex_SetWindowPos: sets the display window of Tavirex_SaveBitmapWindow.
  *
- *   center  window centre in data units (12-bit data: 0..4095).
+ *   center  window center in data units (12-bit data: 0..4095).
  *   width   window width in data units; the data from center - width / 2 to
  *           center + width / 2 spread over the 256 grey levels. A width of 0
- *           or 1 makes a step at the centre.
+ *           or 1 makes a step at the center.
  *
  * Returns 0. */
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetWindowPos(int32_t center, int32_t width);
 
 /* Tavirex_SetWindowPosAuto: sets the display window to span the data of a raw
- * image file: centre (max + min) / 2, limited to the data range; width
+ * image file: center (max + min) / 2, limited to the data range; width
  * max - min.
  *
  *   rawPath        raw image file of width x height samples.
@@ -546,7 +546,7 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetWindowPos(int32_t center, int32_t wi
  * short (the window is unchanged then). */
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetWindowPosAuto(const char* rawPath, int32_t width, int32_t height);
 
-/* Tavirex_GetWindowCenter: returns the display window's centre as last set
+/* Tavirex_GetWindowCenter: returns the display window's center as last set
  * (0 before the first Tavirex_Init or Tavirex_SetWindowPos). */
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetWindowCenter(void);
 

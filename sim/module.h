@@ -65,14 +65,15 @@ constexpr std::uint32_t kMemoryBytes = kMemoryEnd - kWindow1;
 
 // Tomographic pictures: 128 sensor columns of 2304 rows, stored column after
 // column (module row j = sensor column j), 13 data bits.
-constexpr int kTomoColumns = 128;
-constexpr int kTomoRows = 2304;
+constexpr int kTomoColumns = TAVIREX_TOMO_COLUMNS;
+constexpr int kTomoRows = TAVIREX_TOMO_ROWS;
 constexpr int kTomoSamples = kTomoColumns * kTomoRows;
-constexpr std::uint32_t kTomoBlockBytes = 0x90000;
-constexpr int kTomoBlocks = 56;
-constexpr int kTomoStrips = 8;
-constexpr int kTomoSampleMask = 0x1FFF;
-constexpr int kTomoSampleMax = 8191;
+constexpr std::uint32_t kTomoBlockBytes = TAVIREX_TOMO_BLOCK_BYTES;
+constexpr int kTomoBlocks = TAVIREX_TOMO_MAX_BLOCKS;
+constexpr int kTomoStrips = TAVIREX_TOMO_STRIPS;
+constexpr int kTomoSampleMask = TAVIREX_TOMO_SAMPLE_MASK;
+constexpr int kTomoSampleMax = TAVIREX_TOMO_SAMPLE_MASK;
+static_assert(kWindow1 == TAVIREX_TOMO_MEMORY, "tomographic pictures start at the memory's start");
 
 constexpr int kRowBytes = TAVIREX_MODULE_ROW_BYTES;
 constexpr int kRowSamples = TAVIREX_MODULE_ROW_SAMPLES;

@@ -121,7 +121,7 @@ void fill_sensor(Module& m, const Scan& s) {
             float u = static_cast<float>((c - s.first[p] + 0.5) / width);
             if (p % 2 == 1) u = 1 - u;  // the returning pass scans the arch the other way
             if (s.ceph) {
-                // Isotropic skull coordinates centred on the picture.
+                // Isotropic skull coordinates centered on the picture.
                 const double aspect = width / (span + 1);
                 const double scale = aspect < 1.5 ? 1.5 / aspect : 1.0;
                 ceph_x[c] = static_cast<float>(0.75 + (u - 0.5) * aspect * scale);
@@ -175,10 +175,10 @@ double row_gain(bool ceph, int row) {
     if (row < 0 || row >= rows) return -1;
     const int chip = row / kChipRows, in_chip = row % kChipRows;
     static const double kChipGain[2][3] = {{1.00, 0.90, 1.0}, {1.04, 0.94, 1.00}};
-    const double centre = (in_chip - 383.5) / 384.0;
+    const double center = (in_chip - 383.5) / 384.0;
     double g = kChipGain[ceph ? 1 : 0][chip] * (1 + 0.035 * std::sin(row * 0.071 + chip) +
                                                  0.02 * (2 * hash01(static_cast<std::uint32_t>(row) + 977u) - 1)) *
-               (1 - 0.06 * centre * centre);
+               (1 - 0.06 * center * center);
     // The rows at a joint are partly covered by the neighbouring chip's edge.
     const bool joint = (in_chip == 0 && chip > 0) || (in_chip == kChipRows - 1 && chip < rows / kChipRows - 1);
     if (joint) g *= 0.55;

@@ -31,7 +31,7 @@ constexpr double kDarkRate[3] = {0.10, 0.14, 0.12};  // dark current of each chi
 // Sensor surface missing between the chips: chip 1 is read 2 rows early and
 // chip 3 3 rows late, so that closing the gaps by 2 and 3 rows restores the geometry.
 constexpr int kGapRows0 = 2, kGapRows1 = 3;
-constexpr int kJointRows[4] = {767, 768, 1535, 1536};
+constexpr int kJointRows[4] = {kChipRows - 1, kChipRows, 2 * kChipRows - 1, 2 * kChipRows};
 
 struct Band {
     int row, height;
@@ -67,9 +67,9 @@ const SensorModel& sensor() {
                 const std::size_t k = static_cast<std::size_t>(j) * kTomoRows + i;
                 const auto cell = static_cast<std::uint32_t>(k);
                 const int chip = i / kChipRows;
-                const double centre = (i % kChipRows - 383.5) / 384.0;
+                const double center = (i % kChipRows - 383.5) / 384.0;
                 double g = kChipGain[chip] * column * (1 + 0.02 * std::sin(i * 0.013 + chip)) *
-                           (1 - 0.05 * centre * centre) * (1 + 0.015 * (2 * hash01(cell * 3u + 1u) - 1));
+                           (1 - 0.05 * center * center) * (1 + 0.015 * (2 * hash01(cell * 3u + 1u) - 1));
                 for (int joint : kJointRows)
                     if (i == joint) g *= 0.55;  // partly covered by the neighbouring chip's edge
                 s.gain[k] = static_cast<float>(g);
@@ -173,7 +173,7 @@ struct Row {
     void paint(double lo, double hi, float m) {
         paint_with(lo, hi, [m](double) { return m; });
     }
-    // The chord of an ellipse at height dy from its centre.
+    // The chord of an ellipse at height dy from its center.
     void paint_ellipse(double cx, double rx, double ry, double dy, float m) {
         if (std::fabs(dy) >= ry) return;
         const double h = rx * std::sqrt(1 - (dy / ry) * (dy / ry));
@@ -210,7 +210,7 @@ double fossa(double dd, double w) {
 }
 
 // Crown of height h and largest half-width w at depth d below its cusp tips,
-// centred on c: enamel cap, dentin core, pulp chamber.
+// centered on c: enamel cap, dentin core, pulp chamber.
 void crown(Row& r, double d, double c, double w, double h) {
     if (d < 0 || d > h) return;
     const double hw = std::min(w / 2 * (1 + std::sqrt(std::min(1.0, d / 1.3))),

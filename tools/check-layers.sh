@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Keeps the dependency rules of the source tree:
 #  - nothing under src/ includes the export layer (src/api/);
-#  - processing steps (of both pipelines) and output functions never include
-#    the globals (state/context.h): only the pipeline drivers read the records;
+#  - processing steps (of both pipelines) and output functions never reach the
+#    globals (state/context.h), directly or through a header that includes it:
+#    only the pipeline drivers read the records;
+#  - the configuration file is read only by the readers in src/config/;
 #  - Windows-only code lives in src/platform/;
 #  - the command-line host uses the public headers, the simulated module's
 #    control header, the platform utilities and its own files only.
@@ -14,9 +16,35 @@ report() { echo "layering: $*" >&2; fail=1; }
 while IFS= read -r hit; do report "$hit includes the export layer"; done \
   < <(grep -rn --include='*.cpp' --include='*.h' '#include "api/' src || true)
 
-while IFS= read -r hit; do report "$hit: a step or output function reaches the globals"; done \
-  < <(grep -rn --include='*.cpp' --include='*.h' '#include "state/context.h"' src/processing src/tomo_processing src/output \
-        | grep -v -E '^src/(tomo_)?processing/pipeline\.' || true)
+# The headers under src/ that reach the globals: state/context.h itself and every
+# header that includes one of them, found by repeating until nothing is added.
+quoted_includes() { sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]+"([^"]+)".*/\1/p' "$1"; }
+reaching=" state/context.h "
+added=1
+while [ "$added" -eq 1 ]; do
+  added=0
+  while IFS= read -r header; do
+    h=${header#src/}
+    [[ $reaching == *" $h "* ]] && continue
+    for inc in $(quoted_includes "$header"); do
+      if [[ $reaching == *" $inc "* ]]; then reaching+="$h "; added=1; break; fi
+    done
+  done < <(find src -name '*.h' | sort)
+done
+
+while IFS= read -r file; do
+  for inc in $(quoted_includes "$file"); do
+    if [[ $reaching == *" $inc "* ]]; then
+      if [ "$inc" = state/context.h ]; then report "$file: a step or output function reaches the globals"
+      else report "$file: a step or output function reaches the globals through $inc"; fi
+    fi
+  done
+done < <(find src/processing src/tomo_processing src/output -name '*.cpp' -o -name '*.h' | sort \
+           | grep -v -E '^src/(tomo_)?processing/pipeline\.')
+
+while IFS= read -r hit; do report "$hit: the configuration is read outside src/config/"; done \
+  < <(grep -rn --include='*.cpp' --include='*.h' '#include "platform/profile.h"' src \
+        | grep -v -E '^src/(config|platform)/' || true)
 
 while IFS= read -r hit; do report "$hit: Windows-only code outside src/platform/"; done \
   < <(grep -rn --include='*.cpp' --include='*.h' -E '#\s*if.*(_WIN32|_MSC_VER|__MINGW)' src cli \

@@ -2,10 +2,11 @@
 // picture set-up, arming, status, readout and reset. Thin: the device layer
 // does the work; each export that talks to the module returns 19 and calls
 // nothing while no link library is loaded.
-#include "state/context.h"
+#include "config/device_config.h"
 #include "device/picture.h"
 #include "device/readout.h"
 #include "device/sensor_init.h"
+#include "state/context.h"
 #include "tavirex.h"
 
 using namespace tvx;
@@ -13,12 +14,16 @@ using namespace tvx;
 extern "C" {
 
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetSensMduInit_Pano(const char* configPath, uint32_t fpgaLoad) {
-    return device::init_sensor_pano(Device, configPath, fpgaLoad);
+    if (configPath == nullptr) return TAVIREX_E_RANGE;
+    config::read_pano_keys(Device, configPath);
+    return device::init_sensor_pano(Device, fpgaLoad);
 }
 
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetSensMduInit_Ceph(const char* configPath, uint32_t lateral,
                                                              uint32_t fpgaLoad) {
-    return device::init_sensor_ceph(Device, configPath, lateral, fpgaLoad);
+    if (configPath == nullptr) return TAVIREX_E_RANGE;
+    config::read_ceph_keys(Device, configPath, lateral != 0);
+    return device::init_sensor_ceph(Device, fpgaLoad);
 }
 
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetParamforPictEx(const char* speedProfilePath, uint32_t passCount,
@@ -32,13 +37,11 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetParamforPictEx_Ceph(const char* spee
 }
 
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetWaitXExpose(void) {
-    const DeviceContext snapshot = Device;
-    return device::arm(snapshot);
+    return device::arm(Device);
 }
 
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_CheckPictStatus(uint8_t* pictureStatus) {
-    const DeviceContext snapshot = Device;
-    return device::check_pict_status(snapshot, pictureStatus);
+    return device::check_pict_status(Device, pictureStatus);
 }
 
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetImageDataEx(uint32_t segmentCount) {

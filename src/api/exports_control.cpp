@@ -8,7 +8,6 @@
 #include "device/boot.h"
 #include "link/link.h"
 #include "output/window.h"
-#include "platform/profile.h"
 #include "tavirex.h"
 
 using namespace tvx;
@@ -21,9 +20,8 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_Init(const char* configPath, uint32_t s
     config::read_init_keys(Device, configPath);
     TomoImageActive = 0;
     PictureStage = kPictureNone;
-    const auto center = static_cast<int32_t>(platform::profile_int("INIT_WINDOW", "WINDOW_CENTER", 2048, configPath));
-    const auto width = static_cast<int32_t>(platform::profile_int("INIT_WINDOW", "WINDOW_WIDTH", 4096, configPath));
-    Tavirex_SetWindowPos(center, width);
+    const config::InitialWindow window = config::read_initial_window(configPath);
+    Tavirex_SetWindowPos(window.Center, window.Width);
     return TAVIREX_OK;
 }
 

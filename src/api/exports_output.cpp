@@ -23,7 +23,7 @@ using tvx::output::BitmapRequest;
 std::uint32_t data_maximum() {
     if (tvx::TomoImageActive != 1) return tvx::output::kMaximum12Bit;
     // A depth the record cannot hold (none yet, or beyond 16 bits) falls back to the readout's 13 bits.
-    const std::uint32_t bits = tvx::Tomo.BitDepth >= 1 && tvx::Tomo.BitDepth <= 16 ? tvx::Tomo.BitDepth : 13u;
+    const std::uint32_t bits = tvx::Tomo.BitDepth >= 1 && tvx::Tomo.BitDepth <= 16 ? tvx::Tomo.BitDepth : tvx::core::kTomoBitDepth;
     return (1u << bits) - 1;
 }
 

@@ -31,7 +31,7 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetSensMdulInit_Tomo(uint32_t, uint32_t
 
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetParamforPictEx_Tomo(void) { return tomo_device::program_front_end(Tomo); }
 
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_ResetAll_Tomo(void) { return tomo_device::reset_module(Tomo); }
+TAVIREX_API int32_t TAVIREX_CALL Tavirex_ResetAll_Tomo(void) { return tomo_device::reset_module(); }
 
 TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetWaitXExpose_Tomo(void) { return tomo_device::arm(Tomo); }
 

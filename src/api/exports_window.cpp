@@ -9,8 +9,8 @@ TAVIREX_API int32_t TAVIREX_CALL Tavirex_SetWindowPos(int32_t center, int32_t wi
     return TAVIREX_OK;
 }
 
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetWindowCenter(void) { return tvx::output::Window.center; }
+TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetWindowCenter(void) { return tvx::output::Window.Center; }
 
-TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetWindowWidth(void) { return tvx::output::Window.width; }
+TAVIREX_API int32_t TAVIREX_CALL Tavirex_GetWindowWidth(void) { return tvx::output::Window.Width; }
 
 }  // extern "C"

@@ -106,4 +106,17 @@ void read_ceph_keys(DeviceContext& r, const char* path, bool lateral) {
     for (std::size_t n = 0; n < 3; ++n) r.AdSet[n].VgaGain = u16_key(kAdSections[n], "VGAGainCeph", 485, path);
 }
 
+void read_separator_settings(SeparatorLines& lines, const char* path) {
+    const std::int64_t count = static_cast<std::int32_t>(profile_int("ExOption", "PictLineNum", 0, path));
+    const std::int64_t band = 4 * count;
+    // No band is drawn for a width below 1; keep the stored width non-negative.
+    lines.Width = static_cast<std::uint32_t>(band < 0 ? 0 : (band > INT32_MAX ? INT32_MAX : band));
+    lines.Color = u16_key("ExOption", "PictLineColor", 0, path) == 1 ? 1u : 0u;
+}
+
+InitialWindow read_initial_window(const char* path) {
+    return {static_cast<std::int32_t>(profile_int("INIT_WINDOW", "WINDOW_CENTER", 2048, path)),
+            static_cast<std::int32_t>(profile_int("INIT_WINDOW", "WINDOW_WIDTH", 4096, path))};
+}
+
 }  // namespace tvx::config

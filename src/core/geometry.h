@@ -21,7 +21,15 @@ constexpr std::uint16_t kSampleMask = TAVIREX_SAMPLE_MASK;
 constexpr std::uint16_t kSampleMax = TAVIREX_SAMPLE_MAX;
 constexpr std::uint32_t kSampleLevels = kSampleMax + 1u;  // entries of a table indexed by sample value
 
+// Line clock codes: 0..3 panoramic with 1..4 passes, 4 cephalometric with one.
 constexpr std::uint8_t kClockCodeCeph = 4;
+constexpr std::uint8_t kClockCodePanoLast = kClockCodeCeph - 1;
+static_assert(kClockCodeCeph == kMaxPasses, "one panoramic code per pass count");
+
+// Passes of a picture taken with clock code `code` (0..4).
+constexpr std::uint32_t passes_of(std::uint32_t code) noexcept { return code % kClockCodeCeph + 1u; }
+// Clock code of a panoramic picture of `passes` passes (1..4).
+constexpr std::uint32_t pano_clock_code(std::uint32_t passes) noexcept { return passes - 1u; }
 
 constexpr std::uint16_t kTomoColumns = TAVIREX_TOMO_COLUMNS;
 constexpr std::uint16_t kTomoRows = TAVIREX_TOMO_ROWS;

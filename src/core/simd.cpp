@@ -2,11 +2,11 @@
 
 namespace tvx::core {
 namespace {
-bool g_plain = false;  // single-threaded by contract, like the allocation switch
+bool PlainPaths = false;  // single-threaded by contract, like the allocation switch
 }  // namespace
 
-bool fast_paths() noexcept { return TVX_SSE2 != 0 && !g_plain; }
+bool fast_paths() noexcept { return TVX_SSE2 != 0 && !PlainPaths; }
 
-void test_use_plain_paths(bool plain) noexcept { g_plain = plain; }
+void test_use_plain_paths(bool plain) noexcept { PlainPaths = plain; }
 
 }  // namespace tvx::core

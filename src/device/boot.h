@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "state/context.h"
+#include "state/records.h"
 
 namespace tvx::device {
 

@@ -9,6 +9,7 @@
 #include "diag/diag.h"
 #include "link/link.h"
 #include "platform/system.h"
+#include "state/context.h"
 #include "tavirex.h"
 
 namespace tvx::device {

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "state/context.h"
+#include "state/records.h"
 
 namespace tvx::device {
 

@@ -7,29 +7,29 @@
 namespace tvx::device {
 namespace {
 
-std::int32_t send_word(std::uint16_t word) noexcept {
-    std::int32_t rc = check_ad_status();
-    if (rc != 0) return rc;
-    rc = write_register("DASDAT", reg::DASDAT, word);
-    if (rc != 0) return rc;
-    rc = check_ad_status();
-    if (rc != 0) return rc;
-    return write_register("ADGSET", reg::ADGSET, 0);
-}
-
 std::int32_t send_group(std::uint16_t select, const AdSetGroup& group) noexcept {
     const std::int32_t rc = write_register("ADGSEL", reg::ADGSEL, select);
     if (rc != 0) return rc;
     std::uint16_t words[kConverterWordsPerGroup];
     converter_words(group, words);
     for (const std::uint16_t w : words) {
-        const std::int32_t sent = send_word(w);
+        const std::int32_t sent = send_converter_word(w);
         if (sent != 0) return sent;
     }
     return TAVIREX_OK;
 }
 
 }  // namespace
+
+std::int32_t send_converter_word(std::uint16_t word, const ConverterPort& port) noexcept {
+    std::int32_t rc = check_ad_status(port.Read);
+    if (rc != 0) return rc;
+    rc = port.Write("DASDAT", port.Dasdat, word);
+    if (rc != 0) return rc;
+    rc = check_ad_status(port.Read);
+    if (rc != 0) return rc;
+    return port.Write("ADGSET", port.Adgset, 0);
+}
 
 void converter_words(const AdSetGroup& g, std::uint16_t words[kConverterWordsPerGroup]) noexcept {
     std::uint32_t action = 0x0080;

@@ -29,7 +29,7 @@ bool pass_layout(std::uint32_t code, PassLayout* layout) noexcept {
     if (code > kClockCodeCeph) return false;
     std::uint32_t half = kHalfLimitCeph;
     if (code < kClockCodeCeph) {
-        const double h = static_cast<double>(300 / (code + 1)) * 10.416666666666666;
+        const double h = static_cast<double>(300 / core::passes_of(code)) * 10.416666666666666;
         half = static_cast<std::uint32_t>(h);
         if (static_cast<double>(half) < h) ++half;
     }

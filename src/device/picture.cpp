@@ -6,6 +6,7 @@
 #include "device/front_end.h"
 #include "device/line_clock.h"
 #include "device/registers.h"
+#include "state/context.h"
 #include "tavirex.h"
 
 namespace tvx::device {
@@ -34,7 +35,7 @@ std::int32_t check_picture_settings(const DeviceContext& r) noexcept {
     if (r.ClockMode > kClockCodeCeph) return TAVIREX_E_RANGE;
     if (r.StartSignal < 1 || r.StartSignal > 3) return TAVIREX_E_RANGE;
     if (r.CephMode == 0) {
-        if (r.ClockMode > 3) return TAVIREX_E_RANGE;
+        if (r.ClockMode > core::kClockCodePanoLast) return TAVIREX_E_RANGE;
     } else if (r.CephMode == 1) {
         if (r.ClockMode != kClockCodeCeph) return TAVIREX_E_RANGE;
     } else {
@@ -83,7 +84,7 @@ std::int32_t set_param_for_pict(DeviceContext& record, const char* speed_profile
     std::int32_t rc = read_speed_profile(speed_profile_path, SpeedProfile, kMaxSpeedSamples, &samples);
     if (rc != 0) return rc;
 
-    const std::uint32_t code = ceph ? kClockCodeCeph : passes - 1;
+    const std::uint32_t code = ceph ? kClockCodeCeph : core::pano_clock_code(passes);
     const auto lines = static_cast<std::uint16_t>(ceph ? core::kCephLines : core::kPanoLines);
     rc = build_clock_table(code, passes, SpeedProfile, samples, core::low16(interval_ms), core::low16(timelag_ms),
                            ClockTableStorage, lines, PassTable, record.SegmentStart, record.SegmentWidth);
@@ -98,8 +99,7 @@ std::int32_t set_param_for_pict(DeviceContext& record, const char* speed_profile
     record.ClockTableLength = lines;
     PassCount = passes;
 
-    const DeviceContext snapshot = record;
-    rc = picture_setup(snapshot);
+    rc = picture_setup(record);
     if (rc == TAVIREX_OK) PictureStage = kPictureSetUp;
     return rc;
 }

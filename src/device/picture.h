@@ -4,13 +4,13 @@
 
 #include <cstdint>
 
-#include "state/context.h"
+#include "state/records.h"
 
 namespace tvx::device {
 
 // Checks the record's settings and table, then writes MODREG, loads the CCD
 // control RAM with read-back verification, programs the front end and waits
-// for the module to report ready. Works on a snapshot; changes nothing in it.
+// for the module to report ready. Changes nothing in the record.
 std::int32_t picture_setup(const DeviceContext& record) noexcept;
 
 // The whole set-up of Tavirex_SetParamforPictEx (ceph false) and its

@@ -7,6 +7,7 @@
 #include "device/registers.h"
 #include "diag/diag.h"
 #include "link/link.h"
+#include "state/context.h"
 #include "tavirex.h"
 
 namespace tvx::device {
@@ -70,7 +71,7 @@ std::int32_t check_pict_status(const DeviceContext& r, std::uint8_t* picture_sta
     std::uint16_t status = 0;
     const std::int32_t rc = read_status(&status);
     if (rc != 0) return rc;
-    *picture_status = (status & kPictureStatusBit) != 0 ? TAVIREX_E_NOT_READY : TAVIREX_OK;
+    *picture_status = picture_flag(status);
     return ready_check(r.InitValue, r.LanRetry);
 }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "core/geometry.h"
-#include "state/context.h"
+#include "state/records.h"
 
 namespace tvx::device {
 

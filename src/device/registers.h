@@ -23,10 +23,15 @@ constexpr std::uint32_t RAMRST = 0x27F00034;
 constexpr std::uint32_t CCD_CONTROL_DATA = 0x27F02000;
 }  // namespace reg
 
+// STATUS bits, the same in the tomographic module's window.
 constexpr std::uint16_t kPictureStatusBit = 0x0100;
 constexpr std::uint16_t kConverterBusyBit = 0x0200;
 constexpr std::uint32_t kConverterBusyReads = 4096;
 constexpr std::size_t kCcdReadBackBytes = 8192;
+
+// The picture status byte the status exports of both modules write: the
+// picture bit of STATUS as a flag, 1 when set, 0 when clear.
+constexpr std::uint8_t picture_flag(std::uint16_t status) noexcept { return (status & kPictureStatusBit) != 0 ? 1 : 0; }
 
 // Logs the write when DebugFlags.DebugOutput is set, then writes; 0 or the link's nonzero result.
 std::int32_t write_register(const char* name, std::uint32_t address, std::uint16_t value) noexcept;
@@ -34,8 +39,10 @@ std::int32_t write_register(const char* name, std::uint32_t address, std::uint16
 // Reads the status register into *status: 0, 18 for another byte count, or a negative link error.
 std::int32_t read_status(std::uint16_t* status) noexcept;
 
-// A module's status read; the tomographic module has its own (other address, logged).
+// A module's status read and register write; the tomographic module has its own
+// (other addresses, logged with the operation letter).
 using StatusReader = std::int32_t (*)(std::uint16_t* status) noexcept;
+using RegisterWriter = std::int32_t (*)(const char* name, std::uint32_t address, std::uint16_t value) noexcept;
 
 // Waits without pause for the status low byte to equal `expected`, at most `tries` reads:
 // 0 ready, 1 not ready, 18 or a negative link error.

@@ -78,4 +78,12 @@ void dump_boot_program(const std::uint8_t* data, std::size_t size) noexcept {
     std::fclose(f);
 }
 
+Trace trace_of(const DebugFlagSet& flags) noexcept {
+    Trace t;
+    t.process = flags.DebugProcess != 0;
+    t.param = flags.DebugParam != 0;
+    t.check_state = flags.DebugCheckState != 0;
+    return t;
+}
+
 }  // namespace tvx::diag

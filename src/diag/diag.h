@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "state/records.h"
+
 namespace tvx::diag {
 
 // Writes "<label>[YYYY/MM/DD hh:mm:ss]\n" with the local time to `stream`.
@@ -30,6 +32,9 @@ struct Trace {
     // printf-style lines under the given switch.
     void print(bool when, const char* format, ...) const noexcept __attribute__((format(printf, 3, 4)));
 };
+
+// The diagnostic switches a step sees, from the DEBUG switches of the record in use.
+Trace trace_of(const DebugFlagSet& flags) noexcept;
 
 // Appends " <name>,0x,<address>,0x,<low 16 bits of value>\n" (lower-case hex) to
 // "logCMD_WRITE.txt". When the log cannot be opened, shows the access on standard

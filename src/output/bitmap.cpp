@@ -125,8 +125,8 @@ void build_gamma_table(std::uint8_t* table, std::uint32_t maximum, double gamma,
 
 void build_gamma_table3(std::uint8_t* table, double gamma, double offset, double slope) noexcept {
     for (std::uint32_t i = 0; i <= kMaximum12Bit; ++i) {
-        const double t = limit(static_cast<double>(i) * slope + 16.058823529411764 * offset, 4095.0);
-        table[i] = round_half_up_grey(std::pow(t * (1.0 / 4095.0), gamma) * 255.0);
+        const double t = limit(static_cast<double>(i) * slope + 16.058823529411764 * offset, static_cast<double>(kMaximum12Bit));
+        table[i] = round_half_up_grey(std::pow(t * (1.0 / static_cast<double>(kMaximum12Bit)), gamma) * 255.0);
     }
 }
 
@@ -152,18 +152,18 @@ void map_through_table(const std::uint16_t* in, std::uint8_t* out, std::size_t c
     for (; i < count; ++i) out[i] = table[std::min<std::uint32_t>(in[i], maximum)];
 }
 
-void repaint_row(std::uint8_t* row, std::uint32_t width, const std::uint8_t* band, std::size_t bandSize,
+void repaint_row(std::uint8_t* row, std::uint32_t width, const std::uint8_t* band, std::size_t band_size,
                  const std::uint32_t* positions, std::uint32_t count) noexcept {
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t x = positions[i];
         if (x >= width) continue;
-        std::memcpy(row + x, band, std::min<std::size_t>(bandSize, width - x));
+        std::memcpy(row + x, band, std::min<std::size_t>(band_size, width - x));
     }
 }
 
-bool repaint_separators(std::uint8_t* image, std::uint32_t width, std::uint32_t height, std::uint32_t bandWidth,
+bool repaint_separators(std::uint8_t* image, std::uint32_t width, std::uint32_t height, std::uint32_t band_width,
                         std::uint32_t color, const std::uint32_t* positions, std::uint32_t count) noexcept {
-    core::Buffer<std::uint8_t> band(std::min(bandWidth, width));
+    core::Buffer<std::uint8_t> band(std::min(band_width, width));
     if (!band.ok()) return false;
     std::memset(band.data(), color == 1 ? 0 : 255, band.size());
     for (std::uint32_t y = 0; y < height; ++y)

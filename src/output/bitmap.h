@@ -5,12 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/geometry.h"
+
 namespace tvx::output {
 
 constexpr std::size_t kBitmapHeaderBytes = 1078;  // file header, info header, 256-entry palette
 constexpr std::uint32_t kBitmapResolution = 10416;  // pixels per metre
 constexpr std::uint32_t kBitmapResolution3 = 10000;  // pixels per metre, Tavirex_SaveBitmap3
-constexpr std::uint32_t kMaximum12Bit = 4095;
+constexpr std::uint32_t kMaximum12Bit = core::kSampleMax;
 
 // Row length in the file: width rounded up to a multiple of 4.
 constexpr std::uint64_t bitmap_stride(std::uint64_t width) noexcept { return width + ((4 - width % 4) % 4); }
@@ -51,14 +53,14 @@ void build_window_table(std::uint8_t* table, std::uint32_t maximum, bool inverte
 void map_through_table(const std::uint16_t* in, std::uint8_t* out, std::size_t count, const std::uint8_t* table,
                        std::uint32_t maximum) noexcept;
 
-// Copies the band (its grey, `bandSize` bytes) to each listed column of one row, clipped to the row.
-void repaint_row(std::uint8_t* row, std::uint32_t width, const std::uint8_t* band, std::size_t bandSize,
+// Copies the band (its grey, `band_size` bytes) to each listed column of one row, clipped to the row.
+void repaint_row(std::uint8_t* row, std::uint32_t width, const std::uint8_t* band, std::size_t band_size,
                  const std::uint32_t* positions, std::uint32_t count) noexcept;
 
-// Paints `count` separator bands of `bandWidth` columns into every row of an
-// 8-bit image: 0 when colour is 1, else 255. Bands are clipped to the row.
+// Paints `count` separator bands of `band_width` columns into every row of an
+// 8-bit image: 0 when color is 1, else 255. Bands are clipped to the row.
 // False when the band cannot be allocated (the image is then unchanged).
-bool repaint_separators(std::uint8_t* image, std::uint32_t width, std::uint32_t height, std::uint32_t bandWidth,
+bool repaint_separators(std::uint8_t* image, std::uint32_t width, std::uint32_t height, std::uint32_t band_width,
                         std::uint32_t color, const std::uint32_t* positions, std::uint32_t count) noexcept;
 
 }  // namespace tvx::output

@@ -16,30 +16,30 @@ std::uint32_t get32(const std::uint8_t* p) noexcept { return get16(p) | (get16(p
 }  // namespace
 
 std::int32_t read_bitmap_layout(std::FILE* f, BitmapLayout* layout) noexcept {
-    std::uint8_t fileHeader[14];
-    std::uint8_t infoHeader[40];
+    std::uint8_t file_header[14];
+    std::uint8_t info_header[40];
     std::uint64_t size = 0;
     if (!platform::file_end_size(f, &size) || !platform::seek_to(f, 0)) return TAVIREX_E_OUTPUT_FILE;
-    if (std::fread(fileHeader, 1, sizeof fileHeader, f) != sizeof fileHeader) return TAVIREX_E_OUTPUT_FILE;
-    if (std::fread(infoHeader, 1, sizeof infoHeader, f) != sizeof infoHeader) return TAVIREX_E_OUTPUT_FILE;
-    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') return TAVIREX_E_OUTPUT_FILE;
-    const std::uint32_t infoSize = get32(infoHeader);
-    const std::int32_t width = static_cast<std::int32_t>(get32(infoHeader + 4));
-    const std::int32_t height = static_cast<std::int32_t>(get32(infoHeader + 8));
-    const std::uint32_t bits = get16(infoHeader + 14);
-    const std::uint32_t compression = get32(infoHeader + 16);
+    if (std::fread(file_header, 1, sizeof file_header, f) != sizeof file_header) return TAVIREX_E_OUTPUT_FILE;
+    if (std::fread(info_header, 1, sizeof info_header, f) != sizeof info_header) return TAVIREX_E_OUTPUT_FILE;
+    if (file_header[0] != 'B' || file_header[1] != 'M') return TAVIREX_E_OUTPUT_FILE;
+    const std::uint32_t info_size = get32(info_header);
+    const std::int32_t width = static_cast<std::int32_t>(get32(info_header + 4));
+    const std::int32_t height = static_cast<std::int32_t>(get32(info_header + 8));
+    const std::uint32_t bits = get16(info_header + 14);
+    const std::uint32_t compression = get32(info_header + 16);
     // Positive height: rows stored bottom row first, as write_bitmap stores them.
-    if (infoSize < 40 || width <= 0 || height <= 0 || bits != 8 || compression != 0) return TAVIREX_E_OUTPUT_FILE;
+    if (info_size < 40 || width <= 0 || height <= 0 || bits != 8 || compression != 0) return TAVIREX_E_OUTPUT_FILE;
     BitmapLayout l{};
-    l.fileSize = size;
-    l.pixelOffset = get32(fileHeader + 10);
-    l.width = static_cast<std::uint32_t>(width);
-    l.height = static_cast<std::uint32_t>(height);
-    l.stride = bitmap_stride(l.width);
-    l.imageSize = get32(infoHeader + 20);
-    if (static_cast<std::uint64_t>(l.pixelOffset) < 14u + static_cast<std::uint64_t>(infoSize)) return TAVIREX_E_OUTPUT_FILE;
-    if (l.stride * l.height > l.imageSize) return TAVIREX_E_OUTPUT_FILE;
-    if (static_cast<std::uint64_t>(l.pixelOffset) + l.imageSize > l.fileSize) return TAVIREX_E_OUTPUT_FILE;
+    l.FileSize = size;
+    l.PixelOffset = get32(file_header + 10);
+    l.Width = static_cast<std::uint32_t>(width);
+    l.Height = static_cast<std::uint32_t>(height);
+    l.Stride = bitmap_stride(l.Width);
+    l.ImageSize = get32(info_header + 20);
+    if (static_cast<std::uint64_t>(l.PixelOffset) < 14u + static_cast<std::uint64_t>(info_size)) return TAVIREX_E_OUTPUT_FILE;
+    if (l.Stride * l.Height > l.ImageSize) return TAVIREX_E_OUTPUT_FILE;
+    if (static_cast<std::uint64_t>(l.PixelOffset) + l.ImageSize > l.FileSize) return TAVIREX_E_OUTPUT_FILE;
     *layout = l;
     return TAVIREX_OK;
 }
@@ -67,14 +67,14 @@ std::int32_t adjust_bitmap(const char* path, double gamma, double contrast, doub
     auto run = [&]() -> std::int32_t {
         BitmapLayout l{};
         if (const std::int32_t rc = read_bitmap_layout(f, &l); rc != 0) return rc;
-        core::Buffer<std::uint8_t> pixels(l.imageSize);
+        core::Buffer<std::uint8_t> pixels(l.ImageSize);
         if (!pixels.ok()) return TAVIREX_E_OUTPUT_MEMORY;
-        if (!platform::seek_to(f, l.pixelOffset)) return TAVIREX_E_OUTPUT_FILE;
+        if (!platform::seek_to(f, l.PixelOffset)) return TAVIREX_E_OUTPUT_FILE;
         if (std::fread(pixels.data(), 1, pixels.size(), f) != pixels.size()) return TAVIREX_E_OUTPUT_FILE;
         std::uint8_t table[256];
         build_adjust_table(table, gamma, contrast, brightness);
         for (std::uint8_t& b : pixels) b = table[b];
-        if (!platform::seek_to(f, l.pixelOffset)) return TAVIREX_E_OUTPUT_FILE;
+        if (!platform::seek_to(f, l.PixelOffset)) return TAVIREX_E_OUTPUT_FILE;
         if (std::fwrite(pixels.data(), 1, pixels.size(), f) != pixels.size()) return TAVIREX_E_OUTPUT_FILE;
         return TAVIREX_OK;
     };

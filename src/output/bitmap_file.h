@@ -8,12 +8,12 @@
 namespace tvx::output {
 
 struct BitmapLayout {
-    std::uint64_t fileSize;
-    std::uint32_t pixelOffset;
-    std::uint32_t width;
-    std::uint32_t height;     // stored rows, bottom row first
-    std::uint64_t stride;     // bytes per stored row
-    std::uint32_t imageSize;  // bytes of pixel data (padding included)
+    std::uint64_t FileSize;
+    std::uint32_t PixelOffset;
+    std::uint32_t Width;
+    std::uint32_t Height;     // stored rows, bottom row first
+    std::uint64_t Stride;     // bytes per stored row
+    std::uint32_t ImageSize;  // bytes of pixel data (padding included)
 };
 
 // Reads the file and information headers of an open file and checks that it is

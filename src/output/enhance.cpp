@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/alloc.h"
+#include "core/geometry.h"
 #include "core/intmath.h"
 #include "core/simd.h"
 
@@ -14,8 +15,8 @@ using core::trunc_to_int;
 
 // The gain is a single-precision value; tables of doubles hold it widened, which is exact.
 template <typename T>
-void gain_table_a(T* table, std::uint32_t maximum, std::uint16_t gainPercent) noexcept {
-    const double g = static_cast<double>(gainPercent) * static_cast<double>(0.01f);
+void gain_table_a(T* table, std::uint32_t maximum, std::uint16_t gain_percent) noexcept {
+    const double g = static_cast<double>(gain_percent) * static_cast<double>(0.01f);
     const float pi = 3.14159265358979323846f;
     const float step = pi / static_cast<float>(maximum);
     for (std::uint32_t v = 0; v <= maximum; ++v) {
@@ -25,21 +26,21 @@ void gain_table_a(T* table, std::uint32_t maximum, std::uint16_t gainPercent) no
 }
 
 template <typename T>
-void gain_table_b(T* table, std::uint16_t gainPercent) noexcept {
-    const double g = static_cast<double>(gainPercent) * static_cast<double>(0.01f);
-    for (std::uint32_t v = 0; v <= 4095; ++v) {
-        const double c = std::cos(static_cast<double>(4095 - v) * 0.00076717767);
+void gain_table_b(T* table, std::uint16_t gain_percent) noexcept {
+    const double g = static_cast<double>(gain_percent) * static_cast<double>(0.01f);
+    for (std::uint32_t v = 0; v <= core::kSampleMax; ++v) {
+        const double c = std::cos(static_cast<double>(core::kSampleMax - v) * 0.00076717767);
         table[v] = static_cast<float>(g + 0.8 * g * c * std::fabs(c));
     }
 }
 
 // One pixel of variant A with neighbours at distance d (d columns, d rows).
-inline std::uint16_t enhance_a_pixel(const std::uint16_t* p, std::size_t d, std::size_t dRow, const double* gains,
+inline std::uint16_t enhance_a_pixel(const std::uint16_t* p, std::size_t d, std::size_t row_step, const double* gains,
                                      std::uint32_t maximum) noexcept {
     const std::uint32_t v = std::min<std::uint32_t>(*p, maximum);
     // At distance 0 the pixel is its own neighbour: plain inversion, also for values above the maximum.
     if (d == 0) return static_cast<std::uint16_t>(maximum - v);
-    const std::uint32_t sum = static_cast<std::uint32_t>(p[-static_cast<std::ptrdiff_t>(dRow)]) + p[dRow] +
+    const std::uint32_t sum = static_cast<std::uint32_t>(p[-static_cast<std::ptrdiff_t>(row_step)]) + p[row_step] +
                               p[-static_cast<std::ptrdiff_t>(d)] + p[d];
     const std::int64_t mean = sum >> 2;
     std::int64_t r = trunc_to_int(static_cast<double>(static_cast<std::int64_t>(v) - mean) * gains[v]) + v;
@@ -54,7 +55,7 @@ inline std::uint16_t enhance_a_pixel(const std::uint16_t* p, std::size_t d, std:
 // pixel. Needs maximum <= 16383. The product is formed in double as in the plain
 // pixel; the saturating 16-bit sums that follow clamp to the same 0..maximum.
 void enhance_a_span_sse2(const std::uint16_t* src, std::uint16_t* dst, std::uint32_t x0, std::uint32_t x1,
-                         std::size_t d, std::size_t dRow, const double* gains, std::uint32_t maximum) noexcept {
+                         std::size_t d, std::size_t row_step, const double* gains, std::uint32_t maximum) noexcept {
     const __m128i top = _mm_set1_epi16(static_cast<short>(maximum));
     const __m128i high_bits = _mm_set1_epi16(static_cast<short>(0xC000));
     const __m128i zero = _mm_setzero_si128();
@@ -62,13 +63,13 @@ void enhance_a_span_sse2(const std::uint16_t* src, std::uint16_t* dst, std::uint
     std::uint32_t x = x0;
     for (; x + 8 <= x1; x += 8) {
         const std::uint16_t* p = src + x;
-        const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - dRow));
-        const __m128i down = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + dRow));
+        const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - row_step));
+        const __m128i down = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + row_step));
         const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - d));
         const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + d));
         const __m128i any = _mm_or_si128(_mm_or_si128(up, down), _mm_or_si128(left, right));
         if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(any, high_bits), zero)) != 0xFFFF) {
-            for (std::uint32_t i = 0; i < 8; ++i) dst[x + i] = enhance_a_pixel(p + i, d, dRow, gains, maximum);
+            for (std::uint32_t i = 0; i < 8; ++i) dst[x + i] = enhance_a_pixel(p + i, d, row_step, gains, maximum);
             continue;
         }
         const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -90,51 +91,51 @@ void enhance_a_span_sse2(const std::uint16_t* src, std::uint16_t* dst, std::uint
         const __m128i r = _mm_min_epi16(_mm_max_epi16(_mm_adds_epi16(t, v), zero), top);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm_sub_epi16(top, r));
     }
-    for (; x < x1; ++x) dst[x] = enhance_a_pixel(src + x, d, dRow, gains, maximum);
+    for (; x < x1; ++x) dst[x] = enhance_a_pixel(src + x, d, row_step, gains, maximum);
 }
 #endif
 
 }  // namespace
 
-void build_gain_table_a(float* table, std::uint32_t maximum, std::uint16_t gainPercent) noexcept {
-    gain_table_a(table, maximum, gainPercent);
+void build_gain_table_a(float* table, std::uint32_t maximum, std::uint16_t gain_percent) noexcept {
+    gain_table_a(table, maximum, gain_percent);
 }
 
-void build_gain_table_a(double* table, std::uint32_t maximum, std::uint16_t gainPercent) noexcept {
-    gain_table_a(table, maximum, gainPercent);
+void build_gain_table_a(double* table, std::uint32_t maximum, std::uint16_t gain_percent) noexcept {
+    gain_table_a(table, maximum, gain_percent);
 }
 
-void build_gain_table_b(float* table, std::uint16_t gainPercent) noexcept { gain_table_b(table, gainPercent); }
+void build_gain_table_b(float* table, std::uint16_t gain_percent) noexcept { gain_table_b(table, gain_percent); }
 
-void build_gain_table_b(double* table, std::uint16_t gainPercent) noexcept { gain_table_b(table, gainPercent); }
+void build_gain_table_b(double* table, std::uint16_t gain_percent) noexcept { gain_table_b(table, gain_percent); }
 
 void enhance_a_row(const std::uint16_t* src, std::size_t stride, std::uint16_t* dst, std::uint32_t width,
                    std::uint32_t dr, const double* gains, std::uint32_t maximum) noexcept {
-    const std::uint32_t midBegin = std::min(dr, width);
-    const std::uint32_t midEnd = width >= 2 * dr ? width - dr : midBegin;
+    const std::uint32_t mid_begin = std::min(dr, width);
+    const std::uint32_t mid_end = width >= 2 * dr ? width - dr : mid_begin;
     // Pixels near the left and right edges: their distance is limited by the edge.
     const auto edge = [&](std::uint32_t x) {
         const std::uint32_t d = std::min(dr, std::min(x, width - 1 - x));
         dst[x] = enhance_a_pixel(src + x, d, d * stride, gains, maximum);
     };
-    for (std::uint32_t x = 0; x < midBegin; ++x) edge(x);
-    const std::size_t dRow = dr * stride;
+    for (std::uint32_t x = 0; x < mid_begin; ++x) edge(x);
+    const std::size_t row_step = dr * stride;
 #if TVX_SSE2
     if (core::fast_paths() && dr != 0 && maximum <= 16383) {
-        enhance_a_span_sse2(src, dst, midBegin, midEnd, dr, dRow, gains, maximum);
+        enhance_a_span_sse2(src, dst, mid_begin, mid_end, dr, row_step, gains, maximum);
     } else
 #endif
     {
-        for (std::uint32_t x = midBegin; x < midEnd; ++x) dst[x] = enhance_a_pixel(src + x, dr, dRow, gains, maximum);
+        for (std::uint32_t x = mid_begin; x < mid_end; ++x) dst[x] = enhance_a_pixel(src + x, dr, row_step, gains, maximum);
     }
-    for (std::uint32_t x = std::max(midEnd, midBegin); x < width; ++x) edge(x);
+    for (std::uint32_t x = std::max(mid_end, mid_begin); x < width; ++x) edge(x);
 }
 
 bool enhance_a(const std::uint16_t* in, std::uint16_t* out, std::uint32_t width, std::uint32_t height,
-               std::uint8_t distance, std::uint16_t gainPercent, std::uint32_t maximum) noexcept {
+               std::uint8_t distance, std::uint16_t gain_percent, std::uint32_t maximum) noexcept {
     core::Buffer<double> gains(static_cast<std::size_t>(maximum) + 1);
     if (!gains.ok()) return false;
-    build_gain_table_a(gains.data(), maximum, gainPercent);
+    build_gain_table_a(gains.data(), maximum, gain_percent);
     const std::size_t w = width;
     for (std::uint32_t y = 0; y < height; ++y) {
         // Distance used in this row: the filter distance, or less near the top and bottom.
@@ -149,23 +150,23 @@ void enhance_b_row(const std::uint16_t* src, std::size_t stride, std::uint16_t* 
     std::copy(src, src + width, dst);
     const std::uint32_t k = distance;
     if (!inner || width < 2 * k + 1) return;
-    const std::size_t dRow = k * stride;
+    const std::size_t row_step = k * stride;
     for (std::uint32_t x = k; x < width - k; ++x) {
         const std::uint16_t* p = src + x;
-        const std::int32_t v = core::clamp_to<std::int32_t>(core::as_s16(*p), 0, 4095);
-        const std::uint32_t sum = static_cast<std::uint32_t>(p[-static_cast<std::ptrdiff_t>(dRow)]) + p[dRow] +
+        const std::int32_t v = core::clamp_to<std::int32_t>(core::as_s16(*p), 0, core::kSampleMax);
+        const std::uint32_t sum = static_cast<std::uint32_t>(p[-static_cast<std::ptrdiff_t>(row_step)]) + p[row_step] +
                                   p[-static_cast<std::ptrdiff_t>(k)] + p[k];
         const std::int32_t mean = core::as_s16(sum) >> 2;
         std::int64_t r = core::trunc_to_int(static_cast<double>(v - mean) * gains[v]) + v;
-        dst[x] = static_cast<std::uint16_t>(core::clamp_to<std::int64_t>(r, 0, 4095));
+        dst[x] = static_cast<std::uint16_t>(core::clamp_to<std::int64_t>(r, 0, core::kSampleMax));
     }
 }
 
 bool enhance_b(const std::uint16_t* in, std::uint16_t* out, std::uint32_t width, std::uint32_t height,
-               std::uint8_t distance, std::uint16_t gainPercent) noexcept {
+               std::uint8_t distance, std::uint16_t gain_percent) noexcept {
     core::Buffer<double> gains(4096);
     if (!gains.ok()) return false;
-    build_gain_table_b(gains.data(), gainPercent);
+    build_gain_table_b(gains.data(), gain_percent);
     const std::size_t w = width;
     const std::uint32_t k = distance;
     // Only rows at least `distance` from the top and bottom have inner pixels.

@@ -18,26 +18,26 @@ void set_span(std::uint8_t* row, int first, int last) noexcept {
     for (int c = first; c <= last; ++c) row[c] = kSet;
 }
 
-// Opens the bitmap, checks it, reads the band of `bandRows` stored rows above the
+// Opens the bitmap, checks it, reads the band of `band_rows` stored rows above the
 // lowest 32, lets `draw` change it and writes it back. `place` receives the width
 // and returns false when the band does not fit across the image.
 template <typename Place, typename Draw>
-std::int32_t stamp_band(const char* path, std::uint32_t bandRows, Place place, Draw draw) noexcept {
+std::int32_t stamp_band(const char* path, std::uint32_t band_rows, Place place, Draw draw) noexcept {
     if (path == nullptr) return TAVIREX_E_MARKER;
     std::FILE* f = std::fopen(path, "r+b");
     if (f == nullptr) return TAVIREX_E_MARKER;
     auto run = [&]() -> std::int32_t {
         BitmapLayout l{};
         if (const std::int32_t rc = read_bitmap_layout(f, &l); rc != 0) return rc;
-        if (l.height < kMarkerFirstRow + bandRows || !place(l.width)) return TAVIREX_E_MARKER;
-        const std::uint64_t bytes = bandRows * l.stride;
+        if (l.Height < kMarkerFirstRow + band_rows || !place(l.Width)) return TAVIREX_E_MARKER;
+        const std::uint64_t bytes = band_rows * l.Stride;
         if (bytes > SIZE_MAX) return TAVIREX_E_OUTPUT_MEMORY;
-        const std::uint64_t at = l.pixelOffset + kMarkerFirstRow * l.stride;
+        const std::uint64_t at = l.PixelOffset + kMarkerFirstRow * l.Stride;
         if (!platform::seek_to(f, at)) return TAVIREX_E_MARKER;
         core::Buffer<std::uint8_t> band(static_cast<std::size_t>(bytes));
         if (!band.ok()) return TAVIREX_E_OUTPUT_MEMORY;
         if (std::fread(band.data(), 1, band.size(), f) != band.size()) return TAVIREX_E_MARKER;
-        draw(band.data(), l.stride);
+        draw(band.data(), l.Stride);
         if (!platform::seek_to(f, at)) return TAVIREX_E_MARKER;
         if (std::fwrite(band.data(), 1, band.size(), f) != band.size()) return TAVIREX_E_MARKER;
         return TAVIREX_OK;
@@ -57,14 +57,14 @@ void build_letter_l(LetterLPattern& l) noexcept {
 
 void build_tomo_mask(TomoPattern& m) noexcept {
     // Set columns at the left and right end of each row; rows 9..60 have none.
-    static const std::uint8_t topLeft[9] = {9, 5, 4, 3, 2, 2, 1, 1, 1};      // rows 0..8
-    static const std::uint8_t topRight[9] = {9, 6, 4, 3, 2, 2, 1, 1, 1};
+    static const std::uint8_t top_left[9] = {9, 5, 4, 3, 2, 2, 1, 1, 1};      // rows 0..8
+    static const std::uint8_t top_right[9] = {9, 6, 4, 3, 2, 2, 1, 1, 1};
     static const std::uint8_t bottom[9] = {1, 1, 1, 2, 2, 3, 4, 6, 9};       // rows 61..69, both ends
     std::uint8_t left[kTomoGlyphSize] = {};
     std::uint8_t right[kTomoGlyphSize] = {};
     for (int i = 0; i < 9; ++i) {
-        left[i] = topLeft[i];
-        right[i] = topRight[i];
+        left[i] = top_left[i];
+        right[i] = top_right[i];
         left[61 + i] = right[61 + i] = bottom[i];
     }
     std::memset(m, 0, sizeof m);
@@ -91,11 +91,11 @@ void build_letter_a(TomoPattern& a) noexcept {
 void build_letter_p(TomoPattern& p) noexcept {
     std::memset(p, 0, sizeof p);
     for (int r = 1; r <= 68; ++r) set_span(p[r], 13, 19);  // stem
-    static const std::uint8_t topEnd[8] = {45, 48, 50, 51, 52, 53, 54, 55};      // rows 1..8
-    static const std::uint8_t bottomEnd[8] = {55, 54, 53, 52, 51, 50, 48, 45};   // rows 34..41
+    static const std::uint8_t top_end[8] = {45, 48, 50, 51, 52, 53, 54, 55};      // rows 1..8
+    static const std::uint8_t bottom_end[8] = {55, 54, 53, 52, 51, 50, 48, 45};   // rows 34..41
     for (int i = 0; i < 8; ++i) {
-        set_span(p[1 + i], 13, topEnd[i]);
-        set_span(p[34 + i], 13, bottomEnd[i]);
+        set_span(p[1 + i], 13, top_end[i]);
+        set_span(p[34 + i], 13, bottom_end[i]);
     }
     // Right stroke of the bowl, rows 9..33: first and last column.
     static const std::uint8_t from[25] = {44, 46, 47, 48, 49, 50, 50, 51, 51, 51, 51, 51, 51,

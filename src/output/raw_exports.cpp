@@ -27,7 +27,7 @@ void auto_window_of(const std::uint16_t* pixels, std::size_t count, std::uint32_
 }
 
 std::int32_t auto_window_from_file(const char* path, std::int32_t width, std::int32_t height,
-                                   std::uint32_t maximum, std::int32_t* center, std::int32_t* windowWidth) noexcept {
+                                   std::uint32_t maximum, std::int32_t* center, std::int32_t* window_width) noexcept {
     if (!raw_sizes_ok(width, height)) return TAVIREX_E_OUTPUT_MEMORY;
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     if (!raw_file_holds(path, static_cast<std::size_t>(width), static_cast<std::size_t>(height)))
@@ -36,7 +36,7 @@ std::int32_t auto_window_from_file(const char* path, std::int32_t width, std::in
     if (!raw.ok()) return TAVIREX_E_OUTPUT_MEMORY;
     if (!read_raw_image(path, raw.data(), static_cast<std::size_t>(width), static_cast<std::size_t>(height)))
         return TAVIREX_E_INPUT_FILE;
-    auto_window_of(raw.data(), pixels, maximum, center, windowWidth);
+    auto_window_of(raw.data(), pixels, maximum, center, window_width);
     return TAVIREX_OK;
 }
 
@@ -45,31 +45,31 @@ namespace {
 // The frame of both raw-file transforms: size check, the two buffers, the read,
 // `transform(in, out, w, h)` (false: no memory for its own work) and the write.
 template <typename Transform>
-std::int32_t transform_raw_file(const char* inputPath, std::int32_t width, std::int32_t height,
-                                const char* outputPath, Transform transform) noexcept {
+std::int32_t transform_raw_file(const char* input_path, std::int32_t width, std::int32_t height,
+                                const char* output_path, Transform transform) noexcept {
     if (!raw_sizes_ok(width, height)) return TAVIREX_E_OUTPUT_MEMORY;
     const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
-    if (!raw_file_holds(inputPath, w, h)) return TAVIREX_E_INPUT_FILE;
+    if (!raw_file_holds(input_path, w, h)) return TAVIREX_E_INPUT_FILE;
     core::Buffer<std::uint16_t> in(w * h);
     core::Buffer<std::uint16_t> out(w * h);
     if (!in.ok() || !out.ok()) return TAVIREX_E_OUTPUT_MEMORY;
-    if (!read_raw_image(inputPath, in.data(), w, h)) return TAVIREX_E_INPUT_FILE;
+    if (!read_raw_image(input_path, in.data(), w, h)) return TAVIREX_E_INPUT_FILE;
     if (!transform(in.data(), out.data(), w, h)) return TAVIREX_E_OUTPUT_MEMORY;
-    return write_raw_image(outputPath, out.data(), w, h) ? TAVIREX_OK : TAVIREX_E_OUTPUT_FILE;
+    return write_raw_image(output_path, out.data(), w, h) ? TAVIREX_OK : TAVIREX_E_OUTPUT_FILE;
 }
 
 }  // namespace
 
-std::int32_t write_display_raw(const char* inputPath, std::int32_t width, std::int32_t height,
-                               std::int32_t filterDistance, std::int32_t filterGain, const char* outputPath,
+std::int32_t write_display_raw(const char* input_path, std::int32_t width, std::int32_t height,
+                               std::int32_t filter_distance, std::int32_t filter_gain, const char* output_path,
                                std::uint32_t maximum) noexcept {
-    return transform_raw_file(inputPath, width, height, outputPath,
+    return transform_raw_file(input_path, width, height, output_path,
                               [&](const std::uint16_t* in, std::uint16_t* out, std::size_t w, std::size_t h) {
-                                  if (filterDistance != 0 && filterGain != 0)
+                                  if (filter_distance != 0 && filter_gain != 0)
                                       return enhance_a(in, out, static_cast<std::uint32_t>(w),
                                                        static_cast<std::uint32_t>(h),
-                                                       core::low8(static_cast<std::uint32_t>(filterDistance)),
-                                                       core::low16(static_cast<std::uint32_t>(filterGain)), maximum);
+                                                       core::low8(static_cast<std::uint32_t>(filter_distance)),
+                                                       core::low16(static_cast<std::uint32_t>(filter_gain)), maximum);
                                   invert(in, out, w * h, maximum);
                                   return true;
                               });
@@ -83,9 +83,9 @@ void mirror_rows(const std::uint16_t* in, std::uint16_t* out, std::size_t width,
     }
 }
 
-std::int32_t mirror_raw_file(const char* inputPath, std::int32_t width, std::int32_t height,
-                             const char* outputPath) noexcept {
-    return transform_raw_file(inputPath, width, height, outputPath,
+std::int32_t mirror_raw_file(const char* input_path, std::int32_t width, std::int32_t height,
+                             const char* output_path) noexcept {
+    return transform_raw_file(input_path, width, height, output_path,
                               [](const std::uint16_t* in, std::uint16_t* out, std::size_t w, std::size_t h) {
                                   mirror_rows(in, out, w, h);
                                   return true;

@@ -30,22 +30,22 @@ struct Settings {
 
 Settings settings_of(const BitmapRequest& rq) {
     Settings s{};
-    s.gamma3 = rq.mapping == BitmapMapping::Gamma3;
+    s.gamma3 = rq.Mapping == BitmapMapping::Gamma3;
     // Tavirex_SaveBitmap3 always filters; the others when distance and gain are both set.
-    s.filter = s.gamma3 || (rq.filterDistance != 0 && rq.filterGain != 0);
+    s.filter = s.gamma3 || (rq.FilterDistance != 0 && rq.FilterGain != 0);
     // The filter sees only the low 8 bits of the distance and the low 16 bits of the gain.
-    s.distance = core::low8(static_cast<std::uint32_t>(rq.filterDistance));
-    s.gain = core::low16(static_cast<std::uint32_t>(rq.filterGain));
-    s.maximum = s.gamma3 ? kMaximum12Bit : rq.maximum;
-    s.plain = rq.mapping == BitmapMapping::Shift && !s.filter;
-    s.repaint = rq.mapping != BitmapMapping::Shift && rq.separators.count >= 1;
+    s.distance = core::low8(static_cast<std::uint32_t>(rq.FilterDistance));
+    s.gain = core::low16(static_cast<std::uint32_t>(rq.FilterGain));
+    s.maximum = s.gamma3 ? kMaximum12Bit : rq.Maximum;
+    s.plain = rq.Mapping == BitmapMapping::Shift && !s.filter;
+    s.repaint = rq.Mapping != BitmapMapping::Shift && rq.Separators.Count >= 1;
     return s;
 }
 
 // The grey table of the mapping (for the data after the filter, when it runs);
 // returns the largest value it is indexed by.
 std::uint32_t build_table(const BitmapRequest& rq, const Settings& s, std::uint8_t* table) {
-    switch (rq.mapping) {
+    switch (rq.Mapping) {
         case BitmapMapping::Shift:
             if (s.filter) {
                 build_shift_table(table, s.maximum);
@@ -55,10 +55,10 @@ std::uint32_t build_table(const BitmapRequest& rq, const Settings& s, std::uint8
             build_plain_table(table);
             return kMaximum12Bit;
         case BitmapMapping::Gamma:
-            build_gamma_table(table, s.maximum, rq.gamma, rq.offset, rq.slope);
+            build_gamma_table(table, s.maximum, rq.Gamma, rq.Offset, rq.Slope);
             return s.maximum;
         case BitmapMapping::Gamma3:
-            build_gamma_table3(table, rq.gamma, rq.offset, rq.slope);
+            build_gamma_table3(table, rq.Gamma, rq.Offset, rq.Slope);
             return s.maximum;
         case BitmapMapping::Window:
             build_window_table(table, s.maximum, !s.filter);
@@ -78,17 +78,17 @@ std::int32_t save_whole(const BitmapRequest& rq, const Settings& s, std::uint32_
     const std::size_t pixels = static_cast<std::size_t>(width) * height;
     core::Buffer<std::uint16_t> raw(pixels);
     core::Buffer<std::uint16_t> enhanced;
-    if (s.filter && rq.mapping != BitmapMapping::Window && !enhanced.reset(pixels)) return TAVIREX_E_OUTPUT_MEMORY;
+    if (s.filter && rq.Mapping != BitmapMapping::Window && !enhanced.reset(pixels)) return TAVIREX_E_OUTPUT_MEMORY;
     core::Buffer<std::uint8_t> image(pixels);
     core::Buffer<std::uint8_t> table(static_cast<std::size_t>(s.plain ? kMaximum12Bit : s.maximum) + 1);
     if (!raw.ok() || !image.ok() || !table.ok()) return TAVIREX_E_OUTPUT_MEMORY;
-    if (!read_raw_image(rq.rawPath, raw.data(), width, height)) return TAVIREX_E_INPUT_FILE;
+    if (!read_raw_image(rq.RawPath, raw.data(), width, height)) return TAVIREX_E_INPUT_FILE;
 
     const std::uint16_t* source = raw.data();
-    if (rq.mapping == BitmapMapping::Gamma3) lift_for_gamma3(raw.data(), pixels);
+    if (rq.Mapping == BitmapMapping::Gamma3) lift_for_gamma3(raw.data(), pixels);
     if (s.filter) {
         // This export reports a missing enhanced image as a bitmap not written.
-        const bool window = rq.mapping == BitmapMapping::Window;
+        const bool window = rq.Mapping == BitmapMapping::Window;
         const std::int32_t no_memory = window ? TAVIREX_E_OUTPUT_FILE : TAVIREX_E_OUTPUT_MEMORY;
         if (window && !enhanced.reset(pixels)) return no_memory;
         const bool done = s.gamma3 ? enhance_b(raw.data(), enhanced.data(), width, height, s.distance, s.gain)
@@ -99,11 +99,11 @@ std::int32_t save_whole(const BitmapRequest& rq, const Settings& s, std::uint32_
     const std::uint32_t indexed = build_table(rq, s, table.data());
     map_through_table(source, image.data(), pixels, table.data(), indexed);
 
-    if (s.repaint && !repaint_separators(image.data(), width, height, rq.separators.width, rq.separators.color,
-                                        rq.separators.positions, rq.separators.count))
+    if (s.repaint && !repaint_separators(image.data(), width, height, rq.Separators.Width, rq.Separators.Color,
+                                        rq.Separators.Positions, rq.Separators.Count))
         return TAVIREX_E_NO_MEMORY;
     const std::uint32_t resolution = s.gamma3 ? kBitmapResolution3 : kBitmapResolution;
-    return write_bitmap(rq.bitmapPath, image.data(), rq.width, rq.height, resolution) ? TAVIREX_OK
+    return write_bitmap(rq.BitmapPath, image.data(), rq.Width, rq.Height, resolution) ? TAVIREX_OK
                                                                                        : TAVIREX_E_OUTPUT_FILE;
 }
 
@@ -120,7 +120,7 @@ std::int32_t save_streamed(const BitmapRequest& rq, const Settings& s, std::uint
     const std::uint32_t context = s.filter ? s.distance : 0;  // rows read above and below a row
     const std::uint32_t block = static_cast<std::uint32_t>(std::clamp<std::size_t>(kBlockBytes / stride, 1, height));
     const std::size_t held = std::min<std::size_t>(height, block + 2 * static_cast<std::size_t>(context));
-    const bool window = rq.mapping == BitmapMapping::Window;
+    const bool window = rq.Mapping == BitmapMapping::Window;
 
     core::Buffer<std::uint16_t> raw(held * w);
     core::Buffer<std::uint16_t> enhanced;
@@ -140,17 +140,17 @@ std::int32_t save_streamed(const BitmapRequest& rq, const Settings& s, std::uint
     }
     core::Buffer<std::uint8_t> band;
     if (s.repaint) {
-        if (!band.reset(std::min(rq.separators.width, width))) return TAVIREX_E_NO_MEMORY;
-        std::memset(band.data(), rq.separators.color == 1 ? 0 : 255, band.size());
+        if (!band.reset(std::min(rq.Separators.Width, width))) return TAVIREX_E_NO_MEMORY;
+        std::memset(band.data(), rq.Separators.Color == 1 ? 0 : 255, band.size());
     }
     const std::uint32_t indexed = build_table(rq, s, table.data());
     std::uint8_t header[kBitmapHeaderBytes];
-    if (!build_bitmap_header(header, rq.width, rq.height, s.gamma3 ? kBitmapResolution3 : kBitmapResolution))
+    if (!build_bitmap_header(header, rq.Width, rq.Height, s.gamma3 ? kBitmapResolution3 : kBitmapResolution))
         return TAVIREX_E_OUTPUT_FILE;
 
-    std::FILE* in = std::fopen(rq.rawPath, "rb");
+    std::FILE* in = std::fopen(rq.RawPath, "rb");
     if (in == nullptr) return TAVIREX_E_INPUT_FILE;
-    const char* path = rq.bitmapPath;
+    const char* path = rq.BitmapPath;
     std::FILE* f = nullptr;
     if (path != nullptr && path[0] != '\0' && platform::remove_file(path)) f = std::fopen(path, "wb");
     if (f == nullptr) {
@@ -194,7 +194,7 @@ std::int32_t save_streamed(const BitmapRequest& rq, const Settings& s, std::uint
             }
             map_through_table(src, row, w, table.data(), indexed);
             if (s.repaint)
-                repaint_row(row, width, band.data(), band.size(), rq.separators.positions, rq.separators.count);
+                repaint_row(row, width, band.data(), band.size(), rq.Separators.Positions, rq.Separators.Count);
             std::memset(row + w, 0, stride - w);
         }
         const std::size_t bytes = (y1 - y0) * stride;
@@ -210,14 +210,14 @@ std::int32_t save_streamed(const BitmapRequest& rq, const Settings& s, std::uint
 }  // namespace
 
 std::int32_t save_bitmap(const BitmapRequest& rq) noexcept {
-    if (!bitmap_sizes_ok(rq.width, rq.height)) return TAVIREX_E_OUTPUT_MEMORY;
-    const std::uint32_t width = static_cast<std::uint32_t>(rq.width);
-    const std::uint32_t height = static_cast<std::uint32_t>(rq.height);
-    if (!raw_file_holds(rq.rawPath, width, height)) return TAVIREX_E_INPUT_FILE;
+    if (!bitmap_sizes_ok(rq.Width, rq.Height)) return TAVIREX_E_OUTPUT_MEMORY;
+    const std::uint32_t width = static_cast<std::uint32_t>(rq.Width);
+    const std::uint32_t height = static_cast<std::uint32_t>(rq.Height);
+    if (!raw_file_holds(rq.RawPath, width, height)) return TAVIREX_E_INPUT_FILE;
     const Settings s = settings_of(rq);
 #if TVX_SSE2
     // Streaming reads the raw file while the bitmap is written, so the two must differ.
-    const bool same = rq.bitmapPath != nullptr && std::strcmp(rq.rawPath, rq.bitmapPath) == 0;
+    const bool same = rq.BitmapPath != nullptr && std::strcmp(rq.RawPath, rq.BitmapPath) == 0;
     if (core::fast_paths() && !same) return save_streamed(rq, s, width, height);
 #endif
     return save_whole(rq, s, width, height);

@@ -15,25 +15,25 @@ enum class BitmapMapping {
 };
 
 struct SeparatorBands {
-    std::uint32_t width;
-    std::uint32_t color;  // 1 = black, else white
-    std::uint32_t count;  // 0 = nothing to repaint
-    const std::uint32_t* positions;
+    std::uint32_t Width;
+    std::uint32_t Color;  // 1 = black, else white
+    std::uint32_t Count;  // 0 = nothing to repaint
+    const std::uint32_t* Positions;
 };
 
 struct BitmapRequest {
-    const char* rawPath;
-    std::int32_t width;
-    std::int32_t height;
-    std::int32_t filterDistance;
-    std::int32_t filterGain;
-    double gamma;
-    double offset;
-    double slope;
-    const char* bitmapPath;
-    BitmapMapping mapping;
-    std::uint32_t maximum;  // data maximum: 4095, or that of the tomographic bit depth
-    SeparatorBands separators;
+    const char* RawPath;
+    std::int32_t Width;
+    std::int32_t Height;
+    std::int32_t FilterDistance;
+    std::int32_t FilterGain;
+    double Gamma;
+    double Offset;
+    double Slope;
+    const char* BitmapPath;
+    BitmapMapping Mapping;
+    std::uint32_t Maximum;  // data maximum: 4095, or that of the tomographic bit depth
+    SeparatorBands Separators;
 };
 
 // 0 written; 5 no memory for the separator band; -93 bitmap not written (and, for

@@ -18,10 +18,10 @@
 
 namespace tvx::platform {
 namespace {
-bool sleeps_skipped = false;
+bool SleepsSkipped = false;
 }  // namespace
 
-void test_skip_sleeps(bool skip) noexcept { sleeps_skipped = skip; }
+void test_skip_sleeps(bool skip) noexcept { SleepsSkipped = skip; }
 
 #if defined(_WIN32)
 
@@ -40,7 +40,7 @@ void unload_library(LibraryHandle library) noexcept {
 }
 
 void sleep_ms(std::uint32_t milliseconds) noexcept {
-    if (!sleeps_skipped) Sleep(milliseconds);
+    if (!SleepsSkipped) Sleep(milliseconds);
 }
 
 char path_separator() noexcept { return '\\'; }
@@ -122,7 +122,7 @@ void unload_library(LibraryHandle library) noexcept {
 char path_separator() noexcept { return '/'; }
 
 void sleep_ms(std::uint32_t milliseconds) noexcept {
-    if (sleeps_skipped) return;
+    if (SleepsSkipped) return;
     timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }

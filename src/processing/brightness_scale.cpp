@@ -15,11 +15,11 @@ namespace {
 
 constexpr std::uint32_t kLevels = core::kSampleLevels;
 constexpr std::int32_t kTop = core::kSampleMax;
-// The tone curve's median is limited to this range so that the arc's centre
+// The tone curve's median is limited to this range so that the arc's center
 // stays off the data range; an empty histogram counts as the lower limit.
 constexpr std::int32_t kToneMedianLow = 552;
 constexpr std::int32_t kToneMedianHigh = 2044;
-// 4095 x 2047.5 + 2047.5^2 rounded down: the numerator of the arc's centre is
+// 4095 x 2047.5 + 2047.5^2 rounded down: the numerator of the arc's center is
 // this less the median squared (the arc passes through (m, 2047.5)).
 constexpr std::int32_t kArcNumerator = 12576768;
 
@@ -90,12 +90,13 @@ namespace {
 // One pixel of the stretch, in single precision as the unit computes it.
 inline std::uint16_t stretch_value(std::int32_t v, float lo, float span) {
     const float fv = static_cast<float>(v);
-    const float r = (fv * 4095.0f - lo * 4095.0f) / span + 0.5f;
+    constexpr float top = static_cast<float>(kTop);
+    const float r = (fv * top - lo * top) / span + 0.5f;
     return clamp12(trunc_to_i32(r));
 }
 
 // The arc through (0, 0) and (4095, 4095) that passes through (m, 2047.5), with
-// the median limited so that the circle's centre stays off the data range.
+// the median limited so that the circle's center stays off the data range.
 void tone_table(std::int32_t median, std::uint16_t* table) {
     const std::int32_t m = core::clamp_to(median, kToneMedianLow, kToneMedianHigh);
     const double k = static_cast<double>(kArcNumerator - m * m) / static_cast<double>(kTop - 2 * m);

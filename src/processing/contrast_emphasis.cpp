@@ -1,7 +1,7 @@
 // Step 10: contrast emphasis. A background level is estimated for every row
 // and every column with an outlier-resistant mean, both profiles are smoothed
 // with a moving average, and half their sum is subtracted from every pixel,
-// which is then re-centred on mid-grey: slow brightness trends go, local
+// which is then re-centered on mid-grey: slow brightness trends go, local
 // contrast stays.
 #include <algorithm>
 #include <cmath>
@@ -20,7 +20,8 @@ namespace {
 
 constexpr std::uint32_t kStrip = 128;  // columns gathered at a time for the column statistics
 constexpr double kBeyond16Bit = 70000.0;  // a limit past every 16-bit value, signed or not
-constexpr std::int32_t kMidGrey = 2048;  // the level the emphasised block is centred on
+constexpr std::int32_t kTop = core::kSampleMax;
+constexpr std::int32_t kMidGrey = 2048;  // the level the emphasised block is centered on
 
 // Pixels at either end of the scale (nothing or saturated) carry no background.
 inline bool informative(std::int32_t v) { return v != 0 && v != core::kSampleMax; }
@@ -369,8 +370,8 @@ Moments row_moments(const std::uint16_t* row, std::uint32_t width, ColumnSums& c
 // The band of 12-bit values a pixel must lie in to count: informative and within
 // low .. high, as the limits just below and just above (values 0 .. 4096).
 inline void band_limits(const Band& b, std::int16_t* below, std::int16_t* above) {
-    *below = static_cast<std::int16_t>(std::clamp(b.low, 1, 4095) - 1);
-    *above = static_cast<std::int16_t>(std::clamp(b.high, 0, 4094) + 1);
+    *below = static_cast<std::int16_t>(std::clamp(b.low, 1, kTop) - 1);
+    *above = static_cast<std::int16_t>(std::clamp(b.high, 0, kTop - 1) + 1);
 }
 
 }  // namespace

@@ -16,6 +16,8 @@ namespace tvx::processing {
 namespace {
 
 constexpr std::uint32_t kWindow = 64;            // line-clock periods summed before a column
+// The window in columns: the sample columns start a whole window after a pass's picture.
+constexpr std::int32_t kWindowColumns = static_cast<std::int32_t>(kWindow);
 constexpr std::uint32_t kPeriodBeforeBlock = 12;  // period counted for the lines before a block starts
 // The sum at a block's first column: kWindow periods of kPeriodBeforeBlock.
 constexpr std::uint32_t kSumAtBlockStart = kWindow * kPeriodBeforeBlock;
@@ -25,7 +27,7 @@ constexpr std::uint32_t kSumAtBlockStart = kWindow * kPeriodBeforeBlock;
 void dark_profile(const DarkOffsetParams& p, std::uint32_t* profile, std::uint32_t columns) {
     std::memset(profile, 0, sizeof(std::uint32_t) * columns);
     const std::uint32_t n_width = core::kLinesPerPass[p.clock_mode];
-    const std::uint32_t blocks = p.clock_mode % 4u + 1u;
+    const std::uint32_t blocks = core::passes_of(p.clock_mode);
     const std::uint16_t* ct = p.clock_table;
     for (std::uint32_t k = 0; k < blocks; ++k) {
         const std::uint32_t base = k * n_width;
@@ -162,7 +164,7 @@ std::int32_t remove_dark_offset(ImageView image, const DarkOffsetParams& p) {
     if (p.clock_mode > core::kClockCodeCeph || p.clock_table == nullptr || p.segment_start == nullptr || p.segment_width == nullptr)
         return TAVIREX_E_RANGE;
     const std::uint32_t n_width = core::kLinesPerPass[p.clock_mode];
-    const std::uint32_t blocks = p.clock_mode % 4u + 1u;
+    const std::uint32_t blocks = core::passes_of(p.clock_mode);
     // The profile and the sample columns cover every block; both must exist.
     if (p.clock_table_length < blocks * n_width || image.width < blocks * n_width) return TAVIREX_E_RANGE;
     const std::uint32_t width = image.width;
@@ -186,9 +188,9 @@ std::int32_t remove_dark_offset(ImageView image, const DarkOffsetParams& p) {
     for (std::uint32_t s = 0; s < segments; ++s) {
         const std::int32_t offset = p.segment_start[s];
         const std::int32_t pic = p.segment_width[s];
-        const std::int32_t count = static_cast<std::int32_t>(n_width) - offset - 64 - pic;
+        const std::int32_t count = static_cast<std::int32_t>(n_width) - offset - kWindowColumns - pic;
         if (count <= 0) continue;
-        const std::uint32_t first = s * n_width + static_cast<std::uint32_t>(offset + 64 + pic);
+        const std::uint32_t first = s * n_width + static_cast<std::uint32_t>(offset + kWindowColumns + pic);
         for (std::int32_t j = 0; j < count; ++j) sample_columns[m++] = first + static_cast<std::uint32_t>(j);
     }
 #if TVX_SSE2

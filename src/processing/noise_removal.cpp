@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/alloc.h"
+#include "core/geometry.h"
 #include "processing/fast_steps.h"
 #include "processing/steps.h"
 #include "tavirex.h"
@@ -31,7 +32,7 @@ void strip(const std::uint16_t* r0, const std::uint16_t* r1, const std::uint16_t
         const std::uint16_t sum = static_cast<std::uint16_t>(a[i - 1] + a[i] + a[i + 1] + b[i - 1] + b[i] + b[i + 1] +
                                                              c[i - 1] + c[i] + c[i + 1]);
         mean[i] = static_cast<std::uint16_t>(sum / 9);
-        best[i] = 4095;
+        best[i] = core::kSampleMax;
         pick[i] = b[i];
     }
     const std::uint16_t* rows[3] = {r0, r1, r2};
@@ -57,7 +58,7 @@ inline std::uint16_t nearest_to_mean(const std::uint16_t* a, const std::uint16_t
     std::uint16_t sum = 0;
     for (const std::uint16_t* r : rows) sum = static_cast<std::uint16_t>(sum + r[x - 1] + r[x] + r[x + 1]);
     const std::uint16_t mean = static_cast<std::uint16_t>(sum / 9);
-    std::uint16_t best = 4095, pick = b[x];
+    std::uint16_t best = core::kSampleMax, pick = b[x];
     for (const std::uint16_t* r : rows)
         for (std::uint32_t i = x - 1; i <= x + 1; ++i) {
             const std::uint16_t diff = static_cast<std::uint16_t>(mean > r[i] ? mean - r[i] : r[i] - mean);
@@ -116,7 +117,7 @@ void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint
                 pick = _mm_xor_si128(pick, _mm_and_si128(closer, _mm_xor_si128(pick, v[k])));
             }
         } else {
-            best = _mm_set1_epi16(4095), pick = v[4];
+            best = _mm_set1_epi16(core::kSampleMax), pick = v[4];
             for (int k = 0; k < 9; ++k) {
                 const __m128i diff = diff_of(v[k]);
                 const __m128i gain = _mm_subs_epu16(best, diff);  // nonzero where diff < best

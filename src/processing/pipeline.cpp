@@ -4,12 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/device_config.h"
 #include "core/intmath.h"
 #include "diag/diag.h"
 #include "output/raw_file.h"
-#include "platform/profile.h"
 #include "processing/fast_steps.h"
 #include "processing/steps.h"
+#include "state/context.h"
 #include "tavirex.h"
 
 namespace tvx::processing {
@@ -24,15 +25,6 @@ bool image_ready() {
     if (d.ImageBuffer == nullptr || d.ImageWidth == 0 || d.ImageHeight == 0) return false;
     if (PassCount < 1 || PassCount > core::kMaxPasses) return false;
     return ReadSegments >= 1 && ReadSegments <= PassCount;
-}
-
-void read_separator_settings() {
-    const std::int64_t lines = static_cast<std::int32_t>(platform::profile_int("ExOption", "PictLineNum", 0, ConfigPath));
-    const std::int64_t band = 4 * lines;
-    // No band is drawn for a width below 1; keep the stored width non-negative.
-    SeparatorLineList.Width = static_cast<std::uint32_t>(band < 0 ? 0 : (band > INT32_MAX ? INT32_MAX : band));
-    const std::uint16_t colour = core::low16(platform::profile_int("ExOption", "PictLineColor", 0, ConfigPath));
-    SeparatorLineList.Color = colour == 1 ? 1u : 0u;
 }
 
 std::int32_t write_separated(const char* path, const std::uint16_t* pixels, std::uint32_t width,
@@ -55,16 +47,16 @@ std::int32_t write_separated(const char* path, const std::uint16_t* pixels, std:
 
 
 std::int32_t validate(const DeviceContext& d) {
-    if (d.ClockMode > 4) return TAVIREX_E_RANGE;
+    if (d.ClockMode > core::kClockCodeCeph) return TAVIREX_E_RANGE;
     if (d.CephMode == 0) {
-        if (d.ClockMode > 3) return TAVIREX_E_RANGE;
+        if (d.ClockMode > core::kClockCodePanoLast) return TAVIREX_E_RANGE;
     } else if (d.CephMode == 1) {
-        if (d.ClockMode != 4) return TAVIREX_E_RANGE;
+        if (d.ClockMode != core::kClockCodeCeph) return TAVIREX_E_RANGE;
     } else {
         return TAVIREX_E_RANGE;
     }
-    if (d.SegmentCount < 1 || d.SegmentCount > 4) return TAVIREX_E_RANGE;
-    if (d.SegmentCount > d.ClockMode % 4 + 1) return TAVIREX_E_RANGE;
+    if (d.SegmentCount < 1 || d.SegmentCount > core::kMaxPasses) return TAVIREX_E_RANGE;
+    if (d.SegmentCount > core::passes_of(d.ClockMode)) return TAVIREX_E_RANGE;
     return TAVIREX_OK;
 }
 
@@ -214,7 +206,7 @@ bool run_block_stage_in_place(DeviceContext& d, const std::uint64_t* first, std:
 std::int32_t run_block_stage(DeviceContext& d, const diag::Trace& trace) {
     const bool corr = d.ProcessFlags[kCorrImgSize] != 0;
     if (corr) trace.banner("  6.CORRIMGSIZE");
-    const std::uint32_t n = d.ClockMode % 4u + 1u;
+    const std::uint32_t n = core::passes_of(d.ClockMode);
     const std::uint32_t nominal = core::kLinesPerPass[d.ClockMode];
     std::int64_t b = nominal & ~3u;
     if (corr) {
@@ -260,14 +252,6 @@ std::int32_t run_block_stage(DeviceContext& d, const diag::Trace& trace) {
     return TAVIREX_OK;
 }
 
-diag::Trace trace_of(const DebugFlagSet& flags) {
-    diag::Trace t;
-    t.process = flags.DebugProcess != 0;
-    t.param = flags.DebugParam != 0;
-    t.check_state = flags.DebugCheckState != 0;
-    return t;
-}
-
 DarkOffsetParams dark_offset_params(const DeviceContext& d) {
     DarkOffsetParams p;
     p.clock_table = d.ClockTable;
@@ -283,7 +267,7 @@ std::int32_t run_pipeline(DeviceContext& d) {
     std::int32_t rc = validate(d);
     if (rc != TAVIREX_OK) return rc;
     take_debug_flags(d);
-    const diag::Trace trace = trace_of(DebugFlags);
+    const diag::Trace trace = diag::trace_of(DebugFlags);
     trace.banner("ImageProcessing  START");
     if (d.ProcessFlags[kDelDc]) {
         trace.banner("  1.DELDC");
@@ -324,7 +308,7 @@ std::int32_t process_export(const char* output_path, std::uint32_t* width, std::
         d.ProcessFlags[kCorrBriScale] = scale;
         d.ProcessFlags[kEmphasisContrast] = emphasis;
     } else {
-        read_separator_settings();
+        config::read_separator_settings(SeparatorLineList, ConfigPath);
         std::memset(SeparatorLineList.Position, 0, sizeof SeparatorLineList.Position);
         SeparatorLineList.Count = 0;
         rc = run_pipeline(d);

@@ -9,12 +9,9 @@
 #include "core/image.h"
 #include "diag/diag.h"
 #include "processing/steps.h"
-#include "state/context.h"
+#include "state/records.h"
 
 namespace tvx::processing {
-
-// The diagnostic switches a step sees, from the DEBUG switches of the record in use.
-diag::Trace trace_of(const DebugFlagSet& flags);
 
 // The dark offset step's parameters as the record holds them after a readout.
 DarkOffsetParams dark_offset_params(const DeviceContext& d);

@@ -14,7 +14,7 @@
 namespace tvx::processing {
 namespace {
 
-constexpr std::uint16_t kBandColour = 0x0F0F;
+constexpr std::uint16_t kBandColor = 0x0F0F;
 
 }  // namespace
 
@@ -128,7 +128,7 @@ void list_separators(std::uint32_t width, std::uint32_t count, std::uint32_t ban
 }  // namespace
 
 std::int32_t insert_separators(const std::uint16_t* pixels, std::uint32_t width, std::uint32_t height,
-                               std::uint32_t count, std::uint32_t band, std::uint32_t colour,
+                               std::uint32_t count, std::uint32_t band, std::uint32_t color,
                                core::Buffer<std::uint16_t>* out, std::uint32_t* out_width, SeparatorLines* list) {
     std::uint64_t wide = 0;
     if (!banded_width(width, height, count, band, &wide)) return TAVIREX_E_PROCESS_OUTPUT;
@@ -136,7 +136,7 @@ std::int32_t insert_separators(const std::uint16_t* pixels, std::uint32_t width,
     if (wide == width) {
         std::memcpy(out->data(), pixels, out->bytes());
     } else {
-        const std::uint16_t fill = colour == 1 ? kBandColour : 0;
+        const std::uint16_t fill = color == 1 ? kBandColor : 0;
         for (std::uint32_t y = 0; y < height; ++y)
             banded_row(pixels + static_cast<std::size_t>(y) * width, out->data() + static_cast<std::size_t>(y) * wide,
                        width, count, band, fill);
@@ -149,7 +149,7 @@ std::int32_t insert_separators(const std::uint16_t* pixels, std::uint32_t width,
 #if TVX_SSE2
 std::int32_t write_with_separators(const char* path, const std::uint16_t* pixels, std::uint32_t width,
                                    std::uint32_t height, std::uint32_t count, std::uint32_t band,
-                                   std::uint32_t colour, SeparatorLines* list, std::uint32_t* width_out,
+                                   std::uint32_t color, SeparatorLines* list, std::uint32_t* width_out,
                                    std::uint32_t* height_out) {
     constexpr std::size_t kBlockBytes = 256 * 1024;  // written at a time
     std::uint64_t wide = 0;
@@ -166,7 +166,7 @@ std::int32_t write_with_separators(const char* path, const std::uint16_t* pixels
     if (path == nullptr || path[0] == '\0' || !platform::remove_file(path)) return TAVIREX_E_PROCESS_OUTPUT;
     std::FILE* f = std::fopen(path, "wb");
     if (f == nullptr) return TAVIREX_E_PROCESS_OUTPUT;
-    const std::uint16_t fill = colour == 1 ? kBandColour : 0;
+    const std::uint16_t fill = color == 1 ? kBandColor : 0;
     bool ok = true;
     for (std::uint32_t y0 = 0; ok && y0 < height; y0 += rows) {
         const std::uint32_t n = std::min(rows, height - y0);

@@ -113,7 +113,7 @@ void apply_tone_curve(ImageView block);
 std::int32_t histogram_median(const std::uint32_t* histogram, std::uint64_t total);
 
 // ---- Step 10: contrast emphasis ---------------------------------------------
-// Subtracts half the smoothed row and column backgrounds and re-centres on 2048. 0 or 5.
+// Subtracts half the smoothed row and column backgrounds and re-centers on 2048. 0 or 5.
 std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint16_t smooth_range,
                                 const diag::Trace& trace = {});
 
@@ -141,10 +141,10 @@ std::int32_t crop_and_order(ImageView image, std::uint32_t pass_count, std::uint
 // Display order: output segment k is taken from segment kSegmentOrder[count][k].
 extern const std::uint8_t kSegmentOrder[5][4];
 
-// Builds the image with `band` columns of separator colour between the `count`
+// Builds the image with `band` columns of separator color between the `count`
 // segments of every row into `out` and updates `list`. 0 or -96.
 std::int32_t insert_separators(const std::uint16_t* pixels, std::uint32_t width, std::uint32_t height,
-                               std::uint32_t count, std::uint32_t band, std::uint32_t colour,
+                               std::uint32_t count, std::uint32_t band, std::uint32_t color,
                                core::Buffer<std::uint16_t>* out, std::uint32_t* out_width, SeparatorLines* list);
 
 // The same banded image written straight to a raw file a block of rows at a time,
@@ -153,7 +153,7 @@ std::int32_t insert_separators(const std::uint16_t* pixels, std::uint32_t width,
 // (and deleted again after a short write). 0 or -96.
 std::int32_t write_with_separators(const char* path, const std::uint16_t* pixels, std::uint32_t width,
                                    std::uint32_t height, std::uint32_t count, std::uint32_t band,
-                                   std::uint32_t colour, SeparatorLines* list, std::uint32_t* width_out,
+                                   std::uint32_t color, SeparatorLines* list, std::uint32_t* width_out,
                                    std::uint32_t* height_out);
 
 }  // namespace tvx::processing

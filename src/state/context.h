@@ -2,6 +2,8 @@
 // separator list, the configuration path and the picture blocks. All are static,
 // live as long as the library is loaded, and are read and written only by the
 // exports, the pipeline drivers, the device sequences and the configuration readers.
+// Every module-wide variable of the library, here or file-local, is named in
+// PascalCase like a record field (Device, Window, FailAt).
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,5 @@
 #include "tomo_device/registers.h"
 
-#include "device/front_end.h"
 #include "device/registers.h"
 #include "diag/diag.h"
 #include "link/link.h"
@@ -29,24 +28,5 @@ std::int32_t read_register(const char* name, std::uint32_t address, std::uint16_
 }
 
 std::int32_t read_status(std::uint16_t* status) noexcept { return read_register("STATUS", reg::STATUS, status); }
-
-std::int32_t ChkInitValue(std::uint16_t init_value, std::uint32_t tries) noexcept {
-    return device::ready_check(init_value, tries, read_status);
-}
-
-std::int32_t CheckADStatus() noexcept { return device::check_ad_status(read_status); }
-
-std::int32_t WriteFrontEndRegister(const AdSetGroup (&groups)[3], std::uint32_t converter, std::uint32_t index) noexcept {
-    if (converter < 1 || converter > 3 || index >= static_cast<std::uint32_t>(device::kConverterWordsPerGroup)) return TAVIREX_E_RANGE;
-    std::uint16_t words[device::kConverterWordsPerGroup];
-    device::converter_words(groups[converter - 1], words);
-    std::int32_t rc = CheckADStatus();
-    if (rc != 0) return rc;
-    rc = write_register("DASDAT", reg::DASDAT, words[index]);
-    if (rc != 0) return rc;
-    rc = CheckADStatus();
-    if (rc != 0) return rc;
-    return write_register("ADGSET", reg::ADGSET, 0);
-}
 
 }  // namespace tvx::tomo_device

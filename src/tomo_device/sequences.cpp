@@ -7,7 +7,9 @@
 #include "core/geometry.h"
 #include "core/intmath.h"
 #include "device/fpga.h"
+#include "device/front_end.h"
 #include "device/readout.h"
+#include "device/registers.h"
 #include "diag/diag.h"
 #include "link/link.h"
 #include "platform/system.h"
@@ -70,13 +72,13 @@ std::int32_t read_block(std::uint32_t block, std::uint16_t* raw, std::uint16_t* 
 
 }  // namespace
 
-std::int32_t initialise_module(TomoContext r) noexcept {
+std::int32_t initialise_module(const TomoContext& r) noexcept {
     if (r.FpgaLoad > 1 || r.InitValue < 1 || r.InitValue > 255) return TAVIREX_E_RANGE;
     if (ModuleBooted[0] == 0) return r.FpgaLoad == 1 ? TAVIREX_E_NOT_BOOTED : TAVIREX_OK;
     if (r.FpgaLoad == 0) return TAVIREX_OK;
 
     // A module that already echoes INITVALUE holds its configuration.
-    std::int32_t rc = ChkInitValue(r.InitValue, r.LanRetry);
+    std::int32_t rc = device::ready_check(r.InitValue, r.LanRetry, read_status);
     if (rc != TAVIREX_E_NOT_READY) return rc;
 
     rc = device::download_fpga(r.FpgaPath, true);
@@ -88,24 +90,28 @@ std::int32_t initialise_module(TomoContext r) noexcept {
     rc = write_register("STSREG", reg::STSREG, core::low8(r.InitValue));
     if (rc != 0) return rc;
     prompt("### Start FUNC:ChkInitValue >>>");
-    return ChkInitValue(r.InitValue, r.LanRetry);
+    return device::ready_check(r.InitValue, r.LanRetry, read_status);
 }
 
-std::int32_t program_front_end(TomoContext r) noexcept {
-    for (std::uint32_t converter = 1; converter <= 3; ++converter) {
-        std::int32_t rc = CheckADStatus();
+std::int32_t program_front_end(const TomoContext& r) noexcept {
+    constexpr device::ConverterPort port{read_status, write_register, reg::DASDAT, reg::ADGSET};
+    for (std::uint32_t converter = 0; converter < 3; ++converter) {
+        std::int32_t rc = device::check_ad_status(read_status);
         if (rc != 0) return rc;
-        rc = write_register("ADGSEL", reg::ADGSEL, static_cast<std::uint16_t>(converter - 1));
+        rc = write_register("ADGSEL", reg::ADGSEL, static_cast<std::uint16_t>(converter));
         if (rc != 0) return rc;
-        for (std::uint32_t index = 0; index < 5; ++index) {
-            rc = WriteFrontEndRegister(r.AdSet, converter, index);
+        std::uint16_t words[device::kConverterWordsPerGroup];
+        device::converter_words(r.AdSet[converter], words);
+        for (const std::uint16_t word : words) {
+            // WriteFrontEndRegister
+            rc = device::send_converter_word(word, port);
             if (rc != 0) return rc;
         }
     }
-    return ChkInitValue(r.InitValue, r.LanRetry);
+    return device::ready_check(r.InitValue, r.LanRetry, read_status);
 }
 
-std::int32_t reset_module(TomoContext) noexcept {
+std::int32_t reset_module() noexcept {
     prompt(kPromptBeforeReset);
     const std::int32_t rc = write_register("SYSRST", reg::SYSRST, 0);
     if (rc != 0) return rc;
@@ -164,7 +170,7 @@ std::int32_t picture_status(const TomoContext& r, std::uint8_t* status) noexcept
     std::uint16_t value = 0;
     const std::int32_t rc = read_status(&value);
     if (rc != 0) return rc;
-    *status = (value & kPictureStatusBit) != 0 ? 1 : 0;
+    *status = device::picture_flag(value);
     return (value & 0xFF) == r.InitValue ? TAVIREX_OK : TAVIREX_E_NOT_READY;
 }
 
@@ -187,7 +193,7 @@ std::int32_t read_exposure_times(TomoContext& r, std::uint32_t kind) noexcept {
     if (exposure) r.ExTime[p] = extime;
     else r.DarkExTime = extime;
 
-    rc = ChkInitValue(r.InitValue, r.LanRetry);
+    rc = device::ready_check(r.InitValue, r.LanRetry, read_status);
     if (rc != 0) return rc;
     rc = write_register("ECTCLR", reg::ECTCLR, 0);
     if (rc != 0) return rc;
@@ -243,7 +249,7 @@ std::int32_t read_frames(TomoContext& r) noexcept {
     r.BitDepth = core::kTomoBitDepth;
     r.MaxPixelValue = static_cast<std::uint16_t>((1u << core::kTomoBitDepth) - 1u);
     if (DebugFlags.DebugProcess) diag::print_stamp(device::kStampReadEnd);
-    const std::int32_t rc = ChkInitValue(r.InitValue, r.LanRetry);
+    const std::int32_t rc = device::ready_check(r.InitValue, r.LanRetry, read_status);
     // A readout that ends without the module's echo keeps nothing.
     if (rc != 0) release_tomo_frames(r);
     return rc;

@@ -12,13 +12,13 @@ namespace tvx::tomo_device {
 // Module initialisation: unless the module already echoes INITVALUE, downloads
 // the FPGA file, resets the module, writes INITVALUE and checks the echo.
 // 0, 1, 3 (load flag or INITVALUE out of range), 5, 7, 9 (module not booted), 18, 20 or a link result.
-std::int32_t initialise_module(TomoContext record) noexcept;
+std::int32_t initialise_module(const TomoContext& record) noexcept;
 
 // Programs the five front-end words of converters 1..3, then checks the echo.
-std::int32_t program_front_end(TomoContext record) noexcept;
+std::int32_t program_front_end(const TomoContext& record) noexcept;
 
 // Resets the picture logic and switches the analogue supply off.
-std::int32_t reset_module(TomoContext record) noexcept;
+std::int32_t reset_module() noexcept;
 
 // The waits before a picture, in milliseconds.
 struct PictureWaits {

@@ -20,9 +20,9 @@ namespace tvx::tomo {
 namespace {
 
 // Corners reach four pixels inward, and an edge window two either side of a
-// centre kept two from the corner.
+// center kept two from the corner.
 constexpr std::uint32_t kMinSide = 5;
-// The run form looks four values either side of its centre.
+// The run form looks four values either side of its center.
 constexpr std::size_t kMinRun = 2 * 4 + 1;
 
 using Samples = std::uint16_t[kNeighbourhood];
@@ -69,22 +69,22 @@ void filter_image(const std::uint16_t* in, std::uint16_t* out, std::uint32_t w, 
         neighbourhood(x, y, w, h, at);
         Samples s;
         for (std::uint32_t k = 0; k < kNeighbourhood; ++k) s[k] = in[at[k]];
-        // The result goes to the pixel's own place even where the centre sample is another pixel.
+        // The result goes to the pixel's own place even where the center sample is another pixel.
         out[y * sw + x] = pick(s, in[y * sw + x]);
     };
     for (std::uint32_t x = 0; x < w; ++x) border(x, 0), border(x, h - 1);
     for (std::uint32_t y = 1; y + 1 < h; ++y) border(0, y), border(w - 1, y);
 }
 
-// Centre value limited to the range of the other eight samples.
-constexpr auto clamp_centre = [](const Samples& s, std::uint16_t) {
+// Center value limited to the range of the other eight samples.
+constexpr auto clamp_center = [](const Samples& s, std::uint16_t) {
     std::uint16_t lo = s[0], hi = s[0];
     for (std::uint32_t k = 1; k < kNeighbourhood; ++k) {
-        if (k == kCentre) continue;
+        if (k == kCenter) continue;
         lo = s[k] < lo ? s[k] : lo;
         hi = s[k] > hi ? s[k] : hi;
     }
-    return core::clamp_to(s[kCentre], lo, hi);
+    return core::clamp_to(s[kCenter], lo, hi);
 };
 
 #if defined(__SSE2__)
@@ -102,8 +102,8 @@ struct Samples8 {
             load8(b + x + 1), load8(c + x - 1), load8(c + x), load8(c + x + 1)} {}
 };
 
-// DELNOISE1 over the inside of a row: the centre limited to the range of the other eight.
-void clamp_centre_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c, std::uint16_t* o,
+// DELNOISE1 over the inside of a row: the center limited to the range of the other eight.
+void clamp_center_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c, std::uint16_t* o,
                       std::uint32_t w) {
     for_each_run(w, [&](std::uint32_t x) {
         Samples8 in(a, b, c, x);
@@ -114,7 +114,7 @@ void clamp_centre_row(const std::uint16_t* a, const std::uint16_t* b, const std:
                                          _mm_min_epi16(_mm_min_epi16(v[5], v[6]), _mm_min_epi16(v[7], v[8])));
         const __m128i hi = _mm_max_epi16(_mm_max_epi16(_mm_max_epi16(v[0], v[1]), _mm_max_epi16(v[2], v[3])),
                                          _mm_max_epi16(_mm_max_epi16(v[5], v[6]), _mm_max_epi16(v[7], v[8])));
-        store8(o + x, flip(_mm_max_epi16(_mm_min_epi16(v[kCentre], hi), lo)));
+        store8(o + x, flip(_mm_max_epi16(_mm_min_epi16(v[kCenter], hi), lo)));
     });
 }
 
@@ -173,7 +173,7 @@ void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint
         const Candidate first = first_nearest(first_nearest(s[0], s[1]), first_nearest(s[2], s[3]));
         const Candidate second = first_nearest(first_nearest(s[4], s[5]), first_nearest(s[6], s[7]));
         const Candidate all = first_nearest(first_nearest(first, second), s[8]);
-        store8(o + x, first_nearest({top, in.s[kCentre]}, all).v);
+        store8(o + x, first_nearest({top, in.s[kCenter]}, all).v);
     });
 }
 #endif
@@ -193,7 +193,7 @@ void neighbourhood(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint3
                                  at(px + dx, py),     at(px + 2 * dx, py), at(px + 3 * dx, py)};
         std::memcpy(index, v, sizeof v);
     } else if (left || right) {
-        // Two columns by five rows, centred at least two rows from the corners.
+        // Two columns by five rows, centered at least two rows from the corners.
         const std::int64_t c = core::clamp_to<std::int64_t>(py, 2, b - 2);
         const std::size_t l[] = {at(0, c - 2), at(1, c - 2), at(0, c - 1), at(1, c - 1), at(0, c),
                                  at(1, c),     at(0, c + 1), at(1, c + 1), at(0, c + 2)};
@@ -223,7 +223,7 @@ std::int32_t clamp_to_neighbours(const TomoFrame& frame) noexcept {
     const std::uint16_t* in = frame.data;
     if (frame.width < 3) {
         // One run of values: each is limited to the range of the eight around the
-        // nearest centre four or more from either end (itself excluded from that range).
+        // nearest center four or more from either end (itself excluded from that range).
         if (n < kMinRun) return TAVIREX_OK;
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t j = core::clamp_to<std::size_t>(i, 4, n - 5);
@@ -239,12 +239,12 @@ std::int32_t clamp_to_neighbours(const TomoFrame& frame) noexcept {
         if (frame.width < kMinSide || frame.height < kMinSide) return TAVIREX_OK;
 #if defined(__SSE2__)
         if (core::fast_paths())
-            filter_image(in, out.data(), frame.width, frame.height, clamp_centre,
+            filter_image(in, out.data(), frame.width, frame.height, clamp_center,
                          [w = frame.width](const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c,
-                                           std::uint16_t* o) { clamp_centre_row(a, b, c, o, w); });
+                                           std::uint16_t* o) { clamp_center_row(a, b, c, o, w); });
         else
 #endif
-            filter_image(in, out.data(), frame.width, frame.height, clamp_centre);
+            filter_image(in, out.data(), frame.width, frame.height, clamp_center);
     }
     std::memcpy(frame.data, out.data(), out.bytes());
     return TAVIREX_OK;

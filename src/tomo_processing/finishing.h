@@ -45,17 +45,17 @@ std::int32_t crop_frame(TomoFrame& frame, const CropMargins& margins) noexcept;
 // as they are (DELNOISE1 first treats images narrower than 3 columns as one run
 // of values, which needs at least 9 of them).
 constexpr std::uint32_t kNeighbourhood = 9;
-constexpr std::uint32_t kCentre = 4;
+constexpr std::uint32_t kCenter = 4;
 
 // Positions (row x width + column) of the nine samples of pixel (x, y), in their
-// fixed order, sample kCentre being the centre: the 3 x 3 window inside; two
-// columns (rows) by five on an edge, centred on the pixel moved to at least two
+// fixed order, sample kCenter being the center: the 3 x 3 window inside; two
+// columns (rows) by five on an edge, centered on the pixel moved to at least two
 // from the corner; at a corner four along its column, the corner, the diagonal
 // neighbour and three along its row. Needs w >= 5, h >= 5, x < w and y < h.
 void neighbourhood(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint32_t h,
                    std::size_t (&index)[kNeighbourhood]) noexcept;
 
-// DELNOISE1: every pixel becomes its neighbourhood's centre value limited to the
+// DELNOISE1: every pixel becomes its neighbourhood's center value limited to the
 // range of the other eight samples, so isolated spikes and pits go and edges stay.
 // An image narrower than 3 columns is taken as one run of values instead: each
 // value is limited to the range of the eight around the nearest position at
@@ -93,7 +93,7 @@ std::int32_t scale_brightness(const TomoFrame& frame, double many_side, double f
 
 // Maps the pixels through the circular arc from (0, 0) to (M, M) that carries the
 // attention level (below which `percentage` percent of the pixels lie) to the
-// target level 2^(B-8) x target, with the arc's centre kept outside the square.
+// target level 2^(B-8) x target, with the arc's center kept outside the square.
 // Parameters under trace.param, levels under trace.check_state.
 // 0, 3 (target above 255) or 5.
 std::int32_t change_tone_curve(const TomoFrame& frame, std::uint16_t target, double percentage,

@@ -9,7 +9,7 @@
 
 namespace tvx::tomo {
 
-std::int32_t AppendImageColumns(const char* path, JoinedSize& joined, core::ImageView image) noexcept {
+std::int32_t append_image_columns(const char* path, JoinedSize& joined, core::ImageView image) noexcept {
     if (image.width == 0 || image.height == 0) return TAVIREX_OK;
     if (image.width > UINT16_MAX || image.height > UINT16_MAX) return TAVIREX_E_RANGE;
     if (joined.width == 0 || joined.height == 0) {
@@ -41,7 +41,7 @@ std::int32_t AppendImageColumns(const char* path, JoinedSize& joined, core::Imag
     return TAVIREX_OK;
 }
 
-std::int32_t AppendSeparatorBand(const char* path, JoinedSize& joined, std::uint32_t band_width, std::uint16_t value,
+std::int32_t append_separator_band(const char* path, JoinedSize& joined, std::uint32_t band_width, std::uint16_t value,
                                  SeparatorLines& bands) noexcept {
     if (band_width > UINT16_MAX) return TAVIREX_E_RANGE;
     const std::size_t pixels = static_cast<std::size_t>(band_width) * joined.height;
@@ -49,7 +49,7 @@ std::int32_t AppendSeparatorBand(const char* path, JoinedSize& joined, std::uint
     if (!band.ok()) return TAVIREX_E_NO_MEMORY;
     std::fill(band.data(), band.data() + pixels, value);
     const std::uint32_t before = joined.width;
-    const std::int32_t rc = AppendImageColumns(path, joined, core::ImageView{band.data(), band_width, joined.height});
+    const std::int32_t rc = append_image_columns(path, joined, core::ImageView{band.data(), band_width, joined.height});
     if (rc != 0) return rc;
     if (bands.Count < 10) bands.Position[bands.Count++] = before;
     return TAVIREX_OK;

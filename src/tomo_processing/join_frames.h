@@ -20,12 +20,12 @@ struct JoinedSize {
 // An empty image changes nothing. Results: 0; 3 when the joined width would not
 // fit 16 bits; 5; 8 when the file cannot be read (a stored image that is
 // missing or short) or written (no file is left then).
-std::int32_t AppendImageColumns(const char* path, JoinedSize& joined, core::ImageView image) noexcept;
+std::int32_t append_image_columns(const char* path, JoinedSize& joined, core::ImageView image) noexcept;
 
 // Appends a band of `band_width` columns, every pixel `value`, at the joined
 // height, and records its first column in `bands` (at most 10 positions).
 // A band of no columns appends nothing but is still recorded.
-std::int32_t AppendSeparatorBand(const char* path, JoinedSize& joined, std::uint32_t band_width, std::uint16_t value,
+std::int32_t append_separator_band(const char* path, JoinedSize& joined, std::uint32_t band_width, std::uint16_t value,
                                  SeparatorLines& bands) noexcept;
 
 }  // namespace tvx::tomo

@@ -3,12 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/device_config.h"
 #include "core/alloc.h"
 #include "core/intmath.h"
 #include "output/raw_file.h"
-#include "platform/profile.h"
 #include "platform/system.h"
-#include "processing/pipeline.h"
 #include "state/context.h"
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
@@ -124,7 +123,7 @@ std::int32_t process_frame(TomoContext& r, std::uint32_t k, const Saved& saved, 
     f.bit_depth = saved.bit_depth;
     f.max_value = saved.max_value;
     r.Image = f.data;
-    std::int32_t rc = ImageProcessing4TomoC(r, f);
+    std::int32_t rc = process_tomo_frame(r, f);
     r.Width = f.width;
     r.Height = f.height;
     r.StripCount = f.strips;
@@ -150,13 +149,13 @@ std::int32_t process_frame(TomoContext& r, std::uint32_t k, const Saved& saved, 
         if (rc != 0) return rc;
         image = core::ImageView{scaled.data(), sw, sh};
     }
-    return AppendImageColumns(output, joined, image);
+    return append_image_columns(output, joined, image);
 }
 
 }  // namespace
 
-std::int32_t ImageProcessing4TomoC(const TomoContext& r, TomoFrame& f) noexcept {
-    const diag::Trace trace = processing::trace_of(DebugFlags);
+std::int32_t process_tomo_frame(const TomoContext& r, TomoFrame& f) noexcept {
+    const diag::Trace trace = diag::trace_of(DebugFlags);
     trace.banner("ImageProcessing4TomoC START");
     std::int32_t rc = correct_strips(r, f, trace);
     if (rc != 0) return rc;
@@ -180,10 +179,7 @@ std::int32_t process_tomo_export(const char* output_path, std::int32_t* width, s
     if (!frames_ready(r)) return TAVIREX_E_RANGE;
 
     TomoImageActive = 1;
-    const auto lines = static_cast<std::int32_t>(platform::profile_int("ExOption", "PictLineNum", 0, ConfigPath));
-    const std::int64_t band = 4 * static_cast<std::int64_t>(lines);
-    SeparatorLineList.Width = static_cast<std::uint32_t>(band < 0 ? 0 : (band > INT32_MAX ? INT32_MAX : band));
-    SeparatorLineList.Color = core::low16(platform::profile_int("ExOption", "PictLineColor", 0, ConfigPath)) == 1 ? 1u : 0u;
+    config::read_separator_settings(SeparatorLineList, ConfigPath);
     SeparatorLineList.Count = 0;
     std::memset(SeparatorLineList.Position, 0, sizeof SeparatorLineList.Position);
 
@@ -200,7 +196,7 @@ std::int32_t process_tomo_export(const char* output_path, std::int32_t* width, s
         std::int32_t rc = process_frame(r, k, saved, output_path, prefix, joined);
         if (rc == 0 && n > 1 && i < n - 1) {
             const std::uint16_t value = SeparatorLineList.Color == 1 ? r.MaxPixelValue : 0;
-            rc = AppendSeparatorBand(output_path, joined, SeparatorLineList.Width, value, SeparatorLineList);
+            rc = append_separator_band(output_path, joined, SeparatorLineList.Width, value, SeparatorLineList);
         }
         core::release(r.FrameList[k]);
         r.FrameList[k] = nullptr;

@@ -10,9 +10,9 @@
 
 namespace tvx::tomo {
 
-// Runs the steps on `frame` with the settings of `record`; the frame's geometry
-// follows each step. 0 or the first failing step's code.
-std::int32_t ImageProcessing4TomoC(const TomoContext& record, TomoFrame& frame) noexcept;
+// ImageProcessing4TomoC: runs the steps on `frame` with the settings of `record`;
+// the frame's geometry follows each step. 0 or the first failing step's code.
+std::int32_t process_tomo_frame(const TomoContext& record, TomoFrame& frame) noexcept;
 
 // The export: every captured frame processed, dumped beside the output, scaled
 // and appended. Frame buffers are released whether it succeeds or fails.

@@ -1,7 +1,7 @@
 // The tone curve of the joined image: a circular arc from (0, 0) to (M, M) whose
-// centre lies on the line x + y = M, chosen to carry the attention level (the
+// center lies on the line x + y = M, chosen to carry the attention level (the
 // level below which the given share of the pixels lies) to the target level.
-// The centre is kept outside the square 0..M so that the curve rises steadily;
+// The center is kept outside the square 0..M so that the curve rises steadily;
 // when it has to be moved, the curve becomes the quarter circle through the
 // corners and no longer meets the target.
 #include <algorithm>
@@ -55,11 +55,11 @@ bool tone_table(std::uint32_t* table, std::size_t n, const TomoFrame& frame, std
     if (attention == t) return false;
     trace.print(trace.check_state, "tg stay ; %ld\n", static_cast<long>(t));
 
-    // Centre (a, M - a) of the circle through (0, 0), (M, M) and (A, T), in single precision.
+    // Center (a, M - a) of the circle through (0, 0), (M, M) and (A, T), in single precision.
     const double ad = attention, td = static_cast<double>(t), md = top;
     float a = static_cast<float>((ad * ad + td * td - 2.0 * md * td) / (2.0 * (ad - td)));
     if (a < md / 2.0) {
-        // Centre up and left of the square: the curve sags and darkens the middle tones.
+        // Center up and left of the square: the curve sags and darkens the middle tones.
         if (a > 0.0f) {
             a = 0.0f;
             trace.print(trace.check_state, " ### a -> 0\n");
@@ -70,7 +70,7 @@ bool tone_table(std::uint32_t* table, std::size_t n, const TomoFrame& frame, std
             table[v] = level_of(r - root(r * r + 2.0 * a * p - p * p), top);
         }
     } else {
-        // Centre down and right of the square: the curve bulges and lifts them.
+        // Center down and right of the square: the curve bulges and lifts them.
         if (a < md) {
             a = static_cast<float>(top);
             trace.print(trace.check_state, " ### a -> %d\n", static_cast<int>(top));

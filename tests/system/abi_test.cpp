@@ -30,9 +30,9 @@ TEST(AbiTest, SharedLibraryExportsAllFortyThreeNames) {
     EXPECT_EQ(tvx::platform::find_symbol(lib, "Tavirex_SetDeviceFree"), tvx::platform::find_symbol(lib, "Tavirex_SetDeviceFree_Tomo"));
     EXPECT_EQ(tvx::platform::find_symbol(lib, "_ZN3tvx4core8allocateEm"), nullptr);
     auto init = reinterpret_cast<int32_t (*)(const char*, uint32_t)>(tvx::platform::find_symbol(lib, "Tavirex_Init"));
-    auto centre = reinterpret_cast<int32_t (*)()>(tvx::platform::find_symbol(lib, "Tavirex_GetWindowCenter"));
+    auto center = reinterpret_cast<int32_t (*)()>(tvx::platform::find_symbol(lib, "Tavirex_GetWindowCenter"));
     tvxtest::TempDir dir;
-    EXPECT_EQ(Codes({init(dir.file("none.ini").c_str(), 1), centre()}), Codes({0, 2048}));
+    EXPECT_EQ(Codes({init(dir.file("none.ini").c_str(), 1), center()}), Codes({0, 2048}));
     tvx::platform::unload_library(lib);
 }
 

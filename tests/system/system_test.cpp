@@ -78,7 +78,7 @@ TEST_P(CycleTest, AcquireProcessAndWriteTheMarkedBitmap) {
               Codes(3, 0));
     const std::string file = tvxtest::read_file(bmp);
     ASSERT_EQ(file.size(), 1078u + tvxtest::stride(w) * height);
-    // White separator columns (colour 0) in every row; the white L at stored rows 44..109, columns 133..141.
+    // White separator columns (color 0) in every row; the white L at stored rows 44..109, columns 133..141.
     for (std::int32_t y = 0; y < h; y += 37)
         for (uint32_t i = 0; i < bands.Count; ++i) EXPECT_EQ(tvxtest::pixel(file, w, y, bands.Position[i] + 7), 255) << y;
     for (std::int32_t y = 44; y <= 109; ++y) EXPECT_EQ(tvxtest::pixel(file, w, y, 137), 255) << y;
@@ -159,7 +159,7 @@ TEST_F(TomoCycleTest, OneTwoAndThreeFramesAndTheExposureFaults) {
 // scaled by 1.014, 1.0 and 0.985 when there are several, joined at the smallest height
 // with bands between them.
 TEST_F(TomoCycleTest, FramesJoinedInEitherOrderWithBandsAndDumps) {
-    const struct { std::uint32_t frames, reverse, lines, colour; std::int32_t w, h; std::vector<std::uint32_t> bands; } rows[] = {
+    const struct { std::uint32_t frames, reverse, lines, color; std::int32_t w, h; std::vector<std::uint32_t> bands; } rows[] = {
         {1, 0, 2, 0, 456, 2304, {}},
         {2, 0, 2, 1, 462 + 8 + 456, 2304, {462}},
         {3, 0, 2, 0, 462 + 8 + 456 + 8 + 449, 2269, {462, 926}},
@@ -168,7 +168,7 @@ TEST_F(TomoCycleTest, FramesJoinedInEitherOrderWithBandsAndDumps) {
     for (const auto& r : rows) {
         ASSERT_EQ(scan(r.frames), std::make_pair(0, -1));
         tvxtest::write_file(config, base + "[ExOption]\r\nPictLineNum=" + std::to_string(r.lines) +
-                                        "\r\nPictLineColor=" + std::to_string(r.colour) + "\r\n");
+                                        "\r\nPictLineColor=" + std::to_string(r.color) + "\r\n");
         ASSERT_EQ(Tavirex_Init(config.c_str(), 1), 0);  // the bands are read from Tavirex_Init's file
         const std::string out = dir.file("tomo.raw");
         std::int32_t w = 0, h = 0;
@@ -190,7 +190,7 @@ TEST_F(TomoCycleTest, FramesJoinedInEitherOrderWithBandsAndDumps) {
                 for (std::size_t x = 0; x < 456; ++x) wrong += joined[y * w + x0 + x] != frame1[(y + top) * 456 + x];
             EXPECT_EQ(wrong, 0u);
             const std::uint16_t band = joined[100 * w + r.bands[0] + 3];
-            EXPECT_TRUE(r.lines == 0 || band == (r.colour ? tvx::Tomo.MaxPixelValue : 0)) << band;
+            EXPECT_TRUE(r.lines == 0 || band == (r.color ? tvx::Tomo.MaxPixelValue : 0)) << band;
         }
     }
     // Processing consumed the frames: a second call has nothing to work on.

@@ -53,7 +53,7 @@ TEST_F(OutputTest, HeaderPaletteAndPaddedRows) {
     ASSERT_EQ(f.size(), 1078u + 2 * 1004u);  // rows of 1001 pixels padded to 1004 bytes
     EXPECT_EQ(f.substr(0, 2), "BM");
     // (offset, bytes, value): file size, reserved, pixel offset, info size, width, height, planes, bits,
-    // compression, image size, pixels per metre x and y, colours used and important.
+    // compression, image size, pixels per metre x and y, colors used and important.
     const std::uint32_t fields[][3] = {{2, 4, 3086}, {6, 4, 0},  {10, 4, 1078},  {14, 4, 40},    {18, 4, 1001},
                                        {22, 4, 2},   {26, 2, 1}, {28, 2, 8},     {30, 4, 0},     {34, 4, 2008},
                                        {38, 4, 10416}, {42, 4, 10416}, {46, 4, 256}, {50, 4, 0}};
@@ -118,7 +118,7 @@ TEST_F(OutputTest, SeparatorBandsArePaintedInEveryRowAndClipped) {
 }
 
 TEST_F(OutputTest, WindowMappingAndAutoWindowByHand) {
-    // (centre, width, value, grey): the full range; odd width 201 spreads over 200; widths 0 and 1 are a step.
+    // (center, width, value, grey): the full range; odd width 201 spreads over 200; widths 0 and 1 are a step.
     const std::int32_t rows[][4] = {
         {2048, 4096, 0, 0}, {2048, 4096, 4095, 254}, {2048, 4096, 4096, 255}, {2048, 4096, 65535, 255},
         {1000, 201, 899, 0}, {1000, 201, 900, 0},    {1000, 201, 1000, 127},  {1000, 201, 1100, 255},
@@ -127,16 +127,16 @@ TEST_F(OutputTest, WindowMappingAndAutoWindowByHand) {
         ASSERT_EQ(Tavirex_SetWindowPos(r[0], r[1]), 0);
         EXPECT_EQ(tvx::output::window_map(static_cast<std::uint32_t>(r[2])), r[3]) << r[0] << "/" << r[1] << " " << r[2];
     }
-    const struct { std::uint32_t tomo; Words raw; std::int32_t w, h, centre, width; } spans[] = {
+    const struct { std::uint32_t tomo; Words raw; std::int32_t w, h, center, width; } spans[] = {
         {0, {100, 3100, 2000, 150}, 2, 2, 1600, 3000},
-        {0, {500, 9000}, 2, 1, 4095, 4095},  // width 8500 above 2 x 4095 + 1: 4095; centre limited to 4095
+        {0, {500, 9000}, 2, 1, 4095, 4095},  // width 8500 above 2 x 4095 + 1: 4095; center limited to 4095
         {1, {500, 9000}, 2, 1, 4750, 8500},  // tomographic data reach 8191: the span is kept
     };
     for (const auto& r : spans) {
         tvx::TomoImageActive = r.tomo;
         tvxtest::write_words(raw_, r.raw);
         ASSERT_EQ(Tavirex_SetWindowPosAuto(raw_.c_str(), r.w, r.h), 0);
-        EXPECT_EQ(std::make_pair(Tavirex_GetWindowCenter(), Tavirex_GetWindowWidth()), std::make_pair(r.centre, r.width))
+        EXPECT_EQ(std::make_pair(Tavirex_GetWindowCenter(), Tavirex_GetWindowWidth()), std::make_pair(r.center, r.width))
             << r.raw[1] << " tomo " << r.tomo;
     }
 }
@@ -316,7 +316,7 @@ TEST(OutputEnhanceTest, GainTablesAndSpikeByHand) {
     in5[2] = in3[1] = 4123;
     expected[7] = expected[12] = 12;  // (1,2) on ring 1 reads the spike at distance 1, (2,2) at distance 2
     EXPECT_EQ(run_a(in5, 5, 5, 2, 100), expected);
-    EXPECT_EQ(run_a(in3, 3, 3, 5, 100), (Words{0, 0, 0, 0, 12, 0, 0, 0, 0}));  // centre: one pixel away at most
+    EXPECT_EQ(run_a(in3, 3, 3, 5, 100), (Words{0, 0, 0, 0, 12, 0, 0, 0, 0}));  // center: one pixel away at most
     // B: not inverted, ring kept; without interior pixels a copy; values read as signed 16-bit, so 40000 is
     // negative and counts as 0, as does its neighbours' mean.
     Words neg(9, 0), ring(9), copy(9), zero(9);
@@ -343,13 +343,13 @@ TEST_F(OutputTest, MirroredAndDisplayRawFilesByHand) {
     EXPECT_EQ(tvxtest::read_words(out_), (Words{3, 2, 1, 6, 5, 4}));
     ASSERT_EQ(Tavirex_RawFileHorizontalMirror(out_.c_str(), 3, 2, out_.c_str()), 0);  // in place
     EXPECT_EQ(tvxtest::read_words(out_), (Words{1, 2, 3, 4, 5, 6}));
-    // 3 x 3 of 4095 with 4123 above the centre: at distance 1 the centre's neighbour mean is 4102 and the
+    // 3 x 3 of 4095 with 4123 above the center: at distance 1 the center's neighbour mean is 4102 and the
     // gain at 4095 is 1.8, so r = trunc(-7 x 1.8) + 4095 = 4083, inverted 12.
-    const Words spike{4095, 4123, 4095, 4095, 4095, 4095, 4095, 4095, 4095}, centre{0, 0, 0, 0, 12, 0, 0, 0, 0};
+    const Words spike{4095, 4123, 4095, 4095, 4095, 4095, 4095, 4095, 4095}, center{0, 0, 0, 0, 12, 0, 0, 0, 0};
     const struct { std::uint32_t tomo; std::int32_t w, h, distance, gain; Words in, out; } rows[] = {
         {0, 2, 2, 0, 0, {0, 4095, 5000, 1000}, {4095, 0, 0, 3095}},
-        {0, 3, 3, 1, 100, spike, centre},
-        {0, 3, 3, 257, 65536 + 100, spike, centre},  // the filter sees the low 8 and 16 bits
+        {0, 3, 3, 1, 100, spike, center},
+        {0, 3, 3, 257, 65536 + 100, spike, center},  // the filter sees the low 8 and 16 bits
         {0, 3, 3, 256, 100, spike, Words(9, 0)},       // distance 0 only inverts
         {1, 3, 1, 0, 0, {0, 5000, 9000}, {8191, 3191, 0}},
     };

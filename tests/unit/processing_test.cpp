@@ -494,7 +494,7 @@ TEST_F(PipelineTest, DisplayOrderAndSeparatorBands) {
     ASSERT_EQ(ex(), 0);
     EXPECT_EQ(read_words(out), ceph);
 
-    // Two passes, 4-column bands; a colour other than 0 and 1 counts as 0.
+    // Two passes, 4-column bands; a color other than 0 and 1 counts as 0.
     picture(2, 2);
     config("[ExOption]\nPictLineNum=1\nPictLineColor=5\n");
     ASSERT_EQ(ex(), 0);

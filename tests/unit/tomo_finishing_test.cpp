@@ -55,12 +55,12 @@ TEST_F(FinishingTest, NoiseFiltersOnHandMadeFrames) {
     Pixels pit(25, 9000), run = {50, 9, 1, 2, 3, 99, 4, 5, 6, 0};
     pit[12] = 0;  // mean 72000 / 9 = 8000, so 9000 is nearest (a 16-bit sum would make it 0)
     // {DELNOISE2, frame, width, M, cells {x, y, value}}. On the ramp an edge pixel near a corner takes
-    // its moved centre's result: (0, 1) under DELNOISE1 gets (0, 2)'s value 20.
+    // its moved center's result: (0, 1) under DELNOISE1 gets (0, 2)'s value 20.
     const struct { bool second; Pixels px; int w, top; std::vector<std::array<int, 3>> at; } rows[] = {
         {false, ramp(6, 7), 6, 8191, {{2, 3, 32}, {0, 0, 1}, {5, 6, 64}, {0, 1, 20}, {0, 5, 40}, {1, 0, 2}}},
         // Means 13, 52, 6, 57, 26; ties go to the earlier sample ((2, 6): 60 before 54).
         {true, ramp(6, 7), 6, 8191, {{2, 3, 32}, {0, 0, 11}, {5, 6, 54}, {1, 0, 4}, {2, 6, 60}, {5, 1, 25}}},
-        // Nothing nearer than M = 2: the pixel keeps its own value, not its centre's.
+        // Nothing nearer than M = 2: the pixel keeps its own value, not its center's.
         {true, ramp(6, 7), 6, 2, {{2, 3, 32}, {0, 0, 0}, {1, 0, 1}}},
         {true, pit, 5, 16382, {{2, 2, 9000}}}, {false, pit, 5, 16382, {{2, 2, 9000}}},
         // Narrower than 3: one run; the first and last four values lie inside their own window.

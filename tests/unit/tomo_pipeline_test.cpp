@@ -92,15 +92,15 @@ TEST_F(TomoPipelineTest, FramesJoinAtTheSmallerHeightCutEvenly) {
     const std::string out = dir.file("j.raw");
     Words a{1, 2, 3, 4, 5}, b{6, 7, 8, 9}, c{10, 11, 12, 13};
     tvx::tomo::JoinedSize size;
-    EXPECT_EQ(tvx::tomo::AppendImageColumns(out.c_str(), size, {a.data(), 1, 5}), 0);
-    EXPECT_EQ(tvx::tomo::AppendImageColumns(out.c_str(), size, {b.data(), 2, 2}), 0);
-    EXPECT_EQ(tvx::tomo::AppendImageColumns(out.c_str(), size, {c.data(), 1, 4}), 0);
-    EXPECT_EQ(tvx::tomo::AppendImageColumns(out.c_str(), size, {c.data(), 0, 4}), 0);
+    EXPECT_EQ(tvx::tomo::append_image_columns(out.c_str(), size, {a.data(), 1, 5}), 0);
+    EXPECT_EQ(tvx::tomo::append_image_columns(out.c_str(), size, {b.data(), 2, 2}), 0);
+    EXPECT_EQ(tvx::tomo::append_image_columns(out.c_str(), size, {c.data(), 1, 4}), 0);
+    EXPECT_EQ(tvx::tomo::append_image_columns(out.c_str(), size, {c.data(), 0, 4}), 0);
     EXPECT_EQ(tvxtest::vals(size.width, size.height), tvxtest::vals(4, 2));
     EXPECT_EQ(tvxtest::read_words(out), Words({2, 6, 7, 11, 3, 8, 9, 12}));
     // A stored image that is gone cannot be joined to: 8, not a silent fresh start.
     std::remove(out.c_str());
-    EXPECT_EQ(tvx::tomo::AppendImageColumns(out.c_str(), size, {c.data(), 1, 4}), TAVIREX_E_DATA_FILE);
+    EXPECT_EQ(tvx::tomo::append_image_columns(out.c_str(), size, {c.data(), 1, 4}), TAVIREX_E_DATA_FILE);
 }
 
 }  // namespace
