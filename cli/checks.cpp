@@ -65,16 +65,26 @@ std::string tomo_table_base(const std::string& config) {
     return base + config_string(config, "SENSOR_ID", "SENSOR_ID");
 }
 
-bool tomo_configured_files(const char* command, const std::string& config, bool tables) {
-    const auto named = [&](const char* section, const char* key, const char* what, const std::string& path) {
-        if (!path.empty()) return input_file(command, what, path);
-        return refuse(command, config + " does not name the " + what + " ([" + section + "] " + key + ")");
+bool configured_files(const char* command, const std::string& config, Sensor sensor, bool tables) {
+    const auto named = [&](const char* section, const char* key, const std::string& what) {
+        const std::string where = " ([" + std::string(section) + "] " + key + ")";
+        const std::string path = config_string(config, section, key);
+        if (!path.empty()) return input_file(command, (what + where).c_str(), path);
+        return refuse(command, config + " does not name the " + what + where);
     };
-    if (!named("LOADPROG", "BOOT", "boot program", config_string(config, "LOADPROG", "BOOT"))) return false;
-    if (config_int(config, "LOADPROG", "FLG_FPGA", 1) != 0 &&
-        !named("LOADPROG", "FPGA", "FPGA file", config_string(config, "LOADPROG", "FPGA")))
+    const bool ceph = sensor == Sensor::ceph, tomo = sensor == Sensor::tomo;
+    if (config_int(config, "LOADPROG", "FLG_BOOT", 1) != 0 && !named("LOADPROG", "BOOT", "boot program")) return false;
+    // The panoramic and cephalometric FPGA files are loaded on every picture this host takes;
+    // the tomographic one as FLG_FPGA says.
+    if ((!tomo || config_int(config, "LOADPROG", "FLG_FPGA", 1) != 0) &&
+        !named("LOADPROG", ceph ? "FPGA_CEPH" : "FPGA", "FPGA file"))
         return false;
     if (!tables) return true;
+    if (!tomo)
+        return (config_int(config, "PROCESS", "DELSHADW", 1) == 0 ||
+                named("DELSHADW", ceph ? "CALIBDATA_CEPH" : "CALIBDATA", "shading calibration")) &&
+               (config_int(config, "PROCESS", "CORRINJLINE", 1) == 0 ||
+                named("CORRINJLINE", "CORRLINEDATA", "injection line table"));
     const bool gain = config_int(config, "PROCESS", "CORRSENS", 1) != 0;
     const bool noise = config_int(config, "PROCESS", "CORRINJLINE", 1) != 0;
     if (!gain && !noise) return true;

@@ -38,12 +38,16 @@ bool raw_image(const char* command, const std::string& path, std::int32_t width,
 // command that writes its bitmap in the processing run.
 bool twelve_bit_image(const char* command, const std::string& path);
 
-// The files a tomographic configuration names, checked before any exposure: the boot
-// program and the FPGA file ([LOADPROG] BOOT, FPGA when FLG_FPGA is on) and, with
-// `tables`, the gain, offset and noise-row tables its [PROCESS] steps will read
-// ([REFFILE] FOLDER and [SENSOR_ID] SENSOR_ID name them). A panoramic configuration
-// given by mistake is refused here, not after the scan.
-bool tomo_configured_files(const char* command, const std::string& config, bool tables);
+// The sensor a command drives: it decides which keys of the configuration name its files.
+enum class Sensor { pano, ceph, tomo };
+
+// The files a configuration names for `sensor`, checked before any exposure: the boot program
+// ([LOADPROG] BOOT when FLG_BOOT is on) and the FPGA file (FPGA, FPGA_CEPH for ceph; for tomo
+// when FLG_FPGA is on) and, with `tables`, the tables its [PROCESS] steps will read: the shading
+// calibration ([DELSHADW] CALIBDATA or CALIBDATA_CEPH) and the injection line table ([CORRINJLINE]
+// CORRLINEDATA), or the tomographic gain, offset and noise-row tables ([REFFILE] FOLDER and
+// [SENSOR_ID] SENSOR_ID name them). A panoramic configuration given for tomo is refused here.
+bool configured_files(const char* command, const std::string& config, Sensor sensor, bool tables);
 
 // A recorded readout the simulated module can deliver in the mode.
 bool recorded_readout(const char* command, const std::string& path, bool ceph);

@@ -188,7 +188,7 @@ int acquire_tomo_command(const Args& args) {
     o.output_prefix = args.get("out", "tomo-frame");
     std::vector<std::string> frames;
     for (std::uint32_t k = 0; k < o.frames; ++k) frames.push_back(o.output_prefix + std::to_string(k) + ".raw");
-    if (!output_files(cmd, frames) || !tomo_configured_files(cmd, o.config, false)) return kRefused;
+    if (!output_files(cmd, frames) || !configured_files(cmd, o.config, Sensor::tomo, false)) return kRefused;
     o.progress = !args.has("quiet");
     std::printf("acquire tomographic, %u frame%s\n", o.frames, o.frames == 1 ? "" : "s");
     TomoAcquireResult result;
@@ -293,7 +293,8 @@ int cmd_acquire(int argc, char** argv) {
         o.sim_mode = "replay";
         if (!recorded_readout(cmd, o.replay, o.ceph)) return kRefused;
     }
-    if (!output_files(cmd, {o.output})) return kRefused;
+    if (!output_files(cmd, {o.output}) || !configured_files(cmd, o.config, o.ceph ? Sensor::ceph : Sensor::pano, false))
+        return kRefused;
     std::printf("acquire %s%s\n", o.ceph ? "cephalometric" : "panoramic", o.ceph ? (o.lateral ? " (lateral)" : " (frontal)") : "");
     AcquireResult result;
     const std::int32_t rc = acquire(o, &result);

@@ -42,7 +42,7 @@ int process_tomo(const Args& args) {
     const std::string out = args.get("out"), bmp = args.get("bitmap");
     std::vector<std::string> outputs = tomo_outputs(out, o.frames);
     if (!bmp.empty()) outputs.push_back(bmp);
-    if (!output_files(cmd, outputs) || !tomo_configured_files(cmd, o.config, true)) return kRefused;
+    if (!output_files(cmd, outputs) || !configured_files(cmd, o.config, Sensor::tomo, true)) return kRefused;
     // The library names the dumps by appending to the output's folder part, or to the whole
     // path when it has none ("p.rawSegTomo00.dat"): a folder keeps them SegTomo00.dat beside it.
     o.processed = folder_of(out).empty() ? "./" + out : out;
@@ -151,7 +151,8 @@ int cmd_process(int argc, char** argv) {
     o.process = true;
     o.ex2 = args.has("ex2");
     o.processed = args.get("out");
-    if (!output_files(cmd, {o.processed})) return kRefused;
+    if (!output_files(cmd, {o.processed}) || !configured_files(cmd, o.config, o.ceph ? Sensor::ceph : Sensor::pano, true))
+        return kRefused;
     const std::vector<std::string> fresh = absent_files({o.processed});
     AcquireResult r;
     const std::int32_t rc = acquire(o, &r);

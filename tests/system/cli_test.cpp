@@ -123,7 +123,9 @@ TEST_F(CliTest, MistakesAreRefusedInWords) {
         {"acquire pano" + cfg + pano + " --frames 2 --out" + out, 2, "--frames", "o.raw"},
         {"acquire tomo --frames 4 --out" + at("frame") + tomo, 2, "--frames", "frame0.raw"},
         {"acquire tomo --out" + at("frame") + tomo + pano, 2, "--profile", "frame0.raw"},
-        {"process --config" + at("noshade.ini") + pano + " --out" + out, 1, "gone.bin (missing)", "o.raw"},
+        // The files the configuration names for the sensor, before any exposure.
+        {"process --config" + at("noshade.ini") + pano + " --out" + out, 2, "calibration ([DELSHADW] CALIBDATA)", "o.raw"},
+        {"acquire ceph" + cfg + pano + " --out" + out, 2, "does not name the FPGA file ([LOADPROG] FPGA_CEPH)", "o.raw"},
         {"process" + cfg + pano + " --raw" + at("zero.raw") + " --out" + out, 2, "--passes", "o.raw"},
         {"process" + cfg + " --raw" + at("zero.raw") + " --passes 2 --out" + out, 2, "--profile", "o.raw"},
         {"process" + cfg + pano + " --raw" + raw + " --passes 2 --out" + out, 2, "panoramic readout", "o.raw"},
