@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common.h"
+
 namespace cli {
 
 struct TomoAcquireOptions {
@@ -23,8 +25,7 @@ struct TomoAcquireOptions {
 };
 
 struct TomoAcquireResult {
-    std::int32_t code = 0;
-    std::string failed_stage;
+    Failure failure;  // the first failing step (code 0 when every call succeeded)
     // Frame k as the library received it: the 18 blocks of 2304 rows by 128
     // columns side by side, 2304 x 2304 samples.
     std::vector<std::vector<std::uint16_t>> frames;

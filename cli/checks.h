@@ -38,9 +38,6 @@ bool raw_image(const char* command, const std::string& path, std::int32_t width,
 // command that writes its bitmap in the processing run.
 bool twelve_bit_image(const char* command, const std::string& path);
 
-// The sensor a command drives: it decides which keys of the configuration name its files.
-enum class Sensor { pano, ceph, tomo };
-
 // The files a configuration names for `sensor`, checked before any exposure: the boot program
 // ([LOADPROG] BOOT when FLG_BOOT is on) and the FPGA file (FPGA, FPGA_CEPH for ceph; for tomo
 // when FLG_FPGA is on) and, with `tables`, the tables its [PROCESS] steps will read: the shading
@@ -86,8 +83,13 @@ std::string absolute_path(const std::string& path);
 // Folder part of a path including its last separator ("" for none).
 std::string folder_of(const std::string& path);
 
-// After a library failure: the files the configuration names for that result, each with what is there.
-void name_configured_files(const std::string& config, std::int32_t code);
+// After a library failure: the files the configuration names for that result and sensor (any
+// sensor's for Sensor::none), each with what is there.
+void name_configured_files(const std::string& config, std::int32_t code, Sensor sensor = Sensor::none);
+
+// Why `path` could not be written, in the system's words: what its folder shows now (gone, no
+// space left, no permission), else the errno the failed write left.
+std::string write_failure_reason(const std::string& path, int error);
 
 // The paths where no file is yet: what a command that fails removes again.
 std::vector<std::string> absent_files(const std::vector<std::string>& paths);

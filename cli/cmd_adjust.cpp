@@ -32,7 +32,7 @@ int cmd_adjust(int argc, char** argv) {
     const std::int32_t rc = stage("Tavirex_BitmapChange", [&] { return Tavirex_BitmapChange(bmp.c_str(), gamma, contrast, brightness); });
     if (rc == TAVIREX_E_OUTPUT_FILE)
         std::fprintf(stderr, "tavirex adjust: %s is not an uncompressed 8-bit bitmap that can be rewritten; it is unchanged\n", bmp.c_str());
-    return exit_status(rc);
+    return exit_status(rc, cmd);
 }
 
 }  // namespace cli

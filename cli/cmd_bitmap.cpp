@@ -66,7 +66,7 @@ int cmd_bitmap(int argc, char** argv) {
     if (window) {
         if (args.has("auto-window")) {
             rc = stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(raw.c_str(), width, height); });
-            if (rc != 0) return 1;
+            if (rc != 0) return exit_status(rc, cmd);
         } else {
             Tavirex_SetWindowPos(center, windowWidth);
         }

@@ -54,7 +54,7 @@ int process_tomo(const Args& args) {
     std::int32_t rc = acquire_tomo(o, &r);
     if (rc != 0) {
         remove_files(fresh);
-        return report_failure("processing", r.failed_stage, rc);
+        return report_failure("processing", r.failure);
     }
     // In this process the library still knows the image's depth; a later `tavirex bitmap` would not.
     if (!bmp.empty() && (rc = tomo_bitmap(o.processed, r.processed_width, r.processed_height, bmp)) != 0) {
@@ -158,7 +158,7 @@ int cmd_process(int argc, char** argv) {
     const std::int32_t rc = acquire(o, &r);
     if (rc != 0) {
         remove_files(fresh);
-        return report_failure("processing", r.failed_stage, rc);
+        return report_failure("processing", r.failure);
     }
     std::printf("wrote %s: %u x %u\n", o.processed.c_str(), r.processed_width, r.processed_height);
     return 0;

@@ -30,7 +30,7 @@ int cmd_window(int argc, char** argv) {
     if (rc == 0)
         std::printf("centre %ld width %ld\n", static_cast<long>(Tavirex_GetWindowCenter()),
                     static_cast<long>(Tavirex_GetWindowWidth()));
-    return exit_status(rc);
+    return exit_status(rc, cmd);
 }
 
 }  // namespace cli

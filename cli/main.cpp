@@ -1,6 +1,7 @@
 // tavirex: command-line host of the Tavirex library. It drives the library
 // through its C interface exactly as the unit's host software does.
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -113,6 +114,10 @@ int run(int argc, char** argv) {
 // The library throws nothing; the host's own containers and strings may. Whatever
 // escapes a command ends it with a line in words and status 1 rather than an abort.
 int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+    // A write beyond the file size limit then fails with its reason instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {

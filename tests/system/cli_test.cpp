@@ -199,11 +199,27 @@ TEST_F(CliTest, MistakesAreRefusedInWords) {
     }
 }
 
-// tavirex dicom short of file space or of memory: status 1, the reason in words, no file
+// Commands short of file space: status 1, the step, the file and the system's reason, nothing
+// unrelated listed, no host code as a number, and each demo section's own outcome.
+// Then tavirex dicom short of file space or of memory: status 1, the reason in words, no file
 // (an older one untouched, no temporary left). The image is held once: 96 MiB of it read
 // in 192 MiB of address space (the window given), then no room to write. Under ASan, which
 // reserves terabytes of address space, a largest allocation stands in for that limit.
-TEST_F(CliTest, DicomShortOfSpaceOrMemory) {
+TEST_F(CliTest, ShortOfSpaceOrMemory) {
+    tvxtest::write_file(dir.file("off.ini"), tvxtest::read_file(dir.file("tomo.ini")) + "[PROCESS]\nCORRSENS=0\nCORRINJLINE=0\n");
+    const std::string full = "ulimit -f 100; ";  // 100 KiB: the log fits, a picture does not
+    const struct { std::string limit, args, says; } writes[] = {
+        {full, "acquire pano --quiet --config" + at("tavirex.ini") + pano + " --out" + at("o.raw"), "o.raw: File too large"},
+        {full, "process tomo --quiet --config" + at("off.ini") + " --out" + at("t.raw"),
+         "t.raw or a frame file beside it (SegTomo0k.dat): File too large"},
+        {"ulimit -f 1000; ", "demo --out" + at("d"), "tomographic    not taken: its calibration could not be written"},
+    };
+    for (const auto& r : writes) {
+        EXPECT_EQ(cli(r.args, r.limit), 1) << r.args << "\n" << log();
+        EXPECT_NE(log().find(r.says), std::string::npos) << r.args << "\n" << log();
+        for (const char* unrelated : {"-1002", "[DELSHADW]", "measurement failed", "see above"})
+            EXPECT_EQ(log().find(unrelated), std::string::npos) << r.args << ": " << unrelated << "\n" << log();
+    }
     if (!TVX_WITH_DICOM) GTEST_SKIP() << "tavirex dicom is not in this build";
     tvxtest::write_words(dir.file("small.raw"), tvxtest::Words(100, 7));
     tvxtest::write_file(dir.file("old.dcm"), "older file");
