@@ -26,7 +26,7 @@ int acquire_tomo_command(const Args& args) {
         !option_int(args, cmd, "poll-limit", 20000L, &o.poll_limit, 1) || !sim_mode_option(args, cmd, false, &o.sim_mode) ||
         !sim_option(args, cmd, o.config, &o.sim))
         return kRefused;
-    o.output_prefix = args.get("out", "tomo-frame");
+    o.output_prefix = args.get("out", "tomo_readout");
     std::vector<std::string> frames;
     for (std::uint32_t k = 0; k < o.frames; ++k) frames.push_back(o.output_prefix + std::to_string(k) + ".raw");
     if (!output_files(cmd, frames) || !configured_files(cmd, o.config, Sensor::tomo, false)) return kRefused;
@@ -64,7 +64,7 @@ int cmd_acquire(int argc, char** argv) {
             "  --passes N         panoramic passes 1..4 (default 1)\n"
             "  --interval MS      speed sample interval 1..65535 (default 10)\n"
             "  --lag MS           time lag before the first picture line 0..65535 (default 100)\n"
-            "  --out FILE         raw readout file (default pano.raw or ceph.raw)\n"
+            "  --out FILE         raw readout file (default pano_readout.raw or ceph_readout.raw)\n"
             "  --lateral          cephalometric lateral view (default frontal)\n"
             "  --sim PATH         the simulated module for its controls (default: the configuration's\n"
             "                     [DLL] FILENAME; it must be that module)\n"
@@ -79,7 +79,7 @@ int cmd_acquire(int argc, char** argv) {
             "strip's exposure and dark picture, the calibration pair), each with Tavirex_SetTIMERandMODREG_Tomo,\n"
             "Tavirex_PictStartbyCommand_Tomo, Tavirex_CheckPictStatus_Tomo until the picture status bit shows,\n"
             "Tavirex_GetEXTIMEandECTIME_Tomo; then Tavirex_GetImageDataEx_Tomo, Tavirex_ResetAll_Tomo and\n"
-            "Tavirex_SetDeviceFree_Tomo. Frame k is written to PREFIXk.raw (default tomo-frame0.raw ...):\n"
+            "Tavirex_SetDeviceFree_Tomo. Frame k is written to PREFIXk.raw (default tomo_readout0.raw ...):\n"
             "its 18 pictures of 128 x 2304 samples side by side, 2304 x 2304 16-bit little-endian samples\n"
             "of 13 bits. It also takes --sim, --sim-mode (not replay) and --poll-limit.\n"
             "  --frames N         frames 1..3 (default 1)\n");
@@ -113,7 +113,7 @@ int cmd_acquire(int argc, char** argv) {
     o.poll_limit = limit;
     o.lateral = args.has("lateral");
     o.progress = !args.has("quiet");
-    o.output = args.get("out", o.ceph ? "ceph.raw" : "pano.raw");
+    o.output = args.get("out", o.ceph ? "ceph_readout.raw" : "pano_readout.raw");
     o.replay = args.get("replay");
     if (o.sim_mode == "replay" && o.replay.empty()) {
         std::fprintf(stderr, "tavirex %s: --sim-mode replay needs --replay FILE\n", cmd);

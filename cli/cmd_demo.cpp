@@ -208,7 +208,7 @@ void dicom_picture(Demo& d, const std::string& kind, const std::string& raw, std
 std::string finish_picture(Demo& d, const AcquireOptions& o) {
     const std::string name = o.ceph ? "ceph" : "pano";
     const Sensor sensor = o.ceph ? Sensor::ceph : Sensor::pano;
-    const std::string raw = d.dir + name + "_processed.raw", bmp = d.dir + name + ".bmp";
+    const std::string raw = d.dir + name + ".raw", bmp = d.dir + name + ".bmp";
     std::uint32_t width = 0, height = 0;
     if (stage("Tavirex_ImageProcessingEx", [&] { return Tavirex_ImageProcessingEx(raw.c_str(), &width, &height); }) != 0)
         return failed("processing", o.config, sensor, raw);
@@ -229,11 +229,11 @@ std::string finish_picture(Demo& d, const AcquireOptions& o) {
     std::printf("  the readout does not record its set-up; processed again the way it was taken:\n    %s\n",
                 process_command(o).c_str());
     const std::string passes = o.ceph ? std::string("one pass") : std::to_string(o.passes) + " passes";
-    d.keep(name + ".raw", "raw readout: " +
+    d.keep(name + "_readout.raw", "raw readout, unprocessed: " +
                               (o.ceph ? size_text(TAVIREX_CEPH_LINES, TAVIREX_CEPH_ROWS)
                                       : size_text(TAVIREX_PANO_LINES, TAVIREX_PANO_ROWS)) +
                               " 16-bit samples, " + (o.ceph ? "lateral view" : passes + " side by side"));
-    d.keep(name + "_processed.raw", "processed image: " + size_text(w, h) + " 16-bit words, the picture lines of " +
+    d.keep(name + ".raw", "processed image: " + size_text(w, h) + " 16-bit words, the picture lines of " +
                                         passes + (o.ceph ? "" : " with a band between them"));
     d.keep(name + ".bmp", "8-bit bitmap " + size_text(w, h) + ": display window from the data, detail filter, L marker");
     dicom_picture(d, name, raw, w, h);
@@ -295,7 +295,7 @@ std::string picture(Demo& d, bool ceph) {
     o.config = d.dir + (ceph ? "tavirex-ceph.ini" : "tavirex-pano.ini");
     o.profile = d.dir + (ceph ? "speed_ceph.txt" : "speed_pano.txt");
     o.passes = ceph ? 1 : 2;
-    o.output = d.dir + (ceph ? "ceph.raw" : "pano.raw");
+    o.output = d.dir + (ceph ? "ceph_readout.raw" : "pano_readout.raw");
     o.sim_mode = "phantom";
     std::printf("\n== %s\n", ceph ? "cephalometric picture (lateral view)" : "panoramic picture (2 passes)");
     AcquireResult r;
@@ -306,7 +306,7 @@ std::string picture(Demo& d, bool ceph) {
     const std::string how = finish_picture(d, o);
     if (how.empty()) return "";
     const std::string name = d.dir + (ceph ? "ceph" : "pano");
-    remove_files({o.output, name + "_processed.raw", name + ".bmp"});
+    remove_files({o.output, name + ".raw", name + ".bmp"});
     return how;
 }
 
@@ -338,9 +338,10 @@ int cmd_demo(int argc, char** argv) {
             "Writes configurations pointing at the simulated sensor module (--sim, default %s)\n"
             "with absolute paths, a boot program, FPGA configurations and speed profiles into DIR\n"
             "(default: out); measures the shading calibration and line tables from dark and flat-field\n"
-            "pictures; then acquires a panoramic picture (2 passes) and a lateral cephalometric one into\n"
-            "DIR/pano.raw and DIR/ceph.raw; processes each, sets the display window from the data and\n"
-            "writes DIR/pano.bmp and DIR/ceph.bmp with the side marker. Then it calibrates the\n"
+            "pictures; then acquires a panoramic picture (2 passes) and a lateral cephalometric one, their\n"
+            "unprocessed readouts DIR/pano_readout.raw and DIR/ceph_readout.raw; processes each into\n"
+            "DIR/pano.raw and DIR/ceph.raw, sets the display window from the data and writes\n"
+            "DIR/pano.bmp and DIR/ceph.bmp with the side marker. Then it calibrates the\n"
             "tomographic strip sensor, takes three tomographic frames, processes and joins them into\n"
             "DIR/tomo.raw and writes DIR/tomo.bmp with the P and A markers. Where the build has DICOM\n"
             "(tavirex dicom), each processed image also goes to DIR/pano.dcm, DIR/ceph.dcm and\n"
