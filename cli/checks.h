@@ -14,7 +14,6 @@
 
 namespace cli {
 
-constexpr int kRefused = 2;  // exit status of a command refused before any library call
 
 // A regular file that can be opened for reading; `what` says what it is for.
 bool input_file(const char* command, const char* what, const std::string& path);

@@ -46,7 +46,7 @@ int cmd_acquire(int argc, char** argv) {
                     {"config", "profile", "passes", "interval", "lag", "out", "sim", "sim-mode", "replay", "poll-limit",
                      "frames"},
                     {"lateral", "quiet"}, &args))
-        return 2;
+        return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex acquire pano|ceph --config FILE --profile FILE [options]\n"

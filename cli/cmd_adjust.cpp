@@ -11,7 +11,7 @@ namespace cli {
 
 int cmd_adjust(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"gamma", "contrast", "brightness"}, {}, &args)) return 2;
+    if (!parse_args(argc, argv, 2, {"gamma", "contrast", "brightness"}, {}, &args)) return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex adjust BMP [--gamma 0.01..5] [--contrast 0..2] [--brightness -100..100]\n\n"

@@ -15,7 +15,7 @@ int cmd_bitmap(int argc, char** argv) {
                     {"width", "height", "mapping", "distance", "gain", "gamma", "offset", "slope", "center",
                      "window-width"},
                     {"auto-window"}, &args))
-        return 2;
+        return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex bitmap RAW BMP --width W --height H [--mapping window|plain|gamma|gamma3]\n"

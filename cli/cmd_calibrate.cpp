@@ -66,7 +66,7 @@ int cmd_calibrate(int argc, char** argv) {
     if (!parse_args(argc, argv, 2,
                     {"config", "profile", "passes", "interval", "lag", "dark", "flat", "sim", "shading", "lines"},
                     {"model", "lateral"}, &args))
-        return 2;
+        return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex calibrate pano|ceph [--config FILE --profile FILE] [--dark RAW --flat RAW | --model]\n"

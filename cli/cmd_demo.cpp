@@ -331,7 +331,7 @@ int sections(Demo& d) {
 
 int cmd_demo(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"out", "sim", "worklist", "pacs", "aet"}, {}, &args)) return 2;
+    if (!parse_args(argc, argv, 2, {"out", "sim", "worklist", "pacs", "aet"}, {}, &args)) return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex demo [--out DIR] [--sim PATH] [--worklist ACCESSION --pacs AET@HOST:PORT [--aet OURS]]\n\n"

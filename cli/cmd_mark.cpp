@@ -11,7 +11,7 @@ namespace cli {
 
 int cmd_mark(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"kind", "side"}, {}, &args)) return 2;
+    if (!parse_args(argc, argv, 2, {"kind", "side"}, {}, &args)) return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex mark BMP [--kind pano|tomo] [--side N]\n\n"

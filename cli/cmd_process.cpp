@@ -74,7 +74,7 @@ int cmd_process(int argc, char** argv) {
     if (!parse_args(argc, argv, 2,
                     {"config", "out", "raw", "profile", "mode", "passes", "segments", "interval", "lag", "frames", "sim", "bitmap"},
                     {"ex2", "lateral", "quiet", "reverse"}, &args))
-        return 2;
+        return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex process --config FILE --profile FILE --out FILE [--mode pano|ceph] [--passes N]\n"

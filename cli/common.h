@@ -24,6 +24,8 @@ struct Args {
 bool parse_args(int argc, char** argv, int first, const std::vector<std::string>& with_value,
                 const std::vector<std::string>& switches, Args* out);
 
+constexpr int kRefused = 2;  // exit status of a command refused before any library call
+
 // Outcomes of the host's own steps, below every code of the library and of the link library.
 constexpr std::int32_t kNoExposure = -1000;
 constexpr std::int32_t kNoSimMode = -1001;

@@ -72,7 +72,7 @@ std::size_t edit_distance(const std::string& a, const std::string& b) {
 int run(int argc, char** argv) {
     if (argc < 2) {
         usage(stderr);
-        return 2;
+        return cli::kRefused;
     }
     const char* command = argv[1];
     if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0 || std::strcmp(command, "help") == 0) {
@@ -106,7 +106,7 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "tavirex: unknown command '%s'; did you mean '%s'? (tavirex --help lists them)\n", command, nearest);
     else
         std::fprintf(stderr, "tavirex: unknown command '%s' (tavirex --help lists the commands)\n", command);
-    return 2;
+    return cli::kRefused;
 }
 
 }  // namespace
