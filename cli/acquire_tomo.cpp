@@ -89,6 +89,13 @@ std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
             return finish("image mode", kNoSimMode);
         }
     }
+    if (!o.replay.empty()) {
+        auto fn = reinterpret_cast<TvxSimSetTomoReplayFn>(sim.find("TvxSim_SetTomoReplay"));
+        if (fn == nullptr || fn(o.replay.data(), o.frames) != 0) {
+            std::fprintf(stderr, "  the link library is not the simulated module: the recorded frames cannot be replayed\n");
+            return finish("replay of the recorded frames", kNoSimMode);
+        }
+    }
     rc = stage("Tavirex_Init_Tomo", [&] { return Tavirex_Init_Tomo(o.config.c_str(), 1); });
     if (rc != 0) return finish("Tavirex_Init_Tomo", rc);
     session.armed();

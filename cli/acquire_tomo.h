@@ -16,6 +16,7 @@ struct TomoAcquireOptions {
     std::string output_prefix;   // "<prefix><k>.raw" per frame; empty: none written
     std::string sim;             // the simulated module's path for its controls ("": the configuration's link library)
     std::string sim_mode;        // image mode of the simulated module ("" keeps it)
+    std::vector<std::uint16_t> replay;  // recorded frames the simulated module delivers instead of new pictures
     long poll_limit = 20000;     // status polls per picture before giving up
     bool keep_frames = false;    // copy the frames into the result
     bool progress = true;        // progress line, only when standard output is a terminal

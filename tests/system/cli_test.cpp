@@ -62,6 +62,9 @@ TEST_F(CliTest, EveryCommandOnce) {
          3 + 128u * 2304 * 4},
         // Run in the test's folder: a path without one keeps the dumps SegTomo00.dat beside it (checked below).
         {"process tomo --config" + at("tomo.ini") + " --out tomo.raw --bitmap t.bmp", 0, "SegTomo00.dat", "tomo.raw", 456u * 2304 * 2},
+        // Recorded frames replayed by the module: frame 0 is the scan just processed, frame 1 another picture.
+        {"process tomo --quiet --config" + at("tomo.ini") + " --raw" + at("frame0.raw") + " --out" + at("r0.raw"), 0, "", "r0.raw", 456u * 2304 * 2},
+        {"process tomo --quiet --config" + at("tomo.ini") + " --raw" + at("frame1.raw") + " --out" + at("r1.raw"), 0, "", "r1.raw", 456u * 2304 * 2},
         // Outside the processing run the library would take the 14-bit image as 12-bit data.
         {"window" + at("tomo.raw") + " --width 456 --height 2304", 2, "process tomo --config FILE --out FILE --bitmap BMP", nullptr, 0},
         {"bitmap" + at("tomo.raw") + bmp + " --width 456 --height 2304 --auto-window", 2, "--bitmap", "out.bmp", 0},
@@ -83,6 +86,8 @@ TEST_F(CliTest, EveryCommandOnce) {
     }
     EXPECT_TRUE(tvxtest::read_file(dir.file("again.raw")) == tvxtest::read_file(dir.file("pano.raw"))) << "replay differs";
     EXPECT_TRUE(tvxtest::file_exists(dir.file("SegTomo00.dat"))) << "the frame dump is named other than said";
+    EXPECT_TRUE(tvxtest::read_file(dir.file("r0.raw")) == tvxtest::read_file(dir.file("tomo.raw"))) << "replay differs";
+    EXPECT_FALSE(tvxtest::read_file(dir.file("r1.raw")) == tvxtest::read_file(dir.file("tomo.raw"))) << "frame 1 not replayed";
     const std::vector<int> grey = tvxtest::pixels(tvxtest::read_file(dir.file("t.bmp")), 456, 2304);
     EXPECT_GT(*std::max_element(grey.begin(), grey.end()), 200) << "a tomographic bitmap darkened as 12-bit data";
 }
@@ -134,7 +139,7 @@ TEST_F(CliTest, MistakesAreRefusedInWords) {
         {"process" + cfg + pano + " --mode ceph --segments 1 --out" + out, 2, "--segments", "o.raw"},
         {"process tomo" + tomo + " --out" + none, 2, "none", ""},
         {"process tomo" + tomo + " --reverse --out" + out, 2, "--reverse", "o.raw"},
-        {"process tomo" + tomo + " --out" + out + " --raw" + raw, 2, "--raw", "o.raw"},
+        {"process tomo" + tomo + " --out" + out + " --raw" + raw, 2, "not a tomographic frame file", "o.raw"},
         {"process tomo" + cfg + " --out" + out, 2, "[SENSOR_ID] SENSOR_ID): is it a tomographic", "o.raw"},
         {"bitmap" + raw + bmp + " --width 0 --height 0", 2, "--width", "n.bmp"},
         {"bitmap" + raw + bmp + " --width x --height 2", 2, "--width", "n.bmp"},
