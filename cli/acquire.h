@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common.h"
+
 namespace cli {
 
 struct AcquireOptions {
@@ -30,8 +32,7 @@ struct AcquireOptions {
 };
 
 struct AcquireResult {
-    std::int32_t code = 0;      // first failing result, 0 when every call succeeded
-    std::string failed_stage;
+    Failure failure;            // the first failing step (code 0 when every call succeeded)
     std::vector<std::uint16_t> image;  // the readout: width x height samples
     int width = 0, height = 0;
     std::uint32_t processed_width = 0, processed_height = 0;
@@ -39,7 +40,7 @@ struct AcquireResult {
 
 // Runs Init, SetCommInit, sensor initialisation, picture set-up, arming,
 // polling, readout, reset and free, printing each stage with its duration.
-// Returns 0 on success, else the failing result code (also in result->code);
+// Returns 0 on success, else the failing result code (also in result->failure);
 // kNoExposure when the exposure did not come within the poll limit, kNoSimMode
 // when the link library is not the simulated module or refused the image mode,
 // kOutputFailed when the output file could not be written.
@@ -51,36 +52,26 @@ std::string process_command(const AcquireOptions& o);
 // The opening and closing both hosts share: Tavirex_Init and Tavirex_SetCommInit
 // (link, boot), then, on every way out, the module reset (once armed) and the
 // link released with the panoramic or the tomographic exports, and a failing
-// stage recorded with hints about the configured files.
+// step recorded in `failure` (with the errno it left and the configuration).
 class HostSession {
 public:
-    HostSession(const std::string& config, bool tomo, std::int32_t* code, std::string* failed_stage)
-        : config_(config), tomo_(tomo), code_(code), failed_stage_(failed_stage) {}
+    HostSession(const std::string& config, Sensor sensor, Failure* failure)
+        : config_(config), sensor_(sensor), failure_(failure) {}
     // 0, or the failing code after the link was released again.
     std::int32_t open();
     // From now on the module is reset before the link is released.
     void armed() { armed_ = true; }
-    // Resets (once armed) and releases the link; returns `code` (0: success),
-    // recording `stage` as the failing one when it is not 0.
-    std::int32_t finish(const char* stage, std::int32_t code);
+    // Resets (once armed) and releases the link; returns `code` (0: success), recording
+    // `stage` as the failing one, and `output` as the file it was writing, when it is not 0.
+    std::int32_t finish(const char* stage, std::int32_t code, const std::string& output = "");
 
 private:
-    std::int32_t fail(const char* stage, std::int32_t code);
     void release();
 
     const std::string& config_;
-    bool tomo_;
-    std::int32_t* code_;
-    std::string* failed_stage_;
+    Sensor sensor_;
+    Failure* failure_;
     bool armed_ = false;
 };
-
-constexpr std::int32_t kNoExposure = -1000;
-constexpr std::int32_t kNoSimMode = -1001;
-constexpr std::int32_t kOutputFailed = -1002;
-
-// Prints "<what> failed at <stage>: <code> (<words>)", the words "see above" for
-// the host's own codes (explained where they arose); returns exit status 1.
-int report_failure(const char* what, const std::string& stage, std::int32_t code);
 
 }  // namespace cli

@@ -76,7 +76,7 @@ bool copy_frame(const SimControl& sim, std::uint32_t k, std::vector<std::uint16_
 }  // namespace
 
 std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
-    HostSession session(o.config, true, &r->code, &r->failed_stage);
+    HostSession session(o.config, Sensor::tomo, &r->failure);
     std::int32_t rc = session.open();
     if (rc != 0) return rc;
     // From here on the module is reset (once initialised) and the link released on every way out.
@@ -87,6 +87,13 @@ std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
         if (fn == nullptr || fn(o.sim_mode.c_str(), nullptr) != 0) {
             std::fprintf(stderr, "  the image mode %s is not available\n", o.sim_mode.c_str());
             return finish("image mode", kNoSimMode);
+        }
+    }
+    if (!o.replay.empty()) {
+        auto fn = reinterpret_cast<TvxSimSetTomoReplayFn>(sim.find("TvxSim_SetTomoReplay"));
+        if (fn == nullptr || fn(o.replay.data(), o.frames) != 0) {
+            std::fprintf(stderr, "  the link library is not the simulated module: the recorded frames cannot be replayed\n");
+            return finish("replay of the recorded frames", kNoSimMode);
         }
     }
     rc = stage("Tavirex_Init_Tomo", [&] { return Tavirex_Init_Tomo(o.config.c_str(), 1); });
@@ -109,7 +116,8 @@ std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
             return Tavirex_ImageProcessingEx_Tomo(o.processed.c_str(), &r->processed_width, &r->processed_height,
                                                   o.reverse ? 1 : 0);
         });
-        if (rc != 0) return finish("Tavirex_ImageProcessingEx_Tomo", rc);
+        // 8 is a write of the joined image or of a frame file beside it; the others name the tables.
+        if (rc != 0) return session.finish("Tavirex_ImageProcessingEx_Tomo", rc, rc == TAVIREX_E_DATA_FILE ? o.processed : "");
     }
 
     if (o.keep_frames || !o.output_prefix.empty()) {
@@ -123,10 +131,9 @@ std::int32_t acquire_tomo(const TomoAcquireOptions& o, TomoAcquireResult* r) {
             }
             if (o.output_prefix.empty()) continue;
             const std::string path = o.output_prefix + std::to_string(k) + ".raw";
-            if (!write_raw_file(path, r->frames[k].data(), r->frames[k].size())) {
-                std::fprintf(stderr, "  cannot write %s\n", path.c_str());
+            if (stage("write raw frame", [&] { return write_raw_file(path, r->frames[k].data(), r->frames[k].size()) ? 0 : kOutputFailed; }) != 0) {
                 remove_files(written);
-                return finish("write raw frames", kOutputFailed);
+                return session.finish("write raw frame", kOutputFailed, path);
             }
             written.push_back(path);
             std::printf("  frame %u: %d x %d samples (18 pictures of 128 x 2304 side by side) -> %s\n", k,

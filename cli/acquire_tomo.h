@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common.h"
+
 namespace cli {
 
 struct TomoAcquireOptions {
@@ -14,6 +16,7 @@ struct TomoAcquireOptions {
     std::string output_prefix;   // "<prefix><k>.raw" per frame; empty: none written
     std::string sim;             // the simulated module's path for its controls ("": the configuration's link library)
     std::string sim_mode;        // image mode of the simulated module ("" keeps it)
+    std::vector<std::uint16_t> replay;  // recorded frames the simulated module delivers instead of new pictures
     long poll_limit = 20000;     // status polls per picture before giving up
     bool keep_frames = false;    // copy the frames into the result
     bool progress = true;        // progress line, only when standard output is a terminal
@@ -23,8 +26,7 @@ struct TomoAcquireOptions {
 };
 
 struct TomoAcquireResult {
-    std::int32_t code = 0;
-    std::string failed_stage;
+    Failure failure;  // the first failing step (code 0 when every call succeeded)
     // Frame k as the library received it: the 18 blocks of 2304 rows by 128
     // columns side by side, 2304 x 2304 samples.
     std::vector<std::vector<std::uint16_t>> frames;

@@ -38,7 +38,7 @@ const char kMeasureOverrides[] =
 // One scan in `mode` through the library; the mean over the strips of each pixel
 // of the dark-corrected sensor. The processed image is turned by half a turn.
 bool measure(const std::string& config, const std::string& sim, const char* mode, const std::string& work, int repeats,
-             std::vector<double>* mean) {
+             std::vector<double>* mean, bool* write_failed) {
     mean->assign(kPixels, 0.0);
     for (int n = 0; n < repeats; ++n) {
         TomoAcquireOptions o;
@@ -51,10 +51,14 @@ bool measure(const std::string& config, const std::string& sim, const char* mode
         std::printf("%s scan %d of %d\n", mode, n + 1, repeats);
         const std::int32_t rc = acquire_tomo(o, &r);
         std::vector<std::uint16_t> image;
-        if (rc != 0 || r.processed_width != kColumns * kStrips || r.processed_height != kRows ||
+        if (rc != 0) {
+            *write_failed = !r.failure.output.empty();
+            report_failure((std::string("calibration (") + mode + " scan)").c_str(), r.failure);
+            return false;
+        }
+        if (r.processed_width != kColumns * kStrips || r.processed_height != kRows ||
             !read_raw_file(work, static_cast<std::size_t>(kColumns) * kStrips * kRows, &image)) {
-            std::printf("calibration failed: %s scan, %s: %ld (%s)\n", mode, r.failed_stage.c_str(), static_cast<long>(rc),
-                        rc == 0 ? "the processed image is not the strips side by side" : explain(rc));
+            std::printf("calibration failed: the processed image of the %s scan is not the strips side by side\n", mode);
             return false;
         }
         const std::size_t width = static_cast<std::size_t>(kColumns) * kStrips;
@@ -83,7 +87,8 @@ void noisy_rows(const std::vector<double>& dark_spread, TomoTables* t) {
     }
 }
 
-bool tables_from_scans(const std::string& config, const std::string& sim, const std::string& folder, TomoTables* t) {
+bool tables_from_scans(const std::string& config, const std::string& sim, const std::string& folder, TomoTables* t,
+                       bool* write_failed) {
     // With a folder part the processing writes its frame dump as <folder>SegTomo00.dat (with
     // none it would append to the whole path): "./" keeps it where it is removed below.
     const std::string work = folder + "calibrate-tomo.ini", image = (folder.empty() ? "./" : folder) + "calibrate-tomo.raw";
@@ -96,7 +101,8 @@ bool tables_from_scans(const std::string& config, const std::string& sim, const 
     }
     std::vector<double> dark, flat;
     // Dark scans also show the noisy rows: their spread across the columns, per row.
-    const bool ok = measure(work, sim, "dark", image, 2, &dark) && measure(work, sim, "flat", image, 2, &flat);
+    const bool ok = measure(work, sim, "dark", image, 2, &dark, write_failed) &&
+                    measure(work, sim, "flat", image, 2, &flat, write_failed);
     tvx::platform::remove_file(work.c_str());
     tvx::platform::remove_file(image.c_str());
     tvx::platform::remove_file((folder + "SegTomo00.dat").c_str());
@@ -164,7 +170,7 @@ bool write_noise_table(const std::string& path, const TomoTables& t) {
 
 }  // namespace
 
-int run_calibrate_tomo(const std::string& config, bool model, const std::string& sim) {
+int run_calibrate_tomo(const std::string& config, bool model, const std::string& sim, bool* write_failed) {
     const char* cmd = "calibrate tomo";
     std::string folder = config_string(config, "REFFILE", "FOLDER");
     const std::string id = config_string(config, "SENSOR_ID", "SENSOR_ID");
@@ -183,7 +189,8 @@ int run_calibrate_tomo(const std::string& config, bool model, const std::string&
     if (model) {
         std::printf("tomographic tables from the sensor model of %s\n", sim.c_str());
         if (!tables_from_model(sim, &t)) return 1;
-    } else if (!tables_from_scans(config, sim, folder, &t)) {
+    } else if (bool scan_write_failed = false; !tables_from_scans(config, sim, folder, &t, &scan_write_failed)) {
+        if (write_failed != nullptr) *write_failed = scan_write_failed;
         return 1;
     }
     // All three tables or none: a table that could not be written removes those written before it.
@@ -193,9 +200,11 @@ int run_calibrate_tomo(const std::string& config, bool model, const std::string&
                                                       : write_noise_table(tables[2], t)))
         ++written;
     if (written < tables.size()) {
+        const Failure f{"write tables", kOutputFailed, errno, tables[written], config, Sensor::tomo};
         remove_files({tables.begin(), tables.begin() + static_cast<std::ptrdiff_t>(written)});
-        std::fprintf(stderr, "tavirex %s: the tables could not be written into %s; none was kept\n", cmd,
-                     folder.empty() ? "the current folder" : folder.c_str());
+        if (write_failed != nullptr) *write_failed = true;
+        report_failure("calibration", f);
+        std::printf("  none of the three tables was kept\n");
         return 1;
     }
     std::printf("  gain table %s, offset table %s: 2304 x 128 single-precision values\n", tables[0].c_str(),

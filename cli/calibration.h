@@ -47,7 +47,8 @@ struct CalibrateRequest {
     std::string shading, lines;
 };
 
-// Runs a calibration and writes both files; the process exit status.
-int run_calibrate(const CalibrateRequest& request);
+// Runs a calibration and writes both files; the process exit status. `write_failed`, when
+// given, is set when the measurement succeeded but its files could not be written.
+int run_calibrate(const CalibrateRequest& request, bool* write_failed = nullptr);
 
 }  // namespace cli

@@ -1,6 +1,8 @@
 #include "checks.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -65,16 +67,26 @@ std::string tomo_table_base(const std::string& config) {
     return base + config_string(config, "SENSOR_ID", "SENSOR_ID");
 }
 
-bool tomo_configured_files(const char* command, const std::string& config, bool tables) {
-    const auto named = [&](const char* section, const char* key, const char* what, const std::string& path) {
-        if (!path.empty()) return input_file(command, what, path);
-        return refuse(command, config + " does not name the " + what + " ([" + section + "] " + key + ")");
+bool configured_files(const char* command, const std::string& config, Sensor sensor, bool tables) {
+    const auto named = [&](const char* section, const char* key, const std::string& what) {
+        const std::string where = " ([" + std::string(section) + "] " + key + ")";
+        const std::string path = config_string(config, section, key);
+        if (!path.empty()) return input_file(command, (what + where).c_str(), path);
+        return refuse(command, config + " does not name the " + what + where);
     };
-    if (!named("LOADPROG", "BOOT", "boot program", config_string(config, "LOADPROG", "BOOT"))) return false;
-    if (config_int(config, "LOADPROG", "FLG_FPGA", 1) != 0 &&
-        !named("LOADPROG", "FPGA", "FPGA file", config_string(config, "LOADPROG", "FPGA")))
+    const bool ceph = sensor == Sensor::ceph, tomo = sensor == Sensor::tomo;
+    if (config_int(config, "LOADPROG", "FLG_BOOT", 1) != 0 && !named("LOADPROG", "BOOT", "boot program")) return false;
+    // The panoramic and cephalometric FPGA files are loaded on every picture this host takes;
+    // the tomographic one as FLG_FPGA says.
+    if ((!tomo || config_int(config, "LOADPROG", "FLG_FPGA", 1) != 0) &&
+        !named("LOADPROG", ceph ? "FPGA_CEPH" : "FPGA", "FPGA file"))
         return false;
     if (!tables) return true;
+    if (!tomo)
+        return (config_int(config, "PROCESS", "DELSHADW", 1) == 0 ||
+                named("DELSHADW", ceph ? "CALIBDATA_CEPH" : "CALIBDATA", "shading calibration")) &&
+               (config_int(config, "PROCESS", "CORRINJLINE", 1) == 0 ||
+                named("CORRINJLINE", "CORRLINEDATA", "injection line table"));
     const bool gain = config_int(config, "PROCESS", "CORRSENS", 1) != 0;
     const bool noise = config_int(config, "PROCESS", "CORRINJLINE", 1) != 0;
     if (!gain && !noise) return true;
@@ -249,28 +261,32 @@ std::string folder_of(const std::string& path) {
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-void name_configured_files(const std::string& config, std::int32_t code) {
-    struct Key {
-        std::int32_t code;
-        const char* section;
-        const char* key;
-    };
-    static const Key kKeys[] = {
-        {TAVIREX_E_LINK_LIBRARY, "DLL", "FILENAME"},    {TAVIREX_E_BOOT_FILE, "LOADPROG", "BOOT"},
-        {TAVIREX_E_FPGA_FILE, "LOADPROG", "FPGA"},      {TAVIREX_E_FPGA_FILE, "LOADPROG", "FPGA_CEPH"},
-        {TAVIREX_E_HEX_DIGIT, "LOADPROG", "FPGA"},      {TAVIREX_E_HEX_DIGIT, "LOADPROG", "FPGA_CEPH"},
-        {TAVIREX_E_DATA_FILE, "DELSHADW", "CALIBDATA"}, {TAVIREX_E_DATA_FILE, "DELSHADW", "CALIBDATA_CEPH"},
-        {TAVIREX_E_DATA_FILE, "CORRINJLINE", "CORRLINEDATA"}, {TAVIREX_E_DATA_SIZE, "DELSHADW", "CALIBDATA"},
-        {TAVIREX_E_DATA_SIZE, "DELSHADW", "CALIBDATA_CEPH"},  {TAVIREX_E_DATA_SIZE, "CORRINJLINE", "CORRLINEDATA"},
-        {TAVIREX_E_DATA_CONTENT, "CORRINJLINE", "CORRLINEDATA"},
-    };
+void name_configured_files(const std::string& config, std::int32_t code, Sensor sensor) {
+    const bool any = sensor == Sensor::none, ceph = sensor == Sensor::ceph, tomo = sensor == Sensor::tomo;
     std::vector<std::pair<std::string, std::string>> files;  // (where it is named, path)
-    for (const Key& k : kKeys)
-        if (k.code == code)
-            files.emplace_back(std::string("[") + k.section + "] " + k.key, config_string(config, k.section, k.key));
+    const auto add = [&](bool wanted, const char* section, const char* key) {
+        if (wanted) files.emplace_back(std::string("[") + section + "] " + key, config_string(config, section, key));
+    };
+    switch (code) {
+        case TAVIREX_E_LINK_LIBRARY: add(true, "DLL", "FILENAME"); break;
+        case TAVIREX_E_BOOT_FILE: add(true, "LOADPROG", "BOOT"); break;
+        case TAVIREX_E_FPGA_FILE:
+        case TAVIREX_E_HEX_DIGIT:
+            add(!ceph, "LOADPROG", "FPGA");
+            add(ceph || any, "LOADPROG", "FPGA_CEPH");
+            break;
+        // The panoramic and cephalometric tables; the tomographic side has codes of its own.
+        case TAVIREX_E_DATA_FILE:
+        case TAVIREX_E_DATA_SIZE:
+            add(!ceph && !tomo, "DELSHADW", "CALIBDATA");
+            add(ceph || any, "DELSHADW", "CALIBDATA_CEPH");
+            [[fallthrough]];
+        case TAVIREX_E_DATA_CONTENT: add(!tomo, "CORRINJLINE", "CORRLINEDATA"); break;
+        default: break;
+    }
     const bool tables = code == TAVIREX_E_TOMO_TABLE_FILE || code == TAVIREX_E_TOMO_TABLE_TYPE ||
                         code == TAVIREX_E_TOMO_SENSOR_ID;
-    if (tables || code == TAVIREX_E_TOMO_NOISE_TABLE) {
+    if ((any || tomo) && (tables || code == TAVIREX_E_TOMO_NOISE_TABLE)) {
         const std::string base = tomo_table_base(config);
         for (const char* suffix : {"a.tbl", "b.tbl", ".dat"})
             if ((std::string(suffix) == ".dat") != tables)
@@ -286,6 +302,17 @@ void name_configured_files(const std::string& config, std::int32_t code) {
                                                                  : "missing";
         std::printf("  %s names %s (%s)\n", key.c_str(), path.c_str(), state.c_str());
     }
+}
+
+std::string write_failure_reason(const std::string& path, int error) {
+    // What the folder shows now comes first: a library call may leave an errno that is not the write's.
+    std::error_code ec;
+    const fs::path folder = fs::absolute(fs::path(path), ec).parent_path();
+    if (!fs::is_directory(folder, ec)) return std::strerror(ENOENT);
+    const fs::space_info space = fs::space(folder, ec);
+    if (!ec && space.available == 0) return std::strerror(ENOSPC);
+    if (!can_write(path)) return std::strerror(EACCES);
+    return error != 0 ? std::strerror(error) : "the system gave no reason";
 }
 
 std::vector<std::string> absent_files(const std::vector<std::string>& paths) {

@@ -14,7 +14,6 @@
 
 namespace cli {
 
-constexpr int kRefused = 2;  // exit status of a command refused before any library call
 
 // A regular file that can be opened for reading; `what` says what it is for.
 bool input_file(const char* command, const char* what, const std::string& path);
@@ -38,12 +37,13 @@ bool raw_image(const char* command, const std::string& path, std::int32_t width,
 // command that writes its bitmap in the processing run.
 bool twelve_bit_image(const char* command, const std::string& path);
 
-// The files a tomographic configuration names, checked before any exposure: the boot
-// program and the FPGA file ([LOADPROG] BOOT, FPGA when FLG_FPGA is on) and, with
-// `tables`, the gain, offset and noise-row tables its [PROCESS] steps will read
-// ([REFFILE] FOLDER and [SENSOR_ID] SENSOR_ID name them). A panoramic configuration
-// given by mistake is refused here, not after the scan.
-bool tomo_configured_files(const char* command, const std::string& config, bool tables);
+// The files a configuration names for `sensor`, checked before any exposure: the boot program
+// ([LOADPROG] BOOT when FLG_BOOT is on) and the FPGA file (FPGA, FPGA_CEPH for ceph; for tomo
+// when FLG_FPGA is on) and, with `tables`, the tables its [PROCESS] steps will read: the shading
+// calibration ([DELSHADW] CALIBDATA or CALIBDATA_CEPH) and the injection line table ([CORRINJLINE]
+// CORRLINEDATA), or the tomographic gain, offset and noise-row tables ([REFFILE] FOLDER and
+// [SENSOR_ID] SENSOR_ID name them). A panoramic configuration given for tomo is refused here.
+bool configured_files(const char* command, const std::string& config, Sensor sensor, bool tables);
 
 // A recorded readout the simulated module can deliver in the mode.
 bool recorded_readout(const char* command, const std::string& path, bool ceph);
@@ -82,8 +82,13 @@ std::string absolute_path(const std::string& path);
 // Folder part of a path including its last separator ("" for none).
 std::string folder_of(const std::string& path);
 
-// After a library failure: the files the configuration names for that result, each with what is there.
-void name_configured_files(const std::string& config, std::int32_t code);
+// After a library failure: the files the configuration names for that result and sensor (any
+// sensor's for Sensor::none), each with what is there.
+void name_configured_files(const std::string& config, std::int32_t code, Sensor sensor = Sensor::none);
+
+// Why `path` could not be written, in the system's words: what its folder shows now (gone, no
+// space left, no permission), else the errno the failed write left.
+std::string write_failure_reason(const std::string& path, int error);
 
 // The paths where no file is yet: what a command that fails removes again.
 std::vector<std::string> absent_files(const std::vector<std::string>& paths);

@@ -11,7 +11,7 @@ namespace cli {
 
 int cmd_adjust(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"gamma", "contrast", "brightness"}, {}, &args)) return 2;
+    if (!parse_args(argc, argv, 2, {"gamma", "contrast", "brightness"}, {}, &args)) return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex adjust BMP [--gamma 0.01..5] [--contrast 0..2] [--brightness -100..100]\n\n"
@@ -32,7 +32,7 @@ int cmd_adjust(int argc, char** argv) {
     const std::int32_t rc = stage("Tavirex_BitmapChange", [&] { return Tavirex_BitmapChange(bmp.c_str(), gamma, contrast, brightness); });
     if (rc == TAVIREX_E_OUTPUT_FILE)
         std::fprintf(stderr, "tavirex adjust: %s is not an uncompressed 8-bit bitmap that can be rewritten; it is unchanged\n", bmp.c_str());
-    return exit_status(rc);
+    return exit_status(rc, cmd);
 }
 
 }  // namespace cli

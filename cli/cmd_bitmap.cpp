@@ -15,7 +15,7 @@ int cmd_bitmap(int argc, char** argv) {
                     {"width", "height", "mapping", "distance", "gain", "gamma", "offset", "slope", "center",
                      "window-width"},
                     {"auto-window"}, &args))
-        return 2;
+        return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex bitmap RAW BMP --width W --height H [--mapping window|plain|gamma|gamma3]\n"
@@ -66,7 +66,7 @@ int cmd_bitmap(int argc, char** argv) {
     if (window) {
         if (args.has("auto-window")) {
             rc = stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(raw.c_str(), width, height); });
-            if (rc != 0) return 1;
+            if (rc != 0) return exit_status(rc, cmd);
         } else {
             Tavirex_SetWindowPos(center, windowWidth);
         }

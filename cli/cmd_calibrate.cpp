@@ -11,7 +11,7 @@
 
 namespace cli {
 
-int run_calibrate(const CalibrateRequest& q) {
+int run_calibrate(const CalibrateRequest& q, bool* write_failed) {
     const int width = q.ceph ? TAVIREX_CEPH_LINES : TAVIREX_PANO_LINES;
     const int rows = q.ceph ? TAVIREX_CEPH_ROWS : TAVIREX_PANO_ROWS;
     Calibration cal;
@@ -36,11 +36,7 @@ int run_calibrate(const CalibrateRequest& q) {
                 o.sim_mode = pass == 0 ? "dark" : "flat";
                 std::printf("%s picture\n", pass == 0 ? "dark" : "flat-field");
                 const std::int32_t rc = acquire(o, &r);
-                if (rc != 0) {
-                    std::printf("calibration failed: %s picture, %s: %ld (%s)\n", o.sim_mode.c_str(), r.failed_stage.c_str(),
-                                static_cast<long>(rc), rc <= kNoExposure ? "see above" : explain(rc));
-                    return 1;
-                }
+                if (rc != 0) return report_failure(pass == 0 ? "calibration (dark picture)" : "calibration (flat-field picture)", r.failure);
                 (pass == 0 ? dark : flat) = r.image;
             }
         }
@@ -50,9 +46,12 @@ int run_calibrate(const CalibrateRequest& q) {
     const bool shading_ok = write_shading_file(q.shading, cal);
     const bool lines_ok = shading_ok && write_line_table(q.lines, cal, q.ceph);
     if (!lines_ok) {
+        const Failure f{shading_ok ? "write line table" : "write shading calibration", kOutputFailed, errno,
+                        shading_ok ? q.lines : q.shading, "", Sensor::none};
         if (shading_ok) remove_files({q.shading});
-        std::fprintf(stderr, "tavirex calibrate: %s could not be written; neither file was kept\n",
-                     (shading_ok ? q.lines : q.shading).c_str());
+        if (write_failed != nullptr) *write_failed = true;
+        report_failure("calibration", f);
+        std::printf("  neither file was kept\n");
         return 1;
     }
     std::printf("  shading calibration %d rows x 4096 16-bit words -> %s\n", cal.rows, q.shading.c_str());
@@ -67,7 +66,7 @@ int cmd_calibrate(int argc, char** argv) {
     if (!parse_args(argc, argv, 2,
                     {"config", "profile", "passes", "interval", "lag", "dark", "flat", "sim", "shading", "lines"},
                     {"model", "lateral"}, &args))
-        return 2;
+        return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex calibrate pano|ceph [--config FILE --profile FILE] [--dark RAW --flat RAW | --model]\n"

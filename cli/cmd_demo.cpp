@@ -122,13 +122,28 @@ struct Demo {
     DicomRequest visit;  // the patient and the study the three pictures share
     std::vector<std::pair<std::string, std::string>> files;  // (name in dir, what it is)
 
+    std::vector<std::pair<std::string, std::string>> outcomes;  // (section, how it ended)
+    std::vector<std::string> dicom;  // per picture: its DICOM file's outcome
+
     void keep(const std::string& name, const std::string& what) { files.emplace_back(name, what); }
+    void outcome(const std::string& section, const std::string& how) { outcomes.emplace_back(section, how); }
 };
+
+// Reports the call that `stage` just saw fail; `output` is the file the call writes.
+std::string failed(const char* what, const std::string& config, Sensor sensor, const std::string& output) {
+    Failure f = last_failure();
+    f.config = config;
+    f.sensor = sensor;
+    if (f.code == TAVIREX_E_PROCESS_OUTPUT || f.code == TAVIREX_E_OUTPUT_FILE) f.output = output;
+    report_failure(what, f);
+    return "failed at " + f.stage + " (above)";
+}
 
 std::string size_text(std::int64_t w, std::int64_t h) { return std::to_string(w) + " x " + std::to_string(h); }
 
-// Measures the calibration through the library; falls back to the module's sensor model.
-void calibrate(Demo& d, bool ceph) {
+// Measures the calibration through the library; falls back to the module's sensor model
+// when the measurement failed (not when its files could not be written: that would fail again).
+bool calibrate(Demo& d, bool ceph) {
     CalibrateRequest q;
     q.ceph = ceph;
     q.source = "acquire";
@@ -142,16 +157,19 @@ void calibrate(Demo& d, bool ceph) {
     q.sim_path = d.sim;
     const char* mode = ceph ? "cephalometric" : "panoramic";
     std::printf("\n== %s calibration (dark and flat-field pictures)\n", mode);
-    if (run_calibrate(q) != 0) {
+    bool write_failed = false;
+    if (run_calibrate(q, &write_failed) != 0) {
+        if (write_failed) return false;
         std::printf("measurement failed: calibration from the simulated module's sensor model instead\n");
         q.source = "model";
-        if (run_calibrate(q) != 0) return;
+        if (run_calibrate(q) != 0) return false;
     }
     const int rows = ceph ? TAVIREX_CEPH_ROWS : TAVIREX_PANO_ROWS;
     d.keep(q.shading.substr(d.dir.size()),
            std::string("shading calibration, ") + mode + ": " + std::to_string(rows) +
                " tables of 4096 16-bit words, one per sensor row");
     d.keep(q.lines.substr(d.dir.size()), std::string("line table, ") + mode + ": the sensor rows that lost their sensitivity");
+    return true;
 }
 
 // The processed image as a DICOM file, with the display window the library set
@@ -159,6 +177,7 @@ void calibrate(Demo& d, bool ceph) {
 void dicom_picture(Demo& d, const std::string& kind, const std::string& raw, std::int32_t w, std::int32_t h) {
     if (!dicom_in_build()) {
         std::printf("  DICOM: not in this build (it needs DCMTK, on Linux): %s.dcm skipped\n", kind.c_str());
+        d.dicom.push_back(kind + ".dcm skipped (not in this build: it needs DCMTK, on Linux)");
         return;
     }
     DicomRequest rq = d.visit;
@@ -173,8 +192,10 @@ void dicom_picture(Demo& d, const std::string& kind, const std::string& raw, std
     const std::string out = d.dir + kind + ".dcm";
     if (write_dicom(rq, out) != 0) {
         std::printf("  DICOM: %s not written\n", out.c_str());
+        d.dicom.push_back(kind + ".dcm not written (above)");
         return;
     }
+    d.dicom.push_back(kind + ".dcm written");
     std::printf("  DICOM -> %s (window centre %ld width %ld of the data, as MONOCHROME1)\n", out.c_str(),
                 static_cast<long>(rq.center), static_cast<long>(rq.window_width));
     d.keep(kind + ".dcm", std::string("DICOM digital X-ray image, ") + (kind == "ceph" ? "DX" : "PX") +
@@ -183,55 +204,52 @@ void dicom_picture(Demo& d, const std::string& kind, const std::string& raw, std
 }
 
 // Processing, display window, bitmap and side marker for the picture that the
-// acquisition left in the library, as the host does after a readout.
-int finish_picture(Demo& d, const AcquireOptions& o) {
+// acquisition left in the library, as the host does after a readout. "" or how it failed.
+std::string finish_picture(Demo& d, const AcquireOptions& o) {
     const std::string name = o.ceph ? "ceph" : "pano";
-    const std::string raw = d.dir + name + "_processed.raw", bmp = d.dir + name + ".bmp";
+    const Sensor sensor = o.ceph ? Sensor::ceph : Sensor::pano;
+    const std::string raw = d.dir + name + ".raw", bmp = d.dir + name + ".bmp";
     std::uint32_t width = 0, height = 0;
-    std::int32_t rc = stage("Tavirex_ImageProcessingEx", [&] {
-        return Tavirex_ImageProcessingEx(raw.c_str(), &width, &height);
-    });
-    if (rc != 0) {
-        name_configured_files(o.config, rc);
-        return rc;
-    }
+    if (stage("Tavirex_ImageProcessingEx", [&] { return Tavirex_ImageProcessingEx(raw.c_str(), &width, &height); }) != 0)
+        return failed("processing", o.config, sensor, raw);
     std::printf("  processed image %lu x %lu -> %s\n", static_cast<unsigned long>(width),
                 static_cast<unsigned long>(height), raw.c_str());
     const auto w = static_cast<std::int32_t>(width), h = static_cast<std::int32_t>(height);
-    rc = stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(raw.c_str(), w, h); });
-    if (rc != 0) return rc;
+    if (stage("Tavirex_SetWindowPosAuto", [&] { return Tavirex_SetWindowPosAuto(raw.c_str(), w, h); }) != 0)
+        return failed("display window", o.config, sensor, "");
     std::printf("  display window centre %ld width %ld\n", static_cast<long>(Tavirex_GetWindowCenter()),
                 static_cast<long>(Tavirex_GetWindowWidth()));
-    rc = stage("Tavirex_SaveBitmapWindow", [&] {
-        return Tavirex_SaveBitmapWindow(raw.c_str(), w, h, kBitmapFilterDistance, kBitmapFilterGain, bmp.c_str());
-    });
-    if (rc != 0) return rc;
-    rc = stage("Tavirex_MarkingInBitmap (L)", [&] { return Tavirex_MarkingInBitmap(bmp.c_str(), 1); });
-    if (rc != 0) return rc;
+    if (stage("Tavirex_SaveBitmapWindow", [&] {
+            return Tavirex_SaveBitmapWindow(raw.c_str(), w, h, kBitmapFilterDistance, kBitmapFilterGain, bmp.c_str());
+        }) != 0 ||
+        stage("Tavirex_MarkingInBitmap (L)", [&] { return Tavirex_MarkingInBitmap(bmp.c_str(), 1); }) != 0)
+        return failed("bitmap", o.config, sensor, bmp);
     std::printf("  bitmap -> %s\n", bmp.c_str());
     // The readout alone does not say how it was taken, and the width depends on it.
     std::printf("  the readout does not record its set-up; processed again the way it was taken:\n    %s\n",
                 process_command(o).c_str());
     const std::string passes = o.ceph ? std::string("one pass") : std::to_string(o.passes) + " passes";
-    d.keep(name + ".raw", "raw readout: " +
+    d.keep(name + "_readout.raw", "raw readout, unprocessed: " +
                               (o.ceph ? size_text(TAVIREX_CEPH_LINES, TAVIREX_CEPH_ROWS)
                                       : size_text(TAVIREX_PANO_LINES, TAVIREX_PANO_ROWS)) +
                               " 16-bit samples, " + (o.ceph ? "lateral view" : passes + " side by side"));
-    d.keep(name + "_processed.raw", "processed image: " + size_text(w, h) + " 16-bit words, the picture lines of " +
+    d.keep(name + ".raw", "processed image: " + size_text(w, h) + " 16-bit words, the picture lines of " +
                                         passes + (o.ceph ? "" : " with a band between them"));
     d.keep(name + ".bmp", "8-bit bitmap " + size_text(w, h) + ": display window from the data, detail filter, L marker");
     dicom_picture(d, name, raw, w, h);
-    return 0;
+    return "";
 }
 
 // Three tomographic frames: calibration of the strip sensor, the scan, processing,
-// the display window from the data, the bitmap with the P and A markers.
-int tomo_picture(Demo& d) {
+// the display window from the data, the bitmap with the P and A markers. "" or how it failed.
+std::string tomo_picture(Demo& d) {
     const std::string config = d.dir + "tavirex-tomo.ini";
     std::printf("\n== tomographic calibration (dark and flat-field scans)\n");
-    if (run_calibrate_tomo(config, false, d.sim) != 0) {
+    bool write_failed = false;
+    if (run_calibrate_tomo(config, false, d.sim, &write_failed) != 0) {
+        if (write_failed) return "not taken: its calibration could not be written (above)";
         std::printf("measurement failed: tables from the simulated module's sensor model instead\n");
-        if (run_calibrate_tomo(config, true, d.sim) != 0) return 1;
+        if (run_calibrate_tomo(config, true, d.sim) != 0) return "not taken: its calibration failed (above)";
     }
     d.keep("TVXSIM01a.tbl", "tomographic gain table: 2304 x 128 single-precision factors");
     d.keep("TVXSIM01b.tbl", "tomographic offset table: 2304 x 128 single-precision offsets");
@@ -244,11 +262,12 @@ int tomo_picture(Demo& d) {
     o.process = true;
     o.processed = d.dir + "tomo.raw";
     TomoAcquireResult r;
-    std::int32_t rc = acquire_tomo(o, &r);
+    const std::int32_t rc = acquire_tomo(o, &r);
     // The export writes each frame as processed beside its output; the joined image holds them.
     for (int k = 0; k < 3; ++k) remove_files({d.dir + "SegTomo0" + std::to_string(k) + ".dat"});
     if (rc != 0) {
-        return report_failure("tomographic picture", r.failed_stage, rc);
+        report_failure("tomographic picture", r.failure);
+        return "failed at " + r.failure.stage + " (above)";
     }
     const std::int32_t w = r.processed_width, h = r.processed_height;
     const std::string bmp = d.dir + "tomo.bmp";
@@ -256,53 +275,73 @@ int tomo_picture(Demo& d) {
                 "  wrote it beside the image, removed: the image holds them)\n",
                 static_cast<long>(w), static_cast<long>(h), o.processed.c_str());
     if (tomo_bitmap(o.processed, w, h, bmp) != 0) {
+        const std::string how = failed("bitmap", config, Sensor::tomo, bmp);
         remove_files({o.processed, bmp});
-        return 1;
+        return how;
     }
     std::printf("  bitmap -> %s\n", bmp.c_str());
     d.keep("tomo.raw", "processed tomographic image: " + size_text(w, h) + " 16-bit words, 3 frames side by side");
     d.keep("tomo.bmp", "8-bit bitmap " + size_text(w, h) + ": display window from the data, detail filter, P and A markers");
     dicom_picture(d, "tomo", o.processed, w, h);
-    return 0;
+    return "";
 }
 
 // A panoramic picture of 2 passes or a lateral cephalometric one (the simulated
-// skull is seen from the side), processed into its bitmap.
-int picture(Demo& d, bool ceph) {
+// skull is seen from the side), processed into its bitmap. "" or how it failed.
+std::string picture(Demo& d, bool ceph) {
     AcquireOptions o;
     o.ceph = ceph;
     o.lateral = ceph;
     o.config = d.dir + (ceph ? "tavirex-ceph.ini" : "tavirex-pano.ini");
     o.profile = d.dir + (ceph ? "speed_ceph.txt" : "speed_pano.txt");
     o.passes = ceph ? 1 : 2;
-    o.output = d.dir + (ceph ? "ceph.raw" : "pano.raw");
+    o.output = d.dir + (ceph ? "ceph_readout.raw" : "pano_readout.raw");
     o.sim_mode = "phantom";
     std::printf("\n== %s\n", ceph ? "cephalometric picture (lateral view)" : "panoramic picture (2 passes)");
     AcquireResult r;
-    const std::int32_t rc = acquire(o, &r);
-    if (rc != 0) {
-        return report_failure("acquisition", r.failed_stage, rc);
+    if (acquire(o, &r) != 0) {
+        report_failure("acquisition", r.failure);
+        return "failed at " + r.failure.stage + " (above)";
     }
-    if (finish_picture(d, o) == 0) return 0;
+    const std::string how = finish_picture(d, o);
+    if (how.empty()) return "";
     const std::string name = d.dir + (ceph ? "ceph" : "pano");
-    remove_files({o.output, name + "_processed.raw", name + ".bmp"});
-    return 1;
+    remove_files({o.output, name + ".raw", name + ".bmp"});
+    return how;
+}
+
+// Each section of the demo and how it ended, the failed ones counted.
+int sections(Demo& d) {
+    const bool pano_calibrated = calibrate(d, false), ceph_calibrated = calibrate(d, true);
+    const std::string uncalibrated = "not taken: its calibration failed (above)";
+    d.outcome("panoramic", pano_calibrated ? picture(d, false) : uncalibrated);
+    d.outcome("cephalometric", ceph_calibrated ? picture(d, true) : uncalibrated);
+    d.outcome("tomographic", tomo_picture(d));
+    std::string dicom;
+    for (const std::string& one : d.dicom) dicom += (dicom.empty() ? "" : "; ") + one;
+    d.outcome("DICOM", dicom.empty() ? "no processed image to write" : dicom);
+    // A picture not taken or not finished fails its section; a DICOM file the build cannot make does not.
+    int failures = 0;
+    for (const auto& [section, how] : d.outcomes)
+        failures += section == "DICOM" ? how.find("not written") != std::string::npos : !how.empty();
+    return failures;
 }
 
 }  // namespace
 
 int cmd_demo(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"out", "sim", "worklist", "pacs", "aet"}, {}, &args)) return 2;
+    if (!parse_args(argc, argv, 2, {"out", "sim", "worklist", "pacs", "aet"}, {}, &args)) return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex demo [--out DIR] [--sim PATH] [--worklist ACCESSION --pacs AET@HOST:PORT [--aet OURS]]\n\n"
             "Writes configurations pointing at the simulated sensor module (--sim, default %s)\n"
             "with absolute paths, a boot program, FPGA configurations and speed profiles into DIR\n"
             "(default: out); measures the shading calibration and line tables from dark and flat-field\n"
-            "pictures; then acquires a panoramic picture (2 passes) and a lateral cephalometric one into\n"
-            "DIR/pano.raw and DIR/ceph.raw; processes each, sets the display window from the data and\n"
-            "writes DIR/pano.bmp and DIR/ceph.bmp with the side marker. Then it calibrates the\n"
+            "pictures; then acquires a panoramic picture (2 passes) and a lateral cephalometric one, their\n"
+            "unprocessed readouts DIR/pano_readout.raw and DIR/ceph_readout.raw; processes each into\n"
+            "DIR/pano.raw and DIR/ceph.raw, sets the display window from the data and writes\n"
+            "DIR/pano.bmp and DIR/ceph.bmp with the side marker. Then it calibrates the\n"
             "tomographic strip sensor, takes three tomographic frames, processes and joins them into\n"
             "DIR/tomo.raw and writes DIR/tomo.bmp with the P and A markers. Where the build has DICOM\n"
             "(tavirex dicom), each processed image also goes to DIR/pano.dcm, DIR/ceph.dcm and\n"
@@ -349,27 +388,25 @@ int cmd_demo(int argc, char** argv) {
         {"speed_ceph.txt", speed_profile(560), "speed profile of the cephalometric picture"},
     };
     for (const auto& f : inputs) {
-        if (!write_text(d.dir + f.name, f.content)) {
-            std::fprintf(stderr, "tavirex demo: cannot write %s%s\n", d.dir.c_str(), f.name);
-            return 1;
-        }
+        if (!write_text(d.dir + f.name, f.content))
+            return report_failure("demo", Failure{"write its inputs", kOutputFailed, errno, d.dir + f.name, "", Sensor::none});
         d.keep(f.name, f.what);
     }
     std::printf("demo: simulated sensor module %s, files in %s\n\n", d.sim.c_str(), d.dir.c_str());
     // What the library reads from the panoramic configuration, and the link to the module.
     int failures = run_info((d.dir + "tavirex-pano.ini").c_str()) != 0 ? 1 : 0;
-    if (failures == 0) {
-        calibrate(d, false);
-        calibrate(d, true);
-        failures = picture(d, false) + picture(d, true) + tomo_picture(d);
-    }
+    if (failures == 0) failures = sections(d);
 
     std::printf("\n== files in %s\n", d.dir.c_str());
     for (const auto& [name, what] : d.files) {
         const std::uintmax_t bytes = std::filesystem::file_size(d.dir + name, ec);
         std::printf("  %-20s %10ju bytes  %s\n", name.c_str(), ec ? std::uintmax_t{0} : bytes, what.c_str());
     }
-    if (failures != 0) std::printf("%d stage(s) failed; the files of a failed picture are not kept\n", failures);
+    std::printf("\n== outcome\n");
+    if (d.outcomes.empty()) std::printf("  no picture taken: the link to the simulated module failed (above)\n");
+    for (const auto& [section, how] : d.outcomes)
+        std::printf("  %-14s %s\n", section.c_str(), how.empty() ? "done" : how.c_str());
+    if (failures != 0) std::printf("%d section(s) failed; the files of a failed picture are not kept\n", failures);
     return failures == 0 ? 0 : 1;
 }
 

@@ -18,7 +18,7 @@ int cmd_dicom(int argc, char** argv) {
                      "pixel-spacing", "bits-stored", "center", "window-width", "birth-date", "sex", "study-uid",
                      "worklist", "pacs", "aet"},
                     {}, &args))
-        return 2;
+        return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex dicom RAW OUT.dcm --width W --height H --kind pano|ceph|tomo\n"
@@ -49,10 +49,7 @@ int cmd_dicom(int argc, char** argv) {
         return 0;
     }
     const char* cmd = "dicom";
-    if (!dicom_in_build()) {
-        std::fprintf(stderr, "tavirex dicom: not in this build (it needs DCMTK, on Linux)\n");
-        return kRefused;
-    }
+    if (!dicom_command_in_build(cmd)) return kRefused;
     if (!positionals(args, 2, cmd, "RAW OUT.dcm")) return kRefused;
     DicomRequest rq;
     rq.raw_path = args.positional[0];

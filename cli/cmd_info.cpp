@@ -58,7 +58,7 @@ int run_info(const char* config) {
 
 int cmd_info(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"config"}, {}, &args)) return 2;
+    if (!parse_args(argc, argv, 2, {"config"}, {}, &args)) return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex info --config FILE\n\n"

@@ -11,7 +11,7 @@ namespace cli {
 
 int cmd_mark(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"kind", "side"}, {}, &args)) return 2;
+    if (!parse_args(argc, argv, 2, {"kind", "side"}, {}, &args)) return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex mark BMP [--kind pano|tomo] [--side N]\n\n"
@@ -39,7 +39,7 @@ int cmd_mark(int argc, char** argv) {
         : stage("Tavirex_MarkingInBitmap_Tomo", [&] { return Tavirex_MarkingInBitmap_Tomo(bmp.c_str(), side); });
     if (rc == TAVIREX_E_MARKER)
         std::fprintf(stderr, "tavirex mark: %s is not an 8-bit bitmap the marker fits into; it is unchanged\n", bmp.c_str());
-    return exit_status(rc);
+    return exit_status(rc, cmd);
 }
 
 }  // namespace cli

@@ -11,7 +11,7 @@ namespace cli {
 
 int cmd_mirror(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"width", "height"}, {}, &args)) return 2;
+    if (!parse_args(argc, argv, 2, {"width", "height"}, {}, &args)) return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex mirror IN OUT --width W --height H\n\n"

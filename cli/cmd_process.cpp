@@ -26,7 +26,7 @@ std::vector<std::string> tomo_outputs(const std::string& out, std::uint32_t fram
 int process_tomo(const Args& args) {
     const char* cmd = "process tomo";
     TomoAcquireOptions o;
-    if (!refuse_options(args, cmd, {"raw", "profile", "mode", "passes", "segments", "interval", "lag", "ex2", "lateral"},
+    if (!refuse_options(args, cmd, {"profile", "mode", "passes", "segments", "interval", "lag", "ex2", "lateral"},
                         "applies to pano and ceph only") ||
         !config_option(args, cmd, &o.config) || !option_int(args, cmd, "frames", 1u, &o.frames, 1, 3) ||
         !sim_option(args, cmd, o.config, &o.sim))
@@ -35,6 +35,27 @@ int process_tomo(const Args& args) {
         std::fprintf(stderr, "tavirex %s: --out FILE is required\n", cmd);
         return kRefused;
     }
+    // Recorded frames (--raw FILE [FILE...]) replayed by the simulated module: as many frames as files.
+    std::vector<std::string> recorded;
+    if (args.has("raw")) recorded.push_back(args.get("raw"));
+    recorded.insert(recorded.end(), args.positional.begin() + 1, args.positional.end());
+    if (!args.has("raw") && !recorded.empty()) {
+        std::fprintf(stderr, "tavirex %s: the only word it takes is tomo; frame files go with --raw (see --help)\n", cmd);
+        return kRefused;
+    }
+    if (!recorded.empty() && args.has("frames") && recorded.size() != o.frames) {
+        std::fprintf(stderr, "tavirex %s: --frames %u but %zu frame files with --raw\n", cmd, o.frames, recorded.size());
+        return kRefused;
+    }
+    if (recorded.size() > 3) {
+        std::fprintf(stderr, "tavirex %s: --raw takes 1 to 3 frame files, not %zu\n", cmd, recorded.size());
+        return kRefused;
+    }
+    const std::uint64_t frame_bytes = 2ull * kTomoFrameWidth * kTomoFrameHeight;
+    for (const std::string& file : recorded)
+        if (!file_size_is(cmd, file, frame_bytes, "a tomographic frame file (2304 x 2304 samples, as acquire tomo writes)"))
+            return kRefused;
+    if (!recorded.empty()) o.frames = static_cast<std::uint32_t>(recorded.size());
     if (args.has("reverse") && o.frames == 1) {
         std::fprintf(stderr, "tavirex %s: --reverse needs --frames 2 or 3 (one frame has no order)\n", cmd);
         return kRefused;
@@ -42,10 +63,18 @@ int process_tomo(const Args& args) {
     const std::string out = args.get("out"), bmp = args.get("bitmap");
     std::vector<std::string> outputs = tomo_outputs(out, o.frames);
     if (!bmp.empty()) outputs.push_back(bmp);
-    if (!output_files(cmd, outputs) || !tomo_configured_files(cmd, o.config, true)) return kRefused;
+    if (!output_files(cmd, outputs) || !configured_files(cmd, o.config, Sensor::tomo, true)) return kRefused;
     // The library names the dumps by appending to the output's folder part, or to the whole
     // path when it has none ("p.rawSegTomo00.dat"): a folder keeps them SegTomo00.dat beside it.
     o.processed = folder_of(out).empty() ? "./" + out : out;
+    for (const std::string& file : recorded) {
+        std::vector<std::uint16_t> frame;
+        if (!read_raw_file(file, frame_bytes / 2, &frame)) {
+            std::fprintf(stderr, "tavirex %s: cannot read the frame file %s\n", cmd, file.c_str());
+            return kRefused;
+        }
+        o.replay.insert(o.replay.end(), frame.begin(), frame.end());
+    }
     const std::vector<std::string> fresh = absent_files(outputs);
     o.progress = !args.has("quiet");
     o.process = true;
@@ -54,7 +83,7 @@ int process_tomo(const Args& args) {
     std::int32_t rc = acquire_tomo(o, &r);
     if (rc != 0) {
         remove_files(fresh);
-        return report_failure("processing", r.failed_stage, rc);
+        return report_failure("processing", r.failure);
     }
     // In this process the library still knows the image's depth; a later `tavirex bitmap` would not.
     if (!bmp.empty() && (rc = tomo_bitmap(o.processed, r.processed_width, r.processed_height, bmp)) != 0) {
@@ -74,7 +103,7 @@ int cmd_process(int argc, char** argv) {
     if (!parse_args(argc, argv, 2,
                     {"config", "out", "raw", "profile", "mode", "passes", "segments", "interval", "lag", "frames", "sim", "bitmap"},
                     {"ex2", "lateral", "quiet", "reverse"}, &args))
-        return 2;
+        return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex process --config FILE --profile FILE --out FILE [--mode pano|ceph] [--passes N]\n"
@@ -94,18 +123,21 @@ int cmd_process(int argc, char** argv) {
             "--mode pano (default) or ceph; --passes 1..4 (pano only); --segments 1..passes (default passes);\n"
             "--lateral ceph only; --sim PATH as for acquire.\n\n"
             "usage: tavirex process tomo --config FILE --out FILE [--frames 1..3] [--reverse] [--bitmap BMP]\n"
-            "                            [--sim PATH]\n\n"
+            "                            [--raw FRAME [FRAME...]] [--sim PATH]\n\n"
             "Takes the frames of a tomographic scan as `tavirex acquire tomo` does, runs\n"
             "Tavirex_ImageProcessingEx_Tomo (frames joined left to right in capture order, or reversed\n"
             "with --reverse, separator bands from [ExOption]) and writes the joined raw image to --out;\n"
             "each processed frame is also written beside it, in the same folder, as SegTomo00.dat,\n"
             "SegTomo01.dat, ...\n"
+            "--raw FRAME...: the simulated module delivers these recorded frames (files written by\n"
+            "`tavirex acquire tomo`, 2304 x 2304 samples each, one frame per file, in capture order)\n"
+            "instead of new pictures; everything else runs as for a new scan.\n"
             "--bitmap BMP: also the 8-bit bitmap of the image (display window from its data, detail filter,\n"
             "P and A markers), written in the same run: only the processing run knows the image's depth\n"
             "(13 or 14 bits); `tavirex bitmap` and `window` take raw files as 12-bit and refuse it.\n");
         return 0;
     }
-    if (args.positional.size() == 1 && args.positional[0] == "tomo") return process_tomo(args);
+    if (!args.positional.empty() && args.positional[0] == "tomo") return process_tomo(args);
     if (!args.positional.empty()) {
         std::fprintf(stderr, "tavirex process: the only word it takes is tomo (see --help)\n");
         return kRefused;
@@ -151,13 +183,14 @@ int cmd_process(int argc, char** argv) {
     o.process = true;
     o.ex2 = args.has("ex2");
     o.processed = args.get("out");
-    if (!output_files(cmd, {o.processed})) return kRefused;
+    if (!output_files(cmd, {o.processed}) || !configured_files(cmd, o.config, o.ceph ? Sensor::ceph : Sensor::pano, true))
+        return kRefused;
     const std::vector<std::string> fresh = absent_files({o.processed});
     AcquireResult r;
     const std::int32_t rc = acquire(o, &r);
     if (rc != 0) {
         remove_files(fresh);
-        return report_failure("processing", r.failed_stage, rc);
+        return report_failure("processing", r.failure);
     }
     std::printf("wrote %s: %u x %u\n", o.processed.c_str(), r.processed_width, r.processed_height);
     return 0;

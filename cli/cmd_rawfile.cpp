@@ -11,7 +11,7 @@ namespace cli {
 
 int cmd_rawfile(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"width", "height", "distance", "gain"}, {}, &args)) return 2;
+    if (!parse_args(argc, argv, 2, {"width", "height", "distance", "gain"}, {}, &args)) return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex rawfile IN OUT --width W --height H [--distance K --gain G]\n\n"

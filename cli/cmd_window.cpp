@@ -11,7 +11,7 @@ namespace cli {
 
 int cmd_window(int argc, char** argv) {
     Args args;
-    if (!parse_args(argc, argv, 2, {"width", "height"}, {}, &args)) return 2;
+    if (!parse_args(argc, argv, 2, {"width", "height"}, {}, &args)) return kRefused;
     if (args.help) {
         std::printf(
             "usage: tavirex window RAW --width W --height H\n\n"
@@ -30,7 +30,7 @@ int cmd_window(int argc, char** argv) {
     if (rc == 0)
         std::printf("centre %ld width %ld\n", static_cast<long>(Tavirex_GetWindowCenter()),
                     static_cast<long>(Tavirex_GetWindowWidth()));
-    return exit_status(rc);
+    return exit_status(rc, cmd);
 }
 
 }  // namespace cli

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "acquire.h"
+#include "checks.h"
 #include "tavirex.h"
 #include "tavirex_errors.h"
 
@@ -86,15 +86,39 @@ const char* explain(std::int32_t code) {
     }
 }
 
-std::int32_t report(const char* stage, std::int32_t code, double ms) {
+namespace {
+Failure g_last_failure;
+// The host's own outcomes have no number a user could look up: they are said in words only.
+bool host_code(std::int32_t code) { return code <= kNoExposure && code >= kOutputFailed; }
+}  // namespace
+
+std::int32_t report(const char* stage, std::int32_t code, double ms, int error) {
     // A call name longer than the column gets a line of its own, so the results stay aligned.
     constexpr int kColumn = 38;
     if (std::strlen(stage) > kColumn) std::printf("  %s\n  %-*s %s", stage, kColumn, "", code == 0 ? "ok" : "FAILED");
     else std::printf("  %-*s %s", kColumn, stage, code == 0 ? "ok" : "FAILED");
-    if (code != 0) std::printf(" %ld (%s)", static_cast<long>(code), explain(code));
+    if (code != 0 && host_code(code)) std::printf(" (%s)", explain(code));
+    else if (code != 0) std::printf(" %ld (%s)", static_cast<long>(code), explain(code));
     std::printf("  %.1f ms\n", ms);
     std::fflush(stdout);
+    if (code != 0) g_last_failure = Failure{stage, code, error, "", "", Sensor::none};
     return code;
+}
+
+const Failure& last_failure() { return g_last_failure; }
+
+int report_failure(const char* what, const Failure& f) {
+    if (host_code(f.code)) std::printf("%s failed at %s: %s\n", what, f.stage.c_str(), explain(f.code));
+    else std::printf("%s failed at %s: %ld (%s)\n", what, f.stage.c_str(), static_cast<long>(f.code), explain(f.code));
+    // The tomographic export also writes each processed frame beside its image.
+    const bool frames = f.sensor == Sensor::tomo && f.stage == "Tavirex_ImageProcessingEx_Tomo";
+    if (!f.output.empty())
+        std::printf("  cannot write %s%s: %s\n", f.output.c_str(), frames ? " or a frame file beside it (SegTomo0k.dat)" : "",
+                    write_failure_reason(f.output, f.error).c_str());
+    else if (!f.config.empty())
+        name_configured_files(f.config, f.code, f.sensor);
+    std::fflush(stdout);
+    return 1;
 }
 
 double now_ms() {
@@ -140,6 +164,18 @@ bool read_raw_file(const std::string& path, std::size_t count, std::vector<std::
     return true;
 }
 
+namespace {
+// Closes a written file; a short write or a failed close removes it, keeping the errno of the failure.
+bool finish_write(const std::string& path, std::FILE* f, bool written) {
+    int error = written ? 0 : errno;
+    if (std::fclose(f) != 0 && error == 0) error = errno;
+    if (written && error == 0) return true;
+    tvx::platform::remove_file(path.c_str());
+    errno = error;
+    return false;
+}
+}  // namespace
+
 bool write_raw_file(const std::string& path, const std::uint16_t* words, std::size_t count) {
     tvx::platform::remove_file(path.c_str());
     std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -150,11 +186,7 @@ bool write_raw_file(const std::string& path, const std::uint16_t* words, std::si
         bytes[2 * i + 1] = static_cast<unsigned char>(words[i] >> 8);
     }
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    if (std::fclose(f) != 0 || !written) {
-        tvx::platform::remove_file(path.c_str());
-        return false;
-    }
-    return true;
+    return finish_write(path, f, written);
 }
 
 bool write_text(const std::string& path, const std::string& bytes) {
@@ -162,11 +194,7 @@ bool write_text(const std::string& path, const std::string& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    if (std::fclose(f) != 0 || !written) {
-        tvx::platform::remove_file(path.c_str());
-        return false;
-    }
-    return true;
+    return finish_write(path, f, written);
 }
 
 std::string config_string(const std::string& config, const char* section, const char* key) {

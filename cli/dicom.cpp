@@ -30,6 +30,12 @@ namespace cli {
 
 int default_bits_stored(const std::string& kind) { return kind == "tomo" ? 14 : 12; }
 
+bool dicom_command_in_build(const char* command) {
+    if (dicom_in_build()) return true;
+    std::fprintf(stderr, "tavirex %s: not in this build (it needs DCMTK, on Linux)\n", command);
+    return false;
+}
+
 #if !TAVIREX_WITH_DICOM
 
 bool dicom_in_build() { return false; }
@@ -37,7 +43,7 @@ bool dicom_in_build() { return false; }
 std::string new_uid() { return ""; }
 
 int write_dicom(DicomRequest&, const std::string&, const DicomCheck&) {
-    std::fprintf(stderr, "tavirex dicom: not in this build (it needs DCMTK, on Linux)\n");
+    dicom_command_in_build("dicom");
     return kRefused;
 }
 

@@ -12,6 +12,10 @@ namespace cli {
 // True when this build writes DICOM files (Linux with DCMTK).
 bool dicom_in_build();
 
+// The guard of dicom, worklist and send: true in a build with DICOM, else false after
+// saying "tavirex <command>: not in this build ...".
+bool dicom_command_in_build(const char* command);
+
 // The pixel pitch of the simulated sensor, mm: its rows are 0.03 mm apart, and its
 // columns, half that, are summed in pairs, so that its pictures have square pixels.
 constexpr double kSensorPitch = 0.03;

@@ -423,10 +423,7 @@ int cmd_worklist(int argc, char** argv) {
         return 0;
     }
     const char* cmd = "worklist";
-    if (!dicom_in_build()) {
-        std::fprintf(stderr, "tavirex worklist: not in this build (it needs DCMTK, on Linux)\n");
-        return kRefused;
-    }
+    if (!dicom_command_in_build(cmd)) return kRefused;
     Peer peer;
     const std::string date = args.get("date"), modality = args.get("modality");
     if (!positionals(args, 0, cmd, "no words besides the options")) return kRefused;
@@ -480,10 +477,7 @@ int cmd_send(int argc, char** argv) {
             dicom_in_build() ? "" : "\nNot in this build: it needs DCMTK, on Linux.");
         return 0;
     }
-    if (!dicom_in_build()) {
-        std::fprintf(stderr, "tavirex send: not in this build (it needs DCMTK, on Linux)\n");
-        return kRefused;
-    }
+    if (!dicom_command_in_build("send")) return kRefused;
     return send_all(args);
 }
 

@@ -1,6 +1,7 @@
 // tavirex: command-line host of the Tavirex library. It drives the library
 // through its C interface exactly as the unit's host software does.
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -71,7 +72,7 @@ std::size_t edit_distance(const std::string& a, const std::string& b) {
 int run(int argc, char** argv) {
     if (argc < 2) {
         usage(stderr);
-        return 2;
+        return cli::kRefused;
     }
     const char* command = argv[1];
     if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0 || std::strcmp(command, "help") == 0) {
@@ -105,7 +106,7 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "tavirex: unknown command '%s'; did you mean '%s'? (tavirex --help lists them)\n", command, nearest);
     else
         std::fprintf(stderr, "tavirex: unknown command '%s' (tavirex --help lists the commands)\n", command);
-    return 2;
+    return cli::kRefused;
 }
 
 }  // namespace
@@ -113,6 +114,10 @@ int run(int argc, char** argv) {
 // The library throws nothing; the host's own containers and strings may. Whatever
 // escapes a command ends it with a line in words and status 1 rather than an abort.
 int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+    // A write beyond the file size limit then fails with its reason instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {

@@ -67,12 +67,13 @@ inline bool positionals(const Args& args, std::size_t count, const char* command
     return false;
 }
 
-// Exit status of a command that made one library call writing `output`: a
-// failed write is said in words (the library's result covers several causes).
-inline int exit_status(std::int32_t code, const char* command = nullptr, const std::string& output = "") {
-    if (code == TAVIREX_E_OUTPUT_FILE && command != nullptr)
-        std::fprintf(stderr, "tavirex %s: %s could not be written\n", command, output.c_str());
-    return code == 0 ? 0 : 1;
+// Exit status of a command whose last library call wrote `output`: a failure is reported
+// (a failed write with the file and the system's reason; the library's result covers several causes).
+inline int exit_status(std::int32_t code, const char* command, const std::string& output = "") {
+    if (code == 0) return 0;
+    Failure failure = last_failure();
+    if (code == TAVIREX_E_OUTPUT_FILE) failure.output = output;
+    return report_failure(command, failure);
 }
 
 }  // namespace cli

@@ -185,6 +185,13 @@ TVXSIM_EXPORT int32_t TvxSim_GetTomoBlock(uint32_t index, uint16_t* out, uint32_
     return 0;
 }
 
+TVXSIM_EXPORT int32_t TvxSim_SetTomoReplay(const uint16_t* frames, uint32_t count) {
+    tvxsim::Module& m = module();
+    if (count > 3 || (count > 0 && frames == nullptr)) return -1;
+    m.tomo_replay.assign(frames, frames + count * tvxsim::kTomoFrameSamples);
+    return 0;
+}
+
 TVXSIM_EXPORT int32_t TvxSim_SetMode(int32_t mode, const char* replay_path) {
     tvxsim::Module& m = module();
     if (mode < TVXSIM_MODE_PHANTOM || mode > TVXSIM_MODE_REPLAY) return -1;

@@ -147,6 +147,9 @@ struct Module {
     std::uint32_t seed = 1;
     std::int32_t tomo_overlap = 16;
     std::int32_t tomo_up_down = 0;
+    // Recorded tomographic frames (blocks side by side, 2304 x 2304 samples each): picture k
+    // since SYSRST is block k % 18 of frame k / 18 instead of a rendered one.
+    std::vector<std::uint16_t> tomo_replay;
 
     bool link_open = false;
     bool boot_prepared = false;  // command 259 seen since the last boot
@@ -228,6 +231,11 @@ void read_memory(Module& m, std::int64_t offset, std::uint32_t count, std::uint8
 
 // Renders a tomographic block in memory order (tomo_render.cpp).
 void render_tomo(const TomoShot& shot, std::uint16_t* out);
+// A recorded frame as it lay in a host's file, 18 blocks of 2304 rows by 128 side by side.
+constexpr std::size_t kTomoFrameBlocks = 18;
+constexpr std::size_t kTomoFrameSamples = kTomoFrameBlocks * kTomoSamples;
+// Block `block` of a recorded frame as the picture memory holds it (128 rows of 2304).
+void replay_tomo(const std::uint16_t* frame, std::size_t block, std::uint16_t* out);
 // Sensor model of the tomographic sensor, by library row (0..2303 along the
 // sensor) and column (0..127): after the dark offset is removed an exposure
 // sample is gain x signal + offset.

@@ -176,7 +176,12 @@ void read_memory(Module& m, std::int64_t offset, std::uint32_t count, std::uint8
             if (t.cache_block != block || t.cache_generation != shot->generation) {
                 const auto t0 = std::chrono::steady_clock::now();
                 t.cache.resize(kTomoSamples);
-                render_tomo(*shot, t.cache.data());
+                const std::size_t frame = static_cast<std::size_t>(shot->number) / kTomoFrameBlocks;
+                if (frame < m.tomo_replay.size() / kTomoFrameSamples)
+                    replay_tomo(m.tomo_replay.data() + frame * kTomoFrameSamples, shot->number % kTomoFrameBlocks,
+                                t.cache.data());
+                else
+                    render_tomo(*shot, t.cache.data());
                 t.cache_block = static_cast<int>(block);
                 t.cache_generation = shot->generation;
                 m.stats.last_render_us = static_cast<std::uint32_t>(

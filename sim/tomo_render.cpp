@@ -373,6 +373,13 @@ int tomo_noise_rows(int* rows, int* heights, int max) {
     return n;
 }
 
+void replay_tomo(const std::uint16_t* frame, std::size_t block, std::uint16_t* out) {
+    for (int j = 0; j < kTomoColumns; ++j)
+        for (int i = 0; i < kTomoRows; ++i)
+            out[static_cast<std::size_t>(j) * kTomoRows + i] =
+                frame[static_cast<std::size_t>(i) * kTomoFrameBlocks * kTomoColumns + block * kTomoColumns + j];
+}
+
 void render_tomo(const TomoShot& shot, std::uint16_t* out) {
     std::uint32_t rng = mix(shot.seed * 0x9E3779B9u + shot.number * 0x85EBCA6Bu + 0x51u) | 1u;
     auto next = [&rng] {

@@ -137,6 +137,11 @@ TVXSIM_EXPORT int32_t TvxSim_TomoNoiseRows(int32_t* rows, int32_t* heights, int3
    0, or -1 when out of range. */
 TVXSIM_EXPORT int32_t TvxSim_SetTomoGeometry(int32_t overlap, int32_t up_down);
 
+/* Tomographic replay: `count` (0..3) frames as `tavirex acquire tomo` writes them, each 18
+   pictures of 2304 rows by 128 samples side by side (2304 x 2304 samples), delivered picture by
+   picture since SYSRST in place of rendered ones; 0 frames: rendered again. 0, or -1. */
+TVXSIM_EXPORT int32_t TvxSim_SetTomoReplay(const uint16_t* frames, uint32_t count);
+
 typedef void (*TvxSimResetFn)(void);
 typedef int32_t (*TvxSimSetFaultFn)(int32_t, int32_t, int32_t);
 typedef int32_t (*TvxSimSetModeFn)(int32_t, const char*);
@@ -148,6 +153,7 @@ typedef double (*TvxSimRowGainFn)(int32_t, int32_t);
 typedef int32_t (*TvxSimDefectBandsFn)(int32_t, int32_t*, int32_t*, int32_t);
 typedef int32_t (*TvxSimGetPictureFn)(uint16_t*, uint32_t, int32_t*, int32_t*);
 typedef int32_t (*TvxSimGetTomoBlockFn)(uint32_t, uint16_t*, uint32_t);
+typedef int32_t (*TvxSimSetTomoReplayFn)(const uint16_t*, uint32_t);
 typedef double (*TvxSimTomoPixelFn)(int32_t, int32_t);
 typedef int32_t (*TvxSimTomoNoiseRowsFn)(int32_t*, int32_t*, int32_t);
 

@@ -11,7 +11,7 @@ import pydicom
 
 folder, log = sys.argv[1], open(sys.argv[2]).read()
 # kind: (raw file, modality, bits stored)
-pictures = {"pano": ("pano_processed.raw", "PX", 12), "ceph": ("ceph_processed.raw", "DX", 12),
+pictures = {"pano": ("pano.raw", "PX", 12), "ceph": ("ceph.raw", "DX", 12),
             "tomo": ("tomo.raw", "PX", 14)}
 windows = dict(re.findall(r"DICOM -> \S*?(\w+)\.dcm \(window centre (-?\d+ width \d+)", log))
 faults = []

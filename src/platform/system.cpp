@@ -130,10 +130,12 @@ void sleep_ms(std::uint32_t milliseconds) noexcept {
 
 bool remove_file(const char* path) noexcept {
     if (path == nullptr) return false;
+    // Removing what is not there changes nothing: the errno of a failed write before it stays for the host.
+    const int before = errno;
     struct stat st;
-    if (stat(path, &st) != 0) return errno == ENOENT;
+    if (stat(path, &st) != 0) return errno == ENOENT && ((errno = before), true);
     if (!S_ISREG(st.st_mode)) return false;
-    return std::remove(path) == 0 || errno == ENOENT;
+    return std::remove(path) == 0 || (errno == ENOENT && ((errno = before), true));
 }
 
 bool file_status_size(std::FILE* f, std::uint64_t* size) noexcept {

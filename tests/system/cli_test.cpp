@@ -62,6 +62,9 @@ TEST_F(CliTest, EveryCommandOnce) {
          3 + 128u * 2304 * 4},
         // Run in the test's folder: a path without one keeps the dumps SegTomo00.dat beside it (checked below).
         {"process tomo --config" + at("tomo.ini") + " --out tomo.raw --bitmap t.bmp", 0, "SegTomo00.dat", "tomo.raw", 456u * 2304 * 2},
+        // Recorded frames replayed by the module: frame 0 is the scan just processed, frame 1 another picture.
+        {"process tomo --quiet --config" + at("tomo.ini") + " --raw" + at("frame0.raw") + " --out" + at("r0.raw"), 0, "", "r0.raw", 456u * 2304 * 2},
+        {"process tomo --quiet --config" + at("tomo.ini") + " --raw" + at("frame1.raw") + " --out" + at("r1.raw"), 0, "", "r1.raw", 456u * 2304 * 2},
         // Outside the processing run the library would take the 14-bit image as 12-bit data.
         {"window" + at("tomo.raw") + " --width 456 --height 2304", 2, "process tomo --config FILE --out FILE --bitmap BMP", nullptr, 0},
         {"bitmap" + at("tomo.raw") + bmp + " --width 456 --height 2304 --auto-window", 2, "--bitmap", "out.bmp", 0},
@@ -83,6 +86,8 @@ TEST_F(CliTest, EveryCommandOnce) {
     }
     EXPECT_TRUE(tvxtest::read_file(dir.file("again.raw")) == tvxtest::read_file(dir.file("pano.raw"))) << "replay differs";
     EXPECT_TRUE(tvxtest::file_exists(dir.file("SegTomo00.dat"))) << "the frame dump is named other than said";
+    EXPECT_TRUE(tvxtest::read_file(dir.file("r0.raw")) == tvxtest::read_file(dir.file("tomo.raw"))) << "replay differs";
+    EXPECT_FALSE(tvxtest::read_file(dir.file("r1.raw")) == tvxtest::read_file(dir.file("tomo.raw"))) << "frame 1 not replayed";
     const std::vector<int> grey = tvxtest::pixels(tvxtest::read_file(dir.file("t.bmp")), 456, 2304);
     EXPECT_GT(*std::max_element(grey.begin(), grey.end()), 200) << "a tomographic bitmap darkened as 12-bit data";
 }
@@ -123,7 +128,9 @@ TEST_F(CliTest, MistakesAreRefusedInWords) {
         {"acquire pano" + cfg + pano + " --frames 2 --out" + out, 2, "--frames", "o.raw"},
         {"acquire tomo --frames 4 --out" + at("frame") + tomo, 2, "--frames", "frame0.raw"},
         {"acquire tomo --out" + at("frame") + tomo + pano, 2, "--profile", "frame0.raw"},
-        {"process --config" + at("noshade.ini") + pano + " --out" + out, 1, "gone.bin (missing)", "o.raw"},
+        // The files the configuration names for the sensor, before any exposure.
+        {"process --config" + at("noshade.ini") + pano + " --out" + out, 2, "calibration ([DELSHADW] CALIBDATA)", "o.raw"},
+        {"acquire ceph" + cfg + pano + " --out" + out, 2, "does not name the FPGA file ([LOADPROG] FPGA_CEPH)", "o.raw"},
         {"process" + cfg + pano + " --raw" + at("zero.raw") + " --out" + out, 2, "--passes", "o.raw"},
         {"process" + cfg + " --raw" + at("zero.raw") + " --passes 2 --out" + out, 2, "--profile", "o.raw"},
         {"process" + cfg + pano + " --raw" + raw + " --passes 2 --out" + out, 2, "panoramic readout", "o.raw"},
@@ -132,7 +139,7 @@ TEST_F(CliTest, MistakesAreRefusedInWords) {
         {"process" + cfg + pano + " --mode ceph --segments 1 --out" + out, 2, "--segments", "o.raw"},
         {"process tomo" + tomo + " --out" + none, 2, "none", ""},
         {"process tomo" + tomo + " --reverse --out" + out, 2, "--reverse", "o.raw"},
-        {"process tomo" + tomo + " --out" + out + " --raw" + raw, 2, "--raw", "o.raw"},
+        {"process tomo" + tomo + " --out" + out + " --raw" + raw, 2, "not a tomographic frame file", "o.raw"},
         {"process tomo" + cfg + " --out" + out, 2, "[SENSOR_ID] SENSOR_ID): is it a tomographic", "o.raw"},
         {"bitmap" + raw + bmp + " --width 0 --height 0", 2, "--width", "n.bmp"},
         {"bitmap" + raw + bmp + " --width x --height 2", 2, "--width", "n.bmp"},
@@ -197,11 +204,27 @@ TEST_F(CliTest, MistakesAreRefusedInWords) {
     }
 }
 
-// tavirex dicom short of file space or of memory: status 1, the reason in words, no file
+// Commands short of file space: status 1, the step, the file and the system's reason, nothing
+// unrelated listed, no host code as a number, and each demo section's own outcome.
+// Then tavirex dicom short of file space or of memory: status 1, the reason in words, no file
 // (an older one untouched, no temporary left). The image is held once: 96 MiB of it read
 // in 192 MiB of address space (the window given), then no room to write. Under ASan, which
 // reserves terabytes of address space, a largest allocation stands in for that limit.
-TEST_F(CliTest, DicomShortOfSpaceOrMemory) {
+TEST_F(CliTest, ShortOfSpaceOrMemory) {
+    tvxtest::write_file(dir.file("off.ini"), tvxtest::read_file(dir.file("tomo.ini")) + "[PROCESS]\nCORRSENS=0\nCORRINJLINE=0\n");
+    const std::string full = "ulimit -f 100; ";  // 100 KiB: the log fits, a picture does not
+    const struct { std::string limit, args, says; } writes[] = {
+        {full, "acquire pano --quiet --config" + at("tavirex.ini") + pano + " --out" + at("o.raw"), "o.raw: File too large"},
+        {full, "process tomo --quiet --config" + at("off.ini") + " --out" + at("t.raw"),
+         "t.raw or a frame file beside it (SegTomo0k.dat): File too large"},
+        {"ulimit -f 1000; ", "demo --out" + at("d"), "tomographic    not taken: its calibration could not be written"},
+    };
+    for (const auto& r : writes) {
+        EXPECT_EQ(cli(r.args, r.limit), 1) << r.args << "\n" << log();
+        EXPECT_NE(log().find(r.says), std::string::npos) << r.args << "\n" << log();
+        for (const char* unrelated : {"-1002", "[DELSHADW]", "measurement failed", "see above"})
+            EXPECT_EQ(log().find(unrelated), std::string::npos) << r.args << ": " << unrelated << "\n" << log();
+    }
     if (!TVX_WITH_DICOM) GTEST_SKIP() << "tavirex dicom is not in this build";
     tvxtest::write_words(dir.file("small.raw"), tvxtest::Words(100, 7));
     tvxtest::write_file(dir.file("old.dcm"), "older file");
@@ -259,7 +282,7 @@ TEST_F(CliTest, DemoListsWhatItLeaves) {
     const std::size_t again = text.find("tavirex process", text.find("== panoramic picture"));
     const std::string command = text.substr(again + 8, text.find(" --out FILE", again) - again - 8);
     ASSERT_EQ(cli(command + " --quiet --out" + at("again.raw")), 0) << command << "\n" << log();
-    EXPECT_TRUE(tvxtest::read_file(dir.file("again.raw")) == tvxtest::read_file(dir.file("demo/pano_processed.raw")));
+    EXPECT_TRUE(tvxtest::read_file(dir.file("again.raw")) == tvxtest::read_file(dir.file("demo/pano.raw")));
 }
 
 TEST_F(CliTest, CalibrateFromDarkAndFlatReadouts) {
