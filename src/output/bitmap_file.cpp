@@ -4,6 +4,7 @@
 
 #include "core/alloc.h"
 #include "output/bitmap.h"
+#include "platform/file.h"
 #include "platform/system.h"
 #include "tavirex.h"
 
@@ -61,25 +62,24 @@ std::int32_t adjust_bitmap(const char* path, double gamma, double contrast, doub
     if (!(0.01 <= gamma) || !(gamma <= 5.0) || !(0.0 <= contrast) || !(contrast <= 2.0) || !(-100.0 <= brightness) ||
         !(brightness <= 100.0))
         return TAVIREX_E_ADJUST_RANGE;
-    if (path == nullptr) return TAVIREX_E_OUTPUT_FILE;
-    std::FILE* f = std::fopen(path, "r+b");
-    if (f == nullptr) return TAVIREX_E_OUTPUT_FILE;
+    platform::File f = platform::File::open(path, "r+b");
+    if (!f) return TAVIREX_E_OUTPUT_FILE;
     auto run = [&]() -> std::int32_t {
         BitmapLayout l{};
-        if (const std::int32_t rc = read_bitmap_layout(f, &l); rc != 0) return rc;
+        if (const std::int32_t rc = read_bitmap_layout(f.get(), &l); rc != 0) return rc;
         core::Buffer<std::uint8_t> pixels(l.imageSize);
         if (!pixels.ok()) return TAVIREX_E_OUTPUT_MEMORY;
-        if (!platform::seek_to(f, l.pixelOffset)) return TAVIREX_E_OUTPUT_FILE;
-        if (std::fread(pixels.data(), 1, pixels.size(), f) != pixels.size()) return TAVIREX_E_OUTPUT_FILE;
+        if (!platform::seek_to(f.get(), l.pixelOffset)) return TAVIREX_E_OUTPUT_FILE;
+        if (std::fread(pixels.data(), 1, pixels.size(), f.get()) != pixels.size()) return TAVIREX_E_OUTPUT_FILE;
         std::uint8_t table[256];
         build_adjust_table(table, gamma, contrast, brightness);
         for (std::uint8_t& b : pixels) b = table[b];
-        if (!platform::seek_to(f, l.pixelOffset)) return TAVIREX_E_OUTPUT_FILE;
-        if (std::fwrite(pixels.data(), 1, pixels.size(), f) != pixels.size()) return TAVIREX_E_OUTPUT_FILE;
+        if (!platform::seek_to(f.get(), l.pixelOffset)) return TAVIREX_E_OUTPUT_FILE;
+        if (std::fwrite(pixels.data(), 1, pixels.size(), f.get()) != pixels.size()) return TAVIREX_E_OUTPUT_FILE;
         return TAVIREX_OK;
     };
     std::int32_t rc = run();
-    if (std::fclose(f) != 0 && rc == TAVIREX_OK) rc = TAVIREX_E_OUTPUT_FILE;
+    if (!f.close() && rc == TAVIREX_OK) rc = TAVIREX_E_OUTPUT_FILE;
     return rc;
 }
 

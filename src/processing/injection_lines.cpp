@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/alloc.h"
+#include "platform/file.h"
 #include "processing/arith.h"
 #include "processing/steps.h"
 #include "tavirex.h"
@@ -44,35 +45,26 @@ bool has_more(std::FILE* f) {
 }  // namespace
 
 std::int32_t correct_injection_lines(ImageView image, const char* table_path, bool panoramic, const diag::Trace& trace) {
-    std::FILE* f = table_path == nullptr ? nullptr : std::fopen(table_path, "rb");
-    if (f == nullptr) {
+    platform::File f = platform::File::open(table_path, "rb");
+    if (!f) {
         trace.print(trace.process, kOpenFailed, table_path ? table_path : "", "CORRLINEDATA");
         return TAVIREX_E_DATA_FILE;
     }
     std::uint16_t count = 0;
-    if (!read_u16(f, &count)) {
+    if (!read_u16(f.get(), &count)) {
         trace.failure(kCountUnreadable);
-        std::fclose(f);
         return TAVIREX_E_DATA_CONTENT;
     }
-    if (count == 0) {
-        const bool extra = has_more(f);
-        std::fclose(f);
-        return extra ? TAVIREX_E_DATA_CONTENT : TAVIREX_OK;
-    }
+    if (count == 0) return has_more(f.get()) ? TAVIREX_E_DATA_CONTENT : TAVIREX_OK;
     core::Buffer<std::int16_t> positions(count);
     core::Buffer<std::int16_t> heights(count);
-    if (!positions.ok() || !heights.ok()) {
-        std::fclose(f);
-        return TAVIREX_E_NO_MEMORY;
-    }
-    if (!read_s16_array(f, positions.data(), count) || !read_s16_array(f, heights.data(), count)) {
+    if (!positions.ok() || !heights.ok()) return TAVIREX_E_NO_MEMORY;
+    if (!read_s16_array(f.get(), positions.data(), count) || !read_s16_array(f.get(), heights.data(), count)) {
         trace.failure(kBandsUnreadable);
-        std::fclose(f);
         return TAVIREX_E_DATA_CONTENT;
     }
-    const bool extra = has_more(f);
-    std::fclose(f);
+    const bool extra = has_more(f.get());
+    f.close();
     if (extra) return TAVIREX_E_DATA_CONTENT;
 
     if (trace.param) {

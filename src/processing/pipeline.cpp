@@ -7,6 +7,7 @@
 #include "core/intmath.h"
 #include "diag/diag.h"
 #include "output/raw_file.h"
+#include "platform/file.h"
 #include "platform/profile.h"
 #include "processing/fast_steps.h"
 #include "processing/steps.h"
@@ -349,9 +350,7 @@ std::int32_t dummy_export(const char* input_path, const char* output_path, const
     if (w == 0 || h == 0 || ReadSegments > core::kMaxPasses) return TAVIREX_E_RANGE;
     TomoImageActive = 0;
 
-    std::FILE* f = std::fopen(input_path, "rb");
-    if (f == nullptr) return TAVIREX_E_DATA_FILE;
-    std::fclose(f);
+    if (!platform::File::open(input_path, "rb")) return TAVIREX_E_DATA_FILE;
     const std::uint64_t count = static_cast<std::uint64_t>(w) * h;
     if (count > SIZE_MAX / 2) return TAVIREX_E_NO_MEMORY;
     // A size the file cannot back is refused before its buffer is asked for.
