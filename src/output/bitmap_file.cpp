@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/alloc.h"
+#include "core/intmath.h"
 #include "output/bitmap.h"
 #include "platform/file.h"
 #include "platform/system.h"
@@ -48,12 +49,7 @@ std::int32_t read_bitmap_layout(std::FILE* f, BitmapLayout* layout) noexcept {
 void build_adjust_table(std::uint8_t* table, double gamma, double contrast, double brightness) noexcept {
     for (int i = 0; i < 256; ++i) {
         const double y = std::pow(static_cast<double>(i) / 255.0, gamma) * contrast * 255.0 + brightness;
-        if (!(y >= 0.0))
-            table[i] = 0;
-        else if (y > 255.0)
-            table[i] = 255;
-        else
-            table[i] = static_cast<std::uint8_t>(y);
+        table[i] = static_cast<std::uint8_t>(core::trunc_clamped_to(y, UINT8_MAX));
     }
 }
 

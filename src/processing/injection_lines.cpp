@@ -5,7 +5,7 @@
 
 #include "core/alloc.h"
 #include "platform/file.h"
-#include "processing/arith.h"
+#include "core/intmath.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -32,7 +32,7 @@ bool read_s16_array(std::FILE* f, std::int16_t* out, std::uint32_t n) {
     for (std::uint32_t i = 0; i < n; ++i) {
         std::uint16_t v;
         if (!read_u16(f, &v)) return false;
-        out[i] = static_cast<std::int16_t>(v >= 0x8000u ? static_cast<std::int32_t>(v) - 0x10000 : v);
+        out[i] = core::as_s16(v);
     }
     return true;
 }
@@ -96,7 +96,7 @@ std::int32_t correct_injection_lines(ImageView image, const char* table_path, bo
                 const std::int32_t a = above[x];
                 const std::int32_t b = below[x];
                 row[x] = static_cast<std::uint16_t>(
-                    trunc_to_i32(static_cast<double>(weight * (a - b)) / denom + static_cast<double>(b)));
+                    core::trunc_to_i32_or_min(static_cast<double>(weight * (a - b)) / denom + static_cast<double>(b)));
             }
         }
     }

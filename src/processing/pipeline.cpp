@@ -31,7 +31,7 @@ void read_separator_settings() {
     const std::int64_t lines = static_cast<std::int32_t>(platform::profile_int("ExOption", "PictLineNum", 0, ConfigPath));
     const std::int64_t band = 4 * lines;
     // No band is drawn for a width below 1; keep the stored width non-negative.
-    SeparatorLineList.Width = static_cast<std::uint32_t>(band < 0 ? 0 : (band > INT32_MAX ? INT32_MAX : band));
+    SeparatorLineList.Width = static_cast<std::uint32_t>(core::clamp_to<std::int64_t>(band, 0, INT32_MAX));
     const std::uint16_t colour = core::low16(platform::profile_int("ExOption", "PictLineColor", 0, ConfigPath));
     SeparatorLineList.Color = colour == 1 ? 1u : 0u;
 }
@@ -219,7 +219,7 @@ std::int32_t run_block_stage(DeviceContext& d, const diag::Trace& trace) {
     const std::uint32_t nominal = core::kLinesPerPass[d.ClockMode];
     std::int64_t b = nominal & ~3u;
     if (corr) {
-        const std::uint32_t segs = d.SegmentCount < 2 ? 1u : (d.SegmentCount > 4 ? 4u : d.SegmentCount);
+        const std::uint32_t segs = core::clamp_to<std::uint32_t>(d.SegmentCount, 1, 4);
         b = trimmed_width(d.SegmentWidth[0], d.SideCutWidth);
         for (std::uint32_t k = 1; k < segs; ++k) {
             const std::int64_t w = trimmed_width(d.SegmentWidth[k], d.SideCutWidth);

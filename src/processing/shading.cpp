@@ -7,7 +7,7 @@
 #include "core/simd.h"
 #include "platform/file.h"
 #include "platform/system.h"
-#include "processing/arith.h"
+#include "core/intmath.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -29,7 +29,7 @@ void shade_row(std::uint16_t* row, std::uint32_t width, const std::uint16_t* tab
         _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_sub_epi16(v, _mm_subs_epu16(v, top)));
         for (std::uint32_t k = 0; k < 8; ++k) row[c + k] = table[at[k]];
     }
-    for (; c < width; ++c) row[c] = table[table_index(row[c])];
+    for (; c < width; ++c) row[c] = table[core::clamp_to_12bit(row[c])];
 }
 
 // The tables are read a block of rows at a time and applied as they come,
@@ -79,7 +79,7 @@ std::int32_t correct_shading(ImageView image, const char* calibration_path) {
     for (std::uint32_t r = 0; r < image.height; ++r) {
         const std::uint16_t* table = tables.data() + static_cast<std::size_t>(r) * kTableWords;
         std::uint16_t* row = image.row(r);
-        for (std::uint32_t c = 0; c < image.width; ++c) row[c] = table[table_index(row[c])];
+        for (std::uint32_t c = 0; c < image.width; ++c) row[c] = table[core::clamp_to_12bit(row[c])];
     }
     return TAVIREX_OK;
 }

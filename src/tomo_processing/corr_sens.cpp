@@ -52,7 +52,7 @@ bool has_more(std::FILE* f) {
 // table value that is not a number gives 0, as a negative result does.
 inline std::uint16_t scaled(std::uint16_t pixel, float gain, float offset, std::uint16_t max) {
     const float q = static_cast<float>(pixel) * gain + offset;
-    return !(q >= 0) ? 0 : (q > static_cast<float>(max) ? max : static_cast<std::uint16_t>(q));
+    return static_cast<std::uint16_t>(core::trunc_clamped_to(q, max));
 }
 
 #if defined(__SSE2__)

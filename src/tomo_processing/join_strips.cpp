@@ -81,7 +81,7 @@ inline std::uint16_t joined_pixel(std::uint16_t p, double ratio, double t, std::
                                   std::int32_t max) {
     const double scaled = static_cast<double>(p + 1) * ratio - 1;
     const double v = fade ? scaled * t + (1 - t) * static_cast<double>(o) : scaled;
-    return static_cast<std::uint16_t>(v < 0 ? 0 : (v > max ? max : core::trunc_to_int(v)));
+    return static_cast<std::uint16_t>(core::trunc_clamped_to(v, static_cast<std::uint32_t>(max)));
 }
 
 #if defined(__SSE2__)

@@ -182,7 +182,7 @@ std::int32_t process_tomo_export(const char* output_path, std::int32_t* width, s
     TomoImageActive = 1;
     const auto lines = static_cast<std::int32_t>(platform::profile_int("ExOption", "PictLineNum", 0, ConfigPath));
     const std::int64_t band = 4 * static_cast<std::int64_t>(lines);
-    SeparatorLineList.Width = static_cast<std::uint32_t>(band < 0 ? 0 : (band > INT32_MAX ? INT32_MAX : band));
+    SeparatorLineList.Width = static_cast<std::uint32_t>(core::clamp_to<std::int64_t>(band, 0, INT32_MAX));
     SeparatorLineList.Color = core::low16(platform::profile_int("ExOption", "PictLineColor", 0, ConfigPath)) == 1 ? 1u : 0u;
     SeparatorLineList.Count = 0;
     std::memset(SeparatorLineList.Position, 0, sizeof SeparatorLineList.Position);
