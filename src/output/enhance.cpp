@@ -41,7 +41,8 @@ inline std::uint16_t enhance_a_pixel(const std::uint16_t* p, std::size_t d, std:
     const std::uint32_t sum = static_cast<std::uint32_t>(p[-static_cast<std::ptrdiff_t>(dRow)]) + p[dRow] +
                               p[-static_cast<std::ptrdiff_t>(d)] + p[d];
     const std::int64_t mean = sum >> 2;
-    std::int64_t r = core::trunc_to_i64_unchecked(static_cast<double>(static_cast<std::int64_t>(v) - mean) * gains[v]) + v;
+    std::int64_t r =
+        core::trunc_to_i64_unchecked(static_cast<double>(static_cast<std::int64_t>(v) - mean) * gains[v]) + v;
     r = core::clamp_to<std::int64_t>(r, 0, maximum);
     return static_cast<std::uint16_t>(maximum - r);
 }

@@ -544,7 +544,8 @@ void fast::emphasise_contrast(BlockView block, double sigma_factor, std::uint16_
         }
         for (; x < width; ++x) {
             const std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(ya + xave[x])));
-            row[x] = core::clamp_to_12bit(core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + kMidGrey)));
+            row[x] =
+                core::clamp_to_12bit(core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + kMidGrey)));
         }
     }
 }
