@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "core/alloc.h"
-#include "platform/file.h"
 #include "core/intmath.h"
+#include "platform/file.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 

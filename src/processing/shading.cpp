@@ -4,10 +4,10 @@
 
 #include "core/alloc.h"
 #include "core/endian.h"
+#include "core/intmath.h"
 #include "core/simd.h"
 #include "platform/file.h"
 #include "platform/system.h"
-#include "core/intmath.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
