@@ -26,6 +26,7 @@
 #include <string>
 
 #include "module.h"
+#include "platform/file.h"
 
 namespace tvxsim {
 
@@ -217,12 +218,12 @@ TVXSIM_EXPORT void TvxSim_SetSeed(uint32_t seed) { module().seed = seed; }
 
 TVXSIM_EXPORT int32_t TvxSim_LoadSettings(const char* path) {
     if (path == nullptr) return -1;
-    std::FILE* f = std::fopen(path, "r");
-    if (f == nullptr) return -1;
+    const tvx::platform::File f = tvx::platform::File::open(path, "r");
+    if (!f) return -1;
     char line[1024];
     int number = 0;
     std::int32_t rc = 0;
-    while (rc == 0 && std::fgets(line, sizeof line, f) != nullptr) {
+    while (rc == 0 && std::fgets(line, sizeof line, f.get()) != nullptr) {
         ++number;
         std::string text = line;
         const std::size_t comment = text.find_first_of(";#");
@@ -233,7 +234,6 @@ TVXSIM_EXPORT int32_t TvxSim_LoadSettings(const char* path) {
         if (eq == std::string::npos || !tvxsim::apply_setting(tvxsim::trim(text.substr(0, eq)), tvxsim::trim(text.substr(eq + 1))))
             rc = -number;
     }
-    std::fclose(f);
     return rc;
 }
 

@@ -9,6 +9,7 @@
 
 #include "module.h"
 #include "phantom.h"
+#include "platform/file.h"
 
 namespace tvxsim {
 
@@ -197,16 +198,15 @@ int defect_bands(bool ceph, int* rows, int* heights, int max) {
 }
 
 bool load_replay(const std::string& path, std::vector<std::uint16_t>* out, int* rows) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
+    const tvx::platform::File f = tvx::platform::File::open(path.c_str(), "rb");
+    if (!f) return false;
     std::vector<std::uint8_t> bytes;
     std::uint8_t chunk[65536];
     std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    while ((n = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) {
         bytes.insert(bytes.end(), chunk, chunk + n);
         if (bytes.size() > static_cast<std::size_t>(kCephRows) * kRowBytes) break;
     }
-    std::fclose(f);
     int width;
     if (bytes.size() == static_cast<std::size_t>(kPanoRows) * kRowBytes) {
         width = kRowSamples;

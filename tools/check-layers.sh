@@ -7,7 +7,10 @@
 #  - the configuration file is read only by the readers in src/config/;
 #  - Windows-only code lives in src/platform/;
 #  - the command-line host uses the public headers, the simulated module's
-#    control header, the platform utilities and its own files only.
+#    control header, the platform utilities and its own files only;
+#  - the simulated module uses the public headers, its own files and, from
+#    src/, only the file holder (platform/file.h), which includes nothing of
+#    the library: the module never links it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fail=0
@@ -59,6 +62,19 @@ while IFS= read -r line; do
     *) [ -f "cli/$header" ] || report "$file includes $header: the CLI is a host" ;;
   esac
 done < <(grep -rn --include='*.cpp' --include='*.h' '#include "' cli || true)
+
+while IFS= read -r line; do
+  file=${line%%:*}
+  header=$(sed -E 's/.*#include "([^"]+)".*/\1/' <<<"$line")
+  case "$header" in
+    tavirex.h|tavirex_errors.h|tavirex_link.h|tvxsim_control.h|platform/file.h) ;;
+    */*) report "$file includes $header: the simulated module does not use the library" ;;
+    *) [ -f "sim/$header" ] || report "$file includes $header: the simulated module does not use the library" ;;
+  esac
+done < <(grep -rn --include='*.cpp' --include='*.h' '#include "' sim || true)
+
+while IFS= read -r hit; do report "$hit: platform/file.h must need nothing but the C library"; done \
+  < <(grep -n '#include "' src/platform/file.h || true)
 
 [ "$fail" -eq 0 ] && echo "layering: ok"
 exit "$fail"

@@ -110,7 +110,7 @@ void read_separator_settings(SeparatorLines& lines, const char* path) {
     const std::int64_t count = static_cast<std::int32_t>(profile_int("ExOption", "PictLineNum", 0, path));
     const std::int64_t band = 4 * count;
     // No band is drawn for a width below 1; keep the stored width non-negative.
-    lines.Width = static_cast<std::uint32_t>(band < 0 ? 0 : (band > INT32_MAX ? INT32_MAX : band));
+    lines.Width = static_cast<std::uint32_t>(core::clamp_to<std::int64_t>(band, 0, INT32_MAX));
     lines.Color = u16_key("ExOption", "PictLineColor", 0, path) == 1 ? 1u : 0u;
 }
 

@@ -7,6 +7,7 @@
 #include "device/registers.h"
 #include "diag/diag.h"
 #include "link/link.h"
+#include "platform/file.h"
 #include "platform/system.h"
 #include "state/context.h"
 #include "tavirex.h"
@@ -18,24 +19,21 @@ std::int32_t send_boot_program(const DeviceContext& record) noexcept {
     const std::int32_t prepared = link::Link.EtherComm(TAVIREX_LINK_BOOT_PREPARE, 0, 0, nullptr);
     if (prepared != 0) return prepared;
 
-    std::FILE* f = std::fopen(record.BootPath, "rb");
-    if (f == nullptr) return TAVIREX_E_BOOT_FILE;
+    platform::File f = platform::File::open(record.BootPath, "rb");
+    if (!f) return TAVIREX_E_BOOT_FILE;
     // The size comes from the file's status information.
     std::uint64_t size = 0;
-    if (!platform::file_status_size(f, &size) || size > UINT32_MAX || size > SIZE_MAX / 2) {
-        std::fclose(f);
+    if (!platform::file_status_size(f.get(), &size) || size > UINT32_MAX || size > SIZE_MAX / 2)
         return TAVIREX_E_BOOT_FILE;
-    }
     if (DebugFlags.DebugProcess) std::fprintf(stderr, " lulBootProgSize [%ld]\n", static_cast<long>(size));
 
     core::Buffer<std::uint8_t> program(size);
     if (!program.ok()) {
-        std::fclose(f);
         if (DebugFlags.DebugProcess) std::fputs("CANNOT ALLCATE MEMORY FOR lulBootProgData.\n", stderr);
         return TAVIREX_E_NO_MEMORY;
     }
-    const std::size_t got = size == 0 ? 0 : std::fread(program.data(), 1, size, f);
-    std::fclose(f);
+    const std::size_t got = size == 0 ? 0 : std::fread(program.data(), 1, size, f.get());
+    f.close();
     if (got < size) return TAVIREX_E_BOOT_FILE;
 
     if (DebugFlags.DebugOutput) diag::dump_boot_program(program.data(), size);

@@ -8,6 +8,7 @@
 #include "device/registers.h"
 #include "diag/diag.h"
 #include "link/link.h"
+#include "platform/file.h"
 #include "platform/system.h"
 #include "state/context.h"
 #include "tavirex.h"
@@ -43,8 +44,9 @@ bool parse_hex(const char* line, std::size_t length, std::size_t pos, int digits
 
 std::int32_t read_fpga_hex(const char* path, std::uint8_t* out, std::size_t capacity, std::size_t* size) noexcept {
     *size = 0;
-    std::FILE* f = std::fopen(path, "r");
-    if (f == nullptr) return TAVIREX_E_FPGA_FILE;
+    const platform::File file = platform::File::open(path, "r");
+    if (!file) return TAVIREX_E_FPGA_FILE;
+    std::FILE* f = file.get();
     char line[kLineBuffer];
     std::int32_t rc = 0;
     std::size_t total = 0;
@@ -73,7 +75,6 @@ std::int32_t read_fpga_hex(const char* path, std::uint8_t* out, std::size_t capa
             if (address >= kSegmentRecordAddress && std::fgets(line, sizeof line, f) == nullptr) break;
         }
     }
-    std::fclose(f);
     *size = total;
     return rc;
 }

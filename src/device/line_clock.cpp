@@ -9,6 +9,7 @@
 #include "state/context.h"
 #include "core/alloc.h"
 #include "core/geometry.h"
+#include "platform/file.h"
 #include "tavirex.h"
 
 namespace tvx::device {
@@ -40,11 +41,11 @@ bool pass_layout(std::uint32_t code, PassLayout* layout) noexcept {
 
 std::int32_t read_speed_profile(const char* path, float* speeds, std::size_t capacity, std::size_t* count) noexcept {
     *count = 0;
-    std::FILE* f = std::fopen(path, "r");
-    if (f == nullptr) return TAVIREX_E_SPEED_PROFILE;
+    const platform::File f = platform::File::open(path, "r");
+    if (!f) return TAVIREX_E_SPEED_PROFILE;
     char line[kProfileLine];
     std::size_t n = 0;
-    while (n < capacity && std::fgets(line, sizeof line, f) != nullptr) {
+    while (n < capacity && std::fgets(line, sizeof line, f.get()) != nullptr) {
         const double value = std::strtod(line, nullptr);
         // Stored in single precision; a value beyond its range is stored as infinite.
         if (std::fabs(value) > std::numeric_limits<float>::max())
@@ -52,7 +53,6 @@ std::int32_t read_speed_profile(const char* path, float* speeds, std::size_t cap
         else
             speeds[n++] = static_cast<float>(value);
     }
-    std::fclose(f);
     *count = n;
     return n == 0 ? TAVIREX_E_SPEED_PROFILE : TAVIREX_OK;
 }

@@ -1,5 +1,6 @@
 #include "diag/diag.h"
 
+#include "platform/file.h"
 #include "platform/system.h"
 
 #include <cstdarg>
@@ -27,10 +28,8 @@ void Trace::print(bool when, const char* format, ...) const noexcept {
 void log_register_write(const char* name, std::uint32_t address, std::uint32_t value) noexcept {
     const unsigned addr = address;
     const unsigned low = value & 0xFFFFu;
-    std::FILE* f = std::fopen("logCMD_WRITE.txt", "a");
-    if (f != nullptr) {
-        std::fprintf(f, " %s,0x,%x,0x,%x\n", name, addr, low);
-        std::fclose(f);
+    if (const platform::File f = platform::File::open("logCMD_WRITE.txt", "a")) {
+        std::fprintf(f.get(), " %s,0x,%x,0x,%x\n", name, addr, low);
         return;
     }
     std::fprintf(stderr, " ***%s [0x%x] (0x%x) >>>", name, addr, low);
@@ -41,10 +40,8 @@ void log_register_access(const char* op, const char* name, std::uint32_t address
                          bool prompt) noexcept {
     const unsigned addr = address;
     const unsigned low = value & 0xFFFFu;
-    std::FILE* f = std::fopen("logCMD_WRITE.txt", "a");
-    if (f != nullptr) {
-        std::fprintf(f, " %s,%s,0x,%x,0x,%x\n", op, name, addr, low);
-        std::fclose(f);
+    if (const platform::File f = platform::File::open("logCMD_WRITE.txt", "a")) {
+        std::fprintf(f.get(), " %s,%s,0x,%x,0x,%x\n", op, name, addr, low);
     } else {
         std::fputs(" ***miss write*** \n", stderr);
     }
@@ -62,20 +59,17 @@ void step_prompt(const char* text) noexcept {
 }
 
 void dump_program_bytes(const std::uint8_t* data, std::size_t size) noexcept {
-    std::FILE* f = std::fopen("fpgaprog.csv", "w");
-    if (f == nullptr) return;
+    const platform::File f = platform::File::open("fpgaprog.csv", "w");
+    if (!f) return;
     for (std::size_t i = 0; i < size; ++i) {
-        if (i != 0 && i % 16 == 0) std::fputc('\n', f);
-        std::fprintf(f, "%d,", static_cast<int>(data[i]));
+        if (i != 0 && i % 16 == 0) std::fputc('\n', f.get());
+        std::fprintf(f.get(), "%d,", static_cast<int>(data[i]));
     }
-    std::fclose(f);
 }
 
 void dump_boot_program(const std::uint8_t* data, std::size_t size) noexcept {
-    std::FILE* f = std::fopen("readdata.bin", "wb");
-    if (f == nullptr) return;
-    if (size != 0) (void)std::fwrite(data, 1, size, f);
-    std::fclose(f);
+    const platform::File f = platform::File::open("readdata.bin", "wb");
+    if (f && size != 0) (void)std::fwrite(data, 1, size, f.get());
 }
 
 Trace trace_of(const DebugFlagSet& flags) noexcept {

@@ -8,7 +8,7 @@
 #include "core/alloc.h"
 #include "core/simd.h"
 #include "output/window.h"
-#include "platform/system.h"
+#include "platform/file.h"
 
 namespace tvx::output {
 namespace {
@@ -82,28 +82,21 @@ bool build_bitmap_header(std::uint8_t* header, std::int32_t width, std::int32_t 
 
 bool write_bitmap(const char* path, const std::uint8_t* pixels, std::int32_t width, std::int32_t height,
                   std::uint32_t resolution) noexcept {
-    if (path == nullptr || path[0] == '\0') return false;
-    if (!platform::remove_file(path)) return false;
-    std::FILE* f = std::fopen(path, "wb");
-    if (f == nullptr) return false;
+    platform::OutputFile f(path);
+    if (!f) return false;
     std::uint8_t header[kBitmapHeaderBytes];
     bool ok = build_bitmap_header(header, width, height, resolution);
-    ok = ok && std::fwrite(header, 1, sizeof header, f) == sizeof header;
+    ok = ok && std::fwrite(header, 1, sizeof header, f.get()) == sizeof header;
     if (ok && height > 0 && width > 0) {
         const std::size_t w = static_cast<std::size_t>(width);
         const std::size_t pad = static_cast<std::size_t>(bitmap_stride(w)) - w;
         static const std::uint8_t zeros[4] = {0, 0, 0, 0};
         for (std::int32_t y = 0; ok && y < height; ++y) {
-            ok = std::fwrite(pixels + static_cast<std::size_t>(y) * w, 1, w, f) == w;
-            if (ok && pad != 0) ok = std::fwrite(zeros, 1, pad, f) == pad;
+            ok = std::fwrite(pixels + static_cast<std::size_t>(y) * w, 1, w, f.get()) == w;
+            if (ok && pad != 0) ok = std::fwrite(zeros, 1, pad, f.get()) == pad;
         }
     }
-    const bool closed = std::fclose(f) == 0;
-    if (!ok || !closed) {
-        platform::remove_file(path);
-        return false;
-    }
-    return true;
+    return f.finish(ok);
 }
 
 void build_shift_table(std::uint8_t* table, std::uint32_t maximum) noexcept {

@@ -3,7 +3,9 @@
 #include <cmath>
 
 #include "core/alloc.h"
+#include "core/intmath.h"
 #include "output/bitmap.h"
+#include "platform/file.h"
 #include "platform/system.h"
 #include "tavirex.h"
 
@@ -47,12 +49,7 @@ std::int32_t read_bitmap_layout(std::FILE* f, BitmapLayout* layout) noexcept {
 void build_adjust_table(std::uint8_t* table, double gamma, double contrast, double brightness) noexcept {
     for (int i = 0; i < 256; ++i) {
         const double y = std::pow(static_cast<double>(i) / 255.0, gamma) * contrast * 255.0 + brightness;
-        if (!(y >= 0.0))
-            table[i] = 0;
-        else if (y > 255.0)
-            table[i] = 255;
-        else
-            table[i] = static_cast<std::uint8_t>(y);
+        table[i] = static_cast<std::uint8_t>(core::trunc_clamped_to(y, UINT8_MAX));
     }
 }
 
@@ -61,25 +58,24 @@ std::int32_t adjust_bitmap(const char* path, double gamma, double contrast, doub
     if (!(0.01 <= gamma) || !(gamma <= 5.0) || !(0.0 <= contrast) || !(contrast <= 2.0) || !(-100.0 <= brightness) ||
         !(brightness <= 100.0))
         return TAVIREX_E_ADJUST_RANGE;
-    if (path == nullptr) return TAVIREX_E_OUTPUT_FILE;
-    std::FILE* f = std::fopen(path, "r+b");
-    if (f == nullptr) return TAVIREX_E_OUTPUT_FILE;
+    platform::File f = platform::File::open(path, "r+b");
+    if (!f) return TAVIREX_E_OUTPUT_FILE;
     auto run = [&]() -> std::int32_t {
         BitmapLayout l{};
-        if (const std::int32_t rc = read_bitmap_layout(f, &l); rc != 0) return rc;
+        if (const std::int32_t rc = read_bitmap_layout(f.get(), &l); rc != 0) return rc;
         core::Buffer<std::uint8_t> pixels(l.ImageSize);
         if (!pixels.ok()) return TAVIREX_E_OUTPUT_MEMORY;
-        if (!platform::seek_to(f, l.PixelOffset)) return TAVIREX_E_OUTPUT_FILE;
-        if (std::fread(pixels.data(), 1, pixels.size(), f) != pixels.size()) return TAVIREX_E_OUTPUT_FILE;
+        if (!platform::seek_to(f.get(), l.PixelOffset)) return TAVIREX_E_OUTPUT_FILE;
+        if (std::fread(pixels.data(), 1, pixels.size(), f.get()) != pixels.size()) return TAVIREX_E_OUTPUT_FILE;
         std::uint8_t table[256];
         build_adjust_table(table, gamma, contrast, brightness);
         for (std::uint8_t& b : pixels) b = table[b];
-        if (!platform::seek_to(f, l.PixelOffset)) return TAVIREX_E_OUTPUT_FILE;
-        if (std::fwrite(pixels.data(), 1, pixels.size(), f) != pixels.size()) return TAVIREX_E_OUTPUT_FILE;
+        if (!platform::seek_to(f.get(), l.PixelOffset)) return TAVIREX_E_OUTPUT_FILE;
+        if (std::fwrite(pixels.data(), 1, pixels.size(), f.get()) != pixels.size()) return TAVIREX_E_OUTPUT_FILE;
         return TAVIREX_OK;
     };
     std::int32_t rc = run();
-    if (std::fclose(f) != 0 && rc == TAVIREX_OK) rc = TAVIREX_E_OUTPUT_FILE;
+    if (!f.close() && rc == TAVIREX_OK) rc = TAVIREX_E_OUTPUT_FILE;
     return rc;
 }
 

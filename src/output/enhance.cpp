@@ -11,7 +11,6 @@
 namespace tvx::output {
 namespace {
 
-using core::trunc_to_int;
 
 // The gain is a single-precision value; tables of doubles hold it widened, which is exact.
 template <typename T>
@@ -43,7 +42,8 @@ inline std::uint16_t enhance_a_pixel(const std::uint16_t* p, std::size_t d, std:
     const std::uint32_t sum = static_cast<std::uint32_t>(p[-static_cast<std::ptrdiff_t>(row_step)]) + p[row_step] +
                               p[-static_cast<std::ptrdiff_t>(d)] + p[d];
     const std::int64_t mean = sum >> 2;
-    std::int64_t r = trunc_to_int(static_cast<double>(static_cast<std::int64_t>(v) - mean) * gains[v]) + v;
+    std::int64_t r =
+        core::trunc_to_i64_unchecked(static_cast<double>(static_cast<std::int64_t>(v) - mean) * gains[v]) + v;
     r = core::clamp_to<std::int64_t>(r, 0, maximum);
     return static_cast<std::uint16_t>(maximum - r);
 }
@@ -153,12 +153,12 @@ void enhance_b_row(const std::uint16_t* src, std::size_t stride, std::uint16_t* 
     const std::size_t row_step = k * stride;
     for (std::uint32_t x = k; x < width - k; ++x) {
         const std::uint16_t* p = src + x;
-        const std::int32_t v = core::clamp_to<std::int32_t>(core::as_s16(*p), 0, core::kSampleMax);
+        const std::int32_t v = core::clamp_to_12bit(core::as_s16(*p));
         const std::uint32_t sum = static_cast<std::uint32_t>(p[-static_cast<std::ptrdiff_t>(row_step)]) + p[row_step] +
                                   p[-static_cast<std::ptrdiff_t>(k)] + p[k];
         const std::int32_t mean = core::as_s16(sum) >> 2;
-        std::int64_t r = core::trunc_to_int(static_cast<double>(v - mean) * gains[v]) + v;
-        dst[x] = static_cast<std::uint16_t>(core::clamp_to<std::int64_t>(r, 0, core::kSampleMax));
+        std::int64_t r = core::trunc_to_i64_unchecked(static_cast<double>(v - mean) * gains[v]) + v;
+        dst[x] = core::clamp_to_12bit(r);
     }
 }
 

@@ -1,12 +1,12 @@
 #include "output/markers.h"
 
-#include "platform/system.h"
-
 #include <cstdio>
 #include <cstring>
 
 #include "core/alloc.h"
 #include "output/bitmap_file.h"
+#include "platform/file.h"
+#include "platform/system.h"
 #include "tavirex.h"
 
 namespace tvx::output {
@@ -23,27 +23,26 @@ void set_span(std::uint8_t* row, int first, int last) noexcept {
 // and returns false when the band does not fit across the image.
 template <typename Place, typename Draw>
 std::int32_t stamp_band(const char* path, std::uint32_t band_rows, Place place, Draw draw) noexcept {
-    if (path == nullptr) return TAVIREX_E_MARKER;
-    std::FILE* f = std::fopen(path, "r+b");
-    if (f == nullptr) return TAVIREX_E_MARKER;
+    platform::File f = platform::File::open(path, "r+b");
+    if (!f) return TAVIREX_E_MARKER;
     auto run = [&]() -> std::int32_t {
         BitmapLayout l{};
-        if (const std::int32_t rc = read_bitmap_layout(f, &l); rc != 0) return rc;
+        if (const std::int32_t rc = read_bitmap_layout(f.get(), &l); rc != 0) return rc;
         if (l.Height < kMarkerFirstRow + band_rows || !place(l.Width)) return TAVIREX_E_MARKER;
         const std::uint64_t bytes = band_rows * l.Stride;
         if (bytes > SIZE_MAX) return TAVIREX_E_OUTPUT_MEMORY;
         const std::uint64_t at = l.PixelOffset + kMarkerFirstRow * l.Stride;
-        if (!platform::seek_to(f, at)) return TAVIREX_E_MARKER;
+        if (!platform::seek_to(f.get(), at)) return TAVIREX_E_MARKER;
         core::Buffer<std::uint8_t> band(static_cast<std::size_t>(bytes));
         if (!band.ok()) return TAVIREX_E_OUTPUT_MEMORY;
-        if (std::fread(band.data(), 1, band.size(), f) != band.size()) return TAVIREX_E_MARKER;
+        if (std::fread(band.data(), 1, band.size(), f.get()) != band.size()) return TAVIREX_E_MARKER;
         draw(band.data(), l.Stride);
-        if (!platform::seek_to(f, at)) return TAVIREX_E_MARKER;
-        if (std::fwrite(band.data(), 1, band.size(), f) != band.size()) return TAVIREX_E_MARKER;
+        if (!platform::seek_to(f.get(), at)) return TAVIREX_E_MARKER;
+        if (std::fwrite(band.data(), 1, band.size(), f.get()) != band.size()) return TAVIREX_E_MARKER;
         return TAVIREX_OK;
     };
     std::int32_t rc = run();
-    if (std::fclose(f) != 0 && rc == TAVIREX_OK) rc = TAVIREX_E_MARKER;
+    if (!f.close() && rc == TAVIREX_OK) rc = TAVIREX_E_MARKER;
     return rc;
 }
 

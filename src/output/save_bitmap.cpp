@@ -11,7 +11,7 @@
 #include "output/bitmap.h"
 #include "output/enhance.h"
 #include "output/raw_file.h"
-#include "platform/system.h"
+#include "platform/file.h"
 #include "tavirex.h"
 
 namespace tvx::output {
@@ -148,16 +148,11 @@ std::int32_t save_streamed(const BitmapRequest& rq, const Settings& s, std::uint
     if (!build_bitmap_header(header, rq.Width, rq.Height, s.gamma3 ? kBitmapResolution3 : kBitmapResolution))
         return TAVIREX_E_OUTPUT_FILE;
 
-    std::FILE* in = std::fopen(rq.RawPath, "rb");
-    if (in == nullptr) return TAVIREX_E_INPUT_FILE;
-    const char* path = rq.BitmapPath;
-    std::FILE* f = nullptr;
-    if (path != nullptr && path[0] != '\0' && platform::remove_file(path)) f = std::fopen(path, "wb");
-    if (f == nullptr) {
-        std::fclose(in);
-        return TAVIREX_E_OUTPUT_FILE;
-    }
-    std::int32_t rc = std::fwrite(header, 1, sizeof header, f) == sizeof header ? TAVIREX_OK : TAVIREX_E_OUTPUT_FILE;
+    const platform::File in = platform::File::open(rq.RawPath, "rb");
+    if (!in) return TAVIREX_E_INPUT_FILE;
+    platform::OutputFile f(rq.BitmapPath);
+    if (!f) return TAVIREX_E_OUTPUT_FILE;
+    std::int32_t rc = std::fwrite(header, 1, sizeof header, f.get()) == sizeof header ? TAVIREX_OK : TAVIREX_E_OUTPUT_FILE;
     std::uint32_t first = 0, loaded = 0;  // raw rows first .. first + loaded - 1 are held
     const bool rows_inner = height >= 2 * context + 1;
     for (std::uint32_t y0 = 0; rc == TAVIREX_OK && y0 < height; y0 += block) {
@@ -172,7 +167,7 @@ std::int32_t save_streamed(const BitmapRequest& rq, const Settings& s, std::uint
         }
         const std::size_t more = (hi - first - loaded) * w;
         std::uint16_t* fresh = raw.data() + loaded * w;
-        if (more != 0 && std::fread(fresh, 2, more, in) != more) {
+        if (more != 0 && std::fread(fresh, 2, more, in.get()) != more) {
             rc = TAVIREX_E_INPUT_FILE;
             break;
         }
@@ -198,11 +193,9 @@ std::int32_t save_streamed(const BitmapRequest& rq, const Settings& s, std::uint
             std::memset(row + w, 0, stride - w);
         }
         const std::size_t bytes = (y1 - y0) * stride;
-        if (std::fwrite(out.data(), 1, bytes, f) != bytes) rc = TAVIREX_E_OUTPUT_FILE;
+        if (std::fwrite(out.data(), 1, bytes, f.get()) != bytes) rc = TAVIREX_E_OUTPUT_FILE;
     }
-    std::fclose(in);
-    if (std::fclose(f) != 0 && rc == TAVIREX_OK) rc = TAVIREX_E_OUTPUT_FILE;
-    if (rc != TAVIREX_OK) platform::remove_file(path);
+    if (!f.finish(rc == TAVIREX_OK) && rc == TAVIREX_OK) rc = TAVIREX_E_OUTPUT_FILE;
     return rc;
 }
 #endif

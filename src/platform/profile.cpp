@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/file.h"
+
 namespace tvx::platform {
 namespace {
 
@@ -47,13 +49,13 @@ const char* trim(const char* s, std::size_t len, std::size_t* out_len) {
 // Finds the value of section/key; copies it (trimmed, unquoted) into value. False when not found.
 bool find_value(const char* section, const char* key, const char* path, char* value, std::size_t cap) {
     if (path == nullptr || section == nullptr || key == nullptr) return false;
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
+    const File f = File::open(path, "rb");
+    if (!f) return false;
     char line[kLineMax];
     bool in_section = false;
     bool found = false;
     bool first = true;
-    while (!found && read_line(f, line, sizeof line)) {
+    while (!found && read_line(f.get(), line, sizeof line)) {
         const char* start = line;
         // A UTF-8 byte order mark written by some editors is not part of the first line.
         if (first && std::strncmp(line, "\xEF\xBB\xBF", 3) == 0) start += 3;
@@ -86,7 +88,6 @@ bool find_value(const char* section, const char* key, const char* path, char* va
         value[val_len] = '\0';
         found = true;
     }
-    std::fclose(f);
     return found;
 }
 

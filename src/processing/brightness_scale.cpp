@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "core/intmath.h"
-#include "processing/arith.h"
 #include "processing/fast_steps.h"
 #include "processing/steps.h"
 
@@ -32,8 +31,8 @@ struct ClipLimits {
 // than the few-side and many-side thresholds (percent of the pixel count).
 ClipLimits clip_limits(const std::uint32_t* histogram, std::uint64_t n, double many_side, double few_side) {
     const double nd = static_cast<double>(n);
-    const std::int64_t t_many = core::trunc_to_int(nd * many_side * 0.01);
-    const std::int64_t t_few = core::trunc_to_int(nd * few_side * 0.01);
+    const std::int64_t t_many = core::trunc_to_i64_unchecked(nd * many_side * 0.01);
+    const std::int64_t t_few = core::trunc_to_i64_unchecked(nd * few_side * 0.01);
     std::int32_t m = histogram_median(histogram, n);
     if (m < 0) m = 0;
     ClipLimits c{0, kTop};
@@ -56,7 +55,7 @@ inline std::int32_t value_of(std::uint16_t px) { return core::as_s16(px); }
 void build_histogram(ImageView block, std::uint32_t* histogram) {
     for (std::uint32_t i = 0; i < kLevels; ++i) histogram[i] = 0;
     const std::size_t n = block.pixels();
-    for (std::size_t i = 0; i < n; ++i) ++histogram[table_index(value_of(block.data[i]))];
+    for (std::size_t i = 0; i < n; ++i) ++histogram[core::clamp_to_12bit(value_of(block.data[i]))];
 }
 
 }  // namespace
@@ -92,7 +91,7 @@ inline std::uint16_t stretch_value(std::int32_t v, float lo, float span) {
     const float fv = static_cast<float>(v);
     constexpr float top = static_cast<float>(kTop);
     const float r = (fv * top - lo * top) / span + 0.5f;
-    return clamp12(trunc_to_i32(r));
+    return core::clamp_to_12bit(core::trunc_to_i32_or_min(r));
 }
 
 // The arc through (0, 0) and (4095, 4095) that passes through (m, 2047.5), with
@@ -103,7 +102,7 @@ void tone_table(std::int32_t median, std::uint16_t* table) {
     const double p = static_cast<double>(kTop) - k;
     for (std::uint32_t v = 0; v < kLevels; ++v) {
         const double vd = v;
-        table[v] = clamp12(trunc_to_i32(p + std::sqrt(p * p + 2.0 * k * vd - vd * vd)));
+        table[v] = core::clamp_to_12bit(core::trunc_to_i32_or_min(p + std::sqrt(p * p + 2.0 * k * vd - vd * vd)));
     }
 }
 
@@ -141,7 +140,7 @@ void apply_tone_curve(ImageView block) {
     if (m < 0) m = kToneMedianLow;
     std::uint16_t table[kLevels];
     tone_table(m, table);
-    for (std::size_t i = 0; i < n; ++i) block.data[i] = table[table_index(value_of(block.data[i]))];
+    for (std::size_t i = 0; i < n; ++i) block.data[i] = table[core::clamp_to_12bit(value_of(block.data[i]))];
 }
 
 namespace {
@@ -166,7 +165,7 @@ void compose_tables(std::uint8_t selector, std::uint32_t* histogram, std::uint64
     if (selector & kScaleClip) {
         const auto [low, high] = clip_limits(histogram, n, many_side, few_side);
         for (std::int32_t v = 0; v < static_cast<std::int32_t>(kLevels); ++v)
-            step[v] = static_cast<std::uint16_t>(v < low ? low : (v > high ? high : v));
+            step[v] = static_cast<std::uint16_t>(core::clamp_to(v, low, high));
         apply();
     }
     if (selector & kScaleStretch) {

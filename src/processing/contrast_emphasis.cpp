@@ -10,7 +10,6 @@
 
 #include "core/alloc.h"
 #include "core/intmath.h"
-#include "processing/arith.h"
 #include "processing/fast_steps.h"
 #include "processing/steps.h"
 #include "tavirex.h"
@@ -279,7 +278,7 @@ std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint1
             // Backgrounds are means of 16-bit pixels, so the sum always fits a 32-bit integer.
             const std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(ya + xave[x])));
             const std::int32_t v = core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + kMidGrey));
-            row[x] = clamp12(v);
+            row[x] = core::clamp_to_12bit(v);
         }
     }
     return TAVIREX_OK;
@@ -546,7 +545,8 @@ void fast::emphasise_contrast(BlockView block, double sigma_factor, std::uint16_
         }
         for (; x < width; ++x) {
             const std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(ya + xave[x])));
-            row[x] = clamp12(core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + kMidGrey)));
+            row[x] =
+                core::clamp_to_12bit(core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + kMidGrey)));
         }
     }
 }

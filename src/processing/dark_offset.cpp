@@ -7,7 +7,6 @@
 
 #include "core/alloc.h"
 #include "core/intmath.h"
-#include "processing/arith.h"
 #include "processing/fast_steps.h"
 #include "processing/steps.h"
 #include "tavirex.h"
@@ -104,7 +103,7 @@ void subtract_line(std::uint16_t* row, const double* profile, std::uint32_t widt
     for (; c < width; ++c) {
         std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(profile[c] * b + a)));
         d = d < 0 ? 0 : d;
-        row[c] = clamp12(core::as_s16(static_cast<std::uint32_t>(row[c] - d)));
+        row[c] = core::clamp_to_12bit(core::as_s16(static_cast<std::uint32_t>(row[c] - d)));
     }
 }
 
@@ -149,9 +148,9 @@ std::int32_t remove_dark_offset_fast(ImageView image, const std::uint32_t* profi
             continue;
         }
         for (std::uint32_t c = 0; c < image.width; ++c) {
-            std::int32_t d = core::as_s16(static_cast<std::uint32_t>(trunc_to_i32(profile[c] * b + a)));
+            std::int32_t d = core::as_s16(static_cast<std::uint32_t>(core::trunc_to_i32_or_min(profile[c] * b + a)));
             if (d < 0) d = 0;
-            row[c] = clamp12(core::as_s16(static_cast<std::uint32_t>(row[c] - d)));
+            row[c] = core::clamp_to_12bit(core::as_s16(static_cast<std::uint32_t>(row[c] - d)));
         }
     }
     return TAVIREX_OK;
@@ -232,15 +231,15 @@ std::int32_t remove_dark_offset(ImageView image, const DarkOffsetParams& p) {
             for (std::size_t c = 0; c < width; ++c) {
                 std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(profile[c] * b + a)));
                 d = d < 0 ? 0 : d;
-                row[c] = clamp12(core::as_s16(static_cast<std::uint32_t>(row[c] - d)));
+                row[c] = core::clamp_to_12bit(core::as_s16(static_cast<std::uint32_t>(row[c] - d)));
             }
             continue;
         }
         for (std::uint32_t c = 0; c < width; ++c) {
-            std::int32_t d = core::as_s16(static_cast<std::uint32_t>(trunc_to_i32(profile[c] * b + a)));
+            std::int32_t d = core::as_s16(static_cast<std::uint32_t>(core::trunc_to_i32_or_min(profile[c] * b + a)));
             if (d < 0) d = 0;
             const std::int32_t v = core::as_s16(static_cast<std::uint32_t>(row[c] - d));
-            row[c] = clamp12(v);
+            row[c] = core::clamp_to_12bit(v);
         }
     }
     return TAVIREX_OK;

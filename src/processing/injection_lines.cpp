@@ -4,7 +4,8 @@
 #include <cstdio>
 
 #include "core/alloc.h"
-#include "processing/arith.h"
+#include "core/intmath.h"
+#include "platform/file.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -31,7 +32,7 @@ bool read_s16_array(std::FILE* f, std::int16_t* out, std::uint32_t n) {
     for (std::uint32_t i = 0; i < n; ++i) {
         std::uint16_t v;
         if (!read_u16(f, &v)) return false;
-        out[i] = static_cast<std::int16_t>(v >= 0x8000u ? static_cast<std::int32_t>(v) - 0x10000 : v);
+        out[i] = core::as_s16(v);
     }
     return true;
 }
@@ -44,35 +45,26 @@ bool has_more(std::FILE* f) {
 }  // namespace
 
 std::int32_t correct_injection_lines(ImageView image, const char* table_path, bool panoramic, const diag::Trace& trace) {
-    std::FILE* f = table_path == nullptr ? nullptr : std::fopen(table_path, "rb");
-    if (f == nullptr) {
+    platform::File f = platform::File::open(table_path, "rb");
+    if (!f) {
         trace.print(trace.process, kOpenFailed, table_path ? table_path : "", "CORRLINEDATA");
         return TAVIREX_E_DATA_FILE;
     }
     std::uint16_t count = 0;
-    if (!read_u16(f, &count)) {
+    if (!read_u16(f.get(), &count)) {
         trace.failure(kCountUnreadable);
-        std::fclose(f);
         return TAVIREX_E_DATA_CONTENT;
     }
-    if (count == 0) {
-        const bool extra = has_more(f);
-        std::fclose(f);
-        return extra ? TAVIREX_E_DATA_CONTENT : TAVIREX_OK;
-    }
+    if (count == 0) return has_more(f.get()) ? TAVIREX_E_DATA_CONTENT : TAVIREX_OK;
     core::Buffer<std::int16_t> positions(count);
     core::Buffer<std::int16_t> heights(count);
-    if (!positions.ok() || !heights.ok()) {
-        std::fclose(f);
-        return TAVIREX_E_NO_MEMORY;
-    }
-    if (!read_s16_array(f, positions.data(), count) || !read_s16_array(f, heights.data(), count)) {
+    if (!positions.ok() || !heights.ok()) return TAVIREX_E_NO_MEMORY;
+    if (!read_s16_array(f.get(), positions.data(), count) || !read_s16_array(f.get(), heights.data(), count)) {
         trace.failure(kBandsUnreadable);
-        std::fclose(f);
         return TAVIREX_E_DATA_CONTENT;
     }
-    const bool extra = has_more(f);
-    std::fclose(f);
+    const bool extra = has_more(f.get());
+    f.close();
     if (extra) return TAVIREX_E_DATA_CONTENT;
 
     if (trace.param) {
@@ -104,7 +96,7 @@ std::int32_t correct_injection_lines(ImageView image, const char* table_path, bo
                 const std::int32_t a = above[x];
                 const std::int32_t b = below[x];
                 row[x] = static_cast<std::uint16_t>(
-                    trunc_to_i32(static_cast<double>(weight * (a - b)) / denom + static_cast<double>(b)));
+                    core::trunc_to_i32_or_min(static_cast<double>(weight * (a - b)) / denom + static_cast<double>(b)));
             }
         }
     }

@@ -11,7 +11,6 @@
 #include "core/alloc.h"
 #include "core/intmath.h"
 #include "diag/diag.h"
-#include "processing/arith.h"
 #include "processing/fast_steps.h"
 #include "processing/steps.h"
 #include "tavirex.h"
@@ -138,7 +137,8 @@ void blend_band(ImageView block, const JointSmoothingParams& p, std::int32_t joi
                 const std::uint32_t x = x0 + i;
                 chg[x] = core::as_s16(static_cast<std::uint32_t>(acc[i] / count));
                 const std::int32_t s = core::as_s16(static_cast<std::uint32_t>(chg[x] + detail[x]));
-                px[x] = clamp12(trunc_to_i32(static_cast<double>(s) * keep + static_cast<double>(px[x]) * wgt));
+                px[x] = core::clamp_to_12bit(
+                    core::trunc_to_i32_or_min(static_cast<double>(s) * keep + static_cast<double>(px[x]) * wgt));
             }
         }
     }
@@ -315,7 +315,8 @@ void blend_row(std::uint16_t* px, const std::int32_t* acc, const std::int16_t* o
         const std::int32_t chg = core::as_s16(static_cast<std::uint32_t>(acc[x] / count));
         const std::int32_t detail = core::as_s16(static_cast<std::uint32_t>(px[x] - org[x]));
         const std::int32_t s = core::as_s16(static_cast<std::uint32_t>(chg + detail));
-        px[x] = clamp12(trunc_to_i32(static_cast<double>(s) * keep + static_cast<double>(px[x]) * wgt));
+        px[x] = core::clamp_to_12bit(
+            core::trunc_to_i32_or_min(static_cast<double>(s) * keep + static_cast<double>(px[x]) * wgt));
     }
 }
 

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "core/intmath.h"
-#include "processing/arith.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -30,7 +29,7 @@ void fill_rows(ImageView image, std::int64_t first, std::int64_t d) {
         for (std::uint32_t x = 0; x < image.width; ++x) {
             const double a = above[x];
             const double b = below[x];
-            row[x] = static_cast<std::uint16_t>(trunc_to_i32(a * wa / dd + b * wb / dd));
+            row[x] = static_cast<std::uint16_t>(core::trunc_to_i32_or_min(a * wa / dd + b * wb / dd));
         }
     }
 }

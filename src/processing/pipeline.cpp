@@ -8,6 +8,7 @@
 #include "core/intmath.h"
 #include "diag/diag.h"
 #include "output/raw_file.h"
+#include "platform/file.h"
 #include "processing/fast_steps.h"
 #include "processing/steps.h"
 #include "state/context.h"
@@ -210,7 +211,7 @@ std::int32_t run_block_stage(DeviceContext& d, const diag::Trace& trace) {
     const std::uint32_t nominal = core::kLinesPerPass[d.ClockMode];
     std::int64_t b = nominal & ~3u;
     if (corr) {
-        const std::uint32_t segs = d.SegmentCount < 2 ? 1u : (d.SegmentCount > 4 ? 4u : d.SegmentCount);
+        const std::uint32_t segs = core::clamp_to<std::uint32_t>(d.SegmentCount, 1, 4);
         b = trimmed_width(d.SegmentWidth[0], d.SideCutWidth);
         for (std::uint32_t k = 1; k < segs; ++k) {
             const std::int64_t w = trimmed_width(d.SegmentWidth[k], d.SideCutWidth);
@@ -333,9 +334,7 @@ std::int32_t dummy_export(const char* input_path, const char* output_path, const
     if (w == 0 || h == 0 || ReadSegments > core::kMaxPasses) return TAVIREX_E_RANGE;
     TomoImageActive = 0;
 
-    std::FILE* f = std::fopen(input_path, "rb");
-    if (f == nullptr) return TAVIREX_E_DATA_FILE;
-    std::fclose(f);
+    if (!platform::File::open(input_path, "rb")) return TAVIREX_E_DATA_FILE;
     const std::uint64_t count = static_cast<std::uint64_t>(w) * h;
     if (count > SIZE_MAX / 2) return TAVIREX_E_NO_MEMORY;
     // A size the file cannot back is refused before its buffer is asked for.

@@ -7,7 +7,7 @@
 #include "core/alloc.h"
 #include "core/endian.h"
 #include "core/simd.h"
-#include "platform/system.h"
+#include "platform/file.h"
 #include "processing/pipeline.h"
 #include "tavirex.h"
 
@@ -163,9 +163,8 @@ std::int32_t write_with_separators(const char* path, const std::uint16_t* pixels
     if (width_out != nullptr) *width_out = static_cast<std::uint32_t>(wide);
     if (height_out != nullptr) *height_out = height;
 
-    if (path == nullptr || path[0] == '\0' || !platform::remove_file(path)) return TAVIREX_E_PROCESS_OUTPUT;
-    std::FILE* f = std::fopen(path, "wb");
-    if (f == nullptr) return TAVIREX_E_PROCESS_OUTPUT;
+    platform::OutputFile f(path);
+    if (!f) return TAVIREX_E_PROCESS_OUTPUT;
     const std::uint16_t fill = color == 1 ? kBandColor : 0;
     bool ok = true;
     for (std::uint32_t y0 = 0; ok && y0 < height; y0 += rows) {
@@ -180,11 +179,9 @@ std::int32_t write_with_separators(const char* path, const std::uint16_t* pixels
                            width, count, band, fill);
         }
         core::swap_words_if_big_endian(block.data(), words);  // the file holds little-endian words
-        ok = std::fwrite(block.data(), 2, words, f) == words;
+        ok = std::fwrite(block.data(), 2, words, f.get()) == words;
     }
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) platform::remove_file(path);
-    return ok ? TAVIREX_OK : TAVIREX_E_PROCESS_OUTPUT;
+    return f.finish(ok) ? TAVIREX_OK : TAVIREX_E_PROCESS_OUTPUT;
 }
 #endif
 

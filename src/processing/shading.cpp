@@ -4,9 +4,10 @@
 
 #include "core/alloc.h"
 #include "core/endian.h"
+#include "core/intmath.h"
 #include "core/simd.h"
+#include "platform/file.h"
 #include "platform/system.h"
-#include "processing/arith.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -28,7 +29,7 @@ void shade_row(std::uint16_t* row, std::uint32_t width, const std::uint16_t* tab
         _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_sub_epi16(v, _mm_subs_epu16(v, top)));
         for (std::uint32_t k = 0; k < 8; ++k) row[c + k] = table[at[k]];
     }
-    for (; c < width; ++c) row[c] = table[table_index(row[c])];
+    for (; c < width; ++c) row[c] = table[core::clamp_to_12bit(row[c])];
 }
 
 // The tables are read a block of rows at a time and applied as they come,
@@ -39,22 +40,20 @@ std::int32_t correct_shading_streamed(ImageView image, const char* calibration_p
     const std::uint32_t block = image.height < kRowsPerRead ? image.height : kRowsPerRead;
     core::Buffer<std::uint16_t> tables(static_cast<std::size_t>(block) * kTableWords);
     if (!tables.ok()) return TAVIREX_E_NO_MEMORY;
-    if (calibration_path == nullptr) return TAVIREX_E_DATA_FILE;
-    std::FILE* f = std::fopen(calibration_path, "rb");
-    if (f == nullptr) return TAVIREX_E_DATA_FILE;
+    const platform::File f = platform::File::open(calibration_path, "rb");
+    if (!f) return TAVIREX_E_DATA_FILE;
     std::uint64_t size = 0;
-    bool ok = platform::file_end_size(f, &size) && size == 2 * static_cast<std::uint64_t>(entries) &&
-              platform::seek_to(f, 0);
+    bool ok = platform::file_end_size(f.get(), &size) && size == 2 * static_cast<std::uint64_t>(entries) &&
+              platform::seek_to(f.get(), 0);
     for (std::uint32_t y0 = 0; ok && y0 < image.height; y0 += block) {
         const std::uint32_t rows = image.height - y0 < block ? image.height - y0 : block;
         const std::size_t words = static_cast<std::size_t>(rows) * kTableWords;
-        ok = std::fread(tables.data(), 2, words, f) == words;
+        ok = std::fread(tables.data(), 2, words, f.get()) == words;
         if (!ok) break;
         core::swap_words_if_big_endian(tables.data(), words);
         for (std::uint32_t r = 0; r < rows; ++r)
             shade_row(image.row(y0 + r), image.width, tables.data() + static_cast<std::size_t>(r) * kTableWords);
     }
-    std::fclose(f);
     return ok ? TAVIREX_OK : TAVIREX_E_DATA_SIZE;
 }
 #endif
@@ -68,20 +67,19 @@ std::int32_t correct_shading(ImageView image, const char* calibration_path) {
     const std::size_t entries = static_cast<std::size_t>(image.height) * kTableWords;
     core::Buffer<std::uint16_t> tables(entries);
     if (!tables.ok()) return TAVIREX_E_NO_MEMORY;
-    if (calibration_path == nullptr) return TAVIREX_E_DATA_FILE;
-    std::FILE* f = std::fopen(calibration_path, "rb");
-    if (f == nullptr) return TAVIREX_E_DATA_FILE;
-    const std::size_t got = entries == 0 ? 0 : std::fread(tables.data(), 2, entries, f);
+    platform::File f = platform::File::open(calibration_path, "rb");
+    if (!f) return TAVIREX_E_DATA_FILE;
+    const std::size_t got = entries == 0 ? 0 : std::fread(tables.data(), 2, entries, f.get());
     std::uint8_t extra = 0;
-    const bool too_long = got == entries && std::fread(&extra, 1, 1, f) == 1;
-    std::fclose(f);
+    const bool too_long = got == entries && std::fread(&extra, 1, 1, f.get()) == 1;
+    f.close();
     if (got != entries || too_long) return TAVIREX_E_DATA_SIZE;
     core::swap_words_if_big_endian(tables.data(), entries);
 
     for (std::uint32_t r = 0; r < image.height; ++r) {
         const std::uint16_t* table = tables.data() + static_cast<std::size_t>(r) * kTableWords;
         std::uint16_t* row = image.row(r);
-        for (std::uint32_t c = 0; c < image.width; ++c) row[c] = table[table_index(row[c])];
+        for (std::uint32_t c = 0; c < image.width; ++c) row[c] = table[core::clamp_to_12bit(row[c])];
     }
     return TAVIREX_OK;
 }

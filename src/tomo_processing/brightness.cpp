@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/alloc.h"
+#include "core/intmath.h"
 #include "tavirex.h"
 #include "tomo_processing/finishing.h"
 
@@ -22,16 +23,8 @@ void level_histogram(const TomoFrame& frame, std::uint32_t* counts) noexcept {
     for (std::size_t i = 0; i < n; ++i) ++counts[std::min(frame.data[i], top)];
 }
 
-std::int64_t trunc_held(double v) noexcept {
-    constexpr double kLimit = 9223372036854775808.0;  // 2^63
-    if (v != v) return 0;
-    if (v >= kLimit) return INT64_MAX;
-    if (v <= -kLimit) return INT64_MIN;
-    return static_cast<std::int64_t>(v);
-}
-
 std::int64_t percent_of_pixels(std::size_t n, double percent) noexcept {
-    return trunc_held(static_cast<double>(n) * percent * 0.01);
+    return core::trunc_to_i64_saturating(static_cast<double>(n) * percent * 0.01);
 }
 
 void map_levels(const TomoFrame& frame, const std::uint32_t* table) noexcept {
@@ -69,7 +62,7 @@ void scale_table(const std::uint32_t* counts, std::uint32_t* table, std::size_t 
     const double span = hi - lo;
     for (std::uint32_t v = 0; v <= top; ++v) {
         const double s = hi > lo ? static_cast<double>(std::clamp(v, lo, hi) - lo) / span * top : 0.0;
-        table[v] = s < 0.0 ? 0u : (s > top ? top : static_cast<std::uint32_t>(s));
+        table[v] = core::trunc_clamped_to(s, top);
     }
 }
 

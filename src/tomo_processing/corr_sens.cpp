@@ -12,6 +12,7 @@
 #include "core/endian.h"
 #include "core/intmath.h"
 #include "core/simd.h"
+#include "platform/file.h"
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
 
@@ -20,14 +21,6 @@ namespace {
 
 constexpr std::size_t kMaxFolder = 512;
 constexpr std::size_t kMaxSensorId = 10;
-
-// Closes its file on every path.
-struct File {
-    std::FILE* f = nullptr;
-    ~File() {
-        if (f != nullptr) std::fclose(f);
-    }
-};
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -59,7 +52,7 @@ bool has_more(std::FILE* f) {
 // table value that is not a number gives 0, as a negative result does.
 inline std::uint16_t scaled(std::uint16_t pixel, float gain, float offset, std::uint16_t max) {
     const float q = static_cast<float>(pixel) * gain + offset;
-    return !(q >= 0) ? 0 : (q > static_cast<float>(max) ? max : static_cast<std::uint16_t>(q));
+    return static_cast<std::uint16_t>(core::trunc_clamped_to(q, max));
 }
 
 #if defined(__SSE2__)
@@ -95,29 +88,28 @@ std::int32_t correct_sensitivity(TomoFrame& fr, const char* folder, const char* 
         return TAVIREX_E_RANGE;
     const std::size_t id_length = std::strlen(sensor_id);
     char path[kMaxFolder + kMaxSensorId + 8];
-    File gain_file, offset_file;
     std::snprintf(path, sizeof path, "%s%sa.tbl", folder, sensor_id);
-    gain_file.f = std::fopen(path, "rb");
+    const platform::File gain_file = platform::File::open(path, "rb");
     std::snprintf(path, sizeof path, "%s%sb.tbl", folder, sensor_id);
-    offset_file.f = std::fopen(path, "rb");
-    if (gain_file.f == nullptr || offset_file.f == nullptr) return TAVIREX_E_TOMO_TABLE_FILE;
+    const platform::File offset_file = platform::File::open(path, "rb");
+    if (!gain_file || !offset_file) return TAVIREX_E_TOMO_TABLE_FILE;
 
     char gain_id[kMaxSensorId + 1], offset_id[kMaxSensorId + 1];
-    if (std::fread(gain_id, 1, id_length, gain_file.f) != id_length ||
-        std::fread(offset_id, 1, id_length, offset_file.f) != id_length)
+    if (std::fread(gain_id, 1, id_length, gain_file.get()) != id_length ||
+        std::fread(offset_id, 1, id_length, offset_file.get()) != id_length)
         return TAVIREX_E_TOMO_TABLE_FILE;
     if (!same_text_any_case(gain_id, sensor_id, id_length) || !same_text_any_case(offset_id, sensor_id, id_length))
         return TAVIREX_E_TOMO_SENSOR_ID;
     char gain_type, offset_type;
-    if (std::fread(&gain_type, 1, 1, gain_file.f) != 1 || std::fread(&offset_type, 1, 1, offset_file.f) != 1)
+    if (std::fread(&gain_type, 1, 1, gain_file.get()) != 1 || std::fread(&offset_type, 1, 1, offset_file.get()) != 1)
         return TAVIREX_E_TOMO_TABLE_FILE;
     if (lower(gain_type) != 'a' || lower(offset_type) != 'b') return TAVIREX_E_TOMO_TABLE_TYPE;
 
     const std::size_t size = block_pixels(fr, 1);
     core::Buffer<float> gain(size), offset(size);
     if (!gain.ok() || !offset.ok()) return TAVIREX_E_NO_MEMORY;
-    if (!read_floats(gain_file.f, gain.data(), size) || !read_floats(offset_file.f, offset.data(), size) ||
-        has_more(gain_file.f) || has_more(offset_file.f))
+    if (!read_floats(gain_file.get(), gain.data(), size) || !read_floats(offset_file.get(), offset.data(), size) ||
+        has_more(gain_file.get()) || has_more(offset_file.get()))
         return TAVIREX_E_TOMO_TABLE_FILE;
 
     for (std::uint32_t t = 0; t < fr.strips; ++t) {

@@ -58,14 +58,14 @@ std::uint16_t predicted_offset(std::uint32_t d, const Line& line, std::uint16_t 
     const double p = static_cast<double>(d) * line.a + line.b;
     if (p < 0) return 0;
     if (p > max) return max;
-    const double whole = static_cast<double>(core::trunc_to_int(p));
+    const double whole = static_cast<double>(core::trunc_to_i64_unchecked(p));
     return static_cast<std::uint16_t>(whole + (p - whole >= 0.5 ? 1 : 0));
 }
 
 // X less the offset of its dark value, as signed 16-bit, limited to 0..max.
 inline std::uint16_t corrected(std::uint16_t x, std::uint16_t offset, std::int32_t max) {
     const std::int32_t diff = core::as_s16(static_cast<std::uint32_t>(x - offset));
-    return static_cast<std::uint16_t>(diff < 0 ? 0 : (diff > max ? max : diff));
+    return static_cast<std::uint16_t>(core::clamp_to<std::int32_t>(diff, 0, max));
 }
 
 #if defined(__SSE2__)

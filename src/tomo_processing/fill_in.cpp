@@ -20,7 +20,7 @@ void fill_between(const core::ImageView& strip, std::int64_t lo, std::int64_t hi
         const std::int64_t below = r - lo, above = hi - lo - (r - lo);
         for (std::uint32_t c = 0; c < strip.width; ++c) {
             const double v = static_cast<double>(b[c] * below) / span + static_cast<double>(a[c] * above) / span;
-            row[c] = static_cast<std::uint16_t>(core::trunc_to_int(v));
+            row[c] = static_cast<std::uint16_t>(core::trunc_to_i64_unchecked(v));
         }
     }
 }

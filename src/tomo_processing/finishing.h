@@ -119,10 +119,8 @@ bool tone_target_ok(std::uint16_t target, double percentage, const diag::Trace& 
 bool tone_table(std::uint32_t* table, std::size_t n, const TomoFrame& frame, std::uint16_t target, double percentage,
                 const diag::Trace& trace) noexcept;
 
-// Truncation toward zero held inside the 64-bit range (NaN gives 0), so that no
-// configured value, however large, makes the conversion undefined.
-std::int64_t trunc_held(double v) noexcept;
-// trunc_held(n x percent x 0.01): a pixel count given in percent.
+// n x percent x 0.01 truncated, saturating (core::trunc_to_i64_saturating): a
+// pixel count given in percent; no configured value makes it undefined.
 std::int64_t percent_of_pixels(std::size_t n, double percent) noexcept;
 
 // ---- Half turn --------------------------------------------------------------

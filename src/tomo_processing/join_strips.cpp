@@ -13,6 +13,7 @@
 
 #include "core/intmath.h"
 #include "core/simd.h"
+#include "platform/file.h"
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
 
@@ -49,14 +50,13 @@ struct RowArrays {
 void write_profile(std::uint32_t s, const RowArrays& a, std::uint32_t h) {
     char name[48];
     std::snprintf(name, sizeof name, "profile_%dR%dL.csv", static_cast<int>(s - 1), static_cast<int>(s));
-    std::FILE* file = std::fopen(name, "w");
-    if (file == nullptr) return;  // a profile is a service aid; joining goes on without it
-    std::fputs(",profile,profile,ratio,ratio\n", file);
-    std::fputs(",left,right,signle,average\n", file);
+    const platform::File file = platform::File::open(name, "w");
+    if (!file) return;  // a profile is a service aid; joining goes on without it
+    std::fputs(",profile,profile,ratio,ratio\n", file.get());
+    std::fputs(",left,right,signle,average\n", file.get());
     for (std::uint32_t r = 0; r < h; ++r)
-        std::fprintf(file, "%d,%lf,%lf,%lf,%lf\n", static_cast<int>(r), a.left[r], a.right[r], a.single[r],
+        std::fprintf(file.get(), "%d,%lf,%lf,%lf,%lf\n", static_cast<int>(r), a.left[r], a.right[r], a.single[r],
                      a.average[r]);
-    std::fclose(file);
 }
 
 // The single ratio averaged over rows r - half .. r + half inside the band
@@ -81,7 +81,7 @@ inline std::uint16_t joined_pixel(std::uint16_t p, double ratio, double t, std::
                                   std::int32_t max) {
     const double scaled = static_cast<double>(p + 1) * ratio - 1;
     const double v = fade ? scaled * t + (1 - t) * static_cast<double>(o) : scaled;
-    return static_cast<std::uint16_t>(v < 0 ? 0 : (v > max ? max : core::trunc_to_int(v)));
+    return static_cast<std::uint16_t>(core::trunc_clamped_to(v, static_cast<std::uint32_t>(max)));
 }
 
 #if defined(__SSE2__)

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/alloc.h"
+#include "core/intmath.h"
 #include "tavirex.h"
 #include "tomo_processing/finishing.h"
 
@@ -68,7 +69,7 @@ std::int32_t resample_area_average(const std::uint16_t* source, std::uint16_t so
                 for (std::uint32_t i = 0; i < sx.count; ++i) sum += row[i] * sx.weight(i) * covered_height;
             }
             const double v = sum / (sx.extent * sy.extent);
-            *out++ = static_cast<std::uint16_t>(!(v > 0.0) ? 0.0 : (v >= 65535.0 ? 65535.0 : v));
+            *out++ = static_cast<std::uint16_t>(core::trunc_clamped_to(v, UINT16_MAX));
         }
     }
     return TAVIREX_OK;

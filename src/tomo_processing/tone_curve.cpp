@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "core/alloc.h"
+#include "core/intmath.h"
 #include "tavirex.h"
 #include "tomo_processing/finishing.h"
 
@@ -23,11 +24,8 @@ constexpr const char kTargetText[] =
 
 constexpr std::uint16_t kMaxTarget = 255;
 
-// Truncated, then limited to 0..M. A square root of a value a rounding step below
-// zero is taken as 0, so no NaN reaches the conversion.
-inline std::uint32_t level_of(double v, std::uint32_t top) {
-    return !(v > 0.0) ? 0u : (v >= top ? top : static_cast<std::uint32_t>(v));
-}
+// A level is truncated, then limited to 0..M (core::trunc_clamped_to). A square
+// root of a value a rounding step below zero is taken as 0.
 inline double root(double v) { return std::sqrt(v > 0.0 ? v : 0.0); }
 
 }  // namespace
@@ -42,7 +40,7 @@ bool tone_table(std::uint32_t* table, std::size_t n, const TomoFrame& frame, std
                 const diag::Trace& trace) noexcept {
     const std::uint32_t top = frame.max_value;
     // The 8-bit target scaled to the data's bit depth.
-    const std::int64_t t = trunc_held(std::pow(2.0, frame.bit_depth - 8.0) * target);
+    const std::int64_t t = core::trunc_to_i64_saturating(std::pow(2.0, frame.bit_depth - 8.0) * target);
     const std::int64_t count = percent_of_pixels(n, percentage);
     std::uint32_t attention = top;
     std::uint64_t run = 0;
@@ -67,7 +65,7 @@ bool tone_table(std::uint32_t* table, std::size_t n, const TomoFrame& frame, std
         const double r = md - a;
         for (std::uint32_t v = 0; v <= top; ++v) {
             const double p = v;
-            table[v] = level_of(r - root(r * r + 2.0 * a * p - p * p), top);
+            table[v] = core::trunc_clamped_to(r - root(r * r + 2.0 * a * p - p * p), top);
         }
     } else {
         // Center down and right of the square: the curve bulges and lifts them.
@@ -78,7 +76,7 @@ bool tone_table(std::uint32_t* table, std::size_t n, const TomoFrame& frame, std
         const double r = md - a;
         for (std::uint32_t v = 0; v <= top; ++v) {
             const double p = v;
-            table[v] = level_of(root(r * r + 2.0 * a * p - p * p) + r, top);
+            table[v] = core::trunc_clamped_to(root(r * r + 2.0 * a * p - p * p) + r, top);
         }
     }
     return true;
