@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/alloc.h"
 #include "core/intmath.h"
 #include "core/simd.h"
 #include "tavirex.h"
@@ -158,10 +159,11 @@ std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Tra
 
     const std::size_t out_pixels = static_cast<std::size_t>(out_w) * h;
     core::Buffer<std::uint16_t> own;
-    core::Buffer<double> rows(4 * static_cast<std::size_t>(h));
+    core::Buffer<std::uint8_t> rows(4 * core::Carve::bytes<double>(h));  // the four row arrays
     std::uint16_t* out = scratch_space(f, block_pixels(f, n), out_pixels, own);
     if (out == nullptr || !rows.ok()) return TAVIREX_E_NO_MEMORY;
-    const RowArrays a{rows.data(), rows.data() + h, rows.data() + 2 * h, rows.data() + 3 * h};
+    core::Carve carve(rows.data());
+    const RowArrays a{carve.take<double>(h), carve.take<double>(h), carve.take<double>(h), carve.take<double>(h)};
 
     for (std::uint32_t s = 0; s < n; ++s) shift_rows(f.block(s), shift[s]);
     const bool sse2 = core::fast_paths();
