@@ -72,4 +72,25 @@ private:
     std::size_t count_ = 0;
 };
 
+// Typed slices of one block of work memory (a Buffer), each rounded up to 16
+// bytes. A step that needs several work arrays sums their `bytes` and takes them
+// from one block, so the caller can take all the work memory before anything
+// changes and the step itself can no longer fail for memory.
+class Carve {
+public:
+    explicit Carve(void* base) noexcept : at_(static_cast<unsigned char*>(base)) {}
+    static constexpr std::size_t round(std::size_t bytes) noexcept { return (bytes + 15) & ~std::size_t{15}; }
+    template <typename T>
+    static constexpr std::size_t bytes(std::size_t count) noexcept { return round(count * sizeof(T)); }
+    template <typename T>
+    T* take(std::size_t count) noexcept {
+        T* p = reinterpret_cast<T*>(at_);
+        at_ += bytes<T>(count);
+        return p;
+    }
+
+private:
+    unsigned char* at_;
+};
+
 }  // namespace tvx::core

@@ -7,7 +7,6 @@
 #include "core/alloc.h"
 #include "core/endian.h"
 #include "core/intmath.h"
-#include "core/simd.h"
 #include "output/bitmap.h"
 #include "output/enhance.h"
 #include "output/raw_file.h"
@@ -107,7 +106,6 @@ std::int32_t save_whole(const BitmapRequest& rq, const Settings& s, std::uint32_
                                                                                        : TAVIREX_E_OUTPUT_FILE;
 }
 
-#if TVX_SSE2
 constexpr std::size_t kBlockBytes = 256 * 1024;  // bitmap bytes written at a time
 
 // Reads the raw rows as they are needed and writes the bitmap a block of rows at
@@ -198,7 +196,12 @@ std::int32_t save_streamed(const BitmapRequest& rq, const Settings& s, std::uint
     if (!f.finish(rc == TAVIREX_OK) && rc == TAVIREX_OK) rc = TAVIREX_E_OUTPUT_FILE;
     return rc;
 }
-#endif
+
+// Streaming reads the raw file while the bitmap is written, so the two must
+// differ; it gives the bytes of the whole-image path on both kernel paths.
+bool streams(const BitmapRequest& rq) {
+    return rq.BitmapPath == nullptr || std::strcmp(rq.RawPath, rq.BitmapPath) != 0;
+}
 
 }  // namespace
 
@@ -208,12 +211,7 @@ std::int32_t save_bitmap(const BitmapRequest& rq) noexcept {
     const std::uint32_t height = static_cast<std::uint32_t>(rq.Height);
     if (!raw_file_holds(rq.RawPath, width, height)) return TAVIREX_E_INPUT_FILE;
     const Settings s = settings_of(rq);
-#if TVX_SSE2
-    // Streaming reads the raw file while the bitmap is written, so the two must differ.
-    const bool same = rq.BitmapPath != nullptr && std::strcmp(rq.RawPath, rq.BitmapPath) == 0;
-    if (core::fast_paths() && !same) return save_streamed(rq, s, width, height);
-#endif
-    return save_whole(rq, s, width, height);
+    return streams(rq) ? save_streamed(rq, s, width, height) : save_whole(rq, s, width, height);
 }
 
 }  // namespace tvx::output

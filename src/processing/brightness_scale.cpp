@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "core/intmath.h"
-#include "processing/fast_steps.h"
+#include "core/simd.h"
 #include "processing/steps.h"
 
 namespace tvx::processing {
@@ -189,14 +189,12 @@ void compose_tables(std::uint8_t selector, std::uint32_t* histogram, std::uint64
     }
 }
 
-}  // namespace
-
 #if TVX_SSE2
 // The block is known to hold 12-bit values: one histogram (four partial ones,
 // so that runs of equal values do not wait on each other), the composed table,
 // and one pass through it.
-void fast::correct_brightness_scale(std::uint8_t selector, BlockView block, double many_side, double few_side,
-                                    const diag::Trace& trace) noexcept {
+void scale_brightness_sse2(std::uint8_t selector, ImageView block, double many_side, double few_side,
+                           const diag::Trace& trace) noexcept {
     trace.print(trace.param, "Xray Many Side PRECENTAGE[%lf]\n", many_side);
     trace.print(trace.param, "Xray Few  Side PRECENTAGE[%lf]\n", few_side);
     selector &= kScaleClip | kScaleStretch | kScaleToneCurve;
@@ -231,11 +229,13 @@ void fast::correct_brightness_scale(std::uint8_t selector, BlockView block, doub
 }
 #endif
 
+}  // namespace
+
 void correct_brightness_scale(std::uint8_t selector, ImageView block, double many_side, double few_side,
                               const diag::Trace& trace) {
 #if TVX_SSE2
-    if (core::fast_paths() && fast::twelve_bit(fast::whole(block)))
-        return fast::correct_brightness_scale(selector, fast::whole(block), many_side, few_side, trace);
+    if (core::fast_paths() && core::twelve_bit(block))
+        return scale_brightness_sse2(selector, block, many_side, few_side, trace);
 #endif
     trace.print(trace.param, "Xray Many Side PRECENTAGE[%lf]\n", many_side);
     trace.print(trace.param, "Xray Few  Side PRECENTAGE[%lf]\n", few_side);

@@ -6,7 +6,6 @@
 
 #include "core/alloc.h"
 #include "core/intmath.h"
-#include "core/simd.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -92,7 +91,6 @@ std::int64_t place_chip_rows(const std::uint16_t* rows, std::uint16_t* out, std:
     return o;
 }
 
-#if TVX_SSE2
 // In place: the image is turned upside down by swapping rows, then each chip row
 // is moved to its joined place.
 void join_in_place(ImageView image, std::uint32_t chips, std::uint32_t w4, std::int32_t xshift,
@@ -106,7 +104,6 @@ void join_in_place(ImageView image, std::uint32_t chips, std::uint32_t w4, std::
     }
     place_chip_rows(image.data, image.data, w, w4, chips, xshift, row_advance, top_skip);
 }
-#endif
 
 }  // namespace
 
@@ -114,9 +111,8 @@ std::int32_t join_ccd_chips(ImageView image, std::uint16_t xpos2, std::uint16_t 
                             std::uint32_t* width_out, std::uint32_t* height_out, const diag::Trace& trace) {
     const std::uint32_t w = image.width;
     const std::uint32_t h = image.height;
-#if TVX_SSE2
     // A whole-image work copy only where the placement cannot run forward in place.
-    const bool in_place = core::fast_paths() && h % kChipRows == 0 &&
+    const bool in_place = h % kChipRows == 0 &&
                           placement_runs_forward(h / kChipRows, static_cast<std::int32_t>(ypos2) - static_cast<std::int32_t>(kChipRows), upper_ypos2);
     if (in_place) {
         core::Buffer<std::uint16_t> spare(w);
@@ -134,7 +130,6 @@ std::int32_t join_ccd_chips(ImageView image, std::uint16_t xpos2, std::uint16_t 
         *height_out = static_cast<std::uint32_t>(out_rows);
         return TAVIREX_OK;
     }
-#endif
     core::Buffer<std::uint16_t> work(image.pixels());
     if (!work.ok()) return TAVIREX_E_NO_MEMORY;
     const std::uint32_t w4 = w & ~3u;

@@ -10,7 +10,7 @@
 
 #include "core/alloc.h"
 #include "core/intmath.h"
-#include "processing/fast_steps.h"
+#include "core/simd.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -75,13 +75,6 @@ inline double mean_of(std::int64_t sum, std::uint32_t count) {
 // gathered over at most 256 pixels before they are added to a 64-bit total, so
 // nothing overflows; the sums are the same integers as in the general path.
 constexpr std::uint32_t kChunk = 256;
-
-bool twelve_bit(ImageView block) {
-    std::uint16_t widest = 0;
-    const std::size_t n = block.pixels();
-    for (std::size_t i = 0; i < n; ++i) widest = static_cast<std::uint16_t>(widest | block.data[i]);
-    return widest <= core::kSampleMax;
-}
 
 inline std::uint32_t keep_mask(std::uint32_t v) {
     return static_cast<std::uint32_t>(v != 0) & static_cast<std::uint32_t>(v != core::kSampleMax);
@@ -177,116 +170,7 @@ void column_backgrounds(ImageView block, double sigma_factor, double* ave, doubl
     }
 }
 
-}  // namespace
-
-double clipped_mean(const std::uint16_t* first, std::uint32_t count, std::size_t stride, double sigma_factor,
-                    double* variance) {
-    const std::int16_t* px = reinterpret_cast<const std::int16_t*>(first);
-    Moments m;
-    for (std::size_t i = 0; i < count; ++i) add(m, px[i * stride]);
-    const Band b = band_of(m, sigma_factor);
-    std::int64_t sum = 0;
-    std::uint32_t n = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::int32_t v = px[i * stride];
-        const std::uint32_t keep = inside(b, v) ? 1u : 0u;
-        sum += keep ? v : 0;
-        n += keep;
-    }
-    *variance = b.variance;
-    return mean_of(sum, n);
-}
-
-std::int32_t smooth_average(double* values, std::int16_t length, std::uint16_t range, const diag::Trace& trace) {
-    trace.print(trace.param, "SMOOTHRANGE[%d]\n", static_cast<int>(range));
-    const std::int32_t n = length > 0 ? length : 0;
-    core::Buffer<double> tmp(static_cast<std::size_t>(n));
-    if (!tmp.ok()) {
-        trace.failure("Err:Cannot malloc for tmp.\n");
-        return TAVIREX_E_NO_MEMORY;
-    }
-    const std::int32_t half = range / 2;
 #if TVX_SSE2
-    if (core::fast_paths()) {
-        fast::moving_average(values, tmp.data(), n, half);
-        for (std::int32_t i = 0; i < n; ++i) values[i] = tmp[static_cast<std::size_t>(i)];
-        return TAVIREX_OK;
-    }
-#endif
-    for (std::int32_t i = 0; i < n; ++i) {
-        const std::int32_t j0 = i - half < 0 ? 0 : i - half;
-        const std::int32_t j1 = i + half > n - 1 ? n - 1 : i + half;
-        double sum = 0.0;
-        for (std::int32_t j = j0; j <= j1; ++j) sum += values[j];
-        tmp[static_cast<std::size_t>(i)] = sum / static_cast<double>(j1 - j0 + 1);
-    }
-    for (std::int32_t i = 0; i < n; ++i) values[i] = tmp[static_cast<std::size_t>(i)];
-    return TAVIREX_OK;
-}
-
-std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint16_t smooth_range,
-                                const diag::Trace& trace) {
-#if TVX_SSE2
-    if (core::fast_paths() && fast::twelve_bit(fast::whole(block))) {
-        core::Buffer<std::uint8_t> work(fast::contrast_work(block.width, block.height));
-        if (!work.ok()) {
-            trace.print(trace.param, "SIGMARANGE[%lf]\n", sigma_factor);
-            trace.failure("Err:Cannot malloc for xave.\n");
-            return TAVIREX_E_NO_MEMORY;
-        }
-        fast::emphasise_contrast(fast::whole(block), sigma_factor, smooth_range, trace, work.data());
-        return TAVIREX_OK;
-    }
-#endif
-    trace.print(trace.param, "SIGMARANGE[%lf]\n", sigma_factor);
-    const auto fail = [&trace](const char* message) {
-        trace.failure(message);
-        return TAVIREX_E_NO_MEMORY;
-    };
-    core::Buffer<double> xave(block.width);
-    if (!xave.ok()) return fail("Err:Cannot malloc for xave.\n");
-    core::Buffer<double> xvarp(block.width);
-    if (!xvarp.ok()) return fail("Err:Cannot malloc for xvarp.\n");
-    core::Buffer<double> yave(block.height);
-    if (!yave.ok()) return fail("Err:Cannot malloc for yave.\n");
-    core::Buffer<double> yvarp(block.height);
-    if (!yvarp.ok()) return fail("Err:Cannot malloc for yvarp.\n");
-
-    const bool narrow = twelve_bit(block);
-    for (std::uint32_t y = 0; y < block.height; ++y)
-        yave[y] = narrow ? row_background_narrow(block.row(y), block.width, sigma_factor, &yvarp[y])
-                         : clipped_mean(block.row(y), block.width, 1, sigma_factor, &yvarp[y]);
-    std::int32_t rc = smooth_average(yave.data(), core::as_s16(block.height), smooth_range, trace);
-    if (rc != TAVIREX_OK) {
-        trace.failure("Err in Smooth_Ave(yave).\n");
-        return rc;
-    }
-    if (narrow)
-        column_backgrounds<std::uint16_t, std::uint32_t>(block, sigma_factor, xave.data(), xvarp.data());
-    else
-        column_backgrounds<std::int16_t, std::int64_t>(block, sigma_factor, xave.data(), xvarp.data());
-    rc = smooth_average(xave.data(), core::as_s16(block.width), smooth_range, trace);
-    if (rc != TAVIREX_OK) {
-        trace.failure("Err in Smooth_Ave(xave).\n");
-        return rc;
-    }
-
-    for (std::uint32_t y = 0; y < block.height; ++y) {
-        std::uint16_t* row = block.row(y);
-        const double ya = yave[y];
-        for (std::size_t x = 0; x < block.width; ++x) {
-            // Backgrounds are means of 16-bit pixels, so the sum always fits a 32-bit integer.
-            const std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(ya + xave[x])));
-            const std::int32_t v = core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + kMidGrey));
-            row[x] = core::clamp_to_12bit(v);
-        }
-    }
-    return TAVIREX_OK;
-}
-
-#if TVX_SSE2
-namespace {
-
 // Sum of the eight 16-bit lanes of a count vector, and of the four 32-bit lanes of a sum.
 inline std::uint32_t lanes16(__m128i v) {
     alignas(16) std::uint16_t l[8];
@@ -373,23 +257,8 @@ inline void band_limits(const Band& b, std::int16_t* below, std::int16_t* above)
     *above = static_cast<std::int16_t>(std::clamp(b.high, 0, kTop - 1) + 1);
 }
 
-}  // namespace
-
-bool fast::twelve_bit(BlockView block) noexcept {
-    __m128i any = _mm_setzero_si128();
-    std::uint16_t rest = 0;
-    for (std::uint32_t y = 0; y < block.height; ++y) {
-        const std::uint16_t* row = block.row(y);
-        std::uint32_t x = 0;
-        for (; x + 8 <= block.width; x += 8) any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x)));
-        for (; x < block.width; ++x) rest = static_cast<std::uint16_t>(rest | row[x]);
-    }
-    const __m128i high = _mm_set1_epi16(static_cast<short>(0xF000));
-    return (rest & 0xF000) == 0 &&
-           _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(any, high), _mm_setzero_si128())) == 0xFFFF;
-}
-
-void fast::moving_average(const double* values, double* out, std::int32_t n, std::int32_t half) noexcept {
+// The moving average of step 10, two outputs at a time, each sum in the plain order.
+void moving_average(const double* values, double* out, std::int32_t n, std::int32_t half) noexcept {
     const std::int32_t span = 2 * half + 1;
     const auto plain = [&](std::int32_t i) {
         const std::int32_t j0 = i - half < 0 ? 0 : i - half;
@@ -423,25 +292,19 @@ void fast::moving_average(const double* values, double* out, std::int32_t n, std
 void smooth_in_place(double* values, std::uint32_t length, std::uint16_t range, double* tmp, const diag::Trace& trace) {
     trace.print(trace.param, "SMOOTHRANGE[%d]\n", static_cast<int>(range));
     const std::int32_t n = std::max<std::int32_t>(core::as_s16(length), 0);
-    fast::moving_average(values, tmp, n, range / 2);
+    moving_average(values, tmp, n, range / 2);
     std::memcpy(values, tmp, sizeof(double) * static_cast<std::size_t>(n));
-}
-
-std::size_t fast::contrast_work(std::uint32_t width, std::uint32_t height) noexcept {
-    const std::size_t w = width, h = height;
-    return 2 * Carve::bytes<double>(w) + 2 * Carve::bytes<double>(h) + Carve::bytes<double>(std::max(w, h)) +
-           Carve::bytes<std::uint64_t>(w) + Carve::bytes<std::uint32_t>(2 * w) + Carve::bytes<std::uint16_t>(3 * w);
 }
 
 // Row statistics (and, in the same pass, the column sums), each row's band sum
 // right after its moments while the row is in cache, a second pass for the
 // columns' band sums, and the final subtraction. The sums are the same integers
 // as the plain step's, and every floating value is formed by the same expression.
-void fast::emphasise_contrast(BlockView block, double sigma_factor, std::uint16_t smooth_range,
-                              const diag::Trace& trace, void* work) noexcept {
+void emphasise_contrast_sse2(ImageView block, double sigma_factor, std::uint16_t smooth_range,
+                             const diag::Trace& trace, void* work) noexcept {
     trace.print(trace.param, "SIGMARANGE[%lf]\n", sigma_factor);
     const std::uint32_t width = block.width, height = block.height;
-    Carve carve(work);
+    core::Carve carve(work);
     double* const xave = carve.take<double>(width);
     double* const xvarp = carve.take<double>(width);
     double* const yave = carve.take<double>(height);
@@ -545,11 +408,125 @@ void fast::emphasise_contrast(BlockView block, double sigma_factor, std::uint16_
         }
         for (; x < width; ++x) {
             const std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(ya + xave[x])));
-            row[x] =
-                core::clamp_to_12bit(core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + kMidGrey)));
+            row[x] = core::clamp_to_12bit(core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + kMidGrey)));
         }
     }
 }
 #endif
+
+}  // namespace
+
+std::size_t contrast_work(std::uint32_t width, std::uint32_t height) noexcept {
+    using core::Carve;
+    const std::size_t w = width, h = height;
+    return 2 * Carve::bytes<double>(w) + 2 * Carve::bytes<double>(h) + Carve::bytes<double>(std::max(w, h)) +
+           Carve::bytes<std::uint64_t>(w) + Carve::bytes<std::uint32_t>(2 * w) + Carve::bytes<std::uint16_t>(3 * w);
+}
+
+double clipped_mean(const std::uint16_t* first, std::uint32_t count, std::size_t stride, double sigma_factor,
+                    double* variance) {
+    const std::int16_t* px = reinterpret_cast<const std::int16_t*>(first);
+    Moments m;
+    for (std::size_t i = 0; i < count; ++i) add(m, px[i * stride]);
+    const Band b = band_of(m, sigma_factor);
+    std::int64_t sum = 0;
+    std::uint32_t n = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t v = px[i * stride];
+        const std::uint32_t keep = inside(b, v) ? 1u : 0u;
+        sum += keep ? v : 0;
+        n += keep;
+    }
+    *variance = b.variance;
+    return mean_of(sum, n);
+}
+
+std::int32_t smooth_average(double* values, std::int16_t length, std::uint16_t range, const diag::Trace& trace) {
+    trace.print(trace.param, "SMOOTHRANGE[%d]\n", static_cast<int>(range));
+    const std::int32_t n = length > 0 ? length : 0;
+    core::Buffer<double> tmp(static_cast<std::size_t>(n));
+    if (!tmp.ok()) {
+        trace.failure("Err:Cannot malloc for tmp.\n");
+        return TAVIREX_E_NO_MEMORY;
+    }
+    const std::int32_t half = range / 2;
+#if TVX_SSE2
+    if (core::fast_paths()) {
+        moving_average(values, tmp.data(), n, half);
+        for (std::int32_t i = 0; i < n; ++i) values[i] = tmp[static_cast<std::size_t>(i)];
+        return TAVIREX_OK;
+    }
+#endif
+    for (std::int32_t i = 0; i < n; ++i) {
+        const std::int32_t j0 = i - half < 0 ? 0 : i - half;
+        const std::int32_t j1 = i + half > n - 1 ? n - 1 : i + half;
+        double sum = 0.0;
+        for (std::int32_t j = j0; j <= j1; ++j) sum += values[j];
+        tmp[static_cast<std::size_t>(i)] = sum / static_cast<double>(j1 - j0 + 1);
+    }
+    for (std::int32_t i = 0; i < n; ++i) values[i] = tmp[static_cast<std::size_t>(i)];
+    return TAVIREX_OK;
+}
+
+std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint16_t smooth_range,
+                                const diag::Trace& trace, void* work) {
+#if TVX_SSE2
+    if (work != nullptr) return emphasise_contrast_sse2(block, sigma_factor, smooth_range, trace, work), TAVIREX_OK;
+    if (core::fast_paths() && core::twelve_bit(block)) {
+        core::Buffer<std::uint8_t> own(contrast_work(block.width, block.height));
+        if (!own.ok()) {
+            trace.print(trace.param, "SIGMARANGE[%lf]\n", sigma_factor);
+            trace.failure("Err:Cannot malloc for xave.\n");
+            return TAVIREX_E_NO_MEMORY;
+        }
+        emphasise_contrast_sse2(block, sigma_factor, smooth_range, trace, own.data());
+        return TAVIREX_OK;
+    }
+#endif
+    trace.print(trace.param, "SIGMARANGE[%lf]\n", sigma_factor);
+    const auto fail = [&trace](const char* message) {
+        trace.failure(message);
+        return TAVIREX_E_NO_MEMORY;
+    };
+    core::Buffer<double> xave(block.width);
+    if (!xave.ok()) return fail("Err:Cannot malloc for xave.\n");
+    core::Buffer<double> xvarp(block.width);
+    if (!xvarp.ok()) return fail("Err:Cannot malloc for xvarp.\n");
+    core::Buffer<double> yave(block.height);
+    if (!yave.ok()) return fail("Err:Cannot malloc for yave.\n");
+    core::Buffer<double> yvarp(block.height);
+    if (!yvarp.ok()) return fail("Err:Cannot malloc for yvarp.\n");
+
+    const bool narrow = core::twelve_bit(block);
+    for (std::uint32_t y = 0; y < block.height; ++y)
+        yave[y] = narrow ? row_background_narrow(block.row(y), block.width, sigma_factor, &yvarp[y])
+                         : clipped_mean(block.row(y), block.width, 1, sigma_factor, &yvarp[y]);
+    std::int32_t rc = smooth_average(yave.data(), core::as_s16(block.height), smooth_range, trace);
+    if (rc != TAVIREX_OK) {
+        trace.failure("Err in Smooth_Ave(yave).\n");
+        return rc;
+    }
+    if (narrow)
+        column_backgrounds<std::uint16_t, std::uint32_t>(block, sigma_factor, xave.data(), xvarp.data());
+    else
+        column_backgrounds<std::int16_t, std::int64_t>(block, sigma_factor, xave.data(), xvarp.data());
+    rc = smooth_average(xave.data(), core::as_s16(block.width), smooth_range, trace);
+    if (rc != TAVIREX_OK) {
+        trace.failure("Err in Smooth_Ave(xave).\n");
+        return rc;
+    }
+
+    for (std::uint32_t y = 0; y < block.height; ++y) {
+        std::uint16_t* row = block.row(y);
+        const double ya = yave[y];
+        for (std::size_t x = 0; x < block.width; ++x) {
+            // Backgrounds are means of 16-bit pixels, so the sum always fits a 32-bit integer.
+            const std::int32_t d = core::as_s16(static_cast<std::uint32_t>(static_cast<std::int32_t>(ya + xave[x])));
+            const std::int32_t v = core::as_s16(static_cast<std::uint32_t>(core::as_s16(row[x]) - d / 2 + kMidGrey));
+            row[x] = core::clamp_to_12bit(v);
+        }
+    }
+    return TAVIREX_OK;
+}
 
 }  // namespace tvx::processing

@@ -7,7 +7,7 @@
 
 #include "core/alloc.h"
 #include "core/intmath.h"
-#include "processing/fast_steps.h"
+#include "core/simd.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -86,7 +86,7 @@ void subtract_line(std::uint16_t* row, const double* profile, std::uint32_t widt
     const __m128i zero = _mm_setzero_si128(), top = _mm_set1_epi16(core::kSampleMax);
     const auto low16 = [](__m128i v) {
         if constexpr (Narrow) return v;
-        else return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16);
+        else return core::low16_signed(v);
     };
     std::uint32_t c = 0;
     for (; c + 8 <= width; c += 8) {

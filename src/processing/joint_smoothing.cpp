@@ -11,7 +11,7 @@
 #include "core/alloc.h"
 #include "core/intmath.h"
 #include "diag/diag.h"
-#include "processing/fast_steps.h"
+#include "core/simd.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -162,50 +162,6 @@ double joint_weight(std::int32_t y, std::int32_t joint, std::uint16_t ave_range,
     return t * t;
 }
 
-std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams& p, const diag::Trace& trace) {
-#if TVX_SSE2
-    if (core::fast_paths() && fast::joint_smoothing_applies(p, block.height, trace)) {
-        core::Buffer<std::uint8_t> work(fast::joint_work(block.width, block.height, p));
-        if (!work.ok()) {
-            trace.banner("    8-2.Allocate");
-            trace.failure("Cannot Allocate for orgsum\n");
-            return TAVIREX_E_NO_MEMORY;
-        }
-        return fast::smooth_joint_brightness(fast::whole(block), p, trace, work.data());
-    }
-#endif
-    trace.banner("    8-2.Allocate");
-    const std::size_t n = block.pixels();
-    WorkImages w;
-    if (!w.orgsum.reset(n)) {
-        trace.failure("Cannot Allocate for orgsum\n");
-        return TAVIREX_E_NO_MEMORY;
-    }
-    if (!w.chgsum.reset(n)) {
-        trace.failure("Cannot Allocate for chgsum\n");
-        return TAVIREX_E_NO_MEMORY;
-    }
-    if (!w.id_info.reset(n)) {
-        trace.failure("Cannot Allocate for id_info\n");
-        return TAVIREX_E_NO_MEMORY;
-    }
-    trace.banner(kAmbientStart);
-    trace.banner(kPointStart);
-
-    std::int32_t joints[2];
-    const std::uint32_t joint_count = joint_rows(p, joints);
-    if (joint_count == 0) return TAVIREX_E_RANGE;
-    for (std::uint32_t k = 0; k < joint_count; ++k) clear_read_rows(block, p, joints[k], w);
-    for (std::uint32_t k = 0; k < joint_count; ++k) split_ambient(block, p, joints[k], w, trace);
-
-    trace.banner(kSmoothStart);
-    trace.banner(kRestoreStart);
-    for (std::uint32_t k = 0; k < joint_count; ++k) blend_band(block, p, joints[k], w, trace);
-    trace.banner(kEnd);
-    return TAVIREX_OK;
-}
-
-#if TVX_SSE2
 namespace {
 
 // Rows lo .. hi - 1 cut to the block, for a joint at row j.
@@ -218,9 +174,14 @@ Rows band_of(const JointSmoothingParams& p, std::int32_t j, std::int64_t rows) {
     return r;
 }
 
+std::int64_t ring_rows(std::uint32_t height, const JointSmoothingParams& p) {
+    return std::max<std::int64_t>(1, std::min<std::int64_t>(2 * static_cast<std::int64_t>(p.chg_sum_range) + 1, height));
+}
+
+#if TVX_SSE2
 // The low 16 bits of four 32-bit lanes, as signed 16-bit values.
 inline __m128i low16_of(__m128i a, __m128i b) {
-    return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16), _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
+    return _mm_packs_epi32(core::low16_signed(a), core::low16_signed(b));
 }
 
 // Ambient brightness of one row into `org`, as ambient_row makes it: the window
@@ -320,43 +281,20 @@ void blend_row(std::uint16_t* px, const std::int32_t* acc, const std::int16_t* o
     }
 }
 
-}  // namespace
-
-bool fast::joint_smoothing_applies(const JointSmoothingParams& p, std::uint32_t rows, const diag::Trace& trace) noexcept {
-    if (trace.check_state) return false;
-    std::int32_t joints[2];
-    if (joint_rows(p, joints) != 2) return true;
-    // The second joint's reads (its band widened by the vertical half window) must miss the first joint's band.
-    const Rows b0 = band_of(p, joints[0], rows), b1 = band_of(p, joints[1], rows);
-    if (b0.first >= b0.end || b1.first >= b1.end) return true;
-    return b1.end - 1 + p.chg_sum_range < b0.first || b1.first - p.chg_sum_range >= b0.end;
-}
-
 // Each joint's band is blended row by row while a window of ambient rows slides
 // down with it: a row's ambient brightness is made when it enters the window
 // (before any row at or below it is blended), and the column sums of the window
 // are kept up to date by adding the entering and subtracting the leaving row.
 // Rows read but outside every joint's ambient rows count as 0, as the cleared
 // rows of the plain step do.
-namespace {
-std::int64_t ring_rows(std::uint32_t height, const JointSmoothingParams& p) {
-    return std::max<std::int64_t>(1, std::min<std::int64_t>(2 * static_cast<std::int64_t>(p.chg_sum_range) + 1, height));
-}
-}  // namespace
-
-std::size_t fast::joint_work(std::uint32_t width, std::uint32_t height, const JointSmoothingParams& p) noexcept {
-    return Carve::bytes<std::int16_t>(static_cast<std::size_t>(ring_rows(height, p)) * width) +
-           Carve::bytes<std::int32_t>(width) + Carve::bytes<std::uint32_t>(std::size_t{width} + 1);
-}
-
-std::int32_t fast::smooth_joint_brightness(BlockView block, const JointSmoothingParams& p, const diag::Trace& trace,
-                                           void* work) noexcept {
+std::int32_t smooth_joint_sse2(ImageView block, const JointSmoothingParams& p, const diag::Trace& trace,
+                               void* work) noexcept {
     trace.banner("    8-2.Allocate");
     const std::int64_t rows = block.height;
     const std::uint32_t width = block.width;
     const std::int64_t range = p.chg_sum_range;
     const std::int64_t ring = ring_rows(block.height, p);
-    Carve carve(work);
+    core::Carve carve(work);
     std::int16_t* const org = carve.take<std::int16_t>(static_cast<std::size_t>(ring) * width);
     std::int32_t* const acc = carve.take<std::int32_t>(width);
     std::uint32_t* const prefix = carve.take<std::uint32_t>(std::size_t{width} + 1);
@@ -403,5 +341,68 @@ std::int32_t fast::smooth_joint_brightness(BlockView block, const JointSmoothing
     return TAVIREX_OK;
 }
 #endif
+
+}  // namespace
+
+bool joint_smoothing_in_place(const JointSmoothingParams& p, std::uint32_t rows, const diag::Trace& trace) noexcept {
+    if (trace.check_state) return false;
+    std::int32_t joints[2];
+    if (joint_rows(p, joints) != 2) return true;
+    // The second joint's reads (its band widened by the vertical half window) must miss the first joint's band.
+    const Rows b0 = band_of(p, joints[0], rows), b1 = band_of(p, joints[1], rows);
+    if (b0.first >= b0.end || b1.first >= b1.end) return true;
+    return b1.end - 1 + p.chg_sum_range < b0.first || b1.first - p.chg_sum_range >= b0.end;
+}
+
+std::size_t joint_work(std::uint32_t width, std::uint32_t height, const JointSmoothingParams& p) noexcept {
+    using core::Carve;
+    return Carve::bytes<std::int16_t>(static_cast<std::size_t>(ring_rows(height, p)) * width) +
+           Carve::bytes<std::int32_t>(width) + Carve::bytes<std::uint32_t>(std::size_t{width} + 1);
+}
+
+std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams& p, const diag::Trace& trace,
+                                     void* work) {
+#if TVX_SSE2
+    if (work != nullptr) return smooth_joint_sse2(block, p, trace, work);  // in place, checked by the driver
+    if (core::fast_paths() && joint_smoothing_in_place(p, block.height, trace)) {
+        core::Buffer<std::uint8_t> own(joint_work(block.width, block.height, p));
+        if (!own.ok()) {
+            trace.banner("    8-2.Allocate");
+            trace.failure("Cannot Allocate for orgsum\n");
+            return TAVIREX_E_NO_MEMORY;
+        }
+        return smooth_joint_sse2(block, p, trace, own.data());
+    }
+#endif
+    trace.banner("    8-2.Allocate");
+    const std::size_t n = block.pixels();
+    WorkImages w;
+    if (!w.orgsum.reset(n)) {
+        trace.failure("Cannot Allocate for orgsum\n");
+        return TAVIREX_E_NO_MEMORY;
+    }
+    if (!w.chgsum.reset(n)) {
+        trace.failure("Cannot Allocate for chgsum\n");
+        return TAVIREX_E_NO_MEMORY;
+    }
+    if (!w.id_info.reset(n)) {
+        trace.failure("Cannot Allocate for id_info\n");
+        return TAVIREX_E_NO_MEMORY;
+    }
+    trace.banner(kAmbientStart);
+    trace.banner(kPointStart);
+
+    std::int32_t joints[2];
+    const std::uint32_t joint_count = joint_rows(p, joints);
+    if (joint_count == 0) return TAVIREX_E_RANGE;
+    for (std::uint32_t k = 0; k < joint_count; ++k) clear_read_rows(block, p, joints[k], w);
+    for (std::uint32_t k = 0; k < joint_count; ++k) split_ambient(block, p, joints[k], w, trace);
+
+    trace.banner(kSmoothStart);
+    trace.banner(kRestoreStart);
+    for (std::uint32_t k = 0; k < joint_count; ++k) blend_band(block, p, joints[k], w, trace);
+    trace.banner(kEnd);
+    return TAVIREX_OK;
+}
 
 }  // namespace tvx::processing

@@ -6,7 +6,7 @@
 
 #include "core/alloc.h"
 #include "core/geometry.h"
-#include "processing/fast_steps.h"
+#include "core/simd.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -130,20 +130,14 @@ void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint
     }
     for (; x + 1 < w; ++x) out[x] = nearest_to_mean(a, b, c, x);
 }
-#endif
-
-}  // namespace
-
-#if TVX_SSE2
-std::size_t fast::noise_work(std::uint32_t width) noexcept { return 3 * Carve::bytes<std::uint16_t>(width); }
 
 // In place, row by row: the original of the row being replaced and of the row
 // above it are kept in two row buffers; the row below is still unchanged.
-void fast::remove_noise(BlockView block, void* work, bool twelve_bit) noexcept {
+void remove_noise_sse2(ImageView block, void* work, bool twelve_bit) noexcept {
     const std::uint32_t w = block.width;
     const std::uint32_t h = block.height;
     if (w < 3 || h < 3) return;
-    Carve carve(work);
+    core::Carve carve(work);
     std::uint16_t* above = carve.take<std::uint16_t>(w);
     std::uint16_t* at = carve.take<std::uint16_t>(w);
     std::uint16_t* sums = carve.take<std::uint16_t>(w);
@@ -161,30 +155,35 @@ void fast::remove_noise(BlockView block, void* work, bool twelve_bit) noexcept {
 }
 #endif
 
-std::int32_t remove_noise(ImageView block) {
+}  // namespace
+
+std::size_t noise_work(std::uint32_t width) noexcept { return 3 * core::Carve::bytes<std::uint16_t>(width); }
+
+std::int32_t remove_noise(ImageView block, void* work) {
 #if TVX_SSE2
+    if (work != nullptr) return remove_noise_sse2(block, work, true), TAVIREX_OK;  // a 12-bit block in place
     if (core::fast_paths()) {
-        core::Buffer<std::uint8_t> work(fast::noise_work(block.width));
-        if (!work.ok()) return TAVIREX_E_NO_MEMORY;
-        fast::remove_noise(fast::whole(block), work.data(), fast::twelve_bit(fast::whole(block)));
+        core::Buffer<std::uint8_t> own(noise_work(block.width));
+        if (!own.ok()) return TAVIREX_E_NO_MEMORY;
+        remove_noise_sse2(block, own.data(), core::twelve_bit(block));
         return TAVIREX_OK;
     }
 #endif
-    core::Buffer<std::uint16_t> work(block.pixels());
-    if (!work.ok()) return TAVIREX_E_NO_MEMORY;
+    core::Buffer<std::uint16_t> copy(block.pixels());
+    if (!copy.ok()) return TAVIREX_E_NO_MEMORY;
     const std::uint32_t w = block.width;
     const std::uint32_t h = block.height;
     if (w < 3 || h < 3) return TAVIREX_OK;
-    std::memcpy(work.data(), block.data, work.bytes());
+    std::memcpy(copy.data(), block.data, copy.bytes());
 
     for (std::uint32_t y = 1; y + 1 < h; ++y) {
-        std::uint16_t* out = work.data() + static_cast<std::size_t>(y) * w;
+        std::uint16_t* out = copy.data() + static_cast<std::size_t>(y) * w;
         for (std::uint32_t x0 = 1; x0 + 1 < w; x0 += kStrip) {
             const std::uint32_t len = (w - 1 - x0) < kStrip ? (w - 1 - x0) : kStrip;
             strip(block.row(y - 1), block.row(y), block.row(y + 1), out, x0, len);
         }
     }
-    std::memcpy(block.data, work.data(), work.bytes());
+    std::memcpy(block.data, copy.data(), copy.bytes());
     return TAVIREX_OK;
 }
 

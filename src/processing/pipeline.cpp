@@ -6,10 +6,10 @@
 
 #include "config/device_config.h"
 #include "core/intmath.h"
+#include "core/simd.h"
 #include "diag/diag.h"
 #include "output/raw_file.h"
 #include "platform/file.h"
-#include "processing/fast_steps.h"
 #include "processing/steps.h"
 #include "state/context.h"
 #include "tavirex.h"
@@ -17,7 +17,7 @@
 namespace tvx::processing {
 namespace {
 
-core::ImageView image_of(DeviceContext& d) { return core::ImageView{d.ImageBuffer, d.ImageWidth, d.ImageHeight}; }
+core::ImageView image_of(const DeviceContext& d) { return core::ImageView{d.ImageBuffer, d.ImageWidth, d.ImageHeight}; }
 
 // The image must exist and the pass bookkeeping must describe it.
 bool image_ready() {
@@ -28,24 +28,13 @@ bool image_ready() {
     return ReadSegments >= 1 && ReadSegments <= PassCount;
 }
 
+// The banded image is written a block of rows at a time, with no banded copy of
+// the image; the bytes are those of the whole banded image.
 std::int32_t write_separated(const char* path, const std::uint16_t* pixels, std::uint32_t width,
                              std::uint32_t height, std::uint32_t* width_out, std::uint32_t* height_out) {
-#if TVX_SSE2
-    if (core::fast_paths())
-        return write_with_separators(path, pixels, width, height, ReadSegments, SeparatorLineList.Width,
-                                     SeparatorLineList.Color, &SeparatorLineList, width_out, height_out);
-#endif
-    core::Buffer<std::uint16_t> separated;
-    std::uint32_t out_width = 0;
-    const std::int32_t rc = insert_separators(pixels, width, height, ReadSegments, SeparatorLineList.Width,
-                                              SeparatorLineList.Color, &separated, &out_width, &SeparatorLineList);
-    if (rc != TAVIREX_OK) return rc;
-    if (width_out != nullptr) *width_out = out_width;
-    if (height_out != nullptr) *height_out = height;
-    if (!output::write_raw_image(path, separated.data(), out_width, height)) return TAVIREX_E_PROCESS_OUTPUT;
-    return TAVIREX_OK;
+    return write_with_separators(path, pixels, width, height, ReadSegments, SeparatorLineList.Width,
+                                 SeparatorLineList.Color, &SeparatorLineList, width_out, height_out);
 }
-
 
 std::int32_t validate(const DeviceContext& d) {
     if (d.ClockMode > core::kClockCodeCeph) return TAVIREX_E_RANGE;
@@ -101,72 +90,73 @@ bool second_selector(const DeviceContext& d, std::uint8_t* selector) {
     return true;
 }
 
-std::int32_t run_block_steps(const DeviceContext& d, core::ImageView block, const diag::Trace& trace) {
-    std::int32_t rc;
-    if (d.ProcessFlags[kDelNoise]) {
-        trace.banner("  7.DELNOISE");
-        if ((rc = remove_noise(block)) != TAVIREX_OK) return rc;
-    }
-    if (d.ProcessFlags[kBriSmooth]) {
-        trace.banner("  8.BRISMOOTH");
-        if ((rc = smooth_joint_brightness(block, joint_params(d), trace)) != TAVIREX_OK) return rc;
-    }
-    if (d.ProcessFlags[kCorrBriScale]) {
-        trace.banner("  9.CORRBRISCALE");
-        correct_brightness_scale(kScaleAll, block, d.ManySideCutRatio, d.FewSideCutRatio, trace);
-    }
-    if (d.ProcessFlags[kEmphasisContrast]) {
-        trace.banner(" 10.EMPHASISCONTRAST");
-        if ((rc = emphasise_contrast(block, d.SimaRange, d.SmoothRange, trace)) != TAVIREX_OK) return rc;
-    }
-    if (d.ProcessFlags[kSecondCorrBriScale]) {
-        trace.banner(" 11.2ndCORRBRISCALE");
-        std::uint8_t selector;
-        if (!second_selector(d, &selector)) return TAVIREX_E_RANGE;
-        correct_brightness_scale(selector, block, d.ManySideCutRatio, d.FewSideCutRatio, trace);
-    }
+// One block step: its switch, its banner, how it runs on a block, and what it
+// needs to run in place (see steps.h). `run` gets the work memory of the in-place
+// stage, or null when the step is to take its own.
+struct BlockStep {
+    std::size_t flag;
+    const char* banner;
+    std::int32_t (*run)(const DeviceContext& d, ImageView block, const diag::Trace& trace, void* work);
+    std::size_t (*work)(const DeviceContext& d, std::uint32_t width, std::uint32_t height);  // null: none
+    bool (*in_place)(const DeviceContext& d, std::uint32_t rows, const diag::Trace& trace);  // null: always
+};
+
+std::int32_t scale_block(std::uint8_t selector, const DeviceContext& d, ImageView block, const diag::Trace& trace) {
+    correct_brightness_scale(selector, block, d.ManySideCutRatio, d.FewSideCutRatio, trace);
     return TAVIREX_OK;
 }
 
-#if TVX_SSE2
-// The block steps of run_block_steps on a block inside the image, with the work
-// memory taken for the run.
-std::int32_t run_block_steps_fast(const DeviceContext& d, fast::BlockView block, const diag::Trace& trace, void* work) {
-    if (d.ProcessFlags[kDelNoise]) {
-        trace.banner("  7.DELNOISE");
-        fast::remove_noise(block, work, true);
-    }
-    if (d.ProcessFlags[kBriSmooth]) {
-        trace.banner("  8.BRISMOOTH");
-        const std::int32_t rc = fast::smooth_joint_brightness(block, joint_params(d), trace, work);
+// The block steps in the order they run.
+const BlockStep kBlockSteps[] = {
+    {kDelNoise, "  7.DELNOISE",
+     [](const DeviceContext&, ImageView b, const diag::Trace&, void* work) { return remove_noise(b, work); },
+     [](const DeviceContext&, std::uint32_t w, std::uint32_t) { return noise_work(w); }, nullptr},
+    {kBriSmooth, "  8.BRISMOOTH",
+     [](const DeviceContext& d, ImageView b, const diag::Trace& t, void* work) {
+         return smooth_joint_brightness(b, joint_params(d), t, work);
+     },
+     [](const DeviceContext& d, std::uint32_t w, std::uint32_t h) { return joint_work(w, h, joint_params(d)); },
+     [](const DeviceContext& d, std::uint32_t rows, const diag::Trace& t) {
+         return joint_smoothing_in_place(joint_params(d), rows, t);
+     }},
+    {kCorrBriScale, "  9.CORRBRISCALE",
+     [](const DeviceContext& d, ImageView b, const diag::Trace& t, void*) { return scale_block(kScaleAll, d, b, t); },
+     nullptr, nullptr},
+    {kEmphasisContrast, " 10.EMPHASISCONTRAST",
+     [](const DeviceContext& d, ImageView b, const diag::Trace& t, void* work) {
+         return emphasise_contrast(b, d.SimaRange, d.SmoothRange, t, work);
+     },
+     [](const DeviceContext&, std::uint32_t w, std::uint32_t h) { return contrast_work(w, h); }, nullptr},
+    {kSecondCorrBriScale, " 11.2ndCORRBRISCALE",
+     [](const DeviceContext& d, ImageView b, const diag::Trace& t, void*) -> std::int32_t {
+         std::uint8_t selector;
+         if (!second_selector(d, &selector)) return TAVIREX_E_RANGE;
+         return scale_block(selector, d, b, t);
+     },
+     nullptr, nullptr},
+};
+
+std::int32_t run_block_steps(const DeviceContext& d, ImageView block, const diag::Trace& trace, void* work) {
+    for (const BlockStep& step : kBlockSteps) {
+        if (!d.ProcessFlags[step.flag]) continue;
+        trace.banner(step.banner);
+        const std::int32_t rc = step.run(d, block, trace, work);
         if (rc != TAVIREX_OK) return rc;
     }
-    if (d.ProcessFlags[kCorrBriScale]) {
-        trace.banner("  9.CORRBRISCALE");
-        fast::correct_brightness_scale(kScaleAll, block, d.ManySideCutRatio, d.FewSideCutRatio, trace);
-    }
-    if (d.ProcessFlags[kEmphasisContrast]) {
-        trace.banner(" 10.EMPHASISCONTRAST");
-        fast::emphasise_contrast(block, d.SimaRange, d.SmoothRange, trace, work);
-    }
-    if (d.ProcessFlags[kSecondCorrBriScale]) {
-        trace.banner(" 11.2ndCORRBRISCALE");
-        std::uint8_t selector;
-        if (!second_selector(d, &selector)) return TAVIREX_E_RANGE;
-        fast::correct_brightness_scale(selector, block, d.ManySideCutRatio, d.FewSideCutRatio, trace);
-    }
     return TAVIREX_OK;
 }
 
-// The block stage in the image itself, when every block lies inside its rows, the
-// blocks follow one another without overlap, each holds 12-bit values only (the
-// steps keep them so) and the joint smoothing can read as it goes. The blocks are
-// then packed side by side at the start of the image: each row moves towards the
-// start and never onto a part not yet moved. False when it does not apply. The
-// work memory is taken before any block changes, and the steps cannot fail after
-// that (the sensor flag was checked by validate), so a failure leaves the image as it was.
-bool run_block_stage_in_place(DeviceContext& d, const std::uint64_t* first, std::uint32_t n, std::uint32_t bw,
-                              bool mirror, const diag::Trace& trace, std::int32_t* rc) {
+// True when the block stage may run in the image itself: on the fast paths, when
+// every block lies inside its rows, the blocks follow one another without
+// overlap, each holds 12-bit values only (the steps keep them so) and every step
+// switched on can run in place. The blocks are then packed side by side at the
+// start of the image: each row moves towards the start and never onto a part not
+// yet moved. The work memory the steps need is stored through `bytes`; it is
+// taken before any block changes, and the steps cannot fail after that (the
+// sensor flag was checked by validate), so a failure leaves the image as it was.
+bool blocks_in_place(const DeviceContext& d, const std::uint64_t* first, std::uint32_t n, std::uint32_t bw,
+                     const diag::Trace& trace, std::size_t* bytes) {
+    if (!core::fast_paths()) return false;
     const core::ImageView image = image_of(d);
     const std::uint32_t h = image.height;
     std::uint64_t end = 0;
@@ -174,33 +164,16 @@ bool run_block_stage_in_place(DeviceContext& d, const std::uint64_t* first, std:
         if (first[k] < end || first[k] + bw > image.width) return false;
         end = first[k] + bw;
     }
-    const auto view = [&](std::uint32_t k) { return fast::BlockView{image.data + first[k], bw, h, image.width}; };
     for (std::uint32_t k = 0; k < n; ++k)
-        if (!fast::twelve_bit(view(k))) return false;
-    if (d.ProcessFlags[kBriSmooth] && !fast::joint_smoothing_applies(joint_params(d), h, trace)) return false;
-
-    std::size_t bytes = 0;
-    if (d.ProcessFlags[kDelNoise]) bytes = std::max(bytes, fast::noise_work(bw));
-    if (d.ProcessFlags[kBriSmooth]) bytes = std::max(bytes, fast::joint_work(bw, h, joint_params(d)));
-    if (d.ProcessFlags[kEmphasisContrast]) bytes = std::max(bytes, fast::contrast_work(bw, h));
-    core::Buffer<std::uint8_t> work(bytes);
-    *rc = work.ok() ? TAVIREX_OK : TAVIREX_E_NO_MEMORY;
-    for (std::uint32_t k = 0; *rc == TAVIREX_OK && k < n; ++k) {
-        const fast::BlockView block = view(k);
-        if (mirror)
-            for (std::uint32_t y = 0; y < h; ++y) std::reverse(block.row(y), block.row(y) + bw);
-        *rc = run_block_steps_fast(d, block, trace, work.data());
+        if (!core::twelve_bit(ImageView{image.data + first[k], bw, h, image.width})) return false;
+    *bytes = 0;
+    for (const BlockStep& step : kBlockSteps) {
+        if (!d.ProcessFlags[step.flag]) continue;
+        if (step.in_place != nullptr && !step.in_place(d, h, trace)) return false;
+        if (step.work != nullptr) *bytes = std::max(*bytes, step.work(d, bw, h));
     }
-    if (*rc != TAVIREX_OK) return true;
-    const std::uint32_t joined_width = n * bw;
-    for (std::uint32_t y = 0; y < h; ++y)
-        for (std::uint32_t k = 0; k < n; ++k)
-            std::memmove(image.data + static_cast<std::size_t>(y) * joined_width + static_cast<std::size_t>(k) * bw,
-                         image.row(y) + first[k], sizeof(std::uint16_t) * bw);
-    d.ImageWidth = static_cast<std::uint16_t>(joined_width);
     return true;
 }
-#endif
 
 }  // namespace
 
@@ -228,27 +201,41 @@ std::int32_t run_block_stage(DeviceContext& d, const diag::Trace& trace) {
         first[k] = static_cast<std::uint64_t>(k) * nominal;
         if (corr) first[k] += static_cast<std::uint64_t>(d.SegmentStart[k]) + d.SideCutWidth + d.DefaultOffset;
     }
-#if TVX_SSE2
-    std::int32_t rc = TAVIREX_OK;
-    if (core::fast_paths() && run_block_stage_in_place(d, first, n, bw, corr, trace, &rc)) return rc;
-#endif
-
-    core::Buffer<std::uint16_t> block(static_cast<std::size_t>(bw) * h);
-    if (!block.ok()) return TAVIREX_E_NO_MEMORY;
-    core::Buffer<std::uint16_t> joined(static_cast<std::size_t>(joined_width) * h);
-    if (!joined.ok()) return TAVIREX_E_NO_MEMORY;
+    // In place, the work memory of the steps; otherwise a block cut out and the joined image.
+    std::size_t work_bytes = 0;
+    const bool in_place = blocks_in_place(d, first, n, bw, trace, &work_bytes);
+    core::Buffer<std::uint8_t> work;
+    core::Buffer<std::uint16_t> block, joined;
+    if (in_place ? !work.reset(work_bytes)
+                 : !block.reset(static_cast<std::size_t>(bw) * h) ||
+                       !joined.reset(static_cast<std::size_t>(joined_width) * h))
+        return TAVIREX_E_NO_MEMORY;
 
     const core::ImageView image = image_of(d);
-    const core::ImageView view{block.data(), bw, h};
     for (std::uint32_t k = 0; k < n; ++k) {
-        cut_block(image, first[k], corr, view);
-        const std::int32_t rc = run_block_steps(d, view, trace);
+        core::ImageView view{block.data(), bw, h};
+        if (in_place) {
+            view = core::ImageView{image.data + first[k], bw, h, image.width};
+            if (corr)
+                for (std::uint32_t y = 0; y < h; ++y) std::reverse(view.row(y), view.row(y) + bw);
+        } else {
+            cut_block(image, first[k], corr, view);
+        }
+        const std::int32_t rc = run_block_steps(d, view, trace, work.data());
         if (rc != TAVIREX_OK) return rc;
+        if (in_place) continue;
         for (std::uint32_t y = 0; y < h; ++y)
             std::memcpy(joined.data() + static_cast<std::size_t>(y) * joined_width + static_cast<std::size_t>(k) * bw,
                         view.row(y), sizeof(std::uint16_t) * bw);
     }
-    std::memcpy(d.ImageBuffer, joined.data(), joined.bytes());
+    if (in_place) {
+        for (std::uint32_t y = 0; y < h; ++y)
+            for (std::uint32_t k = 0; k < n; ++k)
+                std::memmove(image.data + static_cast<std::size_t>(y) * joined_width + static_cast<std::size_t>(k) * bw,
+                             image.row(y) + first[k], sizeof(std::uint16_t) * bw);
+    } else {
+        std::memcpy(d.ImageBuffer, joined.data(), joined.bytes());
+    }
     d.ImageWidth = static_cast<std::uint16_t>(joined_width);
     return TAVIREX_OK;
 }

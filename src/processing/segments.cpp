@@ -6,7 +6,6 @@
 
 #include "core/alloc.h"
 #include "core/endian.h"
-#include "core/simd.h"
 #include "platform/file.h"
 #include "processing/pipeline.h"
 #include "tavirex.h"
@@ -46,47 +45,25 @@ std::int32_t crop_and_order(core::ImageView image, std::uint32_t pass_count, std
     const std::uint32_t h = image.height;
     const std::uint32_t segment = image.width / pass_count;
     const std::uint32_t kept = read_segments * segment;
-#if TVX_SSE2
     // In place: a packed row never reaches past the start of the next source row,
     // and a row whose segments change order is put together in a row buffer first.
-    if (core::fast_paths()) {
-        core::Buffer<std::uint16_t> row(kept);
-        if (!row.ok()) return TAVIREX_E_PROCESS_OUTPUT;
-        *kept_width = kept;
-        const std::uint8_t* order = kSegmentOrder[read_segments <= 1 ? 0 : read_segments];
-        bool reordered = false;
-        for (std::uint32_t k = 0; k < read_segments; ++k) reordered |= order[k] != k;
-        for (std::uint32_t y = 0; y < h; ++y) {
-            std::uint16_t* dst = image.data + static_cast<std::size_t>(y) * kept;
-            const std::uint16_t* src = image.row(y);
-            if (!reordered) {
-                if (dst != src) std::memmove(dst, src, sizeof(std::uint16_t) * kept);
-                continue;
-            }
-            for (std::uint32_t k = 0; k < read_segments; ++k)
-                std::memcpy(row.data() + static_cast<std::size_t>(k) * segment,
-                            src + static_cast<std::size_t>(order[k]) * segment, sizeof(std::uint16_t) * segment);
-            std::memcpy(dst, row.data(), sizeof(std::uint16_t) * kept);
-        }
-        return TAVIREX_OK;
-    }
-#endif
-    core::Buffer<std::uint16_t> work(static_cast<std::size_t>(kept) * h);
-    if (!work.ok()) return TAVIREX_E_PROCESS_OUTPUT;
-    for (std::uint32_t y = 0; y < h; ++y)
-        std::memcpy(work.data() + static_cast<std::size_t>(y) * kept, image.row(y), sizeof(std::uint16_t) * kept);
+    core::Buffer<std::uint16_t> row(kept);
+    if (!row.ok()) return TAVIREX_E_PROCESS_OUTPUT;
     *kept_width = kept;
-    if (read_segments <= 1) {
-        std::memcpy(image.data, work.data(), work.bytes());
-        return TAVIREX_OK;
-    }
-    const std::uint8_t* order = kSegmentOrder[read_segments];
+    const std::uint8_t* order = kSegmentOrder[read_segments <= 1 ? 0 : read_segments];
+    bool reordered = false;
+    for (std::uint32_t k = 0; k < read_segments; ++k) reordered |= order[k] != k;
     for (std::uint32_t y = 0; y < h; ++y) {
         std::uint16_t* dst = image.data + static_cast<std::size_t>(y) * kept;
-        const std::uint16_t* src = work.data() + static_cast<std::size_t>(y) * kept;
+        const std::uint16_t* src = image.row(y);
+        if (!reordered) {
+            if (dst != src) std::memmove(dst, src, sizeof(std::uint16_t) * kept);
+            continue;
+        }
         for (std::uint32_t k = 0; k < read_segments; ++k)
-            std::memcpy(dst + static_cast<std::size_t>(k) * segment, src + static_cast<std::size_t>(order[k]) * segment,
-                        sizeof(std::uint16_t) * segment);
+            std::memcpy(row.data() + static_cast<std::size_t>(k) * segment,
+                        src + static_cast<std::size_t>(order[k]) * segment, sizeof(std::uint16_t) * segment);
+        std::memcpy(dst, row.data(), sizeof(std::uint16_t) * kept);
     }
     return TAVIREX_OK;
 }
@@ -127,26 +104,6 @@ void list_separators(std::uint32_t width, std::uint32_t count, std::uint32_t ban
 
 }  // namespace
 
-std::int32_t insert_separators(const std::uint16_t* pixels, std::uint32_t width, std::uint32_t height,
-                               std::uint32_t count, std::uint32_t band, std::uint32_t color,
-                               core::Buffer<std::uint16_t>* out, std::uint32_t* out_width, SeparatorLines* list) {
-    std::uint64_t wide = 0;
-    if (!banded_width(width, height, count, band, &wide)) return TAVIREX_E_PROCESS_OUTPUT;
-    if (!out->reset(static_cast<std::size_t>(wide) * height)) return TAVIREX_E_PROCESS_OUTPUT;
-    if (wide == width) {
-        std::memcpy(out->data(), pixels, out->bytes());
-    } else {
-        const std::uint16_t fill = color == 1 ? kBandColor : 0;
-        for (std::uint32_t y = 0; y < height; ++y)
-            banded_row(pixels + static_cast<std::size_t>(y) * width, out->data() + static_cast<std::size_t>(y) * wide,
-                       width, count, band, fill);
-    }
-    *out_width = static_cast<std::uint32_t>(wide);
-    list_separators(width, count, band, list);
-    return TAVIREX_OK;
-}
-
-#if TVX_SSE2
 std::int32_t write_with_separators(const char* path, const std::uint16_t* pixels, std::uint32_t width,
                                    std::uint32_t height, std::uint32_t count, std::uint32_t band,
                                    std::uint32_t color, SeparatorLines* list, std::uint32_t* width_out,
@@ -183,6 +140,5 @@ std::int32_t write_with_separators(const char* path, const std::uint16_t* pixels
     }
     return f.finish(ok) ? TAVIREX_OK : TAVIREX_E_PROCESS_OUTPUT;
 }
-#endif
 
 }  // namespace tvx::processing

@@ -16,32 +16,38 @@ namespace {
 
 constexpr std::size_t kTableWords = 4096;
 
-#if TVX_SSE2
 constexpr std::uint32_t kRowsPerRead = 32;  // 256 KB of tables read at a time
 
-// One row through its table, the index limited to 4095 eight at a time.
-void shade_row(std::uint16_t* row, std::uint32_t width, const std::uint16_t* table) {
-    const __m128i top = _mm_set1_epi16(static_cast<short>(kTableWords - 1));
-    alignas(16) std::uint16_t at[8];
+// One row through its table, the index limited to 4095; on the fast path eight at a time.
+void shade_row(std::uint16_t* row, std::uint32_t width, const std::uint16_t* table, bool sse2) {
     std::uint32_t c = 0;
-    for (; c + 8 <= width; c += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c));
-        _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_sub_epi16(v, _mm_subs_epu16(v, top)));
-        for (std::uint32_t k = 0; k < 8; ++k) row[c + k] = table[at[k]];
+#if TVX_SSE2
+    if (sse2) {
+        const __m128i top = _mm_set1_epi16(static_cast<short>(kTableWords - 1));
+        alignas(16) std::uint16_t at[8];
+        for (; c + 8 <= width; c += 8) {
+            const __m128i v = core::load8(row + c);
+            _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_sub_epi16(v, _mm_subs_epu16(v, top)));
+            for (std::uint32_t k = 0; k < 8; ++k) row[c + k] = table[at[k]];
+        }
     }
+#endif
     for (; c < width; ++c) row[c] = table[core::clamp_to_12bit(row[c])];
 }
 
-// The tables are read a block of rows at a time and applied as they come,
-// after the file's size has been checked: no table-size work buffer. Only a
-// read that fails after that check leaves the rows before it corrected.
-std::int32_t correct_shading_streamed(ImageView image, const char* calibration_path) {
+}  // namespace
+
+// The tables are read a block of rows at a time and applied as they come, after
+// the file's size has been checked: no table-size work buffer, on either path.
+// Only a read that fails after that check leaves the rows before it corrected.
+std::int32_t correct_shading(ImageView image, const char* calibration_path) {
     const std::size_t entries = static_cast<std::size_t>(image.height) * kTableWords;
     const std::uint32_t block = image.height < kRowsPerRead ? image.height : kRowsPerRead;
     core::Buffer<std::uint16_t> tables(static_cast<std::size_t>(block) * kTableWords);
     if (!tables.ok()) return TAVIREX_E_NO_MEMORY;
     const platform::File f = platform::File::open(calibration_path, "rb");
     if (!f) return TAVIREX_E_DATA_FILE;
+    const bool sse2 = core::fast_paths();
     std::uint64_t size = 0;
     bool ok = platform::file_end_size(f.get(), &size) && size == 2 * static_cast<std::uint64_t>(entries) &&
               platform::seek_to(f.get(), 0);
@@ -52,36 +58,9 @@ std::int32_t correct_shading_streamed(ImageView image, const char* calibration_p
         if (!ok) break;
         core::swap_words_if_big_endian(tables.data(), words);
         for (std::uint32_t r = 0; r < rows; ++r)
-            shade_row(image.row(y0 + r), image.width, tables.data() + static_cast<std::size_t>(r) * kTableWords);
+            shade_row(image.row(y0 + r), image.width, tables.data() + static_cast<std::size_t>(r) * kTableWords, sse2);
     }
     return ok ? TAVIREX_OK : TAVIREX_E_DATA_SIZE;
-}
-#endif
-
-}  // namespace
-
-std::int32_t correct_shading(ImageView image, const char* calibration_path) {
-#if TVX_SSE2
-    if (core::fast_paths()) return correct_shading_streamed(image, calibration_path);
-#endif
-    const std::size_t entries = static_cast<std::size_t>(image.height) * kTableWords;
-    core::Buffer<std::uint16_t> tables(entries);
-    if (!tables.ok()) return TAVIREX_E_NO_MEMORY;
-    platform::File f = platform::File::open(calibration_path, "rb");
-    if (!f) return TAVIREX_E_DATA_FILE;
-    const std::size_t got = entries == 0 ? 0 : std::fread(tables.data(), 2, entries, f.get());
-    std::uint8_t extra = 0;
-    const bool too_long = got == entries && std::fread(&extra, 1, 1, f.get()) == 1;
-    f.close();
-    if (got != entries || too_long) return TAVIREX_E_DATA_SIZE;
-    core::swap_words_if_big_endian(tables.data(), entries);
-
-    for (std::uint32_t r = 0; r < image.height; ++r) {
-        const std::uint16_t* table = tables.data() + static_cast<std::size_t>(r) * kTableWords;
-        std::uint16_t* row = image.row(r);
-        for (std::uint32_t c = 0; c < image.width; ++c) row[c] = table[core::clamp_to_12bit(row[c])];
-    }
-    return TAVIREX_OK;
 }
 
 }  // namespace tvx::processing

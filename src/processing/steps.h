@@ -6,6 +6,7 @@
 // fails. Pixels are 12-bit values in 16-bit words.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "state/records.h"
@@ -69,10 +70,18 @@ std::int32_t fill_opening_pano(ImageView image, const std::uint16_t (&xy)[kXyCor
 // Closes the two openings between the three cephalometric chips. 0 or 3 as above.
 std::int32_t fill_opening_ceph(ImageView image, const std::uint16_t (&xy)[kXyCorrCount]);
 
+// ---- Steps 7 to 11: the block steps -----------------------------------------
+// The block steps also run on a block inside the image (a view with the image's
+// stride) with their work memory given: the driver's in-place block stage, on the
+// fast paths, for a block of 12-bit values (the steps keep it so). It takes the
+// largest `*_work` of the steps it runs before any block changes, so the steps
+// then cannot fail for memory. Without work memory a step takes its own.
+
 // ---- Step 7: noise removal -------------------------------------------------
 // Replaces every inner pixel by the value of its 3 x 3 window closest to the
 // window's mean. 0 or 5.
-std::int32_t remove_noise(ImageView block);
+std::int32_t remove_noise(ImageView block, void* work = nullptr);
+std::size_t noise_work(std::uint32_t width) noexcept;
 
 // ---- Step 8: brightness smoothing across CCD joints ------------------------
 struct JointSmoothingParams {
@@ -88,7 +97,14 @@ struct JointSmoothingParams {
 };
 
 // 0, 3 (sensor flag neither 0 nor 1) or 5.
-std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams& p, const diag::Trace& trace = {});
+std::int32_t smooth_joint_brightness(ImageView block, const JointSmoothingParams& p, const diag::Trace& trace = {},
+                                     void* work = nullptr);
+std::size_t joint_work(std::uint32_t width, std::uint32_t height, const JointSmoothingParams& p) noexcept;
+// True when the step may run in place: its fast kernel reads the ambient
+// brightness of each joint as it goes, which needs the rows one joint reads to lie
+// outside the band the other joint changes; and row progress (check_state) is
+// printed by the plain step only.
+bool joint_smoothing_in_place(const JointSmoothingParams& p, std::uint32_t rows, const diag::Trace& trace) noexcept;
 
 // Blend weight of a row y in the band of the joint at row j: 0 at the joint,
 // rising to nearly 1 at the band's edges.
@@ -115,7 +131,8 @@ std::int32_t histogram_median(const std::uint32_t* histogram, std::uint64_t tota
 // ---- Step 10: contrast emphasis ---------------------------------------------
 // Subtracts half the smoothed row and column backgrounds and re-centers on 2048. 0 or 5.
 std::int32_t emphasise_contrast(ImageView block, double sigma_factor, std::uint16_t smooth_range,
-                                const diag::Trace& trace = {});
+                                const diag::Trace& trace = {}, void* work = nullptr);
+std::size_t contrast_work(std::uint32_t width, std::uint32_t height) noexcept;
 
 // Moving average of `length` values over range / 2 on either side. 0 or 5.
 std::int32_t smooth_average(double* values, std::int16_t length, std::uint16_t range, const diag::Trace& trace = {});
@@ -141,16 +158,10 @@ std::int32_t crop_and_order(ImageView image, std::uint32_t pass_count, std::uint
 // Display order: output segment k is taken from segment kSegmentOrder[count][k].
 extern const std::uint8_t kSegmentOrder[5][4];
 
-// Builds the image with `band` columns of separator color between the `count`
-// segments of every row into `out` and updates `list`. 0 or -96.
-std::int32_t insert_separators(const std::uint16_t* pixels, std::uint32_t width, std::uint32_t height,
-                               std::uint32_t count, std::uint32_t band, std::uint32_t color,
-                               core::Buffer<std::uint16_t>* out, std::uint32_t* out_width, SeparatorLines* list);
-
-// The same banded image written straight to a raw file a block of rows at a time,
-// with no banded copy of the image: the list and the sizes are set as
-// insert_separators and the export set them, then the file is deleted and written
-// (and deleted again after a short write). 0 or -96.
+// Writes the image with `band` columns of separator color between the `count`
+// segments of every row straight to a raw file, a block of rows at a time, with no
+// banded copy of the image: `list` and the sizes are set, then the file is deleted
+// and written (and deleted again after a short write). 0 or -96.
 std::int32_t write_with_separators(const char* path, const std::uint16_t* pixels, std::uint32_t width,
                                    std::uint32_t height, std::uint32_t count, std::uint32_t band,
                                    std::uint32_t color, SeparatorLines* list, std::uint32_t* width_out,

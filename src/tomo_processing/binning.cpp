@@ -1,9 +1,5 @@
 // Column binning: adjacent columns of each strip are summed (not averaged), so
 // the bit depth and the maximum grow with the bin size.
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "core/simd.h"
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
@@ -11,7 +7,7 @@
 namespace tvx::tomo {
 namespace {
 
-#if defined(__SSE2__)
+#if TVX_SSE2
 // Pairs of columns of one row: out[j] = in[2j] + in[2j + 1] held at 65535, eight at
 // a time. Each store lands at or before the sixteen pixels just read, so the row can
 // be packed in place.
@@ -22,13 +18,12 @@ void bin_pairs(const std::uint16_t* in, std::uint16_t* out, std::uint32_t nw) {
         // leaves the high halves 0, and the shifts turn it into a signed 16-bit value
         // that packs unchanged.
         const __m128i s = _mm_adds_epu16(_mm_and_si128(v, low), _mm_srli_epi32(v, 16));
-        return _mm_srai_epi32(_mm_slli_epi32(s, 16), 16);
+        return core::low16_signed(s);
     };
     std::uint32_t j = 0;
     for (; j + 8 <= nw; j += 8) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * j));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * j + 8));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packs_epi32(sums(a), sums(b)));
+        const __m128i a = core::load8(in + 2 * j), b = core::load8(in + 2 * j + 8);
+        core::store8(out + j, _mm_packs_epi32(sums(a), sums(b)));
     }
     for (; j < nw; ++j) {
         const std::uint32_t sum = std::uint32_t{in[2 * j]} + in[2 * j + 1];
@@ -48,11 +43,12 @@ std::int32_t bin_columns(TomoFrame& f, std::uint16_t pixel) noexcept {
     const std::uint32_t w = f.width, h = f.height, nw = w / pixel;
     // Packed in place: every output pixel lies at or before the first pixel it is summed from.
     std::uint16_t* out = f.data;
+    const bool pairs_sse2 = pixel == 2 && core::fast_paths();
     for (std::uint32_t t = 0; t < f.strips; ++t) {
         for (std::uint32_t r = 0; r < h; ++r) {
             const std::uint16_t* in = f.block(t).row(r);
-#if defined(__SSE2__)
-            if (pixel == 2 && core::fast_paths()) {
+#if TVX_SSE2
+            if (pairs_sse2) {
                 bin_pairs(in, out, nw);
                 out += nw;
                 continue;

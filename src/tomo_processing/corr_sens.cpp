@@ -5,10 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "core/endian.h"
 #include "core/intmath.h"
 #include "core/simd.h"
@@ -55,26 +51,23 @@ inline std::uint16_t scaled(std::uint16_t pixel, float gain, float offset, std::
     return static_cast<std::uint16_t>(core::trunc_clamped_to(q, max));
 }
 
-#if defined(__SSE2__)
+#if TVX_SSE2
 // The same for a run of pixels, eight at a time: the same single-precision product
 // and sum, a mask for "not at least 0" (NaN included), the upper limit by a minimum
 // and truncation, exact since the value lies in 0..max by then.
 void scale_run(std::uint16_t* px, const float* gain, const float* offset, std::size_t n, std::uint16_t max) {
     const __m128 top = _mm_set1_ps(static_cast<float>(max)), zero = _mm_setzero_ps();
-    const __m128i bias = _mm_set1_epi32(0x8000);
     const auto four = [&](__m128i p, std::size_t i) {
         const __m128 q = _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(p), _mm_loadu_ps(gain + i)), _mm_loadu_ps(offset + i));
         const __m128 held = _mm_min_ps(_mm_and_ps(_mm_cmpge_ps(q, zero), q), top);
-        return _mm_sub_epi32(_mm_cvttps_epi32(held), bias);
+        return _mm_cvttps_epi32(held);
     };
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px + i));
+        const __m128i p = core::load8(px + i);
         const __m128i lo = four(_mm_unpacklo_epi16(p, _mm_setzero_si128()), i);
         const __m128i hi = four(_mm_unpackhi_epi16(p, _mm_setzero_si128()), i + 4);
-        // Packed as signed values less 32768 (no saturation can occur), then shifted back.
-        const __m128i r = _mm_xor_si128(_mm_packs_epi32(lo, hi), _mm_set1_epi16(static_cast<short>(0x8000)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(px + i), r);
+        core::store8(px + i, core::pack_u16(lo, hi));
     }
     for (; i < n; ++i) px[i] = scaled(px[i], gain[i], offset[i], max);
 }
@@ -114,7 +107,7 @@ std::int32_t correct_sensitivity(TomoFrame& fr, const char* folder, const char* 
 
     for (std::uint32_t t = 0; t < fr.strips; ++t) {
         std::uint16_t* px = fr.block(t).data;
-#if defined(__SSE2__)
+#if TVX_SSE2
         if (core::fast_paths()) {
             scale_run(px, gain.data(), offset.data(), size, fr.max_value);
             continue;

@@ -4,10 +4,6 @@
 // of the frame. The X strips are then packed to the start of the buffer.
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "core/intmath.h"
 #include "core/simd.h"
 #include "tavirex.h"
@@ -68,11 +64,10 @@ inline std::uint16_t corrected(std::uint16_t x, std::uint16_t offset, std::int32
     return static_cast<std::uint16_t>(core::clamp_to<std::int32_t>(diff, 0, max));
 }
 
-#if defined(__SSE2__)
+#if TVX_SSE2
 // The least and greatest dark value in rows `first` .. `end` - 1 of every strip.
 void dark_range(const TomoFrame& f, std::uint32_t first, std::uint32_t end, std::uint32_t* lo, std::uint32_t* hi) {
-    // Unsigned order is signed order after flipping the top bit.
-    const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+    // Unsigned order through signed minimums and maximums of flipped values.
     __m128i least = _mm_set1_epi16(0x7FFF), most = _mm_set1_epi16(static_cast<short>(0x8000));
     std::uint32_t tail_lo = 0xFFFF, tail_hi = 0;
     for (std::uint32_t t = 0; t < f.strips; ++t) {
@@ -81,7 +76,7 @@ void dark_range(const TomoFrame& f, std::uint32_t first, std::uint32_t end, std:
             const std::uint16_t* d = dark.row(r);
             std::uint32_t c = 0;
             for (; c + 8 <= f.width; c += 8) {
-                const __m128i v = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + c)), flip);
+                const __m128i v = core::flip_sign16(core::load8(d + c));
                 least = _mm_min_epi16(least, v);
                 most = _mm_max_epi16(most, v);
             }
@@ -92,8 +87,8 @@ void dark_range(const TomoFrame& f, std::uint32_t first, std::uint32_t end, std:
         }
     }
     alignas(16) std::uint16_t l[8], h[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(l), _mm_xor_si128(least, flip));
-    _mm_store_si128(reinterpret_cast<__m128i*>(h), _mm_xor_si128(most, flip));
+    _mm_store_si128(reinterpret_cast<__m128i*>(l), core::flip_sign16(least));
+    _mm_store_si128(reinterpret_cast<__m128i*>(h), core::flip_sign16(most));
     for (std::uint32_t k = 0; k < 8; ++k) {
         tail_lo = l[k] < tail_lo ? l[k] : tail_lo;
         tail_hi = h[k] > tail_hi ? h[k] : tail_hi;
@@ -139,7 +134,7 @@ std::int32_t subtract_dark_offset(TomoFrame& f) noexcept {
     const std::int32_t max = f.max_value;
     for (std::uint32_t z = 0; z < kChips; ++z) {
         const std::uint32_t first = z * kChipRows, end = first + kChipRows;
-#if defined(__SSE2__)
+#if TVX_SSE2
         if (core::fast_paths()) {
             // Only the dark values that occur are tabulated.
             std::uint32_t lo = 0, hi = 0;

@@ -6,10 +6,6 @@
 #include <cstring>
 #include <type_traits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "core/alloc.h"
 #include "core/intmath.h"
 #include "core/simd.h"
@@ -87,12 +83,10 @@ constexpr auto clamp_center = [](const Samples& s, std::uint16_t) {
     return core::clamp_to(s[kCenter], lo, hi);
 };
 
-#if defined(__SSE2__)
-inline __m128i load8(const std::uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void store8(std::uint16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-
-// Unsigned 16-bit order is signed order after flipping the top bit.
-inline __m128i flip(__m128i v) { return _mm_xor_si128(v, _mm_set1_epi16(static_cast<short>(0x8000))); }
+#if TVX_SSE2
+using core::flip_sign16;
+using core::load8;
+using core::store8;
 
 // The nine samples of the eight inside pixels from b[x] on, in the order of neighbourhood().
 struct Samples8 {
@@ -109,12 +103,12 @@ void clamp_center_row(const std::uint16_t* a, const std::uint16_t* b, const std:
         Samples8 in(a, b, c, x);
         __m128i* v = in.s;
 #pragma GCC unroll 9
-        for (std::uint32_t k = 0; k < kNeighbourhood; ++k) v[k] = flip(v[k]);
+        for (std::uint32_t k = 0; k < kNeighbourhood; ++k) v[k] = flip_sign16(v[k]);  // unsigned order through signed minimums and maximums
         const __m128i lo = _mm_min_epi16(_mm_min_epi16(_mm_min_epi16(v[0], v[1]), _mm_min_epi16(v[2], v[3])),
                                          _mm_min_epi16(_mm_min_epi16(v[5], v[6]), _mm_min_epi16(v[7], v[8])));
         const __m128i hi = _mm_max_epi16(_mm_max_epi16(_mm_max_epi16(v[0], v[1]), _mm_max_epi16(v[2], v[3])),
                                          _mm_max_epi16(_mm_max_epi16(v[5], v[6]), _mm_max_epi16(v[7], v[8])));
-        store8(o + x, flip(_mm_max_epi16(_mm_min_epi16(v[kCenter], hi), lo)));
+        store8(o + x, flip_sign16(_mm_max_epi16(_mm_min_epi16(v[kCenter], hi), lo)));
     });
 }
 
@@ -156,14 +150,12 @@ void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint
     if (x < w) columns(w - kLanes);
 
     const __m128 ninth = _mm_set1_ps(1.0f / 9.0f);
-    const __m128i bias = _mm_set1_epi32(0x8000);
     const auto mean4 = [&](std::uint32_t x) {
         const __m128i sum = _mm_add_epi32(_mm_add_epi32(col4(x - 1), col4(x)), col4(x + 1));
-        return _mm_sub_epi32(_mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(sum), ninth)), bias);
+        return _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(sum), ninth));
     };
     for_each_run(w, [&](std::uint32_t x) {
-        // Packed as signed values less 32768 (no saturation can occur), then shifted back.
-        const __m128i mean = flip(_mm_packs_epi32(mean4(x), mean4(x + 4)));
+        const __m128i mean = core::pack_u16(mean4(x), mean4(x + 4));
         const Samples8 in(a, b, c, x);
         Candidate s[kNeighbourhood];
 #pragma GCC unroll 9
@@ -237,7 +229,7 @@ std::int32_t clamp_to_neighbours(const TomoFrame& frame) noexcept {
         }
     } else {
         if (frame.width < kMinSide || frame.height < kMinSide) return TAVIREX_OK;
-#if defined(__SSE2__)
+#if TVX_SSE2
         if (core::fast_paths())
             filter_image(in, out.data(), frame.width, frame.height, clamp_center,
                          [w = frame.width](const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c,
@@ -273,7 +265,7 @@ std::int32_t replace_by_nearest_to_mean(const TomoFrame& frame) noexcept {
         }
         return pick;
     };
-#if defined(__SSE2__)
+#if TVX_SSE2
     if (sse2) {
         const __m128i m = _mm_set1_epi16(static_cast<short>(frame.max_value));
         std::uint16_t* col = out.data() + n;

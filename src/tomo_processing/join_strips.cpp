@@ -7,10 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "core/alloc.h"
 #include "core/intmath.h"
 #include "core/simd.h"
 #include "platform/file.h"
@@ -84,7 +81,7 @@ inline std::uint16_t joined_pixel(std::uint16_t p, double ratio, double t, std::
     return static_cast<std::uint16_t>(core::trunc_clamped_to(v, static_cast<std::uint32_t>(max)));
 }
 
-#if defined(__SSE2__)
+#if TVX_SSE2
 // band_average for every row whose rows r - half .. r + half all lie in the band,
 // eight rows at a time: each lane sums its own row's ratios in row order, as the
 // plain sum does, and divides by the same count. The rows left are done singly.
@@ -114,7 +111,7 @@ void band_averages(const double* single, double* average, std::int64_t h, std::i
 void scale_row(const std::uint16_t* in, std::uint16_t* out, std::uint32_t n, double ratio, std::int32_t max) {
     const __m128d r = _mm_set1_pd(ratio), one = _mm_set1_pd(1.0), zero = _mm_setzero_pd();
     const __m128d top = _mm_set1_pd(static_cast<double>(max));
-    const __m128i bias = _mm_set1_epi32(0x8000), z = _mm_setzero_si128(), plus = _mm_set1_epi32(1);
+    const __m128i z = _mm_setzero_si128(), plus = _mm_set1_epi32(1);
     // Two pixels: the limits as a maximum and a minimum; truncation is exact inside them.
     const auto two = [&](__m128i p) {
         const __m128d v = _mm_sub_pd(_mm_mul_pd(_mm_cvtepi32_pd(p), r), one);
@@ -122,14 +119,12 @@ void scale_row(const std::uint16_t* in, std::uint16_t* out, std::uint32_t n, dou
     };
     const auto four = [&](__m128i p) {
         const __m128i q = _mm_add_epi32(p, plus);
-        return _mm_sub_epi32(_mm_unpacklo_epi64(two(q), two(_mm_srli_si128(q, 8))), bias);
+        return _mm_unpacklo_epi64(two(q), two(_mm_srli_si128(q, 8)));
     };
     std::uint32_t k = 0;
     for (; k + 8 <= n; k += 8) {
-        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k));
-        // Packed as signed values less 32768 (no saturation can occur), then shifted back.
-        const __m128i v = _mm_packs_epi32(four(_mm_unpacklo_epi16(p, z)), four(_mm_unpackhi_epi16(p, z)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_xor_si128(v, _mm_set1_epi16(static_cast<short>(0x8000))));
+        const __m128i p = core::load8(in + k);
+        core::store8(out + k, core::pack_u16(four(_mm_unpacklo_epi16(p, z)), four(_mm_unpackhi_epi16(p, z))));
     }
     for (; k < n; ++k) out[k] = joined_pixel(in[k], ratio, 0, 0, false, max);
 }
@@ -164,20 +159,17 @@ std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Tra
 
     const std::size_t out_pixels = static_cast<std::size_t>(out_w) * h;
     core::Buffer<std::uint16_t> own;
-    core::Buffer<double> rows(4 * static_cast<std::size_t>(h));
+    core::Buffer<std::uint8_t> rows(4 * core::Carve::bytes<double>(h));  // the four row arrays
     std::uint16_t* out = scratch_space(f, block_pixels(f, n), out_pixels, own);
     if (out == nullptr || !rows.ok()) return TAVIREX_E_NO_MEMORY;
-    const RowArrays a{rows.data(), rows.data() + h, rows.data() + 2 * h, rows.data() + 3 * h};
+    core::Carve carve(rows.data());
+    const RowArrays a{carve.take<double>(h), carve.take<double>(h), carve.take<double>(h), carve.take<double>(h)};
 
     for (std::uint32_t s = 0; s < n; ++s) shift_rows(f.block(s), shift[s]);
     const bool sse2 = core::fast_paths();
     const auto out_row = [&](std::uint32_t r) { return out + static_cast<std::size_t>(r) * out_w; };
     // The strips fill every column up to the joined width; the columns added after it are 0.
-    if (sse2) {
-        for (std::uint32_t r = 0; r < h; ++r) std::fill(out_row(r) + joined, out_row(r) + out_w, std::uint16_t{0});
-    } else {
-        std::memset(out, 0, out_pixels * sizeof(std::uint16_t));
-    }
+    for (std::uint32_t r = 0; r < h; ++r) std::fill(out_row(r) + joined, out_row(r) + out_w, std::uint16_t{0});
 
     // Strip 0 as it stands, overlap columns on both sides included.
     const std::uint32_t l0 = cut(p.left_cut, 0), r0 = cut(p.right_cut, 0);
@@ -199,7 +191,7 @@ std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Tra
             a.right[r] = ov == 0 ? 0 : static_cast<double>(right) / (2 * ov);
             a.single[r] = (a.left[r] + 1) / (a.right[r] + 1);
         }
-#if defined(__SSE2__)
+#if TVX_SSE2
         if (sse2)
             band_averages(a.single, a.average, h, p.average, band_top, band_end);
         else
@@ -213,7 +205,7 @@ std::int32_t join_strips(TomoFrame& f, const StripJoinParams& p, const diag::Tra
             std::uint16_t* o = out_row(r) + first;
             const double ratio = a.average[r];
             std::uint32_t k = 0;
-#if defined(__SSE2__)
+#if TVX_SSE2
             if (sse2) {
                 for (; k < 2 * ov; ++k) o[k] = joined_pixel(in[k], ratio, fade_weight(k, ov, fade), o[k], true, max);
                 scale_row(in + k, o + k, count - k, ratio, max);

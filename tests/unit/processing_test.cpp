@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "state/context.h"
-#include "processing/fast_steps.h"
 #include "processing/steps.h"
 #include "support/support.h"
 
@@ -15,7 +14,6 @@ using tvxtest::bytes_of;
 using tvxtest::read_words;
 using Pixels = tvxtest::Words;
 namespace proc = tvx::processing;
-namespace fast = tvx::processing::fast;
 
 // Line table: count, positions, heights, little-endian 16-bit.
 std::string line_table(const std::vector<int>& pos, const std::vector<int>& hei) {
@@ -362,11 +360,11 @@ TEST_F(BlockTest, FastStepsGiveThePlainPixels) {
          }},
         {"join", chips, join(0, 767, 0)}, {"join, shifted in place", chips, join(5, 768, 0)},
         {"join, shifted back", chips, join(0xFFFD, 767, 2)}, {"join, rows moved down", chips, join(0, 770, 0)},
-        {"noise", small, on(proc::remove_noise)},
+        {"noise", small, on([](ImageView v) { return proc::remove_noise(v); })},
         {"noise, 12-bit kernel", small, on([](ImageView v) {
-             if (!tvx::core::fast_paths() || !fast::twelve_bit(fast::whole(v))) return proc::remove_noise(v);
-             std::vector<std::uint8_t> work(fast::noise_work(v.width));
-             return fast::remove_noise(fast::whole(v), work.data(), true), 0;
+             if (!tvx::core::fast_paths() || !tvx::core::twelve_bit(v)) return proc::remove_noise(v);
+             std::vector<std::uint8_t> work(proc::noise_work(v.width));
+             return proc::remove_noise(v, work.data());
          })},
         {"joint", {{203, 70}}, joint({.ave_range = 7, .ave_range_low = 5, .chg_sum_range = 3, .ypos = 35})},
         {"joint at the top", {{203, 70}}, joint({.ave_range = 9, .ave_range_low = 4, .chg_sum_range = 6, .ypos = 2})},
