@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "output_args.h"
+#include "platform/file.h"
 #include "platform/system.h"
 #include "tavirex.h"
 #include "tavirex_link.h"
@@ -43,9 +44,7 @@ bool refuse(const char* command, const std::string& text) {
 // Opens an existing file for appending (its bytes unchanged) or creates and removes it again.
 bool can_write(const std::string& path) {
     const bool existed = is_regular(path);
-    std::FILE* f = std::fopen(path.c_str(), "ab");
-    if (f == nullptr) return false;
-    std::fclose(f);
+    if (!tvx::platform::File::open(path.c_str(), "ab")) return false;  // closed again at once
     if (!existed) tvx::platform::remove_file(path.c_str());
     return true;
 }
@@ -53,9 +52,8 @@ bool can_write(const std::string& path) {
 }  // namespace
 
 bool input_file(const char* command, const char* what, const std::string& path) {
-    std::FILE* f = is_regular(path) ? std::fopen(path.c_str(), "rb") : nullptr;
-    if (f == nullptr) return refuse(command, std::string("cannot read the ") + what + " " + path);
-    std::fclose(f);
+    if (!is_regular(path) || !tvx::platform::File::open(path.c_str(), "rb"))
+        return refuse(command, std::string("cannot read the ") + what + " " + path);
     return true;
 }
 
@@ -107,13 +105,14 @@ bool config_option(const Args& args, const char* command, std::string* config) {
 
 bool speed_profile(const char* command, const std::string& path) {
     if (!input_file(command, "speed profile (--profile)", path)) return false;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    const tvx::platform::File f = tvx::platform::File::open(path.c_str(), "rb");
+    if (!f) return refuse(command, "cannot read the speed profile (--profile) " + path);
     std::string line;
     std::size_t number = 0;
     bool ok = true;
     for (int c = 0; ok;) {
         line.clear();
-        while ((c = std::fgetc(f)) != EOF && c != '\n') line += static_cast<char>(c);
+        while ((c = std::fgetc(f.get())) != EOF && c != '\n') line += static_cast<char>(c);
         if (c == EOF && line.empty()) break;
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -130,7 +129,6 @@ bool speed_profile(const char* command, const std::string& path) {
         else if (number > kProfileSamples)
             ok = refuse(command, where + "more than " + std::to_string(kProfileSamples) + " speeds");
     }
-    std::fclose(f);
     if (ok && number == 0) return refuse(command, "the speed profile " + path + " holds no speed");
     return ok;
 }
@@ -152,13 +150,12 @@ bool raw_image(const char* command, const std::string& path, std::int32_t width,
 }
 
 bool twelve_bit_image(const char* command, const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return refuse(command, "cannot read " + path);
+    const tvx::platform::File f = tvx::platform::File::open(path.c_str(), "rb");
+    if (!f) return refuse(command, "cannot read " + path);
     unsigned char block[65536];
     unsigned largest = 0;
-    for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;)
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, f.get())) > 0;)
         for (std::size_t i = 0; i + 1 < n; i += 2) largest = std::max(largest, static_cast<unsigned>(block[i] | block[i + 1] << 8));
-    std::fclose(f);
     if (largest <= TAVIREX_SAMPLE_MAX) return true;
     return refuse(command, path + " holds samples up to " + std::to_string(largest) +
                                ", beyond the 12 bits (0..4095) the library takes outside a tomographic processing run, "

@@ -12,6 +12,7 @@
 #include "tavirex.h"
 #include "tavirex_errors.h"
 
+#include "platform/file.h"
 #include "platform/profile.h"
 #include "platform/system.h"
 
@@ -153,48 +154,41 @@ std::string sim_module_path() {
 bool read_raw_file(const std::string& path, std::size_t count, std::vector<std::uint16_t>* out) {
     // In a 32-bit program the bytes of 65535 x 65535 samples do not fit a size_t.
     if (count > SIZE_MAX / 2) return false;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
+    tvx::platform::File f = tvx::platform::File::open(path.c_str(), "rb");
+    if (!f) return false;
     std::vector<unsigned char> bytes(count * 2);
-    const bool ok = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    std::fclose(f);
-    if (!ok) return false;
+    if (std::fread(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) return false;
     out->resize(count);
     for (std::size_t i = 0; i < count; ++i) (*out)[i] = static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     return true;
 }
 
 namespace {
-// Closes a written file; a short write or a failed close removes it, keeping the errno of the failure.
-bool finish_write(const std::string& path, std::FILE* f, bool written) {
-    int error = written ? 0 : errno;
-    if (std::fclose(f) != 0 && error == 0) error = errno;
-    if (written && error == 0) return true;
-    tvx::platform::remove_file(path.c_str());
-    errno = error;
+// Finishes an output file under the replace rule; when it does not stay, errno holds
+// what the failed write left (or, after a whole write, what the failed close left).
+bool finish_output(tvx::platform::OutputFile& out, bool written) {
+    const int error = written ? 0 : errno;
+    if (out.finish(written)) return true;
+    if (error != 0) errno = error;
     return false;
 }
 }  // namespace
 
 bool write_raw_file(const std::string& path, const std::uint16_t* words, std::size_t count) {
-    tvx::platform::remove_file(path.c_str());
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
+    tvx::platform::OutputFile out(path.c_str());
+    if (!out) return false;
     std::vector<unsigned char> bytes(count * 2);
     for (std::size_t i = 0; i < count; ++i) {
         bytes[2 * i] = static_cast<unsigned char>(words[i] & 0xFF);
         bytes[2 * i + 1] = static_cast<unsigned char>(words[i] >> 8);
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return finish_write(path, f, written);
+    return finish_output(out, std::fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size());
 }
 
 bool write_text(const std::string& path, const std::string& bytes) {
-    if (!tvx::platform::remove_file(path.c_str())) return false;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return finish_write(path, f, written);
+    tvx::platform::OutputFile out(path.c_str());
+    if (!out) return false;
+    return finish_output(out, std::fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size());
 }
 
 std::string config_string(const std::string& config, const char* section, const char* key) {

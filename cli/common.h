@@ -78,8 +78,8 @@ double now_ms();
 
 // Headerless raw image files of 16-bit little-endian words. The reader takes
 // exactly `count` words (false when the file is missing or shorter); the writer
-// replaces the file and leaves none behind when it cannot write all of it (errno
-// then holds what the failed write left).
+// replaces the file under the output rule of platform::OutputFile and leaves none
+// behind when it cannot write all of it (errno then holds what the failed write left).
 bool read_raw_file(const std::string& path, std::size_t count, std::vector<std::uint16_t>* out);
 bool write_raw_file(const std::string& path, const std::uint16_t* words, std::size_t count);
 

@@ -14,7 +14,6 @@
 #include <ctime>
 #include <filesystem>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include <dcmtk/dcmdata/dcostrmb.h>
 #include <dcmtk/dcmdata/dctk.h>
 
+#include "platform/file.h"
 #include "platform/system.h"
 #include "tavirex.h"
 #endif
@@ -94,11 +94,11 @@ constexpr std::uint64_t kMostPixelBytes = 0xFFFFFFFEu;
 // raw row 0 is the bottom row of the picture (as in the bitmaps), DICOM stores the
 // top row first. `check` sees the data in file order.
 int read_pixels(DicomRequest& rq, Uint16* words, std::size_t count, const DicomCheck& check) {
-    std::FILE* f = std::fopen(rq.raw_path.c_str(), "rb");
-    std::string why = f == nullptr ? std::strerror(errno) : "";
-    if (f != nullptr && std::fread(words, 2, count, f) != count)
-        why = std::ferror(f) ? std::strerror(errno) : "it is shorter than the image";
-    if (f != nullptr) std::fclose(f);
+    tvx::platform::File f = tvx::platform::File::open(rq.raw_path.c_str(), "rb");
+    std::string why = f ? "" : std::strerror(errno);
+    if (f && std::fread(words, 2, count, f.get()) != count)
+        why = std::ferror(f.get()) ? std::strerror(errno) : "it is shorter than the image";
+    (void)f.close();  // read only: nothing to lose on close
     if (!why.empty()) {
         std::fprintf(stderr, "tavirex dicom: cannot read %s (%s)\n", rq.raw_path.c_str(), why.c_str());
         return kRefused;
@@ -116,29 +116,14 @@ int read_pixels(DicomRequest& rq, Uint16* words, std::size_t count, const DicomC
     return 0;
 }
 
-bool write_all(int fd, const void* data, std::size_t length) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    while (length > 0) {
-        const ssize_t done = ::write(fd, p, length);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) {
-            if (done == 0) errno = EIO;
-            return false;
-        }
-        p += done;
-        length -= static_cast<std::size_t>(done);
-    }
-    return true;
-}
-
 // The temporary file of a save, removed unless it became the output (also when an
-// exception passes).
+// exception passes). The holder closes the file first.
 struct TempFile {
     std::string path;
-    int fd = -1;
+    tvx::platform::File file;
     bool renamed = false;
     ~TempFile() {
-        if (fd >= 0) ::close(fd);
+        (void)file.close();
         if (!renamed) ::unlink(path.c_str());
     }
 };
@@ -150,12 +135,14 @@ struct TempFile {
 // recalculated group lengths), written through a buffer we empty ourselves.
 // The reason on failure: the system's text for the error.
 bool save(DcmFileFormat& file, const std::string& out) {
-    TempFile temp{out + "." + std::to_string(getpid()) + ".tmp"};
+    TempFile temp{out + "." + std::to_string(getpid()) + ".tmp", {}, false};
     // Beyond a file size limit a write fails (EFBIG) instead of ending the program.
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     std::string why;
-    temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (temp.fd < 0) why = std::strerror(errno);
+    // Created new ("x": never an existing file), closed on exec ("e"), and unbuffered: the
+    // stream below hands over whole chunks, each written out by one fwrite.
+    temp.file = tvx::platform::File::open(temp.path.c_str(), "wbxe");
+    if (!temp.file || std::setvbuf(temp.file.get(), nullptr, _IONBF, 0) != 0) why = std::strerror(errno);
     unsigned char chunk[1 << 16];
     DcmOutputBufferStream stream(chunk, sizeof chunk);
     std::uint64_t total = 0;
@@ -166,17 +153,18 @@ bool save(DcmFileFormat& file, const std::string& out) {
         offile_off_t length = 0;
         stream.flushBuffer(data, length);
         if (done.bad() && done != EC_StreamNotifyClient) why = done.text();
-        else if (!write_all(temp.fd, data, static_cast<std::size_t>(length))) why = std::strerror(errno);
+        else if (std::fwrite(data, 1, static_cast<std::size_t>(length), temp.file.get()) != static_cast<std::size_t>(length))
+            why = std::strerror(errno);
         total += static_cast<std::uint64_t>(length);
     }
     file.transferEnd();
     struct stat st {};
-    if (why.empty() && (::fsync(temp.fd) != 0 || ::fstat(temp.fd, &st) != 0)) why = std::strerror(errno);
+    if (why.empty() && (std::fflush(temp.file.get()) != 0 || ::fsync(::fileno(temp.file.get())) != 0 ||
+                        ::fstat(::fileno(temp.file.get()), &st) != 0))
+        why = std::strerror(errno);
     if (why.empty() && static_cast<std::uint64_t>(st.st_size) != total)
         why = "it holds " + std::to_string(st.st_size) + " of " + std::to_string(total) + " bytes";
-    const int fd = temp.fd;
-    temp.fd = -1;
-    if (fd >= 0 && ::close(fd) != 0 && why.empty()) why = std::strerror(errno);
+    if (!temp.file.close() && why.empty()) why = std::strerror(errno);
     if (why.empty() && std::rename(temp.path.c_str(), out.c_str()) != 0) why = std::strerror(errno);
     temp.renamed = why.empty();
     std::signal(SIGXFSZ, previous);
