@@ -1,21 +1,24 @@
 #include "core/alloc.h"
 
+#include <atomic>
 #include <cstdlib>
 
 namespace tvx::core {
 namespace {
-// Plain globals: the library is single-threaded by contract.
+// Atomic: worker threads inside a call may allocate too. The test switches are
+// set between calls, never while workers run.
 std::uint64_t FailAt = 0;
 bool FailSticky = false;
-std::uint64_t AllocationCount = 0;
-std::int64_t BlocksHeld = 0;
-std::size_t LargestRequest = 0;
+std::atomic<std::uint64_t> AllocationCount{0};
+std::atomic<std::int64_t> BlocksHeld{0};
+std::atomic<std::size_t> LargestRequest{0};
 }  // namespace
 
 void* allocate(std::size_t bytes) noexcept {
-    ++AllocationCount;
-    if (bytes > LargestRequest) LargestRequest = bytes;
-    if (FailAt != 0 && (AllocationCount == FailAt || (FailSticky && AllocationCount > FailAt))) return nullptr;
+    const std::uint64_t nth = AllocationCount.fetch_add(1) + 1;
+    for (std::size_t largest = LargestRequest.load(); bytes > largest && !LargestRequest.compare_exchange_weak(largest, bytes);) {
+    }
+    if (FailAt != 0 && (nth == FailAt || (FailSticky && nth > FailAt))) return nullptr;
     void* block = std::malloc(bytes == 0 ? 1 : bytes);
     if (block != nullptr) ++BlocksHeld;
     return block;
