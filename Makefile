@@ -12,7 +12,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test test32 demo asan clang fuzz win32 win32-check win32-dist install-check win64-test win32-test bench clean
+.PHONY: all build test test32 demo asan tsan clang fuzz win32 win32-check win32-dist install-check win64-test win32-test bench clean
 
 all: build
 
@@ -38,6 +38,16 @@ demo: $(BUILD)/CMakeCache.txt
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DTAVIREX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+
+# The tests of the calls that use worker threads (processing, bitmaps, the
+# allocation sweeps) under ThreadSanitizer, three workers each (TAVIREX_THREADS=3:
+# an uneven split on any machine).
+TSAN_TESTS = ^(Block|Correction|Geometry|Pipeline|Output|OutputEnhance|Finishing|TomoCorrection|TomoPipeline|TomoCycle|Workers)Test\.|CycleTest\.
+tsan:
+	cmake -S . -B build-tsan -DTAVIREX_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TAVIREX_THREADS=3 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest -j $(JOBS) --output-on-failure --no-tests=error -R '$(TSAN_TESTS)'
 
 # The suite as a 32-bit Linux program: the word size and the SSE2 arithmetic of
 # the 32-bit Windows DLL (Debian's g++-multilib). The programs run directly where
@@ -103,4 +113,4 @@ bench:
 	for b in build-bench/bin/bench_*; do $$b; done
 
 clean:
-	rm -rf build build-32 build-asan build-clang build-win32 build-win32-test build-win64 build-bench build-fuzz
+	rm -rf build build-32 build-asan build-tsan build-clang build-win32 build-win32-test build-win64 build-bench build-fuzz

@@ -30,9 +30,15 @@
  * state (the device record, the tomographic record, the display window, the
  * separator bands, the loaded link library) without locks. A host calls the
  * functions one at a time, from one thread (or serialises every call itself).
- * The library starts no threads, installs no callbacks and keeps no timers;
- * each call runs to completion on the caller's thread, and the calls that talk
- * to the module block until the link library answers.
+ * The library installs no callbacks and keeps no timers; each call runs to
+ * completion before it returns, and the calls that talk to the module block
+ * until the link library answers. The image processing and bitmap calls may
+ * share their work with worker threads that they start and join before they
+ * return: no thread runs between calls, none is started when the library is
+ * loaded or unloaded, and the results are the same byte for byte whatever the
+ * number of threads. Their count is the number of processors, at most 8; the
+ * environment variable TAVIREX_THREADS (1 to 64), read at each call, sets it,
+ * and TAVIREX_THREADS=1 keeps all work on the caller's thread.
  *
  * Strings. Paths and texts are NUL-terminated byte strings in the system's
  * narrow encoding (the ANSI code page on Windows), passed to fopen and to the

@@ -1,9 +1,14 @@
-// The configuration file: defaults, key reading and limits, and the profile
-// reader under it (sections, keys, numbers and text as a Windows host writes them).
+// The configuration file: defaults, key reading and limits, the profile reader
+// under it (sections, keys, numbers and text as a Windows host writes them), and
+// the worker count the environment sets.
 
 #include "state/context.h"
 #include "config/device_config.h"
 #include "platform/profile.h"
+#include "platform/workers.h"
+
+#include <atomic>
+#include <cstdlib>
 #include "support/support.h"
 
 using tvx::Device;
@@ -141,6 +146,36 @@ TEST_F(InitTest, ProfileTextIsTrimmedUnquotedAndCutToTheBuffer) {
     }
     const std::size_t n = profile_string("A", "B", "dflt", buf, sizeof buf, dir.file("absent.ini").c_str());
     EXPECT_EQ(std::make_pair(n, std::string(buf)), std::make_pair(std::size_t{4}, std::string("dflt")));
+}
+
+void set_threads(const char* value) {
+#if defined(_WIN32)
+    _putenv_s("TAVIREX_THREADS", value);
+#else
+    setenv("TAVIREX_THREADS", value, 1);
+#endif
+}
+
+// TAVIREX_THREADS sets the count (1..64); anything else leaves the machine's count,
+// at most 8. Every task runs exactly once, for uneven splits too.
+TEST(WorkersTest, TheEnvironmentSetsTheCountAndEveryTaskRunsOnce) {
+    const char* before = std::getenv("TAVIREX_THREADS");
+    const std::string saved = before != nullptr ? before : "";
+    set_threads("");
+    const unsigned machine = tvx::platform::worker_count();
+    EXPECT_TRUE(machine >= 1 && machine <= 8) << machine;
+    for (const char* bad : {"0", "65", "3x", "-2", " "}) {
+        set_threads(bad);
+        EXPECT_EQ(tvx::platform::worker_count(), machine) << bad;
+    }
+    for (unsigned n : {1u, 3u, 64u}) {
+        set_threads(std::to_string(n).c_str());
+        EXPECT_EQ(tvx::platform::worker_count(), n);
+        std::vector<std::atomic<int>> runs(1001);
+        tvx::platform::run_parallel(1001, [&](std::uint32_t i) { runs[i].fetch_add(1); });
+        for (std::size_t i = 0; i < runs.size(); ++i) ASSERT_EQ(runs[i].load(), 1) << n << " workers, task " << i;
+    }
+    set_threads(saved.c_str());
 }
 
 }  // namespace
