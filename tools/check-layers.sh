@@ -6,6 +6,7 @@
 #    only the pipeline drivers read the records;
 #  - the configuration file is read only by the readers in src/config/;
 #  - Windows-only code lives in src/platform/;
+#  - the library starts threads only in the worker pool (src/platform/workers.cpp);
 #  - the command-line host uses the public headers, the simulated module's
 #    control header, the platform utilities and its own files only;
 #  - the simulated module uses the public headers, its own files and, from
@@ -52,6 +53,10 @@ while IFS= read -r hit; do report "$hit: the configuration is read outside src/c
 while IFS= read -r hit; do report "$hit: Windows-only code outside src/platform/"; done \
   < <(grep -rn --include='*.cpp' --include='*.h' -E '#\s*if.*(_WIN32|_MSC_VER|__MINGW)' src cli \
         | grep -v '^src/platform/' || true)
+
+while IFS= read -r hit; do report "$hit: a thread started outside the worker pool"; done \
+  < <(grep -rn --include='*.cpp' --include='*.h' -E '#include <(thread|future)>|pthread_create|CreateThread|_beginthread|std::(thread|jthread|async)\b' src \
+        | grep -v '^src/platform/workers\.cpp:' || true)
 
 while IFS= read -r line; do
   file=${line%%:*}
