@@ -95,58 +95,6 @@ void enhance_a_span_sse2(const std::uint16_t* src, std::uint16_t* dst, std::uint
 }
 #endif
 
-#if TVX_AVX2
-// The SSE2 span sixteen at a time: the same tests, the same double products
-// (four gains gathered at a time), the same saturating sums; the rest of the
-// span goes to the SSE2 span.
-// Four gains at the indices (the masked form: GCC 12 warns on the plain one's undefined start value).
-TVX_AVX2_FN inline __m256d gather4(const double* gains, __m128i at) noexcept {
-    return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), gains, at, _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
-}
-
-TVX_AVX2_FN void enhance_a_span_avx2(const std::uint16_t* src, std::uint16_t* dst, std::uint32_t x0, std::uint32_t x1,
-                                     std::size_t d, std::size_t row_step, const double* gains,
-                                     std::uint32_t maximum) noexcept {
-    const __m256i top = _mm256_set1_epi16(static_cast<short>(maximum));
-    const __m256i high_bits = _mm256_set1_epi16(static_cast<short>(0xC000));
-    const __m256i zero = _mm256_setzero_si256();
-    std::uint32_t x = x0;
-    for (; x + 16 <= x1; x += 16) {
-        const std::uint16_t* p = src + x;
-        const __m256i up = core::load16(p - row_step), down = core::load16(p + row_step);
-        const __m256i left = core::load16(p - d), right = core::load16(p + d);
-        const __m256i any = _mm256_or_si256(_mm256_or_si256(up, down), _mm256_or_si256(left, right));
-        if (_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_and_si256(any, high_bits), zero)) != -1) {
-            for (std::uint32_t i = 0; i < 16; ++i) dst[x + i] = enhance_a_pixel(p + i, d, row_step, gains, maximum);
-            continue;
-        }
-        const __m256i raw = core::load16(p);
-        const __m256i v = _mm256_sub_epi16(raw, _mm256_subs_epu16(raw, top));  // min(raw, maximum)
-        const __m256i mean =
-            _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(up, down), _mm256_add_epi16(left, right)), 2);
-        const __m256i delta = _mm256_sub_epi16(v, mean);
-        const __m256i d0 = _mm256_cvtepi16_epi32(_mm256_castsi256_si128(delta));
-        const __m256i d1 = _mm256_cvtepi16_epi32(_mm256_extracti128_si256(delta, 1));
-        const __m256i v0 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(v));
-        const __m256i v1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(v, 1));
-        const __m128i t0 = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(d0)),
-                                                             gather4(gains, _mm256_castsi256_si128(v0))));
-        const __m128i t1 = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(d0, 1)),
-                                                             gather4(gains, _mm256_extracti128_si256(v0, 1))));
-        const __m128i t2 = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(d1)),
-                                                             gather4(gains, _mm256_castsi256_si128(v1))));
-        const __m128i t3 = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(d1, 1)),
-                                                             gather4(gains, _mm256_extracti128_si256(v1, 1))));
-        // The pack works per 128-bit half: halves (t0, t2) and (t1, t3) give t0 t1 t2 t3 in order.
-        const __m256i t = _mm256_packs_epi32(_mm256_inserti128_si256(_mm256_castsi128_si256(t0), t2, 1),
-                                             _mm256_inserti128_si256(_mm256_castsi128_si256(t1), t3, 1));
-        const __m256i r = _mm256_min_epi16(_mm256_max_epi16(_mm256_adds_epi16(t, v), zero), top);
-        core::store16(dst + x, _mm256_sub_epi16(top, r));
-    }
-    enhance_a_span_sse2(src, dst, x, x1, d, row_step, gains, maximum);
-}
-#endif
-
 }  // namespace
 
 void build_gain_table_a(float* table, std::uint32_t maximum, std::uint16_t gain_percent) noexcept {
@@ -173,14 +121,8 @@ void enhance_a_row(const std::uint16_t* src, std::size_t stride, std::uint16_t* 
     for (std::uint32_t x = 0; x < mid_begin; ++x) edge(x);
     const std::size_t row_step = dr * stride;
 #if TVX_SSE2
-    const core::Kernels level = core::kernels();
-    if (level != core::Kernels::Plain && dr != 0 && maximum <= 16383) {
-#if TVX_AVX2
-        if (level == core::Kernels::Avx2)
-            enhance_a_span_avx2(src, dst, mid_begin, mid_end, dr, row_step, gains, maximum);
-        else
-#endif
-            enhance_a_span_sse2(src, dst, mid_begin, mid_end, dr, row_step, gains, maximum);
+    if (core::fast_paths() && dr != 0 && maximum <= 16383) {
+        enhance_a_span_sse2(src, dst, mid_begin, mid_end, dr, row_step, gains, maximum);
     } else
 #endif
     {
