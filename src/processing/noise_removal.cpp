@@ -131,6 +131,75 @@ void nearest_row(const std::uint16_t* a, const std::uint16_t* b, const std::uint
     for (; x + 1 < w; ++x) out[x] = nearest_to_mean(a, b, c, x);
 }
 
+#if TVX_AVX2
+// The column sums and the row's nearest values sixteen at a time, as the SSE2
+// loops above compute them eight at a time; the rest of the row goes to those.
+TVX_AVX2_FN void column_sums_avx2(const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c,
+                                  std::uint16_t* sums, std::uint32_t w) {
+    std::uint32_t x = 0;
+    for (; x + 16 <= w; x += 16)
+        core::store16(sums + x, _mm256_add_epi16(_mm256_add_epi16(core::load16(a + x), core::load16(b + x)),
+                                                 core::load16(c + x)));
+    column_sums(a + x, b + x, c + x, sums + x, w - x);
+}
+
+TVX_AVX2_FN inline __m256i diff_to(__m256i mean, __m256i value) {
+    return _mm256_or_si256(_mm256_subs_epu16(mean, value), _mm256_subs_epu16(value, mean));
+}
+
+template <bool TwelveBit>
+TVX_AVX2_FN void nearest_row_avx2(const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c,
+                                  const std::uint16_t* sums, std::uint16_t* out, std::uint32_t w) {
+    const __m256i ninth = _mm256_set1_epi16(static_cast<short>(58255));
+    const __m256i zero = _mm256_setzero_si256();
+    const std::uint16_t* rows[3] = {a, b, c};
+    std::uint32_t x = 1;
+    for (; x + 17 <= w; x += 16) {
+        __m256i v[9];
+        for (int r = 0; r < 3; ++r)
+            for (int dx = 0; dx < 3; ++dx) v[3 * r + dx] = core::load16(rows[r] + x - 1 + dx);
+        const std::uint16_t* s = sums + x - 1;
+        const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(core::load16(s), core::load16(s + 1)), core::load16(s + 2));
+        const __m256i mean = _mm256_srli_epi16(_mm256_mulhi_epu16(sum, ninth), 3);
+        __m256i best, pick;
+        if constexpr (TwelveBit) {
+            best = diff_to(mean, v[0]), pick = v[0];
+            for (int k = 1; k < 9; ++k) {
+                const __m256i diff = diff_to(mean, v[k]);
+                const __m256i closer = _mm256_cmpgt_epi16(best, diff);
+                best = _mm256_min_epi16(best, diff);
+                pick = _mm256_blendv_epi8(pick, v[k], closer);
+            }
+        } else {
+            best = _mm256_set1_epi16(core::kSampleMax), pick = v[4];
+            for (int k = 0; k < 9; ++k) {
+                const __m256i diff = diff_to(mean, v[k]);
+                const __m256i gain = _mm256_subs_epu16(best, diff);  // nonzero where diff < best
+                best = _mm256_sub_epi16(best, gain);
+                pick = _mm256_blendv_epi8(v[k], pick, _mm256_cmpeq_epi16(gain, zero));
+            }
+        }
+        core::store16(out + x, pick);
+    }
+    // Columns x .. w - 2 are the inner columns of the row starting at x - 1.
+    nearest_row<TwelveBit>(a + x - 1, b + x - 1, c + x - 1, sums + x - 1, out + x - 1, w - (x - 1));
+}
+#endif
+
+// One row's sums and nearest values at the chosen level.
+void noise_row(bool avx2, bool twelve_bit, const std::uint16_t* a, const std::uint16_t* b, const std::uint16_t* c,
+               std::uint16_t* sums, std::uint16_t* out, std::uint32_t w) {
+#if TVX_AVX2
+    if (avx2) {
+        column_sums_avx2(a, b, c, sums, w);
+        return twelve_bit ? nearest_row_avx2<true>(a, b, c, sums, out, w) : nearest_row_avx2<false>(a, b, c, sums, out, w);
+    }
+#endif
+    (void)avx2;
+    column_sums(a, b, c, sums, w);
+    return twelve_bit ? nearest_row<true>(a, b, c, sums, out, w) : nearest_row<false>(a, b, c, sums, out, w);
+}
+
 // In place, row by row: the original of the row being replaced and of the row
 // above it are kept in two row buffers; the row below is still unchanged.
 void remove_noise_sse2(ImageView block, void* work, bool twelve_bit) noexcept {
@@ -141,14 +210,11 @@ void remove_noise_sse2(ImageView block, void* work, bool twelve_bit) noexcept {
     std::uint16_t* above = carve.take<std::uint16_t>(w);
     std::uint16_t* at = carve.take<std::uint16_t>(w);
     std::uint16_t* sums = carve.take<std::uint16_t>(w);
+    const bool avx2 = core::avx2_paths();
     std::memcpy(above, block.row(0), sizeof(std::uint16_t) * w);
     std::memcpy(at, block.row(1), sizeof(std::uint16_t) * w);
     for (std::uint32_t y = 1; y + 1 < h; ++y) {
-        column_sums(above, at, block.row(y + 1), sums, w);
-        if (twelve_bit)
-            nearest_row<true>(above, at, block.row(y + 1), sums, block.row(y), w);
-        else
-            nearest_row<false>(above, at, block.row(y + 1), sums, block.row(y), w);
+        noise_row(avx2, twelve_bit, above, at, block.row(y + 1), sums, block.row(y), w);
         std::swap(above, at);
         if (y + 2 < h) std::memcpy(at, block.row(y + 1), sizeof(std::uint16_t) * w);
     }

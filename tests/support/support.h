@@ -138,13 +138,24 @@ enum class Fill { Random12, Zero, Full, Ramp, Random16, Extremes, Random15 };
 constexpr Fill kFills[] = {Fill::Random12, Fill::Zero, Fill::Full, Fill::Ramp, Fill::Random16, Fill::Extremes, Fill::Random15};
 Words test_image(Fill fill, std::uint32_t width, std::uint32_t height, std::uint32_t seed = 1);
 
-// `call` run on the plain reference paths, then on the fast paths: both results.
+// `call` run on the plain reference paths, then at every kernel level this machine
+// has (SSE2, AVX2): the plain result and the first fast one that differs from it.
 template <typename Result>
 std::pair<Result, Result> on_both_paths(const std::function<Result()>& call) {
-    tvx::core::test_use_plain_paths(true);
-    Result plain = call();
-    tvx::core::test_use_plain_paths(false);
-    return {std::move(plain), call()};
+    using tvx::core::Kernels;
+    tvx::core::test_set_kernels(Kernels::Plain);
+    Result plain = call(), fast = plain;
+    for (const Kernels k : {Kernels::Sse2, Kernels::Avx2}) {
+        tvx::core::test_set_kernels(k);
+        if (tvx::core::kernels() != k) break;
+        fast = call();
+        if (!(fast == plain)) {
+            ADD_FAILURE() << "kernel level " << static_cast<int>(k) << " differs from the plain path";
+            break;
+        }
+    }
+    tvx::core::test_set_kernels(Kernels::Avx2);
+    return {std::move(plain), std::move(fast)};
 }
 
 // ---- in-process link ------------------------------------------------------
