@@ -1,5 +1,6 @@
 #include "tomo_processing/pipeline.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "core/intmath.h"
 #include "output/raw_file.h"
 #include "platform/system.h"
+#include "platform/workers.h"
 #include "state/context.h"
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
@@ -128,7 +130,8 @@ struct FrameResult {
 };
 
 // Processes frame k (its buffer held by `out`), dumps it and scales it by its
-// magnification. Writes nothing but `out` and the dump file. 0 or the failing code, also left in out.rc.
+// magnification. Writes nothing but `out` and the dump file, so frames can run on
+// workers at once. 0 or the failing code, also left in out.rc.
 std::int32_t process_frame(const TomoContext& r, std::uint32_t k, const Saved& saved, const char* prefix,
                            FrameResult& out) noexcept {
     out.ran = true;
@@ -165,6 +168,13 @@ std::int32_t process_frame(const TomoContext& r, std::uint32_t k, const Saved& s
         out.frame = nullptr;
     }
     return rc;
+}
+
+// True when the frames may run on workers at once: more than one of each, and no
+// diagnostics, whose messages and profile files would interleave.
+bool frames_in_parallel(const TomoContext& r, std::uint32_t frames) {
+    const diag::Trace t = diag::trace_of(DebugFlags);
+    return frames > 1 && platform::worker_count() > 1 && !t.process && !t.param && !t.check_state && r.DebugOutput == 0;
 }
 
 }  // namespace
@@ -204,7 +214,8 @@ std::int32_t process_tomo_export(const char* output_path, std::int32_t* width, s
     // A failed run must not leave an earlier run's image behind under the same name.
     if (!platform::remove_file(output_path)) return TAVIREX_E_DATA_FILE;
 
-    // Frames in the order they join. Each result takes over its frame buffer.
+    // Frames in the order they join. Each result takes over its frame buffer, so the
+    // record is not written while frames run.
     const std::uint32_t n = r.FrameCount;
     FrameResult results[kMaxFrames];
     std::uint32_t order[kMaxFrames];
@@ -214,8 +225,19 @@ std::int32_t process_tomo_export(const char* output_path, std::int32_t* width, s
         r.FrameList[order[i]] = nullptr;
     }
     r.Image = nullptr;
-    for (std::uint32_t i = 0; i < n; ++i)
-        if (process_frame(r, order[i], saved, prefix, results[i]) != 0) break;
+    if (frames_in_parallel(r, n)) {
+        // A frame after one that failed is not started: the call returns the first failure in order.
+        std::atomic<std::uint32_t> first_failed{n};
+        platform::run_parallel(n, [&](std::uint32_t i) {
+            if (i > first_failed.load()) return;
+            if (process_frame(r, order[i], saved, prefix, results[i]) == 0) return;
+            for (std::uint32_t seen = first_failed.load(); i < seen && !first_failed.compare_exchange_weak(seen, i);) {
+            }
+        });
+    } else {
+        for (std::uint32_t i = 0; i < n; ++i)
+            if (process_frame(r, order[i], saved, prefix, results[i]) != 0) break;
+    }
 
     JoinedImage joined;
     for (std::uint32_t i = 0; i < n; ++i) {

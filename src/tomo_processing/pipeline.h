@@ -1,7 +1,7 @@
 // The tomographic processing driver: reads the tomographic record, runs the
 // numbered steps on each captured frame, resamples each frame by its fixed
 // magnification and joins the frames side by side in the raw output file,
-// written once at the end.
+// written once at the end. Frames run on workers at once when diagnostics are off.
 #pragma once
 
 #include <cstdint>
