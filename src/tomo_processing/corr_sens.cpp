@@ -9,7 +9,6 @@
 #include "core/intmath.h"
 #include "core/simd.h"
 #include "platform/file.h"
-#include "platform/workers.h"
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
 
@@ -106,14 +105,16 @@ std::int32_t correct_sensitivity(TomoFrame& fr, const char* folder, const char* 
         has_more(gain_file.get()) || has_more(offset_file.get()))
         return TAVIREX_E_TOMO_TABLE_FILE;
 
-    // One strip per task on the workers: the strips share only the read-only tables.
-    platform::run_parallel(fr.strips, [&](std::uint32_t t) {
+    for (std::uint32_t t = 0; t < fr.strips; ++t) {
         std::uint16_t* px = fr.block(t).data;
 #if TVX_SSE2
-        if (core::fast_paths()) return scale_run(px, gain.data(), offset.data(), size, fr.max_value);
+        if (core::fast_paths()) {
+            scale_run(px, gain.data(), offset.data(), size, fr.max_value);
+            continue;
+        }
 #endif
         for (std::size_t i = 0; i < size; ++i) px[i] = scaled(px[i], gain[i], offset[i], fr.max_value);
-    });
+    }
     return TAVIREX_OK;
 }
 
