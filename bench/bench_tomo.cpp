@@ -1,6 +1,7 @@
 // The tomographic pipeline: one frame through process_tomo_frame with every
-// default step, the three-frame export, and a memory copy of one frame
-// (10,616,832 bytes) as the floor.
+// default step, the three-frame export, each with 1, 2 and all workers (the
+// argument; 0: all), and two floors: a memory copy of one frame (10,616,832
+// bytes) and writing the export's output file once (replacing it).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "core/alloc.h"
+#include "output/raw_file.h"
+#include "platform/workers.h"
 #include "state/context.h"
 #include "tavirex.h"
 #include "tomo_processing/pipeline.h"
@@ -83,6 +86,7 @@ BENCHMARK(BM_MemoryCopyFrame)->Unit(benchmark::kMillisecond);
 
 void BM_ImageProcessing4TomoC(benchmark::State& state) {
     Scene& s = scene();
+    tvx::platform::test_set_worker_count(static_cast<unsigned>(state.range(0)));
     Tavirex_Init_Tomo(s.config.c_str(), 1);
     for (auto _ : state) {
         state.PauseTiming();
@@ -91,11 +95,13 @@ void BM_ImageProcessing4TomoC(benchmark::State& state) {
         state.ResumeTiming();
         if (tvx::tomo::process_tomo_frame(tvx::Tomo, f) != 0) state.SkipWithError("processing failed");
     }
+    tvx::platform::test_set_worker_count(0);
 }
-BENCHMARK(BM_ImageProcessing4TomoC)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImageProcessing4TomoC)->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond);
 
 void BM_ImageProcessingEx_Tomo_3Frames(benchmark::State& state) {
     Scene& s = scene();
+    tvx::platform::test_set_worker_count(static_cast<unsigned>(state.range(0)));
     for (auto _ : state) {
         state.PauseTiming();
         s.arm(3);
@@ -103,8 +109,22 @@ void BM_ImageProcessingEx_Tomo_3Frames(benchmark::State& state) {
         std::int32_t w = 0, h = 0;
         if (Tavirex_ImageProcessingEx_Tomo(s.out.c_str(), &w, &h, 0) != 0) state.SkipWithError("processing failed");
     }
+    tvx::platform::test_set_worker_count(0);
 }
-BENCHMARK(BM_ImageProcessingEx_Tomo_3Frames)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImageProcessingEx_Tomo_3Frames)->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond);
+
+// The file floor of the export: its output (the size one run gives) written once.
+void BM_WriteOutputFile(benchmark::State& state) {
+    Scene& s = scene();
+    s.arm(3);
+    std::int32_t w = 0, h = 0;
+    if (Tavirex_ImageProcessingEx_Tomo(s.out.c_str(), &w, &h, 0) != 0) state.SkipWithError("processing failed");
+    const std::vector<std::uint16_t> image(static_cast<std::size_t>(w) * h, 1000);
+    for (auto _ : state)
+        if (!tvx::output::write_raw_image(s.out.c_str(), image.data(), w, h)) state.SkipWithError("write failed");
+    state.counters["bytes"] = static_cast<double>(image.size() * 2);
+}
+BENCHMARK(BM_WriteOutputFile)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "tomo_processing/pipeline.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "core/intmath.h"
 #include "output/raw_file.h"
 #include "platform/system.h"
+#include "platform/workers.h"
 #include "state/context.h"
 #include "tavirex.h"
 #include "tomo_processing/corrections.h"
@@ -111,45 +113,68 @@ struct Saved {
     std::uint16_t strips, bit_depth, max_value;
 };
 
-// Processes frame k and appends it (scaled) to the output. 0 or the failing code.
-std::int32_t process_frame(TomoContext& r, std::uint32_t k, const Saved& saved, const char* output, const char* prefix,
-                           JoinedSize& joined) {
+// One frame through processing and scaling, ready to join. Owns the frame buffer
+// until it is released: as soon as the scaled copy is made, or with the result.
+struct FrameResult {
+    std::int32_t rc = TAVIREX_OK;
+    bool ran = false;
+    std::uint16_t* frame = nullptr;
+    core::Buffer<std::uint16_t> scaled;
+    core::ImageView image;    // what joins: the processed frame or its scaled copy
+    TomoFrame geometry;       // the frame's geometry after processing, for the record
+
+    FrameResult() = default;
+    FrameResult(const FrameResult&) = delete;
+    FrameResult& operator=(const FrameResult&) = delete;
+    ~FrameResult() { core::release(frame); }
+};
+
+// Processes frame k (its buffer held by `out`), dumps it and scales it by its
+// magnification. Writes nothing but `out` and the dump file, so frames can run on
+// workers at once. 0 or the failing code, also left in out.rc.
+std::int32_t process_frame(const TomoContext& r, std::uint32_t k, const Saved& saved, const char* prefix,
+                           FrameResult& out) noexcept {
+    out.ran = true;
     TomoFrame f;
-    f.data = r.FrameList[k];
+    f.data = out.frame;
     f.capacity = 2u * (saved.strips + 1u) * static_cast<std::size_t>(kStripWidth) * kStripHeight;
     f.width = kStripWidth;
     f.height = kStripHeight;
     f.strips = saved.strips;
     f.bit_depth = saved.bit_depth;
     f.max_value = saved.max_value;
-    r.Image = f.data;
-    std::int32_t rc = process_tomo_frame(r, f);
-    r.Width = f.width;
-    r.Height = f.height;
-    r.StripCount = f.strips;
-    r.BitDepth = f.bit_depth;
-    r.MaxPixelValue = f.max_value;
+    std::int32_t& rc = out.rc;
+    rc = process_tomo_frame(r, f);
+    out.geometry = f;
     if (rc != 0) return rc;
     const double m = r.FrameCount == 1 ? 1.0 : kMagnification[k];
     const auto sw = static_cast<std::uint16_t>(static_cast<std::int64_t>(f.width * m));
     const auto sh = static_cast<std::uint16_t>(static_cast<std::int64_t>(f.height * m));
     // A frame that would join as nothing (cropped away, or scaled below one row or column)
     // would be missing from the picture without a word: refuse the run instead.
-    if (sw == 0 || sh == 0) return TAVIREX_E_RANGE;
+    if (sw == 0 || sh == 0) return rc = TAVIREX_E_RANGE;
 
     char dump[kConfigPathSize + 32];
     std::snprintf(dump, sizeof dump, "%s%s%02d.dat", prefix, "SegTomo", static_cast<int>(k));
-    if (!output::write_raw_image(dump, f.data, f.width, f.height)) return TAVIREX_E_DATA_FILE;
+    if (!output::write_raw_image(dump, f.data, f.width, f.height)) return rc = TAVIREX_E_DATA_FILE;
 
-    core::ImageView image{f.data, f.width, f.height};
-    core::Buffer<std::uint16_t> scaled;
+    out.image = core::ImageView{f.data, f.width, f.height};
     if (m != 1.0) {
-        if (!scaled.reset(static_cast<std::size_t>(sw) * sh)) return TAVIREX_E_NO_MEMORY;
-        rc = resample_area_average(f.data, f.width, f.height, scaled.data(), sw, sh);
-        if (rc != 0) return rc;
-        image = core::ImageView{scaled.data(), sw, sh};
+        if (!out.scaled.reset(static_cast<std::size_t>(sw) * sh)) return rc = TAVIREX_E_NO_MEMORY;
+        if ((rc = resample_area_average(f.data, f.width, f.height, out.scaled.data(), sw, sh)) != 0) return rc;
+        out.image = core::ImageView{out.scaled.data(), sw, sh};
+        // The frame buffer is far larger than the scaled image: it goes now.
+        core::release(out.frame);
+        out.frame = nullptr;
     }
-    return append_image_columns(output, joined, image);
+    return rc;
+}
+
+// True when the frames may run on workers at once: more than one of each, and no
+// diagnostics, whose messages and profile files would interleave.
+bool frames_in_parallel(const TomoContext& r, std::uint32_t frames) {
+    const diag::Trace t = diag::trace_of(DebugFlags);
+    return frames > 1 && platform::worker_count() > 1 && !t.process && !t.param && !t.check_state && r.DebugOutput == 0;
 }
 
 }  // namespace
@@ -189,23 +214,52 @@ std::int32_t process_tomo_export(const char* output_path, std::int32_t* width, s
     // A failed run must not leave an earlier run's image behind under the same name.
     if (!platform::remove_file(output_path)) return TAVIREX_E_DATA_FILE;
 
-    JoinedSize joined;
+    // Frames in the order they join. Each result takes over its frame buffer, so the
+    // record is not written while frames run.
     const std::uint32_t n = r.FrameCount;
+    FrameResult results[kMaxFrames];
+    std::uint32_t order[kMaxFrames];
     for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t k = reverse_order ? n - 1 - i : i;
-        std::int32_t rc = process_frame(r, k, saved, output_path, prefix, joined);
-        if (rc == 0 && n > 1 && i < n - 1) {
-            const std::uint16_t value = SeparatorLineList.Color == 1 ? r.MaxPixelValue : 0;
-            rc = append_separator_band(output_path, joined, SeparatorLineList.Width, value, SeparatorLineList);
+        order[i] = reverse_order ? n - 1 - i : i;
+        results[i].frame = r.FrameList[order[i]];
+        r.FrameList[order[i]] = nullptr;
+    }
+    r.Image = nullptr;
+    if (frames_in_parallel(r, n)) {
+        // A frame after one that failed is not started: the call returns the first failure in order.
+        std::atomic<std::uint32_t> first_failed{n};
+        platform::run_parallel(n, [&](std::uint32_t i) {
+            if (i > first_failed.load()) return;
+            if (process_frame(r, order[i], saved, prefix, results[i]) == 0) return;
+            for (std::uint32_t seen = first_failed.load(); i < seen && !first_failed.compare_exchange_weak(seen, i);) {
+            }
+        });
+    } else {
+        for (std::uint32_t i = 0; i < n; ++i)
+            if (process_frame(r, order[i], saved, prefix, results[i]) != 0) break;
+    }
+
+    JoinedImage joined;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        FrameResult& res = results[i];
+        if (!res.ran) break;
+        const TomoFrame& f = res.geometry;
+        r.Width = f.width;
+        r.Height = f.height;
+        r.StripCount = f.strips;
+        r.BitDepth = f.bit_depth;
+        r.MaxPixelValue = f.max_value;
+        std::int32_t rc = res.rc;
+        if (rc == 0) rc = add_image_columns(joined, res.image);
+        if (rc == 0 && i < n - 1) {
+            const std::uint16_t value = SeparatorLineList.Color == 1 ? f.max_value : 0;
+            rc = add_separator_band(joined, SeparatorLineList.Width, value, SeparatorLineList);
         }
-        core::release(r.FrameList[k]);
-        r.FrameList[k] = nullptr;
-        r.Image = nullptr;
-        if (rc != 0) {
-            // An image that lacks frames is no picture: the output goes with the failure.
-            platform::remove_file(output_path);
-            return rc;
-        }
+        // An image that lacks frames is no picture: no output goes with the failure.
+        if (rc != 0) return rc;
+    }
+    if (n != 0) {
+        if (const std::int32_t rc = write_joined_image(output_path, joined); rc != 0) return rc;
     }
     r.Width = joined.width;
     r.Height = joined.height;

@@ -4,11 +4,15 @@
 
 #include "core/alloc.h"
 #include "core/intmath.h"
+#include "platform/workers.h"
 #include "tavirex.h"
 #include "tomo_processing/finishing.h"
 
 namespace tvx::tomo {
 namespace {
+
+// Fewest destination rows worth a worker of their own.
+constexpr std::uint32_t kMinBandRows = 64;
 
 // The source pixels one destination pixel covers along one axis: `count` pixels
 // from `first`, the first and last covered by `head` and `tail` (1 inside), and
@@ -57,21 +61,27 @@ std::int32_t resample_area_average(const std::uint16_t* source, std::uint16_t so
     for (std::uint32_t y = 0; y < dest_height; ++y)
         if (!span_of(y, source_height, dest_height, &rows[y])) return TAVIREX_E_RANGE;
 
-    std::uint16_t* out = dest;
-    for (std::uint32_t y = 0; y < dest_height; ++y) {
-        const Span& sy = rows[y];
-        for (std::uint32_t x = 0; x < dest_width; ++x) {
-            const Span& sx = columns[x];
-            double sum = 0.0;
-            for (std::uint32_t j = 0; j < sy.count; ++j) {
-                const double covered_height = sy.weight(j);
-                const std::uint16_t* row = source + static_cast<std::size_t>(sy.first + j) * source_width + sx.first;
-                for (std::uint32_t i = 0; i < sx.count; ++i) sum += row[i] * sx.weight(i) * covered_height;
+    // Rows in bands on workers: each destination row depends only on the source.
+    const std::uint32_t parts = platform::band_count(dest_height, kMinBandRows);
+    platform::run_parallel(parts, [&](std::uint32_t b) {
+        const std::uint32_t y0 = platform::band_start(dest_height, parts, b);
+        const std::uint32_t y1 = platform::band_start(dest_height, parts, b + 1);
+        std::uint16_t* out = dest + static_cast<std::size_t>(y0) * dest_width;
+        for (std::uint32_t y = y0; y < y1; ++y) {
+            const Span& sy = rows[y];
+            for (std::uint32_t x = 0; x < dest_width; ++x) {
+                const Span& sx = columns[x];
+                double sum = 0.0;
+                for (std::uint32_t j = 0; j < sy.count; ++j) {
+                    const double covered_height = sy.weight(j);
+                    const std::uint16_t* row = source + static_cast<std::size_t>(sy.first + j) * source_width + sx.first;
+                    for (std::uint32_t i = 0; i < sx.count; ++i) sum += row[i] * sx.weight(i) * covered_height;
+                }
+                const double v = sum / (sx.extent * sy.extent);
+                *out++ = static_cast<std::uint16_t>(core::trunc_clamped_to(v, UINT16_MAX));
             }
-            const double v = sum / (sx.extent * sy.extent);
-            *out++ = static_cast<std::uint16_t>(core::trunc_clamped_to(v, UINT16_MAX));
         }
-    }
+    });
     return TAVIREX_OK;
 }
 

@@ -88,19 +88,23 @@ TEST_F(TomoPipelineTest, ScaledFramesHaveTheirSizesTruncated) {
 
 TEST_F(TomoPipelineTest, FramesJoinAtTheSmallerHeightCutEvenly) {
     // 1 x 5 then 2 x 2: the first loses 1 row at the top and 2 at the bottom; a 1 x 4 after
-    // that cuts itself 1 and 1; an empty image changes nothing.
+    // that cuts itself 1 and 1; an empty image changes nothing. Cuts add up join by join:
+    // 6 rows, then 5 (0 cut at the top), then 4 (0 again) keep rows 0-3 of the first.
     const std::string out = dir.file("j.raw");
-    Words a{1, 2, 3, 4, 5}, b{6, 7, 8, 9}, c{10, 11, 12, 13};
-    tvx::tomo::JoinedSize size;
-    EXPECT_EQ(tvx::tomo::append_image_columns(out.c_str(), size, {a.data(), 1, 5}), 0);
-    EXPECT_EQ(tvx::tomo::append_image_columns(out.c_str(), size, {b.data(), 2, 2}), 0);
-    EXPECT_EQ(tvx::tomo::append_image_columns(out.c_str(), size, {c.data(), 1, 4}), 0);
-    EXPECT_EQ(tvx::tomo::append_image_columns(out.c_str(), size, {c.data(), 0, 4}), 0);
-    EXPECT_EQ(tvxtest::vals(size.width, size.height), tvxtest::vals(4, 2));
-    EXPECT_EQ(tvxtest::read_words(out), Words({2, 6, 7, 11, 3, 8, 9, 12}));
-    // A stored image that is gone cannot be joined to: 8, not a silent fresh start.
-    std::remove(out.c_str());
-    EXPECT_EQ(tvx::tomo::append_image_columns(out.c_str(), size, {c.data(), 1, 4}), TAVIREX_E_DATA_FILE);
+    Words a{1, 2, 3, 4, 5, 6}, b{6, 7, 8, 9, 10}, c{10, 11, 12, 13};
+    tvx::SeparatorLines bands{};
+    const struct { std::vector<tvx::core::ImageView> images; Words expected; } rows[] = {
+        {{{a.data(), 1, 5}, {b.data(), 2, 2}, {c.data(), 1, 4}, {c.data(), 0, 4}}, {2, 6, 7, 11, 3, 8, 9, 12}},
+        {{{a.data(), 1, 6}, {b.data(), 1, 5}, {}, {c.data(), 1, 4}}, {1, 6, 99, 10, 2, 7, 99, 11, 3, 8, 99, 12, 4, 9, 99, 13}},
+    };
+    for (const auto& r : rows) {
+        tvx::tomo::JoinedImage joined;
+        for (const auto& image : r.images)
+            EXPECT_EQ(image.data ? tvx::tomo::add_image_columns(joined, image) : tvx::tomo::add_separator_band(joined, 1, 99, bands), 0);
+        EXPECT_EQ(tvx::tomo::write_joined_image(out.c_str(), joined), 0);
+        EXPECT_EQ(tvxtest::read_words(out), r.expected);
+    }
+    EXPECT_EQ(tvxtest::vals(bands.Count, bands.Position[0]), tvxtest::vals(1, 2));
 }
 
 }  // namespace
