@@ -16,6 +16,10 @@ namespace {
 constexpr unsigned kDefaultMost = 8;
 constexpr unsigned kMost = 64;
 std::atomic<unsigned> TestWorkers{0};
+// Set on the threads of a running call (the caller's included), so that a task
+// that splits its own work runs those parts itself instead of starting threads
+// of threads.
+thread_local bool InsideParallel = false;
 
 unsigned processors() noexcept {
 #if defined(_WIN32)
@@ -36,6 +40,7 @@ struct Job {
     std::atomic<std::uint32_t> next{0};
 
     void work() noexcept {
+        InsideParallel = true;
         for (std::uint32_t i = next.fetch_add(1, std::memory_order_relaxed); i < count;
              i = next.fetch_add(1, std::memory_order_relaxed))
             task(context, i);
@@ -90,6 +95,10 @@ std::uint32_t band_count(std::uint32_t rows, std::uint32_t min_rows) noexcept {
 
 void run_parallel(std::uint32_t count, TaskFunction task, void* context) noexcept {
     if (count == 0) return;
+    if (InsideParallel) {
+        for (std::uint32_t i = 0; i < count; ++i) task(context, i);
+        return;
+    }
     Job job{task, context, count};
     unsigned helpers = worker_count() - 1;
     if (helpers > count - 1) helpers = count - 1;
@@ -97,6 +106,7 @@ void run_parallel(std::uint32_t count, TaskFunction task, void* context) noexcep
     unsigned started = 0;
     while (started < helpers && start(&threads[started], &job)) ++started;
     job.work();
+    InsideParallel = false;
     for (unsigned i = 0; i < started; ++i) join(threads[i]);
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 namespace tvx::platform {
 
@@ -28,13 +29,14 @@ using TaskFunction = void (*)(void* context, std::uint32_t index);
 // Runs task(context, i) for every i in [0, count). Tasks are taken in index
 // order by whichever thread is free. A thread that cannot be started costs only
 // speed: the threads that did start (at least the calling one) run its share.
+// Called from inside a task, it runs the tasks in order on that task's thread.
 void run_parallel(std::uint32_t count, TaskFunction task, void* context) noexcept;
 
 // The same with any callable taking the task index (it must not throw).
 template <typename Fn>
 void run_parallel(std::uint32_t count, Fn&& fn) noexcept {
     run_parallel(
-        count, [](void* context, std::uint32_t index) { (*static_cast<Fn*>(context))(index); },
+        count, [](void* context, std::uint32_t index) { (*static_cast<std::remove_reference_t<Fn>*>(context))(index); },
         const_cast<void*>(static_cast<const void*>(&fn)));
 }
 
