@@ -19,6 +19,7 @@
 
 #include "core/alloc.h"
 #include "core/simd.h"
+#include "platform/workers.h"
 #include "link/link.h"
 #include "tavirex.h"
 #include "tavirex_link.h"
@@ -138,13 +139,25 @@ enum class Fill { Random12, Zero, Full, Ramp, Random16, Extremes, Random15 };
 constexpr Fill kFills[] = {Fill::Random12, Fill::Zero, Fill::Full, Fill::Ramp, Fill::Random16, Fill::Extremes, Fill::Random15};
 Words test_image(Fill fill, std::uint32_t width, std::uint32_t height, std::uint32_t seed = 1);
 
-// `call` run on the plain reference paths, then on the fast paths: both results.
+// `call` run on the plain reference paths with one worker, then on the fast paths
+// with 1, 2, 3 and 8 workers: the plain result and the fast one (the first that
+// differs from the one-worker fast result, if any does).
 template <typename Result>
 std::pair<Result, Result> on_both_paths(const std::function<Result()>& call) {
+    tvx::platform::test_set_worker_count(1);
     tvx::core::test_use_plain_paths(true);
     Result plain = call();
     tvx::core::test_use_plain_paths(false);
-    return {std::move(plain), call()};
+    Result fast = call();
+    for (const unsigned workers : {2u, 3u, 8u}) {
+        tvx::platform::test_set_worker_count(workers);
+        if (Result more = call(); !(more == fast)) {
+            fast = std::move(more);
+            break;
+        }
+    }
+    tvx::platform::test_set_worker_count(0);
+    return {std::move(plain), std::move(fast)};
 }
 
 // ---- in-process link ------------------------------------------------------
