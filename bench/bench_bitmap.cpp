@@ -1,5 +1,6 @@
 // Bitmap export of a 4096 x 1536 panoramic image, measured beside a memory copy
-// of the same image (the floor). The raw file stays in the page cache.
+// of the same image (the floor). The raw file stays in the page cache. The
+// exports and the filter run with 1, 2 and all workers (argument 0).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "output/bitmap.h"
 #include "output/enhance.h"
+#include "platform/workers.h"
 #include "tavirex.h"
 
 namespace {
@@ -89,20 +91,31 @@ void BM_FileReadFloor(benchmark::State& state) {
     }
 }
 
+// The worker count of a run (0: the machine's), restored when the run ends.
+struct Workers {
+    explicit Workers(const benchmark::State& state) {
+        tvx::platform::test_set_worker_count(static_cast<unsigned>(state.range(0)));
+    }
+    ~Workers() { tvx::platform::test_set_worker_count(0); }
+};
+
 void BM_SaveBitmapWindowFiltered(benchmark::State& state) {
     Files& f = files();
+    const Workers workers(state);
     for (auto _ : state)
         if (Tavirex_SaveBitmapWindow(f.raw.c_str(), kWidth, kHeight, 3, 80, f.bmp.c_str()) != 0) state.SkipWithError("failed");
 }
 
 void BM_SaveBitmapWindowPlain(benchmark::State& state) {
     Files& f = files();
+    const Workers workers(state);
     for (auto _ : state)
         if (Tavirex_SaveBitmapWindow(f.raw.c_str(), kWidth, kHeight, 0, 0, f.bmp.c_str()) != 0) state.SkipWithError("failed");
 }
 
 void BM_SaveBitmap2Filtered(benchmark::State& state) {
     Files& f = files();
+    const Workers workers(state);
     for (auto _ : state)
         if (Tavirex_SaveBitmap2(f.raw.c_str(), kWidth, kHeight, 3, 80, 0.8, 0.0, 1.0, f.bmp.c_str()) != 0)
             state.SkipWithError("failed");
@@ -110,6 +123,7 @@ void BM_SaveBitmap2Filtered(benchmark::State& state) {
 
 void BM_EnhanceA(benchmark::State& state) {
     const auto& src = files().pixels;
+    const Workers workers(state);
     std::vector<std::uint16_t> dst(src.size());
     for (auto _ : state) {
         tvx::output::enhance_a(src.data(), dst.data(), kWidth, kHeight, 3, 80, 4095);
@@ -129,13 +143,14 @@ void BM_MapThroughTable(benchmark::State& state) {
 }
 
 #define TVX_BENCH(fn) BENCHMARK(fn)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true)
+#define TVX_BENCH_WORKERS(fn) TVX_BENCH(fn)->Arg(1)->Arg(2)->Arg(0)
 TVX_BENCH(BM_MemcpyFloor);
 TVX_BENCH(BM_FileWriteFloor);
 TVX_BENCH(BM_FileReadFloor);
-TVX_BENCH(BM_SaveBitmapWindowFiltered);
-TVX_BENCH(BM_SaveBitmapWindowPlain);
-TVX_BENCH(BM_SaveBitmap2Filtered);
-TVX_BENCH(BM_EnhanceA);
+TVX_BENCH_WORKERS(BM_SaveBitmapWindowFiltered);
+TVX_BENCH_WORKERS(BM_SaveBitmapWindowPlain);
+TVX_BENCH_WORKERS(BM_SaveBitmap2Filtered);
+TVX_BENCH_WORKERS(BM_EnhanceA);
 TVX_BENCH(BM_MapThroughTable);
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The panoramic processing export on a 4096 x 1536 two-pass picture with every
 // default step, each step alone, and a memory copy of the same image as the floor.
+// The export and the whole-image steps run with 1, 2 and all workers (argument 0).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "state/context.h"
 #include "processing/pipeline.h"
 #include "processing/steps.h"
+#include "platform/workers.h"
 #include "tavirex.h"
 
 namespace {
@@ -111,8 +113,17 @@ void BM_RawWriteFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_RawWriteFloor)->Unit(benchmark::kMillisecond);
 
+// The worker count of a run (0: the machine's), restored when the run ends.
+struct Workers {
+    explicit Workers(const benchmark::State& state) {
+        tvx::platform::test_set_worker_count(static_cast<unsigned>(state.range(0)));
+    }
+    ~Workers() { tvx::platform::test_set_worker_count(0); }
+};
+
 void BM_ImageProcessingEx(benchmark::State& state) {
     Scene& s = scene();
+    const Workers workers(state);
     for (auto _ : state) {
         state.PauseTiming();
         s.arm();
@@ -121,12 +132,13 @@ void BM_ImageProcessingEx(benchmark::State& state) {
         if (Tavirex_ImageProcessingEx(s.out.c_str(), &w, &h) != 0) state.SkipWithError("processing failed");
     }
 }
-BENCHMARK(BM_ImageProcessingEx)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImageProcessingEx)->Unit(benchmark::kMillisecond)->Arg(1)->Arg(2)->Arg(0);
 
 // One step on the whole image (steps 1 to 5) or on one 2048-column block (steps 7 to 11).
 template <typename Fn>
 void run_step(benchmark::State& state, bool block, Fn&& fn) {
     Scene& s = scene();
+    const Workers workers(state);
     for (auto _ : state) {
         state.PauseTiming();
         s.arm();
@@ -169,14 +181,14 @@ void BM_Step9_BrightnessScale(benchmark::State& state) {
 void BM_Step10_ContrastEmphasis(benchmark::State& state) {
     run_step(state, true, [](tvx::core::ImageView v) { tvx::processing::emphasise_contrast(v, 1.5, 200); });
 }
-BENCHMARK(BM_Step1_DarkOffset)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Step2_Shading)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Step3_InjectionLines)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Step4_5_JoinAndFill)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Step7_Noise)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Step8_JointSmoothing)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Step9_BrightnessScale)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Step10_ContrastEmphasis)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Step1_DarkOffset)->Unit(benchmark::kMillisecond)->Arg(1)->Arg(2)->Arg(0);
+BENCHMARK(BM_Step2_Shading)->Unit(benchmark::kMillisecond)->Arg(1)->Arg(2)->Arg(0);
+BENCHMARK(BM_Step3_InjectionLines)->Unit(benchmark::kMillisecond)->Arg(1);
+BENCHMARK(BM_Step4_5_JoinAndFill)->Unit(benchmark::kMillisecond)->Arg(1);
+BENCHMARK(BM_Step7_Noise)->Unit(benchmark::kMillisecond)->Arg(1);
+BENCHMARK(BM_Step8_JointSmoothing)->Unit(benchmark::kMillisecond)->Arg(1);
+BENCHMARK(BM_Step9_BrightnessScale)->Unit(benchmark::kMillisecond)->Arg(1);
+BENCHMARK(BM_Step10_ContrastEmphasis)->Unit(benchmark::kMillisecond)->Arg(1);
 
 }  // namespace
 

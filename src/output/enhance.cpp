@@ -7,9 +7,12 @@
 #include "core/geometry.h"
 #include "core/intmath.h"
 #include "core/simd.h"
+#include "platform/workers.h"
 
 namespace tvx::output {
 namespace {
+
+constexpr std::uint32_t kRowsPerBand = 16;  // fewest rows worth a worker
 
 
 // The gain is a single-precision value; tables of doubles hold it widened, which is exact.
@@ -137,11 +140,16 @@ bool enhance_a(const std::uint16_t* in, std::uint16_t* out, std::uint32_t width,
     if (!gains.ok()) return false;
     build_gain_table_a(gains.data(), maximum, gain_percent);
     const std::size_t w = width;
-    for (std::uint32_t y = 0; y < height; ++y) {
-        // Distance used in this row: the filter distance, or less near the top and bottom.
-        const std::uint32_t dr = std::min<std::uint32_t>(distance, std::min(y, height - 1 - y));
-        enhance_a_row(in + y * w, w, out + y * w, width, dr, gains.data(), maximum);
-    }
+    // Rows only read the input: bands of rows run on workers.
+    const std::uint32_t bands = platform::band_count(height, kRowsPerBand);
+    platform::run_parallel(bands, [&](std::uint32_t b) {
+        const std::uint32_t end = platform::band_start(height, bands, b + 1);
+        for (std::uint32_t y = platform::band_start(height, bands, b); y < end; ++y) {
+            // Distance used in this row: the filter distance, or less near the top and bottom.
+            const std::uint32_t dr = std::min<std::uint32_t>(distance, std::min(y, height - 1 - y));
+            enhance_a_row(in + y * w, w, out + y * w, width, dr, gains.data(), maximum);
+        }
+    });
     return true;
 }
 
@@ -171,8 +179,12 @@ bool enhance_b(const std::uint16_t* in, std::uint16_t* out, std::uint32_t width,
     const std::uint32_t k = distance;
     // Only rows at least `distance` from the top and bottom have inner pixels.
     const bool rows = height >= 2 * k + 1;
-    for (std::uint32_t y = 0; y < height; ++y)
-        enhance_b_row(in + y * w, w, out + y * w, width, distance, rows && y >= k && y < height - k, gains.data());
+    const std::uint32_t bands = platform::band_count(height, kRowsPerBand);
+    platform::run_parallel(bands, [&](std::uint32_t b) {
+        const std::uint32_t end = platform::band_start(height, bands, b + 1);
+        for (std::uint32_t y = platform::band_start(height, bands, b); y < end; ++y)
+            enhance_b_row(in + y * w, w, out + y * w, width, distance, rows && y >= k && y < height - k, gains.data());
+    });
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include "output/enhance.h"
 #include "output/raw_file.h"
 #include "platform/file.h"
+#include "platform/workers.h"
 #include "tavirex.h"
 
 namespace tvx::output {
@@ -66,6 +67,8 @@ std::uint32_t build_table(const BitmapRequest& rq, const Settings& s, std::uint8
     return s.maximum;
 }
 
+constexpr std::uint32_t kRowsPerBand = 16;  // fewest rows worth a worker
+
 // Tavirex_SaveBitmap3 works on the words + 1024, limited to 4095.
 void lift_for_gamma3(std::uint16_t* words, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
@@ -96,7 +99,12 @@ std::int32_t save_whole(const BitmapRequest& rq, const Settings& s, std::uint32_
         source = enhanced.data();
     }
     const std::uint32_t indexed = build_table(rq, s, table.data());
-    map_through_table(source, image.data(), pixels, table.data(), indexed);
+    const std::uint32_t bands = platform::band_count(height, kRowsPerBand);
+    platform::run_parallel(bands, [&](std::uint32_t b) {
+        const std::size_t at = platform::band_start(height, bands, b) * std::size_t{width};
+        const std::size_t end = platform::band_start(height, bands, b + 1) * std::size_t{width};
+        map_through_table(source + at, image.data() + at, end - at, table.data(), indexed);
+    });
 
     if (s.repaint && !repaint_separators(image.data(), width, height, rq.Separators.Width, rq.Separators.Color,
                                         rq.Separators.Positions, rq.Separators.Count))
@@ -106,7 +114,8 @@ std::int32_t save_whole(const BitmapRequest& rq, const Settings& s, std::uint32_
                                                                                        : TAVIREX_E_OUTPUT_FILE;
 }
 
-constexpr std::size_t kBlockBytes = 256 * 1024;  // bitmap bytes written at a time
+constexpr std::size_t kBlockBytes = 256 * 1024;  // bitmap bytes written at a time, per worker
+constexpr std::uint32_t kMostTasks = 8;           // row bands of one block at most
 
 // Reads the raw rows as they are needed and writes the bitmap a block of rows at
 // a time: the raw rows of one block and the filter's rows around it are held,
@@ -116,20 +125,23 @@ std::int32_t save_streamed(const BitmapRequest& rq, const Settings& s, std::uint
     const std::size_t w = width;
     const std::size_t stride = static_cast<std::size_t>(bitmap_stride(width));
     const std::uint32_t context = s.filter ? s.distance : 0;  // rows read above and below a row
-    const std::uint32_t block = static_cast<std::uint32_t>(std::clamp<std::size_t>(kBlockBytes / stride, 1, height));
+    // One enhanced row per task (one task for rows too long to hold eight of).
+    const std::uint32_t tasks = w > SIZE_MAX / 2 / kMostTasks ? 1 : std::min(platform::worker_count(), kMostTasks);
+    const std::uint32_t block =
+        static_cast<std::uint32_t>(std::clamp<std::size_t>(kBlockBytes * tasks / stride, 1, height));
     const std::size_t held = std::min<std::size_t>(height, block + 2 * static_cast<std::size_t>(context));
     const bool window = rq.Mapping == BitmapMapping::Window;
 
     core::Buffer<std::uint16_t> raw(held * w);
     core::Buffer<std::uint16_t> enhanced;
-    if (s.filter && !window && !enhanced.reset(w)) return TAVIREX_E_OUTPUT_MEMORY;
+    if (s.filter && !window && !enhanced.reset(w * tasks)) return TAVIREX_E_OUTPUT_MEMORY;
     core::Buffer<std::uint8_t> out(block * stride);
     core::Buffer<std::uint8_t> table(static_cast<std::size_t>(s.plain ? kMaximum12Bit : s.maximum) + 1);
     if (!raw.ok() || !out.ok() || !table.ok()) return TAVIREX_E_OUTPUT_MEMORY;
     core::Buffer<double> gains;
     if (s.filter) {
         const std::int32_t no_memory = window ? TAVIREX_E_OUTPUT_FILE : TAVIREX_E_OUTPUT_MEMORY;
-        if (window && !enhanced.reset(w)) return no_memory;
+        if (window && !enhanced.reset(w * tasks)) return no_memory;
         if (!gains.reset(s.gamma3 ? 4096u : static_cast<std::size_t>(s.maximum) + 1)) return no_memory;
         if (s.gamma3)
             build_gain_table_b(gains.data(), s.gain);
@@ -173,23 +185,31 @@ std::int32_t save_streamed(const BitmapRequest& rq, const Settings& s, std::uint
         if (s.gamma3) lift_for_gamma3(fresh, more);
         loaded = hi - first;
 
-        for (std::uint32_t y = y0; y < y1; ++y) {
-            const std::uint16_t* src = raw.data() + (y - first) * w;
-            std::uint8_t* row = out.data() + (y - y0) * stride;
-            if (s.gamma3) {
-                enhance_b_row(src, w, enhanced.data(), width, s.distance,
-                              rows_inner && y >= context && y < height - context, gains.data());
-                src = enhanced.data();
-            } else if (s.filter) {
-                const std::uint32_t dr = std::min<std::uint32_t>(s.distance, std::min(y, height - 1 - y));
-                enhance_a_row(src, w, enhanced.data(), width, dr, gains.data(), s.maximum);
-                src = enhanced.data();
+        // The rows of the block are independent (each reads the held raw rows and
+        // writes its own bitmap row): bands of rows run on workers, each with its
+        // own enhanced row.
+        const std::uint32_t bands = std::min(tasks, y1 - y0);
+        platform::run_parallel(bands, [&](std::uint32_t b) {
+            std::uint16_t* const own = s.filter ? enhanced.data() + w * b : nullptr;
+            const std::uint32_t end = y0 + platform::band_start(y1 - y0, bands, b + 1);
+            for (std::uint32_t y = y0 + platform::band_start(y1 - y0, bands, b); y < end; ++y) {
+                const std::uint16_t* src = raw.data() + (y - first) * w;
+                std::uint8_t* row = out.data() + (y - y0) * stride;
+                if (s.gamma3) {
+                    enhance_b_row(src, w, own, width, s.distance,
+                                  rows_inner && y >= context && y < height - context, gains.data());
+                    src = own;
+                } else if (s.filter) {
+                    const std::uint32_t dr = std::min<std::uint32_t>(s.distance, std::min(y, height - 1 - y));
+                    enhance_a_row(src, w, own, width, dr, gains.data(), s.maximum);
+                    src = own;
+                }
+                map_through_table(src, row, w, table.data(), indexed);
+                if (s.repaint)
+                    repaint_row(row, width, band.data(), band.size(), rq.Separators.Positions, rq.Separators.Count);
+                std::memset(row + w, 0, stride - w);
             }
-            map_through_table(src, row, w, table.data(), indexed);
-            if (s.repaint)
-                repaint_row(row, width, band.data(), band.size(), rq.Separators.Positions, rq.Separators.Count);
-            std::memset(row + w, 0, stride - w);
-        }
+        });
         const std::size_t bytes = (y1 - y0) * stride;
         if (std::fwrite(out.data(), 1, bytes, f.get()) != bytes) rc = TAVIREX_E_OUTPUT_FILE;
     }

@@ -8,6 +8,7 @@
 #include "core/alloc.h"
 #include "core/intmath.h"
 #include "core/simd.h"
+#include "platform/workers.h"
 #include "processing/steps.h"
 #include "tavirex.h"
 
@@ -20,6 +21,7 @@ constexpr std::int32_t kWindowColumns = static_cast<std::int32_t>(kWindow);
 constexpr std::uint32_t kPeriodBeforeBlock = 12;  // period counted for the lines before a block starts
 // The sum at a block's first column: kWindow periods of kPeriodBeforeBlock.
 constexpr std::uint32_t kSumAtBlockStart = kWindow * kPeriodBeforeBlock;
+constexpr std::uint32_t kRowsPerBand = 64;  // fewest rows worth a worker
 
 }  // namespace
 
@@ -239,7 +241,15 @@ std::int32_t remove_dark_offset(ImageView image, const DarkOffsetParams& p) {
         core::Buffer<double> profile_d(width);
         if (!profile_d.ok()) return TAVIREX_E_NO_MEMORY;
         for (std::uint32_t c = 0; c < width; ++c) profile_d[c] = profile[c];
-        return remove_dark_offset_fast(image, profile.data(), sample_columns.data(), m, profile_d.data());
+        // Each row is fitted and corrected on its own: bands of rows run on workers.
+        const std::uint32_t bands = platform::band_count(height, kRowsPerBand);
+        platform::run_parallel(bands, [&](std::uint32_t band) {
+            const std::uint32_t y0 = platform::band_start(height, bands, band);
+            const std::uint32_t y1 = platform::band_start(height, bands, band + 1);
+            const ImageView rows{image.row(y0), width, y1 - y0, image.stride};
+            remove_dark_offset_fast(rows, profile.data(), sample_columns.data(), m, profile_d.data());
+        });
+        return TAVIREX_OK;
     }
 #endif
     for (std::uint32_t i = 0; i < m; ++i) sample_y[i] = profile[sample_columns[i]];

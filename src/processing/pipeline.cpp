@@ -10,6 +10,7 @@
 #include "diag/diag.h"
 #include "output/raw_file.h"
 #include "platform/file.h"
+#include "platform/workers.h"
 #include "processing/steps.h"
 #include "state/context.h"
 #include "tavirex.h"
@@ -175,6 +176,45 @@ bool blocks_in_place(const DeviceContext& d, const std::uint64_t* first, std::ui
     return true;
 }
 
+// The in-place block stage. The blocks share no pixel and the steps keep their
+// reads and writes inside their block, so the blocks run on workers, one slice of
+// work memory per task, all taken before the fork. Tasks take blocks k, k + tasks,
+// ... With any trace switch on the blocks run in order on this thread, so the
+// trace reads as one sequence. The steps cannot fail here (see blocks_in_place);
+// were one to, the first failing block's code is returned, as in order.
+std::int32_t run_blocks_in_place(DeviceContext& d, const std::uint64_t* first, std::uint32_t n, std::uint32_t bw,
+                                 bool corr, const diag::Trace& trace, std::size_t work_bytes) {
+    const bool traced = trace.process || trace.param || trace.check_state;
+    const std::uint32_t tasks = traced ? 1 : std::min<std::uint32_t>(n, platform::worker_count());
+    const std::size_t slice = (work_bytes + 63) & ~std::size_t{63};
+    core::Buffer<std::uint8_t> work;
+    if (!work.reset(slice * tasks)) return TAVIREX_E_NO_MEMORY;
+    const core::ImageView image = image_of(d);
+    const std::uint32_t h = image.height;
+    std::int32_t codes[core::kMaxPasses] = {};
+    const auto run = [&](std::uint32_t t) {
+        for (std::uint32_t k = t; k < n; k += tasks) {
+            const core::ImageView view{image.data + first[k], bw, h, image.width};
+            if (corr)
+                for (std::uint32_t y = 0; y < h; ++y) std::reverse(view.row(y), view.row(y) + bw);
+            codes[k] = run_block_steps(d, view, trace, work.data() + slice * t);
+        }
+    };
+    if (tasks == 1)
+        run(0);
+    else
+        platform::run_parallel(tasks, [&run](std::uint32_t t) { run(t); });
+    for (std::uint32_t k = 0; k < n; ++k)
+        if (codes[k] != TAVIREX_OK) return codes[k];
+    const std::uint32_t joined_width = n * bw;
+    for (std::uint32_t y = 0; y < h; ++y)
+        for (std::uint32_t k = 0; k < n; ++k)
+            std::memmove(image.data + static_cast<std::size_t>(y) * joined_width + static_cast<std::size_t>(k) * bw,
+                         image.row(y) + first[k], sizeof(std::uint16_t) * bw);
+    d.ImageWidth = static_cast<std::uint16_t>(joined_width);
+    return TAVIREX_OK;
+}
+
 }  // namespace
 
 std::int32_t run_block_stage(DeviceContext& d, const diag::Trace& trace) {
@@ -204,38 +244,22 @@ std::int32_t run_block_stage(DeviceContext& d, const diag::Trace& trace) {
     // In place, the work memory of the steps; otherwise a block cut out and the joined image.
     std::size_t work_bytes = 0;
     const bool in_place = blocks_in_place(d, first, n, bw, trace, &work_bytes);
-    core::Buffer<std::uint8_t> work;
+    const core::ImageView image = image_of(d);
+    if (in_place) return run_blocks_in_place(d, first, n, bw, corr, trace, work_bytes);
     core::Buffer<std::uint16_t> block, joined;
-    if (in_place ? !work.reset(work_bytes)
-                 : !block.reset(static_cast<std::size_t>(bw) * h) ||
-                       !joined.reset(static_cast<std::size_t>(joined_width) * h))
+    if (!block.reset(static_cast<std::size_t>(bw) * h) || !joined.reset(static_cast<std::size_t>(joined_width) * h))
         return TAVIREX_E_NO_MEMORY;
 
-    const core::ImageView image = image_of(d);
     for (std::uint32_t k = 0; k < n; ++k) {
-        core::ImageView view{block.data(), bw, h};
-        if (in_place) {
-            view = core::ImageView{image.data + first[k], bw, h, image.width};
-            if (corr)
-                for (std::uint32_t y = 0; y < h; ++y) std::reverse(view.row(y), view.row(y) + bw);
-        } else {
-            cut_block(image, first[k], corr, view);
-        }
-        const std::int32_t rc = run_block_steps(d, view, trace, work.data());
+        const core::ImageView view{block.data(), bw, h};
+        cut_block(image, first[k], corr, view);
+        const std::int32_t rc = run_block_steps(d, view, trace, nullptr);
         if (rc != TAVIREX_OK) return rc;
-        if (in_place) continue;
         for (std::uint32_t y = 0; y < h; ++y)
             std::memcpy(joined.data() + static_cast<std::size_t>(y) * joined_width + static_cast<std::size_t>(k) * bw,
                         view.row(y), sizeof(std::uint16_t) * bw);
     }
-    if (in_place) {
-        for (std::uint32_t y = 0; y < h; ++y)
-            for (std::uint32_t k = 0; k < n; ++k)
-                std::memmove(image.data + static_cast<std::size_t>(y) * joined_width + static_cast<std::size_t>(k) * bw,
-                             image.row(y) + first[k], sizeof(std::uint16_t) * bw);
-    } else {
-        std::memcpy(d.ImageBuffer, joined.data(), joined.bytes());
-    }
+    std::memcpy(d.ImageBuffer, joined.data(), joined.bytes());
     d.ImageWidth = static_cast<std::uint16_t>(joined_width);
     return TAVIREX_OK;
 }

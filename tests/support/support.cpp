@@ -127,6 +127,7 @@ Words words_of(const std::string& b) {
 
 void reset_library() {
     tvx::core::test_use_plain_paths(false);
+    tvx::platform::test_set_worker_count(0);
     tvx::platform::test_skip_sleeps(false);
     tvx::release_picture_blocks();
     tvx::release_tomo_frames(tvx::Tomo);

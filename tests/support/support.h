@@ -19,6 +19,7 @@
 
 #include "core/alloc.h"
 #include "core/simd.h"
+#include "platform/workers.h"
 #include "link/link.h"
 #include "tavirex.h"
 #include "tavirex_link.h"
@@ -138,23 +139,34 @@ enum class Fill { Random12, Zero, Full, Ramp, Random16, Extremes, Random15 };
 constexpr Fill kFills[] = {Fill::Random12, Fill::Zero, Fill::Full, Fill::Ramp, Fill::Random16, Fill::Extremes, Fill::Random15};
 Words test_image(Fill fill, std::uint32_t width, std::uint32_t height, std::uint32_t seed = 1);
 
-// `call` run on the plain reference paths, then at every kernel level this machine
-// has (SSE2, AVX2): the plain result and the first fast one that differs from it.
+// `call` run on the plain reference paths with one worker, then at every kernel
+// level this machine has (SSE2, AVX2) with one worker, then at the best level with
+// 2, 3 and 8 workers: the plain result and the first fast one that differs from
+// it (naming the level and the workers that differ).
 template <typename Result>
 std::pair<Result, Result> on_both_paths(const std::function<Result()>& call) {
     using tvx::core::Kernels;
+    tvx::platform::test_set_worker_count(1);
     tvx::core::test_set_kernels(Kernels::Plain);
     Result plain = call(), fast = plain;
-    for (const Kernels k : {Kernels::Sse2, Kernels::Avx2}) {
-        tvx::core::test_set_kernels(k);
-        if (tvx::core::kernels() != k) break;
+    struct Run {
+        Kernels level;
+        unsigned workers;
+    };
+    for (const Run run : {Run{Kernels::Sse2, 1}, Run{Kernels::Avx2, 1}, Run{Kernels::Avx2, 2}, Run{Kernels::Avx2, 3},
+                          Run{Kernels::Avx2, 8}}) {
+        tvx::core::test_set_kernels(run.level);
+        if (tvx::core::kernels() != run.level && run.workers == 1) continue;
+        tvx::platform::test_set_worker_count(run.workers);
         fast = call();
         if (!(fast == plain)) {
-            ADD_FAILURE() << "kernel level " << static_cast<int>(k) << " differs from the plain path";
+            ADD_FAILURE() << "kernel level " << static_cast<int>(tvx::core::kernels()) << " with " << run.workers
+                          << " workers differs from the plain path";
             break;
         }
     }
     tvx::core::test_set_kernels(Kernels::Avx2);
+    tvx::platform::test_set_worker_count(0);
     return {std::move(plain), std::move(fast)};
 }
 

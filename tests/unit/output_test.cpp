@@ -264,15 +264,21 @@ TEST_F(OutputTest, EveryExportUnderAllocationFailure) {
 }
 
 // Every bitmap export on the fast paths (streamed, SSE2 rows) against the plain
-// whole-image path: the same file, for 12-bit data and for tomographic depths up to 16 bits.
+// path: the same file, for 12-bit data and for tomographic depths up to 16 bits;
+// also the whole-image path (a bitmap written over its raw file).
 TEST_F(OutputTest, FastBitmapsMatchThePlainPath) {
     tvx::SeparatorLineList = {3, 1, 2, {4, 30}};
     Tavirex_SetWindowPos(1900, 3000);
+    const auto over = [](Save save) -> Save {  // the whole-image path: the bitmap replaces its raw file
+        return [save](auto r, auto w, auto h, auto b) { return tvxtest::write_file(b, tvxtest::read_file(r)), save(b, w, h, b); };
+    };
     const std::pair<const char*, Save> saves[] = {
         {"plain", plain()},        {"plain, filtered", plain(3, 80)}, {"gamma", gamma2(0.8, 3, 1.2)},
         {"gamma, filtered", gamma2(0.8, 3, 1.2, 2, 150)},              {"SaveBitmap3", [](auto r, auto w, auto h, auto b) {
              return Tavirex_SaveBitmap3(r, w, h, 3, 90, 1.1, 2, 0.9, b); }},
-        {"window", windowed()},    {"window, filtered", windowed(3, 80)}, {"window, far", windowed(255, 65535)}};
+        {"window", windowed()},    {"window, filtered", windowed(3, 80)}, {"window, far", windowed(255, 65535)},
+        {"gamma, filtered, over", over(gamma2(0.8, 3, 1.2, 2, 150))}, {"window, over", over(windowed())},
+        {"SaveBitmap3, over", over([](auto r, auto w, auto h, auto b) { return Tavirex_SaveBitmap3(r, w, h, 3, 90, 1.1, 2, 0.9, b); })}};
     // The last size spans several of the streamed blocks (on 12-bit random data only).
     const std::array<std::int32_t, 2> sizes[] = {{1, 1}, {1, 7}, {9, 1}, {7, 3}, {17, 9}, {67, 20}, {4001, 150}};
     for (const std::uint32_t depth : {0u, 13u, 14u, 16u}) {  // 0: 12-bit data

@@ -647,7 +647,9 @@ TEST_F(PipelineTest, EveryAllocationFailureOfTheExports) {
         [&] { return Tavirex_ImageProcessingEx(out.c_str(), &w, &h); },
         [&] { return Tavirex_ImageProcessingEx2(out.c_str(), &w, &h); },
         [&] { return Tavirex_ImageProcessingExDummy(in.c_str(), out.c_str(), &w, &h); }};
-    for (int which = 0; which < 3; ++which) {
+    for (int run = 0; run < 6; ++run) {  // each export with one worker, then with three
+        const int which = run % 3;
+        tvx::platform::test_set_worker_count(run < 3 ? 1 : 3);
         bool step_memory = false, output_memory = false;
         std::uint64_t n = 1;
         for (; n < 200; ++n) {
