@@ -13,7 +13,7 @@
 
 #include "output/bitmap.h"
 #include "output/enhance.h"
-#include "platform/workers.h"
+#include "bench_support.h"
 #include "tavirex.h"
 
 namespace {
@@ -91,34 +91,41 @@ void BM_FileReadFloor(benchmark::State& state) {
     }
 }
 
-// The worker count of a run (0: the machine's), restored when the run ends.
-struct Workers {
-    explicit Workers(const benchmark::State& state) {
-        tvx::platform::test_set_worker_count(static_cast<unsigned>(state.range(0)));
-    }
-    ~Workers() { tvx::platform::test_set_worker_count(0); }
-};
+using tvxbench::PeakMemory;
+using tvxbench::Workers;
 
 void BM_SaveBitmapWindowFiltered(benchmark::State& state) {
     Files& f = files();
     const Workers workers(state);
-    for (auto _ : state)
+    PeakMemory peak(state);
+    for (auto _ : state) {
+        peak.start();
         if (Tavirex_SaveBitmapWindow(f.raw.c_str(), kWidth, kHeight, 3, 80, f.bmp.c_str()) != 0) state.SkipWithError("failed");
+        peak.stop();
+    }
 }
 
 void BM_SaveBitmapWindowPlain(benchmark::State& state) {
     Files& f = files();
     const Workers workers(state);
-    for (auto _ : state)
+    PeakMemory peak(state);
+    for (auto _ : state) {
+        peak.start();
         if (Tavirex_SaveBitmapWindow(f.raw.c_str(), kWidth, kHeight, 0, 0, f.bmp.c_str()) != 0) state.SkipWithError("failed");
+        peak.stop();
+    }
 }
 
 void BM_SaveBitmap2Filtered(benchmark::State& state) {
     Files& f = files();
     const Workers workers(state);
-    for (auto _ : state)
+    PeakMemory peak(state);
+    for (auto _ : state) {
+        peak.start();
         if (Tavirex_SaveBitmap2(f.raw.c_str(), kWidth, kHeight, 3, 80, 0.8, 0.0, 1.0, f.bmp.c_str()) != 0)
             state.SkipWithError("failed");
+        peak.stop();
+    }
 }
 
 void BM_EnhanceA(benchmark::State& state) {

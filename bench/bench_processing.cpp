@@ -13,7 +13,7 @@
 #include "state/context.h"
 #include "processing/pipeline.h"
 #include "processing/steps.h"
-#include "platform/workers.h"
+#include "bench_support.h"
 #include "tavirex.h"
 
 namespace {
@@ -113,23 +113,21 @@ void BM_RawWriteFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_RawWriteFloor)->Unit(benchmark::kMillisecond);
 
-// The worker count of a run (0: the machine's), restored when the run ends.
-struct Workers {
-    explicit Workers(const benchmark::State& state) {
-        tvx::platform::test_set_worker_count(static_cast<unsigned>(state.range(0)));
-    }
-    ~Workers() { tvx::platform::test_set_worker_count(0); }
-};
+using tvxbench::PeakMemory;
+using tvxbench::Workers;
 
 void BM_ImageProcessingEx(benchmark::State& state) {
     Scene& s = scene();
     const Workers workers(state);
+    PeakMemory peak(state);
     for (auto _ : state) {
         state.PauseTiming();
         s.arm();
+        peak.start();
         state.ResumeTiming();
         std::uint32_t w = 0, h = 0;
         if (Tavirex_ImageProcessingEx(s.out.c_str(), &w, &h) != 0) state.SkipWithError("processing failed");
+        peak.stop();
     }
 }
 BENCHMARK(BM_ImageProcessingEx)->Unit(benchmark::kMillisecond)->Arg(1)->Arg(2)->Arg(0);

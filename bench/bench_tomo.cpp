@@ -12,8 +12,8 @@
 
 #include "core/alloc.h"
 #include "output/raw_file.h"
-#include "platform/workers.h"
 #include "state/context.h"
+#include "bench_support.h"
 #include "tavirex.h"
 #include "tomo_processing/pipeline.h"
 
@@ -70,6 +70,9 @@ struct Scene {
     }
 };
 
+using tvxbench::PeakMemory;
+using tvxbench::Workers;
+
 Scene& scene() {
     static Scene s;
     return s;
@@ -86,30 +89,34 @@ BENCHMARK(BM_MemoryCopyFrame)->Unit(benchmark::kMillisecond);
 
 void BM_ImageProcessing4TomoC(benchmark::State& state) {
     Scene& s = scene();
-    tvx::platform::test_set_worker_count(static_cast<unsigned>(state.range(0)));
+    const Workers workers(state);
+    PeakMemory peak(state);
     Tavirex_Init_Tomo(s.config.c_str(), 1);
     for (auto _ : state) {
         state.PauseTiming();
         std::memcpy(s.work.data(), s.raw.data(), kFrame * 2);
         tvx::tomo::TomoFrame f{s.work.data(), kFrame, 128, 2304, 8, 13, 8191};
+        peak.start();
         state.ResumeTiming();
         if (tvx::tomo::process_tomo_frame(tvx::Tomo, f) != 0) state.SkipWithError("processing failed");
+        peak.stop();
     }
-    tvx::platform::test_set_worker_count(0);
 }
 BENCHMARK(BM_ImageProcessing4TomoC)->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond);
 
 void BM_ImageProcessingEx_Tomo_3Frames(benchmark::State& state) {
     Scene& s = scene();
-    tvx::platform::test_set_worker_count(static_cast<unsigned>(state.range(0)));
+    const Workers workers(state);
+    PeakMemory peak(state);
     for (auto _ : state) {
         state.PauseTiming();
         s.arm(3);
+        peak.start();
         state.ResumeTiming();
         std::int32_t w = 0, h = 0;
         if (Tavirex_ImageProcessingEx_Tomo(s.out.c_str(), &w, &h, 0) != 0) state.SkipWithError("processing failed");
+        peak.stop();
     }
-    tvx::platform::test_set_worker_count(0);
 }
 BENCHMARK(BM_ImageProcessingEx_Tomo_3Frames)->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond);
 

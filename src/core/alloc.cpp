@@ -16,6 +16,7 @@ std::atomic<std::int64_t> BlocksHeld{0};
 std::atomic<std::size_t> LargestRequest{0};
 std::atomic<std::size_t> BytesHeld{0};
 std::atomic<std::size_t> PeakBytes{0};
+std::size_t PeakBase = 0;
 
 // In the benchmark build each block carries its size in front of it (for the
 // peak of the bytes held), in a header as large as malloc's alignment so the
@@ -70,7 +71,7 @@ void test_fail_allocation(std::uint64_t nth, bool sticky) noexcept {
 std::uint64_t test_allocation_count() noexcept { return AllocationCount; }
 std::int64_t test_blocks_held() noexcept { return BlocksHeld; }
 std::size_t test_largest_request() noexcept { return LargestRequest; }
-void test_reset_peak_bytes() noexcept { PeakBytes = BytesHeld.load(); }
-std::size_t test_peak_bytes() noexcept { return PeakBytes; }
+void test_reset_peak_bytes() noexcept { PeakBytes = PeakBase = BytesHeld.load(); }
+std::size_t test_peak_bytes() noexcept { return PeakBytes - PeakBase; }
 
 }  // namespace tvx::core

@@ -23,8 +23,8 @@ std::int64_t test_blocks_held() noexcept;
 // The largest byte count asked for since the last test_fail_allocation call, so a
 // test can show that a refused input never led to a large request.
 std::size_t test_largest_request() noexcept;
-// The most bytes held at once since test_reset_peak_bytes (which starts it at the
-// bytes held then): the peak memory of a call. Counted only in the benchmark
+// The most bytes held at once since test_reset_peak_bytes, beyond those held at
+// the reset: the peak memory of a call. Counted only in the benchmark
 // build (TAVIREX_MEMORY_PEAK); 0 elsewhere.
 void test_reset_peak_bytes() noexcept;
 std::size_t test_peak_bytes() noexcept;
